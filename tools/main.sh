@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds the plug-in for Linux x86_64,
+# Windows x86_64 and Windows i686, renders the built-in demo through the freshly
+# built Linux plug-in, and prints where everything is.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+jobs=$(nproc)
+
+"$here/tools/install-deps.sh"
+
+build() {
+  local dir=$1; shift
+  echo "building $dir"
+  cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DKELO_BUILD_TESTS=OFF "$@" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1 || { tail -n 60 "$dir.build.log"; exit 1; }
+}
+
+mkdir -p build
+build build/release-native
+build build/release-mingw64 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-x86_64.cmake"
+build build/release-mingw32 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake"
+
+echo
+echo "artefacts:"
+find build/release-native build/release-mingw64 build/release-mingw32 -maxdepth 2 -type f \
+  \( -name '*.so' -o -name '*.dll' -o -name 'kelo-render' -o -name 'kelo-render.exe' \) \
+  -printf '  %p\n' | sort
+
+render=build/release-native/tools/kelo-render
+if [ -x "$render" ]; then
+  echo
+  "$render" --output build/demo-out.wav
+  echo "demo rendered through the plug-in: build/demo-out.wav"
+fi
