@@ -1,0 +1,412 @@
+#include "plug/effect_base.h"
+
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include "editor/editor.h"
+
+namespace {
+
+constexpr int kNameSize = 128;
+constexpr int kProgramNameSize = 256;
+
+// The host's buffer for the k-th connected channel; null when the host passed none.
+template <typename T>
+T* HostChannel(T** buffers, int32_t k) {
+    return buffers ? buffers[k] : nullptr;
+}
+
+} // namespace
+
+EffectBase::EffectBase(InstanceInfo instance, int32_t paramCount, int32_t inputs, int32_t outputs,
+                       const char* effectName, const char* productName, const char* vendorName,
+                       int32_t version, int32_t uniqueId, int32_t vendorId, int32_t delay,
+                       bool midi, bool mono, bool chunks, bool instrument)
+    : mInstance(instance), mEffectName(), mProductName(), mVendorName(), mUniqueId(uniqueId),
+      mVendorId(vendorId), mVersion(version), mHostKind(HostUnasked), mHostVersion(0),
+      mUsesChunks(chunks), mSampleRate(44100.0), mMaxBlock(0), mDelay(delay), mEditor(nullptr),
+      mCurrentProgram(-1), mScratch(4096, 0), mMidiFlag(midi), mMonoFlag(mono),
+      mInstrumentFlag(instrument) {
+    for (int32_t i = 0; i < paramCount; ++i)
+        mParams.push_back(std::make_unique<Param>());
+    CopyText(mEffectName, kNameSize, effectName);
+    CopyText(mProductName, kNameSize, productName);
+    CopyText(mVendorName, kNameSize, vendorName);
+    // The pointer arrays never change size after this, so the slots stay valid.
+    mInPtrs.assign(size_t(inputs > 0 ? inputs : 0), nullptr);
+    mOutPtrs.assign(size_t(outputs > 0 ? outputs : 0), nullptr);
+    for (double*& slot : mInPtrs)
+        mInChannels.push_back(
+            std::make_unique<ChannelLink>(ChannelLink{false, &slot, nullptr, nullptr}));
+    for (double*& slot : mOutPtrs)
+        mOutChannels.push_back(
+            std::make_unique<ChannelLink>(ChannelLink{false, &slot, nullptr, nullptr}));
+}
+
+EffectBase::~EffectBase() {
+    // The editor may still look at the parameters while it goes.
+    delete mEditor;
+    mEditor = nullptr;
+}
+
+void EffectBase::ResetProcessing() {
+    ScopedLock hold(mLock);
+}
+
+void EffectBase::ParamChanged(int32_t) {
+    ScopedLock hold(mLock);
+}
+
+void EffectBase::ProcessBlock(double** inputs, double** outputs, int32_t frames) {
+    if (frames <= 0 || !outputs) return;
+    const size_t bytes = size_t(frames) * sizeof(double);
+    for (int32_t i = 0; i < OutputCount(); ++i) {
+        if (!outputs[i]) continue;
+        if (i < InputCount() && inputs && inputs[i])
+            std::memmove(outputs[i], inputs[i], bytes); // the host may process in place
+        else
+            std::memset(outputs[i], 0, bytes);
+    }
+}
+
+void EffectBase::ActiveChanged(bool) {
+    ScopedLock hold(mLock);
+}
+
+void EffectBase::HandleMidi(const MidiMessage* message) {
+    if (message) EmitMidi(message);
+}
+
+bool EffectBase::KeyName(int32_t, char* name) {
+    if (name) name[0] = 0;
+    return false;
+}
+
+bool EffectBase::SaveState(ByteBlock*) {
+    ScopedLock hold(mLock);
+    return false;
+}
+
+bool EffectBase::LoadState(ByteBlock*) {
+    ScopedLock hold(mLock);
+    return false;
+}
+
+void EffectBase::EditorParamChange(int32_t index, double normalized) {
+    Param* param = ParamAt(index);
+    if (!param) return;
+    ScopedLock hold(mLock);
+    param->SetFromNormalized(normalized);
+    ParamChanged(index);
+}
+
+int32_t EffectBase::HostKind() {
+    return mHostKind;
+}
+
+void EffectBase::SetEditor(Editor* editor) {
+    if (!editor) return;
+    ScopedLock hold(mLock);
+    for (int32_t i = 0; i < ParamCount(); ++i)
+        editor->ShowParamValue(i, mParams[size_t(i)]->Normalized(), true);
+    editor->PrepareDrawing();
+    if (mEditor != editor) delete mEditor;
+    mEditor = editor;
+}
+
+void EffectBase::SetMaxBlock(int32_t n) {
+    if (n <= 0 || n == mMaxBlock) return;
+    ScopedLock hold(mLock);
+    const int64_t channels = int64_t(InputCount()) + OutputCount();
+    const int64_t bytes = int64_t(n) * channels * int64_t(sizeof(double));
+    if (bytes > INT32_MAX) return;
+    if (bytes > 0) {
+        uint8_t* data = mScratch.Resize(int32_t(bytes), true);
+        if (!data) return; // keep the previous regions and size
+        std::memset(data, 0, size_t(bytes));
+    }
+    double* region = reinterpret_cast<double*>(mScratch.Bytes());
+    for (auto* links : {&mInChannels, &mOutChannels}) {
+        for (auto& link : *links) {
+            link->mRegion = region;
+            region += n;
+            if (!link->mConnected) *link->mSlot = link->mRegion;
+        }
+    }
+    mMaxBlock = n;
+}
+
+void EffectBase::SetDelay(int32_t samples) {
+    ScopedLock hold(mLock);
+    mDelay = samples;
+}
+
+// ---------------------------------------------------------------- audio road
+
+template <typename T>
+void EffectBase::ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode) {
+    if (frames <= 0) return;
+    // The whole host block runs under the lock, so the scratch regions and the
+    // channel slots cannot change under it.
+    ScopedLock hold(mLock);
+    if (mMaxBlock <= 0) {
+        // No scratch yet: the host hears silence rather than whatever its buffers held.
+        if (mode == BlockReplace && outputs) {
+            int32_t k = 0;
+            for (auto& link : mOutChannels)
+                if (link->mConnected)
+                    if (T* host = HostChannel(outputs, k++))
+                        std::memset(host, 0, size_t(frames) * sizeof(T));
+        }
+        return;
+    }
+    for (int32_t offset = 0; offset < frames;) {
+        const int32_t n = frames - offset < mMaxBlock ? frames - offset : mMaxBlock;
+        mBlockOffset = offset;
+        ProcessSubBlock(inputs, outputs, offset, n, mode);
+        offset += n;
+    }
+    mBlockOffset = 0;
+}
+
+template <typename T>
+void EffectBase::ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_t frames,
+                                 BlockMode mode) {
+    // 64-bit host buffers are used in place when the result replaces their content.
+    constexpr bool kDouble = std::is_same_v<T, double>;
+    const bool direct = kDouble && mode == BlockReplace;
+
+    // Inputs: each connected link takes the next host buffer. Unconnected links
+    // keep their slot on their own region and consume no host buffer.
+    int32_t k = 0;
+    for (auto& link : mInChannels) {
+        if (!link->mConnected) continue;
+        T* host = HostChannel(inputs, k++);
+        if constexpr (kDouble) {
+            if (host) {
+                *link->mSlot = host + offset;
+                continue;
+            }
+        }
+        double* region = link->mRegion;
+        *link->mSlot = region;
+        if (!host) {
+            std::memset(region, 0, size_t(frames) * sizeof(double));
+            continue;
+        }
+        for (int32_t i = 0; i < frames; ++i)
+            region[i] = double(host[offset + i]);
+    }
+
+    // Outputs: either the host buffer itself or the link's region, delivered below.
+    k = 0;
+    for (auto& link : mOutChannels) {
+        link->mHostBuffer = nullptr;
+        if (!link->mConnected) continue;
+        T* host = HostChannel(outputs, k++);
+        if constexpr (kDouble) {
+            if (direct && host) {
+                *link->mSlot = host + offset;
+                continue;
+            }
+        }
+        *link->mSlot = link->mRegion;
+        if constexpr (!kDouble) link->mHostBuffer = host;
+    }
+
+    ProcessBlock(mInPtrs.data(), mOutPtrs.data(), frames);
+
+    if (direct) return;
+    k = 0;
+    for (auto& link : mOutChannels) {
+        if (!link->mConnected) continue;
+        T* host = HostChannel(outputs, k++);
+        if (!host) continue; // nowhere to deliver: the result stays in the region
+        T* dest = host + offset;
+        const double* result = link->mRegion;
+        if (mode == BlockReplace)
+            for (int32_t i = 0; i < frames; ++i)
+                dest[i] = T(result[i]);
+        else
+            for (int32_t i = 0; i < frames; ++i)
+                dest[i] += T(result[i]);
+    }
+}
+
+template void EffectBase::ProcessHostBlock<float>(float**, float**, int32_t, BlockMode);
+template void EffectBase::ProcessHostBlock<double>(double**, double**, int32_t, BlockMode);
+
+void EffectBase::ProcessFloatReplacing(float** inputs, float** outputs, int32_t frames) {
+    ProcessHostBlock(inputs, outputs, frames, BlockReplace);
+}
+
+void EffectBase::ProcessFloatAccumulating(float** inputs, float** outputs, int32_t frames) {
+    ProcessHostBlock(inputs, outputs, frames, BlockAccumulate);
+}
+
+void EffectBase::ProcessDoubleReplacing(double** inputs, double** outputs, int32_t frames) {
+    ProcessHostBlock(inputs, outputs, frames, BlockReplace);
+}
+
+// ---------------------------------------------------------------- parameters
+
+void EffectBase::HostParamChange(int32_t index, double normalized) {
+    Param* param = ParamAt(index);
+    if (!param) return;
+    // The control shows the value the parameter will take, before the effect hears of it.
+    if (!(normalized > 0.0)) normalized = 0.0;
+    if (normalized > 1.0) normalized = 1.0;
+    ScopedLock hold(mLock);
+    if (mEditor) mEditor->ShowParamValue(index, normalized, true);
+    param->SetFromNormalized(normalized);
+    ParamChanged(index);
+}
+
+double EffectBase::ParamNormalized(int32_t index) const {
+    const Param* param = ParamAt(index);
+    return param ? param->Normalized() : 0.0;
+}
+
+void EffectBase::ReceiveMidi(const MidiMessage* message) {
+    if (!message) return;
+    ScopedLock hold(mLock);
+    HandleMidi(message);
+}
+
+Param* EffectBase::ParamAt(int32_t index) {
+    return index >= 0 && index < ParamCount() ? mParams[size_t(index)].get() : nullptr;
+}
+
+const Param* EffectBase::ParamAt(int32_t index) const {
+    return index >= 0 && index < ParamCount() ? mParams[size_t(index)].get() : nullptr;
+}
+
+void EffectBase::SetSampleRate(double rate) {
+    // A rate that is not positive and finite would poison every filter: keep the old one.
+    if (!(rate > 0.0) || rate > 1e9) return;
+    ScopedLock hold(mLock);
+    mSampleRate = rate;
+}
+
+void EffectBase::NotifyAllParams() {
+    ScopedLock hold(mLock);
+    for (int32_t i = 0; i < ParamCount(); ++i)
+        ParamChanged(i);
+    ResetProcessing();
+}
+
+// ---------------------------------------------------------------- programs
+
+bool EffectBase::WriteParamValues(ByteBlock& chunk) {
+    ScopedLock hold(mLock);
+    for (auto& param : mParams)
+        if (!chunk.AppendDouble(param->Value())) return false;
+    return true;
+}
+
+bool EffectBase::ReadParamValues(const ByteBlock& chunk, int& position) {
+    ScopedLock hold(mLock);
+    for (int32_t i = 0; i < ParamCount(); ++i) {
+        double v;
+        if (!chunk.ReadDouble(position, v)) return false;
+        Param& param = *mParams[size_t(i)];
+        param.SetClampedValue(v);
+        if (mEditor) mEditor->ShowParamValue(i, param.Value(), false);
+        ParamChanged(i);
+    }
+    return true;
+}
+
+void EffectBase::StoreCurrentProgram() {
+    ScopedLock hold(mLock);
+    if (mCurrentProgram < 0 || mCurrentProgram >= ProgramCount()) return;
+    ByteBlock& values = mPrograms[size_t(mCurrentProgram)]->mValues;
+    values.Clear();
+    WriteParamValues(values);
+}
+
+bool EffectBase::RecallProgram(int32_t index) {
+    if (index < 0 || index >= ProgramCount()) return false;
+    ScopedLock hold(mLock);
+    int position = 0;
+    ReadParamValues(mPrograms[size_t(index)]->mValues, position);
+    mCurrentProgram = index;
+    return true;
+}
+
+int32_t EffectBase::AddProgram(const char* name) {
+    ScopedLock hold(mLock);
+    auto program = std::make_unique<Program>();
+    CopyText(program->mProgramName, kProgramNameSize, name);
+    if (!WriteParamValues(program->mValues)) return -1;
+    mPrograms.push_back(std::move(program));
+    if (mCurrentProgram < 0) mCurrentProgram = 0;
+    return ProgramCount() - 1;
+}
+
+bool EffectBase::SetProgramName(const char* name) {
+    ScopedLock hold(mLock);
+    if (mCurrentProgram < 0 || mCurrentProgram >= ProgramCount()) return false;
+    CopyText(mPrograms[size_t(mCurrentProgram)]->mProgramName, kProgramNameSize, name);
+    return true;
+}
+
+const char* EffectBase::ProgramName(int32_t index) const {
+    if (index < 0 || index >= ProgramCount()) return "";
+    return mPrograms[size_t(index)]->mProgramName;
+}
+
+// ---------------------------------------------------------------- identity
+
+void EffectBase::VersionText(char* text, int capacity) const {
+    if (!text || capacity <= 0) return;
+    const int major = mVersion >> 16;
+    const int minor = (mVersion >> 8) & 0xFF;
+    const int patch = mVersion & 0xFF;
+    if (patch != 0)
+        std::snprintf(text, size_t(capacity), "v%d.%d.%d", major, minor, patch);
+    else if (minor != 0)
+        std::snprintf(text, size_t(capacity), "v%d.%d", major, minor);
+    else
+        std::snprintf(text, size_t(capacity), "v%d", major);
+}
+
+void EffectBase::SetHost(const char* vendor, const char* product, int32_t decimalVersion) {
+    mHostKind = ClassifyHost(vendor, product);
+    mHostVersion = PackHostVersion(decimalVersion);
+}
+
+// ---------------------------------------------------------------- channels
+
+void EffectBase::SetConnected(std::vector<std::unique_ptr<ChannelLink>>& links, int32_t first,
+                              int32_t count, bool on) {
+    // Stay within the declared channels whatever the host reports.
+    const int64_t total = int64_t(links.size());
+    int64_t begin = first < 0 ? 0 : first;
+    int64_t end = int64_t(first) + (count > 0 ? count : 0);
+    if (end > total) end = total;
+    ScopedLock hold(mLock);
+    for (int64_t i = begin; i < end; ++i) {
+        ChannelLink& link = *links[size_t(i)];
+        link.mConnected = on;
+        // An unconnected channel is read from, or written into, its own region.
+        if (!on) *link.mSlot = link.mRegion;
+    }
+}
+
+void EffectBase::SetInputsConnected(int32_t first, int32_t count, bool on) {
+    SetConnected(mInChannels, first, count, on);
+}
+
+void EffectBase::SetOutputsConnected(int32_t first, int32_t count, bool on) {
+    SetConnected(mOutChannels, first, count, on);
+}
+
+bool EffectBase::InputConnected(int32_t index) const {
+    return index >= 0 && index < InputCount() && mInChannels[size_t(index)]->mConnected;
+}
+
+bool EffectBase::OutputConnected(int32_t index) const {
+    return index >= 0 && index < OutputCount() && mOutChannels[size_t(index)]->mConnected;
+}

@@ -1,0 +1,210 @@
+// The host-neutral plug-in base: owns the parameters, programs, channel buffers
+// and the editor, and serialises every change of state behind one re-entrant lock.
+// The host adapter derives from it; the effect derives from the adapter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "effect/byte_block.h"
+#include "plug/host_kind.h"
+#include "plug/lock.h"
+#include "plug/param.h"
+
+class Editor;
+
+// Identity of the loaded module. The handle is pointer-sized (64-bit handles do
+// not fit 32 bits); the two reserved words are 0.
+struct InstanceInfo {
+    void* mModule;
+    int32_t mReserved1;
+    int32_t mReserved2;
+};
+
+// One MIDI event at a sample offset within the block.
+struct MidiMessage {
+    int32_t mOffset;
+    uint8_t mStatus;
+    uint8_t mData1;
+    uint8_t mData2;
+};
+
+// One input or output channel of the plug-in.
+struct ChannelLink {
+    bool mConnected;    // the host has this channel
+    double** mSlot;     // the channel's entry in the input or output pointer array
+    float* mHostBuffer; // outputs: the host's 32-bit buffer of the current call, else null
+    double* mRegion;    // the channel's scratch region (max block doubles)
+};
+
+// A stored set of parameter values (real values, one double per parameter).
+struct Program {
+    char mProgramName[256];
+    ByteBlock mValues;
+};
+
+// How a host block is delivered to the host's output buffers.
+enum BlockMode {
+    BlockReplace,    // the result overwrites the host buffer
+    BlockAccumulate, // the result is added to what the host buffer holds
+};
+
+class EffectBase {
+public:
+    EffectBase(InstanceInfo instance, int32_t paramCount, int32_t inputs, int32_t outputs,
+               const char* effectName, const char* productName, const char* vendorName,
+               int32_t version, int32_t uniqueId, int32_t vendorId, int32_t delay, bool midi,
+               bool mono, bool chunks, bool instrument);
+    virtual ~EffectBase();
+    EffectBase(const EffectBase&) = delete;
+    EffectBase& operator=(const EffectBase&) = delete;
+
+    // --- hooks and host-facing operations, in slot order
+    virtual void ResetProcessing();
+    virtual void ParamChanged(int32_t index);
+    // Default: copies input i to output i for i below both counts, zeroes the rest.
+    virtual void ProcessBlock(double** inputs, double** outputs, int32_t frames);
+    virtual void EditorOpened() {}
+    virtual void EditorClosed() {}
+    virtual void ExtraHook() {}
+    virtual void ActiveChanged(bool on);
+    // Default: passes the message on to EmitMidi.
+    virtual void HandleMidi(const MidiMessage* message);
+    // Default: writes "" (when name is not null) and returns false.
+    virtual bool KeyName(int32_t key, char* name);
+    virtual bool SaveState(ByteBlock* chunk);
+    virtual bool LoadState(ByteBlock* chunk);
+    // Under the lock: the parameter takes the normalized value, then ParamChanged.
+    // An index out of range does nothing.
+    virtual void EditorParamChange(int32_t index, double normalized);
+    virtual int32_t TransportSample() = 0;
+    virtual double TransportTempo() = 0;
+    virtual void TransportMeter(int32_t& numerator, int32_t& denominator) = 0;
+    // The identified host (a HostKind value); HostUnasked until SetHost.
+    virtual int32_t HostKind();
+    // Shows every parameter to the editor, prepares its drawing surface and takes
+    // ownership. Null is ignored; attaching another editor destroys the previous one.
+    virtual void SetEditor(Editor* editor);
+    // Sizes the scratch regions for blocks of n frames. n <= 0, or a size whose
+    // scratch cannot be allocated, keeps the previous size.
+    virtual void SetMaxBlock(int32_t n);
+    virtual void SetDelay(int32_t samples);
+    virtual bool EmitMidi(const MidiMessage* message) = 0;
+
+    // --- host entries of the audio road
+    // Runs one host block: converts or maps the host's channels, calls
+    // ProcessBlock under the lock (in sub-blocks of at most MaxBlock() frames) and
+    // delivers the result. frames <= 0 does nothing. A null buffer array or null
+    // input channel reads as silence; a null output channel is skipped.
+    template <typename T>
+    void ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode);
+    void ProcessFloatReplacing(float** inputs, float** outputs, int32_t frames);
+    void ProcessFloatAccumulating(float** inputs, float** outputs, int32_t frames);
+    void ProcessDoubleReplacing(double** inputs, double** outputs, int32_t frames);
+    // Frame offset of the sub-block being processed within the host's block
+    // (0 outside processing).
+    int32_t BlockOffset() const { return mBlockOffset; }
+
+    // Host set-parameter road: under the lock the editor shows the value, the
+    // parameter takes it, ParamChanged runs. An index out of range does nothing.
+    void HostParamChange(int32_t index, double normalized);
+    // Normalized value of a parameter for the host, without the lock; 0 out of range.
+    double ParamNormalized(int32_t index) const;
+    // One MIDI event from the host, handed to HandleMidi under the lock.
+    void ReceiveMidi(const MidiMessage* message);
+
+    // --- non-virtual operations
+    void SetSampleRate(double rate);
+    // ParamChanged for every parameter in order, then ResetProcessing, under the lock.
+    void NotifyAllParams();
+    // Appends each parameter's real value as a double. False if allocation failed.
+    bool WriteParamValues(ByteBlock& chunk);
+    // Reads one double per parameter from position on (clamped, shown to the
+    // editor, ParamChanged). False when the block ends early; values read stay.
+    bool ReadParamValues(const ByteBlock& chunk, int& position);
+    // Stores the current values in the current program, if there is one.
+    void StoreCurrentProgram();
+    // Loads program index; false when out of range.
+    bool RecallProgram(int32_t index);
+    // Appends a program holding the current values; returns its index or -1.
+    int32_t AddProgram(const char* name);
+    int32_t ProgramCount() const { return static_cast<int32_t>(mPrograms.size()); }
+    int32_t CurrentProgram() const { return mCurrentProgram; }
+    // Renames the current program (cut to 255 characters); false if there is none.
+    bool SetProgramName(const char* name);
+    // Name of program index, "" out of range.
+    const char* ProgramName(int32_t index) const;
+    // "v1.1.1", "v1.1" or "v1" into text (capacity bytes, terminated).
+    void VersionText(char* text, int capacity) const;
+    // Classifies the host and stores its kind and packed version.
+    void SetHost(const char* vendor, const char* product, int32_t decimalVersion);
+    // Marks links first .. first+count-1 (clamped to the declared channels).
+    void SetInputsConnected(int32_t first, int32_t count, bool on);
+    void SetOutputsConnected(int32_t first, int32_t count, bool on);
+
+    // --- accessors
+    const InstanceInfo& Instance() const { return mInstance; }
+    const char* EffectName() const { return mEffectName; }
+    const char* ProductName() const { return mProductName; }
+    const char* VendorName() const { return mVendorName; }
+    int32_t UniqueId() const { return mUniqueId; }
+    int32_t VendorId() const { return mVendorId; }
+    int32_t Version() const { return mVersion; }
+    int32_t HostVersion() const { return mHostVersion; }
+    bool UsesChunks() const { return mUsesChunks; }
+    double SampleRate() const { return mSampleRate; }
+    int32_t MaxBlock() const { return mMaxBlock; }
+    int32_t Delay() const { return mDelay; }
+    int32_t ParamCount() const { return static_cast<int32_t>(mParams.size()); }
+    // Parameter index, or null out of range.
+    Param* ParamAt(int32_t index);
+    const Param* ParamAt(int32_t index) const;
+    int32_t InputCount() const { return static_cast<int32_t>(mInChannels.size()); }
+    int32_t OutputCount() const { return static_cast<int32_t>(mOutChannels.size()); }
+    bool InputConnected(int32_t index) const;
+    bool OutputConnected(int32_t index) const;
+    Editor* GetEditor() const { return mEditor; }
+    // The plug-in's lock, for operations that exchange data with the effect.
+    Lock& FrameLock() { return mLock; }
+    // Constructor flags kept for the host adapter.
+    bool MidiFlag() const { return mMidiFlag; }
+    bool MonoFlag() const { return mMonoFlag; }
+    bool InstrumentFlag() const { return mInstrumentFlag; }
+
+protected:
+    InstanceInfo mInstance;
+    char mEffectName[128];
+    char mProductName[128];
+    char mVendorName[128];
+    int32_t mUniqueId;
+    int32_t mVendorId;
+    int32_t mVersion;
+    int32_t mHostKind;
+    int32_t mHostVersion;
+    bool mUsesChunks;
+    double mSampleRate;
+    int32_t mMaxBlock;
+    int32_t mDelay;
+    std::vector<std::unique_ptr<Param>> mParams;
+    Editor* mEditor;
+    std::vector<std::unique_ptr<Program>> mPrograms;
+    int32_t mCurrentProgram;
+    std::vector<double*> mInPtrs;
+    std::vector<double*> mOutPtrs;
+    ByteBlock mScratch;
+    std::vector<std::unique_ptr<ChannelLink>> mInChannels;
+    std::vector<std::unique_ptr<ChannelLink>> mOutChannels;
+    Lock mLock;
+
+private:
+    void SetConnected(std::vector<std::unique_ptr<ChannelLink>>& links, int32_t first,
+                      int32_t count, bool on);
+    template <typename T>
+    void ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_t frames, BlockMode mode);
+
+    bool mMidiFlag;
+    bool mMonoFlag;
+    bool mInstrumentFlag;
+    int32_t mBlockOffset = 0;
+};

@@ -1,0 +1,30 @@
+#include "plug/state_chunk.h"
+
+#include "editor/editor.h"
+#include "plug/effect_base.h"
+
+bool AppendTaggedState(EffectBase& effect, ByteBlock& chunk, int32_t tag, StateSections* sections) {
+    if (!chunk.AppendInt32(tag)) return false;
+    for (int32_t i = 0; i < effect.ParamCount(); ++i)
+        if (!chunk.AppendDouble(effect.ParamAt(i)->Value())) return false;
+    return sections ? sections->SaveSections(chunk) : true;
+}
+
+bool LoadTaggedState(EffectBase& effect, const ByteBlock& chunk, int32_t tag,
+                     StateSections* sections) {
+    // Too short for a tag, or another version: accepted, nothing changes.
+    int position = 0;
+    int32_t found = 0;
+    if (!chunk.ReadInt32(position, found) || found != tag) return true;
+
+    Editor* editor = effect.GetEditor();
+    for (int32_t i = 0; i < effect.ParamCount(); ++i) {
+        double v;
+        // A block that ends early restores what it holds.
+        if (!chunk.ReadDouble(position, v)) return true;
+        Param& param = *effect.ParamAt(i);
+        param.SetClampedValue(v);
+        if (editor) editor->ShowParamValue(i, param.Normalized(), true);
+    }
+    return sections ? sections->LoadSections(chunk, position) : true;
+}
