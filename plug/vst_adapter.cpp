@@ -1,0 +1,435 @@
+#include "plug/vst_adapter.h"
+
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "editor/editor.h"
+
+namespace {
+
+std::atomic<VstHostCallback> sHostCallback{nullptr};
+
+// One rectangle for the whole module, filled from the first editor asked about.
+std::once_flag sEditorRectOnce;
+VstEditorRect sEditorRect = {0, 0, 0, 0};
+
+int16_t ToInt16(int32_t v) {
+    return int16_t(v < 0 ? 0 : (v > INT16_MAX ? INT16_MAX : v));
+}
+
+// The record's entries: each finds its adapter through the record's object field.
+intptr_t KELO_VSTCALL DispatcherEntry(VstEffectRecord* effect, int32_t opcode, int32_t index,
+                                      intptr_t value, void* ptr, float opt) {
+    VstAdapter* adapter = VstAdapter::FromRecord(effect);
+    if (!adapter) return 0;
+    // Nothing may unwind into the host; a failed allocation answers 0.
+    try {
+        return adapter->Dispatch(opcode, index, value, ptr, opt);
+    } catch (...) {
+        return 0;
+    }
+}
+
+void KELO_VSTCALL ProcessAccumulatingEntry(VstEffectRecord* effect, float** inputs, float** outputs,
+                                           int32_t frames) {
+    if (VstAdapter* adapter = VstAdapter::FromRecord(effect))
+        adapter->ProcessFloatAccumulating(inputs, outputs, frames);
+}
+
+void KELO_VSTCALL ProcessReplacingEntry(VstEffectRecord* effect, float** inputs, float** outputs,
+                                        int32_t frames) {
+    if (VstAdapter* adapter = VstAdapter::FromRecord(effect))
+        adapter->ProcessFloatReplacing(inputs, outputs, frames);
+}
+
+void KELO_VSTCALL ProcessDoubleEntry(VstEffectRecord* effect, double** inputs, double** outputs,
+                                     int32_t frames) {
+    if (VstAdapter* adapter = VstAdapter::FromRecord(effect))
+        adapter->ProcessDoubleReplacing(inputs, outputs, frames);
+}
+
+void KELO_VSTCALL SetParameterEntry(VstEffectRecord* effect, int32_t index, float value) {
+    VstAdapter* adapter = VstAdapter::FromRecord(effect);
+    // NaN carries no value: the parameter keeps the one it has.
+    if (adapter && !std::isnan(value)) adapter->HostParamChange(index, value);
+}
+
+float KELO_VSTCALL GetParameterEntry(VstEffectRecord* effect, int32_t index) {
+    VstAdapter* adapter = VstAdapter::FromRecord(effect);
+    return adapter ? float(adapter->ParamNormalized(index)) : 0.0f;
+}
+
+// The host's block size held to 0..kMaxHostBlockSize; SetMaxBlock ignores 0.
+int32_t HostBlockSize(intptr_t value) {
+    if (value < 0) return 0;
+    return value > kMaxHostBlockSize ? kMaxHostBlockSize : int32_t(value);
+}
+
+int32_t DecimalVersion(int32_t packed) {
+    return (packed >> 16) * 10000 + ((packed >> 8) & 0xFF) * 100 + (packed & 0xFF);
+}
+
+} // namespace
+
+void SetModuleHostCallback(VstHostCallback host) {
+    sHostCallback.store(host);
+}
+
+VstHostCallback ModuleHostCallback() {
+    return sHostCallback.load();
+}
+
+bool CopyToHost(void* buffer, size_t bound, const char* text) {
+    if (!buffer || bound == 0) return false;
+    if (!text) text = "";
+    size_t n = 0;
+    while (n + 1 < bound && text[n] != '\0')
+        ++n;
+    std::memcpy(buffer, text, n);
+    static_cast<char*>(buffer)[n] = '\0';
+    return true;
+}
+
+VstAdapter::VstAdapter(InstanceInfo instance, int32_t paramCount, int32_t inputs, int32_t outputs,
+                       const char* effectName, const char* productName, const char* vendorName,
+                       int32_t version, int32_t uniqueId, int32_t vendorId, int32_t delay,
+                       bool midi, bool mono, bool chunks, bool instrument)
+    : EffectBase(instance, paramCount, inputs, outputs, effectName, productName, vendorName,
+                 version, uniqueId, vendorId, delay, midi, mono, chunks, instrument),
+      mMidiIo(midi) {
+    std::memset(&mEffectRecord, 0, sizeof mEffectRecord);
+    VstEffectRecord& r = mEffectRecord;
+    r.magic = kVstMagic;
+    r.dispatcher = &DispatcherEntry;
+    r.process = &ProcessAccumulatingEntry;
+    r.setParameter = &SetParameterEntry;
+    r.getParameter = &GetParameterEntry;
+    r.numPrograms = ProgramCount();
+    r.numParams = ParamCount();
+    r.numInputs = InputCount();
+    r.numOutputs = OutputCount();
+    r.flags = kVstFlagCanReplacing | kVstFlagCanDoubleReplacing;
+    if (chunks) r.flags |= kVstFlagProgramChunks;
+    if (mono) r.flags |= kVstFlagCanMono;
+    if (instrument) r.flags |= kVstFlagInstrument;
+    r.initialDelay = delay;
+    r.ioRatio = 1.0f;
+    r.object = this;
+    r.uniqueId = uniqueId;
+    r.version = DecimalVersion(version);
+    r.processReplacing = &ProcessReplacingEntry;
+    r.processDoubleReplacing = &ProcessDoubleEntry;
+
+    SetInputsConnected(0, InputCount(), true);
+    SetOutputsConnected(0, OutputCount(), true);
+    SetMaxBlock(1024);
+}
+
+VstAdapter::~VstAdapter() {
+    // A host that keeps the record past closing finds no object behind it.
+    mEffectRecord.object = nullptr;
+    mEffectRecord.magic = 0;
+}
+
+VstAdapter* VstAdapter::FromRecord(VstEffectRecord* effect) {
+    return effect ? static_cast<VstAdapter*>(effect->object) : nullptr;
+}
+
+intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+    switch (opcode) {
+    case kVstOpOpen:
+        NotifyAllParams();
+        return 0;
+    case kVstOpClose:
+        delete this;
+        return 0;
+    case kVstOpSetProgram: {
+        StoreCurrentProgram();
+        const bool inRange = value >= INT32_MIN && value <= INT32_MAX;
+        return inRange && RecallProgram(int32_t(value)) ? 1 : 0;
+    }
+    case kVstOpGetProgram:
+        return CurrentProgram();
+    case kVstOpSetProgramName:
+        if (!ptr) return 0;
+        SetProgramName(static_cast<const char*>(ptr));
+        return 1;
+    case kVstOpGetProgramName:
+        return CopyToHost(ptr, kHostProgramNameBound, ProgramName(CurrentProgram())) ? 1 : 0;
+    case kVstOpGetParamLabel: {
+        const Param* param = ParamAt(index);
+        CopyToHost(ptr, kHostParamTextBound, param ? param->Unit() : "");
+        return 0;
+    }
+    case kVstOpGetParamDisplay: {
+        const Param* param = ParamAt(index);
+        if (param && ptr)
+            param->FormatValue(static_cast<char*>(ptr), int(kHostParamTextBound));
+        else
+            CopyToHost(ptr, kHostParamTextBound, "");
+        return 0;
+    }
+    case kVstOpGetParamName: {
+        const Param* param = ParamAt(index);
+        CopyToHost(ptr, kHostParamTextBound, param ? param->Name() : "");
+        return 0;
+    }
+    case kVstOpSetSampleRate:
+        // A rate that is not a positive number would poison every filter.
+        if (std::isfinite(opt) && opt > 0.0f) SetSampleRate(opt);
+        ResetProcessing();
+        return 0;
+    case kVstOpSetBlockSize:
+        SetMaxBlock(HostBlockSize(value));
+        ResetProcessing();
+        return 0;
+    case kVstOpMainsChanged:
+        ActiveChanged(value != 0);
+        if (value == 0) ResetProcessing();
+        return 0;
+    case kVstOpEditorGetRect:
+        return EditorRect(ptr);
+    case kVstOpEditorOpen:
+        if (!GetEditor() || mEditorWindowOpen || !OpenEditorWindow(ptr)) return 0;
+        mEditorWindowOpen = true;
+        EditorOpened();
+        return 1;
+    case kVstOpEditorClose:
+        if (!GetEditor()) return 0;
+        if (mEditorWindowOpen) {
+            EditorClosed();
+            CloseEditorWindow();
+            mEditorWindowOpen = false;
+        }
+        return 1;
+    case kVstOpEditorIdle:
+    case kVstOpIdle:
+        return 0;
+    case kVstOpIdentify:
+        return kVstIdentify;
+    case kVstOpGetChunk:
+        return GetChunk(ptr);
+    case kVstOpSetChunk:
+        return SetChunk(value, ptr);
+    case kVstOpProcessEvents:
+        return ProcessEvents(static_cast<const VstEvents*>(ptr));
+    case kVstOpCanBeAutomated:
+        return ParamAt(index) ? 1 : 0;
+    case kVstOpGetProgramNameIndexed: {
+        const char* name = ProgramName(index);
+        return CopyToHost(ptr, kHostProgramNameBound, name) && name[0] != '\0' ? 1 : 0;
+    }
+    case kVstOpGetInputProperties:
+        return PinProperties(index, ptr, true);
+    case kVstOpGetOutputProperties:
+        return PinProperties(index, ptr, false);
+    case kVstOpGetCategory:
+        return kVstCategoryEffect;
+    case kVstOpSetSpeakerArrangement:
+        SetArrangement(reinterpret_cast<const VstSpeakerArrangementHead*>(value), true);
+        SetArrangement(static_cast<const VstSpeakerArrangementHead*>(ptr), false);
+        return 1;
+    case kVstOpGetEffectName:
+        return CopyToHost(ptr, kHostEffectNameBound, EffectName()) ? 1 : 0;
+    case kVstOpGetVendorString:
+        return CopyToHost(ptr, kHostVendorTextBound, VendorName()) ? 1 : 0;
+    case kVstOpGetProductString:
+        return CopyToHost(ptr, kHostVendorTextBound, ProductName()) ? 1 : 0;
+    case kVstOpCanDo:
+        return CanDo(static_cast<const char*>(ptr));
+    case kVstOpGetVstVersion:
+        return kVstVersion;
+    case kVstOpGetMidiKeyName: {
+        VstKeyName* key = static_cast<VstKeyName*>(ptr);
+        if (!key) return 0;
+        key->keyName[0] = '\0';
+        return KeyName(key->keyNumber, key->keyName) ? 1 : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+intptr_t VstAdapter::GetChunk(void* ptr) {
+    if (!ptr) return 0;
+    mStateChunk.Clear();
+    if (!SaveState(&mStateChunk) || mStateChunk.Size() <= 0) return 0;
+    *static_cast<void**>(ptr) = mStateChunk.Bytes();
+    return mStateChunk.Size();
+}
+
+intptr_t VstAdapter::SetChunk(intptr_t size, const void* data) {
+    if (size < 0 || size > kMaxHostChunkSize || (size > 0 && !data)) return 0;
+    // The bytes go through a fresh block: hosts may hand back the very address
+    // the last save gave them, which resizing mStateChunk could free.
+    ByteBlock incoming;
+    if (!incoming.SetLength(int32_t(size))) return 0;
+    if (size > 0) std::memcpy(incoming.Bytes(), data, size_t(size));
+    mStateChunk = std::move(incoming);
+    if (!LoadState(&mStateChunk)) return 0;
+    NotifyAllParams();
+    return 1;
+}
+
+intptr_t VstAdapter::ProcessEvents(const VstEvents* list) {
+    if (!list) return 0;
+    // The pointer array holds numEvents entries, more than the two declared.
+    VstEvent* const* events = list->events;
+    for (int32_t i = 0; i < list->numEvents; ++i) {
+        VstEvent* event = events[i];
+        if (!event) continue;
+        if (event->type == kVstEventMidi) {
+            const VstMidiEvent* midi = reinterpret_cast<const VstMidiEvent*>(event);
+            MidiMessage message = {midi->deltaFrames, midi->midiData[0], midi->midiData[1],
+                                   midi->midiData[2]};
+            ReceiveMidi(&message);
+        } else {
+            VstEvents single = {};
+            single.numEvents = 1;
+            single.events[0] = event;
+            CallHost(kVstHostProcessEvents, 0, 0, &single, 0.0f);
+        }
+    }
+    return 1;
+}
+
+intptr_t VstAdapter::PinProperties(int32_t index, void* ptr, bool input) {
+    const int32_t count = input ? InputCount() : OutputCount();
+    if (!ptr || index < 0 || index >= count) return 0;
+    VstPinProperties* pin = static_cast<VstPinProperties*>(ptr);
+    std::snprintf(pin->label, sizeof pin->label, input ? "Input %d" : "Output %d", int(index));
+    // Even pins start a stereo pair with the odd pin after them.
+    pin->flags = index % 2 == 0 ? (kVstPinActive | kVstPinStereo) : kVstPinActive;
+    return 1;
+}
+
+void VstAdapter::SetArrangement(const VstSpeakerArrangementHead* arrangement, bool input) {
+    if (!arrangement) return;
+    const int32_t count = input ? InputCount() : OutputCount();
+    int32_t n = arrangement->numChannels;
+    n = n < 0 ? 0 : (n > count ? count : n);
+    if (input) {
+        SetInputsConnected(0, n, true);
+        SetInputsConnected(n, count - n, false);
+    } else {
+        SetOutputsConnected(0, n, true);
+        SetOutputsConnected(n, count - n, false);
+    }
+}
+
+intptr_t VstAdapter::CanDo(const char* text) const {
+    if (!text) return 0;
+    // strcmp stops at the first difference: at most one byte past our own texts'
+    // length is read, however long or unterminated the host's text is.
+    auto is = [text](const char* known) { return std::strcmp(text, known) == 0; };
+    if (is("receiveVstTimeInfo")) return 1;
+    if (is("sendVstEvents") || is("sendVstMidiEvent") || is("receiveVstEvents") ||
+        is("receiveVstMidiEvent"))
+        return mMidiIo ? 1 : 0;
+    if (is("hasCockosExtensions") || is("hasCockosViewAsConfig")) return kVstCockosAnswer;
+    return 0;
+}
+
+intptr_t VstAdapter::EditorRect(void* ptr) {
+    Editor* editor = GetEditor();
+    if (!editor || !ptr) return 0;
+    std::call_once(sEditorRectOnce, [editor] {
+        sEditorRect.bottom = ToInt16(editor->ViewHeight());
+        sEditorRect.right = ToInt16(editor->ViewWidth());
+    });
+    *static_cast<VstEditorRect**>(ptr) = &sEditorRect;
+    return 1;
+}
+
+bool VstAdapter::OpenEditorWindow(void* /*parent*/) {
+    return false;
+}
+
+void VstAdapter::CloseEditorWindow() {}
+
+void VstAdapter::EditorParamChange(int32_t index, double normalized) {
+    EffectBase::EditorParamChange(index, normalized);
+    // Told after the base has released the lock it took, so a host that answers
+    // by setting the parameter from another thread does not wait on us.
+    if (ParamAt(index)) CallHost(kVstHostAutomate, index, 0, nullptr, float(normalized));
+}
+
+const VstTimeInfo* VstAdapter::HostTime(int32_t mask) {
+    return reinterpret_cast<const VstTimeInfo*>(CallHost(kVstHostGetTime, 0, mask, nullptr, 0));
+}
+
+int32_t VstAdapter::TransportSample() {
+    const VstTimeInfo* time = HostTime(0);
+    if (!time || !(time->samplePos >= 0.0)) return 0;
+    // Positions past the int32 range stay at its end rather than wrapping.
+    const double position = std::floor(time->samplePos) + BlockOffset();
+    return position >= double(INT32_MAX) ? INT32_MAX : int32_t(position);
+}
+
+double VstAdapter::TransportTempo() {
+    const VstTimeInfo* time = HostTime(kVstTimeTempoValid);
+    if (!time || !(time->flags & kVstTimeTempoValid)) return 0.0;
+    const double tempo = time->tempo;
+    return std::isfinite(tempo) && tempo >= 0.0 ? tempo : 0.0;
+}
+
+void VstAdapter::TransportMeter(int32_t& numerator, int32_t& denominator) {
+    numerator = 0;
+    denominator = 0;
+    const VstTimeInfo* time = HostTime(kVstTimeSignatureValid);
+    if (!time || !(time->flags & kVstTimeSignatureValid)) return;
+    if (time->timeSigNumerator < 0 || time->timeSigDenominator < 0) return;
+    numerator = time->timeSigNumerator;
+    denominator = time->timeSigDenominator;
+}
+
+int32_t VstAdapter::HostKind() {
+    if (mHostKind != HostUnasked) return mHostKind;
+    char vendor[256] = {};
+    char product[256] = {};
+    const bool vendorAnswered = CallHost(kVstHostGetVendorString, 0, 0, vendor, 0) != 0;
+    const bool productAnswered = CallHost(kVstHostGetProductString, 0, 0, product, 0) != 0;
+    // A host that filled the whole buffer still leaves us a terminated text.
+    vendor[sizeof vendor - 1] = '\0';
+    product[sizeof product - 1] = '\0';
+    if (!vendorAnswered || !productAnswered || (vendor[0] == '\0' && product[0] == '\0'))
+        return HostUnasked;
+    const intptr_t version = CallHost(kVstHostGetVendorVersion, 0, 0, nullptr, 0);
+    SetHost(vendor, product, int32_t(version < 0 || version > INT32_MAX ? 0 : version));
+    return mHostKind;
+}
+
+void VstAdapter::SetEditor(Editor* editor) {
+    EffectBase::SetEditor(editor);
+    if (GetEditor()) mEffectRecord.flags |= kVstFlagHasEditor;
+}
+
+void VstAdapter::SetDelay(int32_t samples) {
+    mEffectRecord.initialDelay = samples;
+    EffectBase::SetDelay(samples);
+}
+
+bool VstAdapter::EmitMidi(const MidiMessage* message) {
+    if (!message) return false;
+    VstMidiEvent event = {};
+    event.type = kVstEventMidi;
+    event.byteSize = int32_t(sizeof event);
+    event.deltaFrames = message->mOffset;
+    event.midiData[0] = message->mStatus;
+    event.midiData[1] = message->mData1;
+    event.midiData[2] = message->mData2;
+    VstEvents list = {};
+    list.numEvents = 1;
+    list.events[0] = reinterpret_cast<VstEvent*>(&event);
+    return CallHost(kVstHostProcessEvents, 0, 0, &list, 0.0f) == 1;
+}
+
+intptr_t VstAdapter::CallHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+    VstHostCallback host = ModuleHostCallback();
+    return host ? host(&mEffectRecord, opcode, index, value, ptr, opt) : 0;
+}

@@ -1,0 +1,85 @@
+// A small effect for the adapter's tests: a gain stage with a few parameters, a
+// state chunk with one section of its own, MIDI controllers that move parameters
+// like an editor would, and probes that write what the host told it (transport,
+// host kind, meter) into the output so end-to-end tests can read it back.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "editor/editor.h"
+#include "plug/state_chunk.h"
+#include "plug/vst_adapter.h"
+
+// Parameter numbers of the test effect.
+enum TestParam : int32_t {
+    TestGain = 0,     // "gain", -24..24 dB, step 0.1
+    TestLongName = 1, // "process only detected signal", a switch
+    TestProbe = 2,    // "probe": what the output carries (TestProbeMode)
+    TestMix = 3,      // "mix", 0..100 %, curve 2
+    TestParamCount = 4,
+};
+
+// Values of the "probe" parameter.
+enum TestProbeMode : int32_t {
+    ProbeAudio = 0,     // outputs = inputs x gain
+    ProbeTransport = 1, // output 0 = TransportSample, output 1 = TransportTempo
+    ProbeHost = 2,      // output 0 = HostKind, output 1 = packed host version
+    ProbeMeter = 3,     // output 0 = numerator, output 1 = denominator
+};
+
+constexpr int32_t kTestStateTag = 77;
+constexpr int32_t kTestUniqueId = 0x6B747374; // 'ktst'
+
+struct TestEffectOptions {
+    bool midi = true;
+    bool editor = true;
+    bool chunks = true;
+    int32_t inputs = 2;
+    int32_t outputs = 2;
+};
+
+// An editor without a window: it remembers what it was shown.
+class TestEditor : public Editor {
+public:
+    explicit TestEditor(EffectBase* effect) : Editor(effect, 675, 619, 30) {}
+    int32_t shownCount = 0;
+
+protected:
+    void ParamValueShown(int32_t, double) override { ++shownCount; }
+};
+
+class TestEffect : public VstAdapter, private StateSections {
+public:
+    TestEffect(InstanceInfo instance, const TestEffectOptions& options = TestEffectOptions());
+
+    void ResetProcessing() override;
+    void ParamChanged(int32_t index) override;
+    void ProcessBlock(double** inputs, double** outputs, int32_t frames) override;
+    void ActiveChanged(bool on) override;
+    void HandleMidi(const MidiMessage* message) override;
+    bool KeyName(int32_t key, char* name) override;
+    bool SaveState(ByteBlock* chunk) override;
+    bool LoadState(ByteBlock* chunk) override;
+    void EditorOpened() override { ++editorOpened; }
+    void EditorClosed() override { ++editorClosed; }
+
+    // The section's payload: a few doubles saved after the parameter values.
+    double marks[3] = {0.25, 0.5, 0.75};
+
+    // What the frame delivered, for in-process tests.
+    std::atomic<int32_t> resets{0};
+    std::atomic<int32_t> paramChanges{0};
+    std::atomic<int32_t> activations{0};
+    std::atomic<int32_t> deactivations{0};
+    std::atomic<int32_t> editorOpened{0};
+    std::atomic<int32_t> editorClosed{0};
+    std::atomic<int32_t> processedFrames{0};
+
+protected:
+    bool OpenEditorWindow(void* parent) override { return parent != nullptr; }
+
+private:
+    bool SaveSections(ByteBlock& chunk) override;
+    bool LoadSections(const ByteBlock& chunk, int& position) override;
+};

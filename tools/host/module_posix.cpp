@@ -1,0 +1,22 @@
+// Loading plug-in binaries with the POSIX dynamic loader.
+#include "tools/host/module.h"
+
+#include <dlfcn.h>
+
+void* OpenModule(const std::string& path, std::string& error) {
+    // RTLD_LOCAL keeps each plug-in's symbols to itself, as hosts load them.
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = dlerror();
+        error = reason ? reason : "dlopen failed";
+    }
+    return module;
+}
+
+void* FindModuleSymbol(void* module, const char* name) {
+    return module ? dlsym(module, name) : nullptr;
+}
+
+void CloseModule(void* module) {
+    if (module) dlclose(module);
+}
