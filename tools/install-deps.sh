@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb xauth dpkg-dev
+  python3-pil fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,96 @@
+#include "tests/draw/draw_test_support.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+
+#include "draw/blit.h"
+
+void FillPattern(TestBitmap& bmp, uint32_t seed) {
+    uint32_t state = seed * 2654435761u + 12345u;
+    for (int y = 0; y < bmp.Height(); ++y)
+        for (int x = 0; x < bmp.Width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            bmp.At(x, y) = state ^ uint32_t(x << 8) ^ uint32_t(y << 20);
+        }
+}
+
+namespace {
+
+void AppendToVector(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+void NoFlush(png_structp) {}
+
+} // namespace
+
+std::vector<uint8_t> EncodePng(const PngSpec& spec, const std::vector<std::vector<uint8_t>>& rows) {
+    std::vector<uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> pointers;
+    for (const auto& row : rows)
+        pointers.push_back(const_cast<png_bytep>(row.data()));
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(png, &out, AppendToVector, NoFlush);
+    png_set_IHDR(png, info, png_uint_32(spec.width), png_uint_32(spec.height), spec.bitDepth,
+                 spec.colorType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette;
+    for (size_t i = 0; i + 2 < spec.palette.size(); i += 3)
+        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    png_color_16 trnsColor = {};
+    if (!spec.transparency.empty()) {
+        if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
+            png_set_tRNS(png, info, spec.transparency.data(), int(spec.transparency.size()),
+                         nullptr);
+        } else {
+            // Grey or RGB key: 16-bit big-endian sample values.
+            const auto& t = spec.transparency;
+            auto sample = [&](size_t i) { return png_uint_16(t[i] << 8 | t[i + 1]); };
+            if (spec.colorType == PNG_COLOR_TYPE_GRAY) {
+                trnsColor.gray = sample(0);
+            } else {
+                trnsColor.red = sample(0);
+                trnsColor.green = sample(2);
+                trnsColor.blue = sample(4);
+            }
+            png_set_tRNS(png, info, nullptr, 0, &trnsColor);
+        }
+    }
+    png_write_info(png, info);
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+bool WriteRgbPng(const std::string& path, const Bitmap& bmp) {
+    const int w = bmp.Width(), h = bmp.Height();
+    if (w <= 0 || h <= 0 || !bmp.Pixels()) return false;
+    std::vector<std::vector<uint8_t>> rows(size_t(h), std::vector<uint8_t>(size_t(w) * 3));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t p = GetPixel(&bmp, x, y);
+            rows[y][3 * x] = uint8_t(p >> 16);
+            rows[y][3 * x + 1] = uint8_t(p >> 8);
+            rows[y][3 * x + 2] = uint8_t(p);
+        }
+    PngSpec spec;
+    spec.width = w;
+    spec.height = h;
+    spec.colorType = PNG_COLOR_TYPE_RGB;
+    const std::vector<uint8_t> bytes = EncodePng(spec, rows);
+    if (bytes.empty()) return false;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
