@@ -1,0 +1,633 @@
+#include "effect/kelo.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "editor/editor.h"
+#include "effect/level_follower.h"
+#include "plug/db.h"
+#include "plug/lock.h"
+
+namespace {
+
+constexpr int32_t FourCc(const char (&code)[5]) {
+    return (int32_t(uint8_t(code[0])) << 24) | (int32_t(uint8_t(code[1])) << 16) |
+           (int32_t(uint8_t(code[2])) << 8) | int32_t(uint8_t(code[3]));
+}
+
+// Level and length constants of the detector.
+const double kRearmRatio = 0.9375; // re-arm level relative to the threshold
+const double kAttackSeconds = 0.00025;
+const double kReleaseSeconds = 0.03;
+const double kFadeSeconds = 0.03;
+const int kRingBytes = 0x20000;
+// Filter and follower values this small are set to zero after each block: a
+// decaying tail then ends in exact zeros instead of denormal numbers, which are
+// slow on every x86 unit. 1e-20 is 400 dB below full scale.
+const double kTiny = 1e-20;
+
+double ThresholdFloor() {
+    return DbToAmp(-60.0);
+}
+double ThresholdCeiling() {
+    return DbToAmp(0.0);
+}
+
+// Writes n samples of src to dst; copying onto itself (in-place hosts) is skipped.
+void CopyOrClear(const double* src, double* dst, int n, bool clear) {
+    if (n <= 0) return;
+    if (clear)
+        std::memset(dst, 0, size_t(n) * sizeof(double));
+    else if (src != dst)
+        std::memmove(dst, src, size_t(n) * sizeof(double));
+}
+
+// Returns the first frame from g on whose level does not satisfy stays, checking
+// four frames per step while four remain.
+template <typename Stays>
+int ScanLevels(const double* level, int g, int frames, Stays stays) {
+    int i = g;
+    for (; i + 4 <= frames; i += 4) {
+        // All four tested without branching between them; one branch per step.
+        const int staying = int(stays(level[i])) + int(stays(level[i + 1])) +
+                            int(stays(level[i + 2])) + int(stays(level[i + 3]));
+        if (staying != 4) break;
+    }
+    for (; i < frames; ++i)
+        if (!stays(level[i])) break;
+    return i;
+}
+
+// Two doubles handled side by side, left and right: one vector register where
+// the target has them, two plain doubles elsewhere.
+typedef double Pair __attribute__((vector_size(16)));
+
+BiquadCoefsOf<Pair> Paired(const BiquadCoefs& l, const BiquadCoefs& r) {
+    return {Pair{l.b0, r.b0}, Pair{l.b1, r.b1}, Pair{l.b2, r.b2}, Pair{l.a1, r.a1},
+            Pair{l.a2, r.a2}};
+}
+BiquadMemoryOf<Pair> Paired(const BiquadMemory& l, const BiquadMemory& r) {
+    return {Pair{l.x1, r.x1}, Pair{l.x2, r.x2}, Pair{l.y1, r.y1}, Pair{l.y2, r.y2}};
+}
+void Unpair(const BiquadMemoryOf<Pair>& m, Biquad& l, Biquad& r) {
+    l.SetMemory(BiquadMemory{m.x1[0], m.x2[0], m.y1[0], m.y2[0]});
+    r.SetMemory(BiquadMemory{m.x1[1], m.x2[1], m.y1[1], m.y2[1]});
+}
+
+// Reads bytes from ring and throws them away.
+void Discard(SampleRing& ring, int32_t bytes) {
+    double sink[256];
+    while (bytes > 0) {
+        int32_t n = bytes < int32_t(sizeof sink) ? bytes : int32_t(sizeof sink);
+        if (ring.Read(sink, n) <= 0) return;
+        bytes -= n;
+    }
+}
+
+// Writes count samples to ring, keeping only the newest when there are more than
+// the ring holds. Room is made first by dropping the oldest samples: a full ring
+// would overwrite them in place and hand the rest out of order.
+void WriteNewest(SampleRing& ring, const double* samples, int count) {
+    const int room = ring.Capacity() / int(sizeof(double));
+    if (count > room) {
+        samples += count - room;
+        count = room;
+    }
+    const int32_t bytes = count * int32_t(sizeof(double));
+    const int32_t over = ring.NbInBuf() + bytes - ring.Capacity();
+    if (over > 0) Discard(ring, over);
+    ring.Write(samples, bytes);
+}
+
+// One run of shaped frames: the ramps, the segment of the envelope shape the
+// run lies in (x0, a, b and the levels y0 y1 y2, as the shape evaluates them)
+// and where the gains go.
+struct ShapedRun {
+    double n0; // envelope position of frame 0
+    double strength, ramp, bodyEnd, fade;
+    bool gate;
+    double x0, qa, qb, y0, y1, y2;
+};
+
+// How a run's segment is evaluated: a curve (a != 0), a straight segment, or
+// the flat level after the last point.
+enum SegmentKind { kCurved, kStraight, kFlat };
+
+// The ramp of frame position n: up over the onset, 1 in the body, down over
+// the fade.
+template <int kShapedPhase>
+double RampAt(const ShapedRun& run, double n) {
+    if (kShapedPhase == kPhaseOnset) return n / run.ramp;
+    if (kShapedPhase == kPhaseFade) return 1.0 - (n - run.bodyEnd) / run.fade;
+    return 1.0;
+}
+
+// Gains of frames from..to-1 from the divisor levels r. Phase and segment kind
+// are template arguments and the loops touch few arrays, so they have no
+// branches and run on the vector units; the shaping is split into such loops.
+template <int kShapedPhase, int kKind>
+void GainFrames(const ShapedRun& run, const double* r, double* gain, int from, int to) {
+    const double n0 = run.n0, s = run.strength, x0 = run.x0, qa = run.qa, qb = run.qb;
+    const double y0 = run.y0, y1 = run.y1, y2 = run.y2;
+    const double halfOverA = 1.0 / (2.0 * qa);
+    // With the gate the onset ramps the output instead of the strength.
+    const bool rampStrength = !(kShapedPhase == kPhaseOnset && run.gate);
+    for (int i = from; i < to; ++i) {
+        const double n = n0 + i;
+        // The shape's level at n, as EnvelopeShape::At computes it.
+        double level = y2;
+        if (kKind != kFlat) {
+            const double c = x0 - n;
+            // One division per frame fewer: the curve's 1 / 2a is taken once per
+            // run (the result may differ from At's division in the last bit).
+            const double t =
+                kKind == kCurved ? (std::sqrt(qb * qb - 4.0 * qa * c) - qb) * halfOverA : -c / qb;
+            const double u = 1.0 - t;
+            level = u * u * y0 + 2.0 * t * u * y1 + t * t * y2;
+        }
+        const double strengthRamp = rampStrength ? RampAt<kShapedPhase>(run, n) : 1.0;
+        const double w = 1.0 + (std::fabs(level) / r[i] - 1.0) * s * strengthRamp;
+        // A level of 0 (or a shape that is not a number) leaves no gain to speak
+        // of: the sample keeps its own level instead of turning into Inf or NaN.
+        gain[i] = std::fabs(w) <= 1.7976931348623157e308 ? w : 1.0;
+    }
+}
+
+// out = gain * input + add for both channels, ramped with the gate; the gains
+// are replaced by the output level.
+template <int kShapedPhase>
+void ApplyGains(const ShapedRun& run, double* gain, const double* h, const double* l,
+                const double* a, const double* b, double* outL, double* outR, int from, int to) {
+    const bool ramped = run.gate && kShapedPhase != kPhaseBody;
+    for (int i = from; i < to; ++i) {
+        const double ramp = ramped ? RampAt<kShapedPhase>(run, run.n0 + i) : 1.0;
+        const double left = (gain[i] * h[i] + a[i]) * ramp;
+        const double right = (gain[i] * l[i] + b[i]) * ramp;
+        outL[i] = left;
+        outR[i] = right;
+        gain[i] = (left + right) * 0.5;
+    }
+}
+
+} // namespace
+
+KeloEffect::KeloEffect(const InstanceInfo& instance)
+    : VstAdapter(instance, kParamCount, 2, 2, "Kelo (No SSE2)", "", "mirel", 0x010101,
+                 FourCc("klox"), FourCc("Mire"), 0, false, true, true, false),
+      mThreshold(DbToAmp(-12.0)), mThresholdLow(kRearmRatio * mThreshold), mHistoryBuf(kRingBytes),
+      mEnvBuf(kRingBytes), mAmpBuf(kRingBytes), mShapeModel(this) {
+    mHighPassL.SetFreq(0.0);
+    mHighPassR.SetFreq(0.0);
+    mLowPassL.SetFreq(22000.0);
+    mLowPassR.SetFreq(22000.0);
+
+    // Created in this order; the index is what the host and the saved state see.
+    ParamAt(kParamThreshold)->DefineContinuous("threshold", -12, -60, 0, 0.1, "dB");
+    ParamAt(kParamLoFreq)->DefineContinuous("lo freq", 0, 0, 22000, 1, "Hz");
+    ParamAt(kParamHiFreq)->DefineContinuous("hi freq", 22000, 0, 22000, 1, "Hz");
+    // Frequencies get most of a control's travel at the low end.
+    ParamAt(kParamLoFreq)->SetCurve(3);
+    ParamAt(kParamHiFreq)->SetCurve(3);
+    ParamAt(kParamMonitor)->DefineSwitch("monitor detect", false, "");
+    ParamAt(kParamAutofit)->DefineSwitch("autofit", false, "");
+    ParamAt(kParamGate)->DefineSwitch("gate", false, "");
+    ParamAt(kParamShowEnv)->DefineSwitch("show env", false, "");
+    ParamAt(kParamShapeEnv)->DefineSwitch("shape env", true, "");
+    ParamAt(kParamStrength)->DefineContinuous("strength", 0.5, 0, 1, 0.01, "");
+    ParamAt(kParamEnvTime)->DefineContinuous("env time", 0.2, 0.05, 1, 0.01, "");
+    ParamAt(kParamProcessOnly)->DefineSwitch("process only detected signal", false, "");
+}
+
+KeloEffect::~KeloEffect() = default;
+
+double KeloEffect::Rate() const {
+    const double rate = mSampleRate;
+    return rate >= 1.0 && rate <= 1e7 ? rate : 44100.0;
+}
+
+void KeloEffect::MarkDirty(DisplayLink* view) {
+    if (view) view->MarkDirty();
+}
+
+void KeloEffect::AttachDisplays(DisplayLink* envView, DisplayLink* ampView) {
+    ScopedLock lock(mLock);
+    mEnvView = envView;
+    mAmpView = ampView;
+}
+
+void KeloEffect::ResetProcessing() {
+    ScopedLock lock(mLock);
+    const double sr = Rate();
+    mAttackCoef = std::exp(-1.0 / (sr * kAttackSeconds));
+    mReleaseCoef = std::exp(-1.0 / (sr * kReleaseSeconds));
+    mFadeLen = int(sr * kFadeSeconds);
+    mEnvLen = int(mEnvTime * sr);
+    // An envelope of at least one sample keeps every envelope moving forward.
+    if (mEnvLen < 1) mEnvLen = 1;
+    mRampLen = int(sr * kAttackSeconds);
+    mBodyEnd = mEnvLen - mFadeLen;
+    mBandLevel = mFullLevel = 0.0;
+    mLastDetectPos = mLastEndPos = 0;
+    mEnvPos = 0;
+    mPhase = kPhaseRearm;
+
+    // One sample per frame of the largest block. If any buffer cannot be had,
+    // the effect copies its input through until the next reset.
+    const int32_t frames = mMaxBlock > 0 ? mMaxBlock : 0;
+    ByteBlock* scratch[] = {&mBandL,   &mBandR,    &mRestL, &mRestR,  &mBandEnv,
+                            &mFullEnv, &mOutLevel, &mZeros, &mCleanL, &mCleanR};
+    bool ok = frames > 0;
+    for (ByteBlock* block : scratch)
+        if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
+    mScratchFrames = ok ? frames : 0;
+    if (ok) std::memset(mZeros.Bytes(), 0, size_t(frames) * sizeof(double));
+
+    for (Biquad* section : {static_cast<Biquad*>(&mLowPassL), static_cast<Biquad*>(&mLowPassR),
+                            static_cast<Biquad*>(&mHighPassL), static_cast<Biquad*>(&mHighPassR)})
+        section->SetSampleRate(sr);
+    mEnvBuf.Reset();
+    mAmpBuf.Reset();
+    mHistoryBuf.Reset();
+
+    // The model converts its length from the previous rate, but "env time" was
+    // already given to it in samples of this rate (parameters are delivered
+    // before the reset); the length from "env time" is the one that counts.
+    const int envLen = mEnvLen;
+    mShapeModel.SetSampleRateAndTempo(int(sr), TransportTempo());
+    mShapeModel.SetLength(envLen);
+    MarkDirty(mEnvView);
+    MarkDirty(mAmpView);
+}
+
+void KeloEffect::ParamChanged(int32_t index) {
+    const Param* param = ParamAt(index);
+    if (!param) return;
+    const double value = param->Value();
+    const bool on = value >= 0.5;
+    switch (index) {
+    case kParamThreshold: {
+        double threshold = std::exp(value * kDbToLn);
+        if (threshold < ThresholdFloor()) threshold = ThresholdFloor();
+        if (threshold > ThresholdCeiling()) threshold = ThresholdCeiling();
+        mThreshold = threshold;
+        mThresholdLow = kRearmRatio * threshold;
+        mShapeModel.SetThreshold(mThreshold);
+        MarkDirty(mEnvView);
+        MarkDirty(mAmpView);
+        break;
+    }
+    case kParamHiFreq:
+        mLowPassL.SetFreq(value);
+        mLowPassR.SetFreq(value);
+        if (mEditor) mEditor->SetParamClamp(kParamLoFreq, 0.0, param->Normalized(), true);
+        break;
+    case kParamLoFreq:
+        mHighPassL.SetFreq(value);
+        mHighPassR.SetFreq(value);
+        if (mEditor) mEditor->SetParamClamp(kParamHiFreq, param->Normalized(), 1.0, true);
+        break;
+    case kParamMonitor:
+        mMonitor = on;
+        break;
+    case kParamShowEnv:
+        // Only the amplitude display draws the detector level.
+        MarkDirty(mAmpView);
+        break;
+    case kParamShapeEnv:
+        mShapeOn = on;
+        break;
+    case kParamAutofit:
+        // Fitting needs the levels the amplitude display has recorded; without
+        // the display there is nothing to fit to.
+        if (on) MarkDirty(mAmpView);
+        break;
+    case kParamGate:
+        mGate = on;
+        break;
+    case kParamEnvTime:
+        mEnvTime = value;
+        mEnvLen = int(value * Rate());
+        if (mEnvLen < 1) mEnvLen = 1;
+        mBodyEnd = mEnvLen - mFadeLen;
+        mShapeModel.SetLength(mEnvLen);
+        MarkDirty(mAmpView);
+        MarkDirty(mEnvView);
+        break;
+    case kParamStrength:
+        mStrength = value;
+        mShapeModel.SetStrength(value);
+        MarkDirty(mAmpView);
+        break;
+    case kParamProcessOnly:
+        mProcessOnly = on;
+        break;
+    default:
+        break;
+    }
+}
+
+void KeloEffect::SetShape(const ShapePoint* points, int length) {
+    if (!points) return;
+    ScopedLock lock(mLock);
+    mShape.Set(points);
+    mEnvLen = length < 1 ? 1 : length;
+    mBodyEnd = mEnvLen - mFadeLen;
+}
+
+bool KeloEffect::SaveState(ByteBlock* chunk) {
+    if (!chunk) return false;
+    return AppendTaggedState(*this, *chunk, kKeloStateTag, this);
+}
+
+bool KeloEffect::LoadState(ByteBlock* chunk) {
+    if (!chunk) return false;
+    return LoadTaggedState(*this, *chunk, kKeloStateTag, this);
+}
+
+bool KeloEffect::SaveSections(ByteBlock& chunk) {
+    const int32_t before = chunk.Size();
+    mEnvViewState.SaveViewState(chunk);
+    mShapeModel.SaveViewState(chunk);
+    // Each section is a fixed number of doubles; a short block means an append failed.
+    return chunk.Size() == before + 8 + 11 * 8;
+}
+
+bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
+    const bool env = mEnvViewState.LoadViewState(chunk, position);
+    const bool amp = mShapeModel.LoadViewState(chunk, position);
+    return env && amp;
+}
+
+int KeloEffect::ReadHistory(double* dst, int capacity, int64_t& start, bool& marked) {
+    ScopedLock lock(mLock);
+    start = 0;
+    marked = false;
+    const int k = mHistoryBuf.NbInBuf() / 8;
+    if (k == 0 || !dst || capacity <= 0) return 0;
+    start = mLastEndPos - k;
+    int64_t count = k;
+    if (mLastDetectPos > start) {
+        marked = true;
+        count = (mLastEndPos < mLastDetectPos ? mLastEndPos : mLastDetectPos) - start;
+    }
+    if (count > capacity) count = capacity;
+    return mHistoryBuf.Read(dst, int32_t(count) * 8) / 8;
+}
+
+int KeloEffect::ReadDetection(double* levelDst, double* outDst, int capacity, int& start) {
+    ScopedLock lock(mLock);
+    start = 0;
+    const int32_t bytes = mEnvBuf.NbInBuf();
+    // Both rings are written and emptied together; should they ever differ, the
+    // shorter decides and the rest of the longer is dropped.
+    const int32_t ampBytes = mAmpBuf.NbInBuf();
+    if (bytes != ampBytes)
+        Discard(bytes > ampBytes ? mEnvBuf : mAmpBuf,
+                bytes > ampBytes ? bytes - ampBytes : ampBytes - bytes);
+    const int k = (bytes < ampBytes ? bytes : ampBytes) / 8;
+    mLastDetectPos = 0;
+    if (k <= 0) return 0;
+    start = mEnvPos - k;
+    // Levels before position 0 or past the destinations are read and dropped.
+    const bool usable = levelDst && outDst && capacity > 0;
+    int skipFront = start < 0 ? -start : 0;
+    if (skipFront > k) skipFront = k;
+    int keep = usable ? k - skipFront : 0;
+    if (keep > 0 && start + skipFront + keep > capacity) keep = capacity - (start + skipFront);
+    if (keep < 0) keep = 0;
+    const int skipBack = k - skipFront - keep;
+    for (SampleRing* ring : {&mEnvBuf, &mAmpBuf})
+        Discard(*ring, skipFront * 8);
+    if (keep > 0) {
+        mEnvBuf.Read(levelDst + start + skipFront, keep * 8);
+        mAmpBuf.Read(outDst + start + skipFront, keep * 8);
+    }
+    for (SampleRing* ring : {&mEnvBuf, &mAmpBuf})
+        Discard(*ring, skipBack * 8);
+    return k;
+}
+
+void KeloEffect::ProcessBlock(double** in, double** out, int32_t frames) {
+    if (frames <= 0 || !in || !out || !in[0] || !in[1] || !out[0] || !out[1]) return;
+    if (mScratchFrames <= 0) {
+        CopyOrClear(in[0], out[0], frames, false);
+        CopyOrClear(in[1], out[1], frames, false);
+        return;
+    }
+    const int64_t pos = TransportSample();
+    for (int32_t done = 0; done < frames;) {
+        const int32_t n = frames - done < mScratchFrames ? frames - done : mScratchFrames;
+        ProcessPiece(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, pos + done);
+        done += n;
+    }
+}
+
+bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
+    double* bandL = Scratch(mBandL);
+    double* bandR = Scratch(mBandR);
+    double* restL = Scratch(mRestL);
+    double* restR = Scratch(mRestR);
+    double* bandEnv = Scratch(mBandEnv);
+    double* fullEnv = Scratch(mFullEnv);
+    // Everything the loop carries lives in locals (the scratch arrays could alias
+    // the members, which would force a store and reload on every sample), and
+    // the left and right sections run side by side as pairs.
+    const BiquadCoefsOf<Pair> hp = Paired(mHighPassL.Coefs(), mHighPassR.Coefs());
+    const BiquadCoefsOf<Pair> lp = Paired(mLowPassL.Coefs(), mLowPassR.Coefs());
+    BiquadMemoryOf<Pair> hm = Paired(mHighPassL.Memory(), mHighPassR.Memory());
+    BiquadMemoryOf<Pair> lm = Paired(mLowPassL.Memory(), mLowPassR.Memory());
+    const double attack = mAttackCoef, release = mReleaseCoef;
+    double band = mBandLevel, full = mFullLevel;
+    // x * 0 is 0 for every finite x and NaN otherwise; the sum runs beside the
+    // recursions and costs next to nothing.
+    const Pair zero = {0.0, 0.0};
+    Pair check = zero;
+    for (int i = 0; i < frames; ++i) {
+        const Pair x = {inL[i], inR[i]};
+        check += x * zero;
+        Pair high, y;
+        BiquadStep(hp, hm, x, high);
+        BiquadStep(lp, lm, high, y);
+        const Pair rest = x - y;
+        bandL[i] = y[0];
+        bandR[i] = y[1];
+        restL[i] = rest[0];
+        restR[i] = rest[1];
+        band = FollowLevel(band, (y[1] + y[0]) * 0.5, attack, release);
+        bandEnv[i] = band;
+        full = FollowLevel(full, (x[1] + x[0]) * 0.5, attack, release);
+        fullEnv[i] = full;
+    }
+    if (check[0] != 0.0 || check[1] != 0.0) return false;
+    Unpair(hm, mHighPassL, mHighPassR);
+    Unpair(lm, mLowPassL, mLowPassR);
+    for (Biquad* section : {static_cast<Biquad*>(&mLowPassL), static_cast<Biquad*>(&mLowPassR),
+                            static_cast<Biquad*>(&mHighPassL), static_cast<Biquad*>(&mHighPassR)})
+        section->FlushTinyMemory(kTiny);
+    mBandLevel = std::fabs(band) < kTiny ? 0.0 : band;
+    mFullLevel = std::fabs(full) < kTiny ? 0.0 : full;
+    return true;
+}
+
+void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL, double* outR,
+                              int frames, int64_t pos) {
+    // 1. A host position that jumped ends the envelope and the recorded data.
+    const int64_t jump = pos - mLastEndPos;
+    if (jump > 16 || jump < -16) {
+        mPhase = kPhaseRearm;
+        mEnvPos = 0;
+        mEnvBuf.Reset();
+        mAmpBuf.Reset();
+        mHistoryBuf.Reset();
+    }
+
+    // 2. Detector pass. Samples that are not finite are heard and detected as
+    // silence, so they can neither reach the output nor stay in the filters.
+    if (!Detect(inL, inR, frames)) {
+        double* cleanL = Scratch(mCleanL);
+        double* cleanR = Scratch(mCleanR);
+        for (int i = 0; i < frames; ++i) {
+            cleanL[i] = std::isfinite(inL[i]) ? inL[i] : 0.0;
+            cleanR[i] = std::isfinite(inR[i]) ? inR[i] : 0.0;
+        }
+        inL = cleanL;
+        inR = cleanR;
+        Detect(inL, inR, frames);
+    }
+
+    // 5. Segment loop: each phase runs until its condition fails, then the next
+    // one starts on the same frame.
+    for (int g = 0;;) {
+        const int t = mPhase <= kPhaseArmed ? RunIdle(inL, inR, outL, outR, g, frames)
+                                            : RunShaped(inL, inR, outL, outR, g, frames, pos);
+        if (t >= frames) break;
+        mPhase = (mPhase + 1) % 5;
+        g = t;
+    }
+
+    // 6. History of the band level, recorded once per host position.
+    const double* bandEnv = Scratch(mBandEnv);
+    if (pos + frames != mLastEndPos) {
+        if (pos < mLastEndPos) mHistoryBuf.Reset();
+        WriteNewest(mHistoryBuf, bandEnv, frames);
+        mLastEndPos = pos + frames;
+    }
+
+    // 7. The listener hears the detector band.
+    if (mMonitor) {
+        CopyOrClear(Scratch(mBandL), outL, frames, false);
+        CopyOrClear(Scratch(mBandR), outR, frames, false);
+    }
+    MarkDirty(mEnvView);
+}
+
+int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
+                        int frames) {
+    const double* level = Scratch(mBandEnv);
+    int t;
+    if (mPhase == kPhaseRearm) {
+        const double low = mThresholdLow;
+        // NaN fails the comparison and ends the phase like a low level.
+        t = ScanLevels(level, g, frames, [low](double v) { return v > low; });
+    } else {
+        const double threshold = mThreshold;
+        t = ScanLevels(level, g, frames, [threshold](double v) { return threshold > v; });
+    }
+    CopyOrClear(inL + g, outL + g, t - g, mGate);
+    CopyOrClear(inR + g, outR + g, t - g, mGate);
+    if (mPhase == kPhaseArmed && t < frames) {
+        // Trigger: a new envelope, whose data replaces what was not yet read.
+        mEnvPos = 0;
+        mEnvBuf.Reset();
+        mAmpBuf.Reset();
+    }
+    return t;
+}
+
+int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, double* outR, int g,
+                          int frames, int64_t pos) {
+    const int end = mPhase == kPhaseOnset ? mRampLen : mPhase == kPhaseBody ? mBodyEnd : mEnvLen;
+    int count = end - mEnvPos;
+    if (count > frames - g) count = frames - g;
+    if (count < 0) count = 0;
+    const int t = g + count;
+
+    // Routing: the whole signal with its full-band level, or the band alone with
+    // its own level and the rest of the spectrum added back unchanged.
+    const double* h = inL;
+    const double* l = inR;
+    const double* r = Scratch(mFullEnv);
+    const double* a = Scratch(mZeros);
+    const double* b = a;
+    if (mProcessOnly) {
+        h = Scratch(mBandL);
+        l = Scratch(mBandR);
+        r = Scratch(mBandEnv);
+        if (!mMonitor) {
+            a = Scratch(mRestL);
+            b = Scratch(mRestR);
+        }
+    }
+    const double s = mShapeOn ? mStrength : 0.0;
+    if (mPhase == kPhaseOnset)
+        ApplyShape<kPhaseOnset>(h, l, a, b, r, outL, outR, g, t, s);
+    else if (mPhase == kPhaseBody)
+        ApplyShape<kPhaseBody>(h, l, a, b, r, outL, outR, g, t, s);
+    else
+        ApplyShape<kPhaseFade>(h, l, a, b, r, outL, outR, g, t, s);
+
+    WriteNewest(mEnvBuf, r + g, count);
+    WriteNewest(mAmpBuf, Scratch(mOutLevel) + g, count);
+    mLastDetectPos = pos + t;
+    MarkDirty(mAmpView);
+    return t;
+}
+
+template <int kShapedPhase>
+void KeloEffect::ApplyShape(const double* h, const double* l, const double* a, const double* b,
+                            const double* r, double* outL, double* outR, int g, int t,
+                            double strength) {
+    ShapedRun run;
+    run.n0 = mEnvPos - g;
+    run.strength = strength;
+    run.ramp = mRampLen;
+    run.bodyEnd = mBodyEnd;
+    run.fade = mFadeLen;
+    run.gate = mGate;
+    // The gains go into the output level's buffer, which is filled last.
+    double* gain = Scratch(mOutLevel);
+    const EnvelopeShape& shape = mShape;
+    // Positions only grow, so each segment of the shape covers one run of frames.
+    for (int from = g; from < t;) {
+        const int segment = shape.SegmentOf(run.n0 + from);
+        int to = t;
+        if (segment < 3) {
+            const double end = shape.X(2 * segment + 2);
+            // The run ends at the first frame whose position reaches the segment's
+            // end: computed, then checked against the comparison SegmentOf makes.
+            const double guess = std::ceil(end - run.n0);
+            to = guess >= t ? t : guess <= from + 1 ? from + 1 : int(guess);
+            while (to > from + 1 && !(run.n0 + (to - 1) < end))
+                --to;
+            while (to < t && run.n0 + to < end)
+                ++to;
+            const int i = 2 * segment;
+            run.x0 = shape.X(i);
+            run.y0 = shape.Y(i);
+            run.y1 = shape.Y(i + 1);
+            run.y2 = shape.Y(i + 2);
+            run.qa = shape.X(i) - 2.0 * shape.X(i + 1) + shape.X(i + 2);
+            run.qb = 2.0 * (shape.X(i + 1) - shape.X(i));
+            if (run.qa != 0.0)
+                GainFrames<kShapedPhase, kCurved>(run, r, gain, from, to);
+            else
+                GainFrames<kShapedPhase, kStraight>(run, r, gain, from, to);
+        } else {
+            run.y2 = shape.Y(EnvelopeShape::kPoints - 1);
+            GainFrames<kShapedPhase, kFlat>(run, r, gain, from, to);
+        }
+        from = to;
+    }
+    ApplyGains<kShapedPhase>(run, gain, h, l, a, b, outL, outR, g, t);
+    mEnvPos += t - g;
+}

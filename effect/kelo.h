@@ -1,0 +1,171 @@
+// Kelo, the transient shaper: a band-limited detector starts a fixed-length
+// envelope whenever the band's level reaches the threshold, and during it the
+// signal's own level is replaced, in proportion to the strength, by a drawn shape.
+#pragma once
+
+#include <cstdint>
+
+#include "effect/biquad.h"
+#include "effect/byte_block.h"
+#include "effect/envelope_shape.h"
+#include "effect/sample_ring.h"
+#include "effect/ui/display_link.h"
+#include "effect/ui/env_view_state.h"
+#include "effect/ui/shape_model.h"
+#include "plug/state_chunk.h"
+#include "plug/vst_adapter.h"
+
+// Parameter indices as the host and the saved state see them.
+enum KeloParam : int32_t {
+    kParamThreshold = 0,
+    kParamHiFreq = 1,
+    kParamLoFreq = 2,
+    kParamMonitor = 3,
+    kParamShowEnv = 4,
+    kParamShapeEnv = 5,
+    kParamAutofit = 6,
+    kParamGate = 7,
+    kParamEnvTime = 8,
+    kParamStrength = 9,
+    kParamProcessOnly = 10,
+    kParamCount = 11,
+};
+
+// Envelope phases: waiting for the level to fall to the re-arm level, waiting for
+// it to reach the threshold, then the onset ramp, the body and the final fade.
+enum KeloPhase : int32_t {
+    kPhaseRearm = 0,
+    kPhaseArmed = 1,
+    kPhaseOnset = 2,
+    kPhaseBody = 3,
+    kPhaseFade = 4,
+};
+
+// Version tag at the start of the saved state.
+constexpr int32_t kKeloStateTag = 1011;
+
+class KeloEffect : public VstAdapter, public ShapeSink, public StateSections {
+public:
+    explicit KeloEffect(const InstanceInfo& instance);
+    ~KeloEffect() override;
+
+    // --- frame hooks
+    void ResetProcessing() override;
+    void ParamChanged(int32_t index) override;
+    // Shapes frames samples of in[0], in[1] into out[0], out[1]. Null pointers or
+    // frames <= 0 do nothing. Blocks longer than the scratch buffers are done in
+    // pieces; before the first reset (no scratch yet) the input is copied through.
+    void ProcessBlock(double** in, double** out, int32_t frames) override;
+    bool SaveState(ByteBlock* chunk) override;
+    bool LoadState(ByteBlock* chunk) override;
+
+    // --- exchange with the displays; each takes the plug-in's lock
+    // Takes the shape's seven points and the envelope length in samples (at
+    // least 1). "env time" itself is not changed.
+    void SetShape(const ShapePoint* points, int length) override;
+    // Drains band levels recorded since the last call into dst (at most capacity),
+    // oldest first. start: host position of the first level; marked: whether the
+    // levels belong to a detected event (then only those are read and the rest
+    // stays for the next call). Returns the number of levels read.
+    int ReadHistory(double* dst, int capacity, int64_t& start, bool& marked);
+    // Drains the detector and output levels of the current envelope into
+    // levelDst and outDst, indexed by envelope position (start..start+count-1);
+    // levels whose position falls outside 0..capacity-1 are dropped. Returns the
+    // number of levels drained.
+    int ReadDetection(double* levelDst, double* outDst, int capacity, int& start);
+
+    // The displays that get marked dirty; null (the default) for none.
+    void AttachDisplays(DisplayLink* envView, DisplayLink* ampView);
+    // The point model of the shape and the envelope view's saved part, which the
+    // displays take over once they exist.
+    ShapeModel& Shape() { return mShapeModel; }
+    EnvViewState& EnvView() { return mEnvViewState; }
+
+    // --- processing state, read-only
+    double Threshold() const { return mThreshold; }
+    double ThresholdLow() const { return mThresholdLow; }
+    double Strength() const { return mStrength; }
+    double EnvTime() const { return mEnvTime; }
+    double AttackCoef() const { return mAttackCoef; }
+    double ReleaseCoef() const { return mReleaseCoef; }
+    int RampLen() const { return mRampLen; }
+    int FadeLen() const { return mFadeLen; }
+    int EnvLen() const { return mEnvLen; }
+    int BodyEnd() const { return mBodyEnd; }
+    int Phase() const { return mPhase; }
+    int EnvPos() const { return mEnvPos; }
+    double BandLevel() const { return mBandLevel; }
+    double FullLevel() const { return mFullLevel; }
+    const EnvelopeShape& ShapeInUse() const { return mShape; }
+    const Biquad& HighPassL() const { return mHighPassL; }
+    const Biquad& LowPassL() const { return mLowPassL; }
+    // Frames one ProcessBlock piece can hold (0 before the first reset).
+    int ScratchFrames() const { return mScratchFrames; }
+
+    // StateSections: the envelope view's scale, then the shape's section.
+    bool SaveSections(ByteBlock& chunk) override;
+    bool LoadSections(const ByteBlock& chunk, int& position) override;
+
+private:
+    // One piece of at most mScratchFrames frames starting at host position pos.
+    void ProcessPiece(const double* inL, const double* inR, double* outL, double* outR, int frames,
+                      int64_t pos);
+    // Band filters, remainders and both level followers over the block. False,
+    // with nothing changed, when the input holds a sample that is not finite.
+    bool Detect(const double* inL, const double* inR, int frames);
+    // Runs one idle phase (re-arm or armed) from frame g; returns where it ended.
+    int RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
+                int frames);
+    // Runs one shaped phase from frame g; returns where it ended.
+    int RunShaped(const double* inL, const double* inR, double* outL, double* outR, int g,
+                  int frames, int64_t pos);
+    // Shapes frames g..t-1: out = gain * (h, l) + (a, b), with the gain from the
+    // shape and the divisor levels r, and records the output level.
+    template <int kShapedPhase>
+    void ApplyShape(const double* h, const double* l, const double* a, const double* b,
+                    const double* r, double* outL, double* outR, int g, int t, double strength);
+    // Sample rate used for lengths and coefficients: the frame's, or 44100 Hz when
+    // the frame's is not a usable rate.
+    double Rate() const;
+    static void MarkDirty(DisplayLink* view);
+    double* Scratch(ByteBlock& block) { return reinterpret_cast<double*>(block.Bytes()); }
+
+    double mThreshold;
+    double mThresholdLow;
+    double mStrength = 0.5;
+    double mEnvTime = 0.2;
+    double mBandLevel = 0.0;
+    double mFullLevel = 0.0;
+    double mAttackCoef = 0.0;
+    double mReleaseCoef = 0.0;
+    int mRampLen = 12;
+    int mFadeLen = 1440;
+    int mEnvLen = 9600;
+    int mBodyEnd = 9600 - 1440;
+    int mPhase = kPhaseRearm;
+    int mEnvPos = 0;
+    // Host positions; 64-bit so that position + frames cannot overflow.
+    int64_t mLastEndPos = 0;
+    int64_t mLastDetectPos = 0;
+    bool mMonitor = false;
+    bool mShapeOn = true;
+    bool mGate = false;
+    bool mProcessOnly = false;
+    EnvelopeShape mShape;
+    HighPass mHighPassL, mHighPassR;
+    LowPass mLowPassL, mLowPassR;
+    // Per-block scratch, one sample per frame of the largest block.
+    ByteBlock mBandL, mBandR, mRestL, mRestR, mBandEnv, mFullEnv, mOutLevel, mZeros;
+    // The input with samples that are not finite replaced by silence; used only
+    // for blocks that hold such samples.
+    ByteBlock mCleanL, mCleanR;
+    int mScratchFrames = 0;
+    SampleRing mHistoryBuf;
+    SampleRing mEnvBuf;
+    SampleRing mAmpBuf;
+    DisplayLink* mEnvView = nullptr;
+    DisplayLink* mAmpView = nullptr;
+    // Stand-ins for the displays' own state until the editor exists.
+    EnvViewState mEnvViewState;
+    ShapeModel mShapeModel;
+};

@@ -1,0 +1,228 @@
+// kelo-render: its command line, and small renders through the product binary.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sndfile.h>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tools/render/render.h"
+
+namespace {
+
+const char* const kPluginPath = KELO_PRODUCT_PLUGIN;
+
+bool Parse(std::vector<const char*> args, RenderOptions& options, std::string& error) {
+    args.insert(args.begin(), "kelo-render");
+    return ParseRenderArgs(int(args.size()), args.data(), "default.so", options, error);
+}
+
+// A scratch folder of the test's own, removed with its files.
+struct TempDir {
+    TempDir() {
+        char pattern[] = "/tmp/kelo-render-test-XXXXXX";
+        path = mkdtemp(pattern) ? pattern : "/tmp";
+    }
+    ~TempDir() {
+        for (const std::string& f : files)
+            std::remove(f.c_str());
+        rmdir(path.c_str());
+    }
+    std::string File(const std::string& name) {
+        files.push_back(path + "/" + name);
+        return files.back();
+    }
+    std::string path;
+    std::vector<std::string> files;
+};
+
+void WriteStereo(const std::string& path, const std::vector<float>& frames, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_float(f, frames.data(), sf_count_t(frames.size() / 2));
+    sf_close(f);
+}
+
+std::vector<float> ReadStereo(const std::string& path, int* rate = nullptr) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
+    sf_readf_float(f, frames.data(), info.frames);
+    sf_close(f);
+    if (rate) *rate = info.samplerate;
+    return info.channels == 2 ? frames : std::vector<float>();
+}
+
+// A 5 kHz tone with hits, interleaved stereo.
+std::vector<float> Tone(size_t frames, int rate) {
+    std::vector<float> s(frames * 2);
+    for (size_t i = 0; i < frames; ++i) {
+        double hit = (i % 11025) < 2000 ? 0.8 : 0.1;
+        s[i * 2] = float(hit * std::sin(2 * 3.14159265358979 * 5000 * double(i) / rate));
+        s[i * 2 + 1] = float(0.5 * s[i * 2]);
+    }
+    return s;
+}
+
+double Rms(const std::vector<float>& s) {
+    double sum = 0;
+    for (float v : s)
+        sum += double(v) * v;
+    return std::sqrt(sum / double(s.size() ? s.size() : 1));
+}
+
+int Render(RenderOptions options, std::string* outText = nullptr, std::string* errText = nullptr) {
+    options.plugin = kPluginPath;
+    std::ostringstream out, err;
+    int rc = RunRender(options, out, err, false);
+    if (outText) *outText = out.str();
+    if (errText) *errText = err.str();
+    return rc;
+}
+
+} // namespace
+
+TEST(RenderArguments, ReadsInputOutputSettingsBlockAndRate) {
+    RenderOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"in.wav", "-o", "out.wav", "--set", "env time=0.1", "--set", "threshold=-20",
+                       "--block", "128", "--rate", "44100", "--load-state", "a.bin", "--save-state",
+                       "b.bin"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.input, "in.wav");
+    EXPECT_EQ(o.output, "out.wav");
+    EXPECT_EQ(o.plugin, "default.so");
+    ASSERT_EQ(o.sets.size(), 2u);
+    EXPECT_EQ(o.sets[0].first, "env time");
+    EXPECT_EQ(o.sets[0].second, "0.1");
+    EXPECT_EQ(o.sets[1].second, "-20");
+    EXPECT_EQ(o.blockSize, 128);
+    EXPECT_EQ(o.rate, 44100.0);
+    EXPECT_EQ(o.loadState, "a.bin");
+    EXPECT_EQ(o.saveState, "b.bin");
+    ASSERT_TRUE(Parse({"--output", "x.wav"}, o, error));
+    EXPECT_EQ(o.input, "");
+    EXPECT_EQ(o.blockSize, 512);
+    ASSERT_TRUE(Parse({"--help"}, o, error));
+    EXPECT_TRUE(o.help);
+    ASSERT_TRUE(Parse({"--list"}, o, error));
+}
+
+TEST(RenderArguments, RejectsWhatItCannotUseWithOneReason) {
+    const std::vector<std::vector<const char*>> bad = {
+        {},                                // no output
+        {"-o"},                            // missing value
+        {"-o", "x", "--set", "threshold"}, // no '='
+        {"-o", "x", "--set", "=3"},        // no name
+        {"-o", "x", "--block", "0"},       // too small
+        {"-o", "x", "--block", "65537"},   // too large
+        {"-o", "x", "--block", "12.5"},    // not whole
+        {"-o", "x", "--block", "many"},    // not a number
+        {"-o", "x", "--rate", "nan"},      // not finite
+        {"-o", "x", "--rate", "10"},       // too low
+        {"-o", "x", "--frobnicate"},       // unknown
+        {"-o", "x", "a.wav", "b.wav"},     // two inputs
+    };
+    for (const auto& args : bad) {
+        RenderOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(args, o, error)) << (args.empty() ? "" : args.back());
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(RenderEndToEnd, AFileRendersThroughThePluginWithTheSettingsApplied) {
+    TempDir dir;
+    const std::string in = dir.File("in.wav"), plain = dir.File("plain.wav");
+    const std::string band = dir.File("band.wav");
+    const std::vector<float> tone = Tone(22050, 44100);
+    WriteStereo(in, tone, 44100);
+    RenderOptions o;
+    o.input = in;
+    o.output = plain;
+    o.blockSize = 300;
+    o.sets = {{"shape env", "off"}};
+    ASSERT_EQ(Render(o), 0);
+    int rate = 0;
+    // With shaping off the effect passes the input unchanged.
+    EXPECT_EQ(ReadStereo(plain, &rate), tone);
+    EXPECT_EQ(rate, 44100);
+    // Monitoring a band far below the tone leaves little of it.
+    o.output = band;
+    o.sets = {{"monitor detect", "on"}, {"hi freq", "500"}, {"lo freq", "100"}};
+    ASSERT_EQ(Render(o), 0);
+    const std::vector<float> filtered = ReadStereo(band);
+    ASSERT_EQ(filtered.size(), tone.size());
+    EXPECT_LT(Rms(filtered), 0.05 * Rms(tone));
+}
+
+TEST(RenderEndToEnd, TheDemoRendersAndStateGoesToAFileAndBack) {
+    TempDir dir;
+    const std::string out = dir.File("demo.wav"), state = dir.File("state.bin");
+    RenderOptions o;
+    o.output = out;
+    o.saveState = state;
+    o.sets = {{"threshold", "-20"}, {"env time", "0.1"}, {"gate", "on"}};
+    ASSERT_EQ(Render(o), 0);
+    const std::vector<float> demo = DemoSignal(48000);
+    const std::vector<float> rendered = ReadStereo(out);
+    ASSERT_EQ(rendered.size(), demo.size());
+    EXPECT_GT(Rms(rendered), 0.001);
+    EXPECT_NE(rendered, demo);
+
+    RenderOptions listing;
+    listing.listParams = true;
+    listing.loadState = state;
+    std::string text;
+    ASSERT_EQ(Render(listing, &text), 0);
+    EXPECT_NE(text.find("threshold = -20.0 dB"), std::string::npos) << text;
+    EXPECT_NE(text.find("env time = 0.10"), std::string::npos) << text;
+    EXPECT_NE(text.find("gate = on"), std::string::npos) << text;
+}
+
+TEST(RenderEndToEnd, ErrorsGiveOneMessageAndAFailingExitCode) {
+    TempDir dir;
+    const std::string out = dir.File("out.wav"), in = dir.File("in.wav");
+    WriteStereo(in, Tone(1000, 48000), 48000);
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> sets;
+        std::string input, state, expect;
+    };
+    const std::vector<Case> cases = {
+        {{{"treshold", "-3"}}, in, "", "no parameter named \"treshold\""},
+        {{{"threshold", "loud"}}, in, "", "not a number"},
+        {{{"threshold", "12"}}, in, "", "outside"},
+        {{{"gate", "maybe"}}, in, "", "use on or off"},
+        {{}, dir.path + "/missing.wav", "", "cannot read"},
+        {{}, in, dir.path + "/missing.bin", "cannot read the state file"},
+    };
+    for (const Case& c : cases) {
+        RenderOptions o;
+        o.output = out;
+        o.input = c.input;
+        o.sets = c.sets;
+        o.loadState = c.state;
+        std::string err;
+        EXPECT_EQ(Render(o, nullptr, &err), 1) << c.expect;
+        EXPECT_NE(err.find(c.expect), std::string::npos) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    }
+    RenderOptions o;
+    o.output = out;
+    o.input = in;
+    std::ostringstream sink, err;
+    o.plugin = dir.path + "/no-such-plugin.so";
+    EXPECT_EQ(RunRender(o, sink, err, false), 1);
+    EXPECT_NE(err.str().find("cannot load the plug-in"), std::string::npos);
+}

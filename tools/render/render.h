@@ -1,0 +1,40 @@
+// kelo-render: renders an audio file (or a built-in demo signal) through a VST
+// 2.4 plug-in binary with the host harness, and writes the result.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct RenderOptions {
+    std::string plugin;                                    // plug-in binary
+    std::string input;                                     // empty: the demo signal
+    std::string output;                                    // required
+    std::vector<std::pair<std::string, std::string>> sets; // parameter name, value text
+    std::string loadState;                                 // state chunk to load first
+    std::string saveState;                                 // state chunk to save after
+    int32_t blockSize = 512;
+    double rate = 0.0;       // 0: the input's rate, 48000 Hz for the demo
+    bool listParams = false; // print the parameters and exit
+    bool help = false;
+};
+
+// Parses the command line (argv[0] is the program). On failure returns false
+// with a one-line reason in error.
+bool ParseRenderArgs(int argc, const char* const* argv, const std::string& defaultPlugin,
+                     RenderOptions& options, std::string& error);
+
+// The usage text.
+std::string RenderUsage();
+
+// The demo signal: a few seconds of drum-like hits over a sustained tone that
+// rings on after the last hit. Interleaved stereo at rate Hz.
+std::vector<float> DemoSignal(double rate);
+
+// Renders as the options say. The parameter list goes to out; messages go to
+// err, and so does progress when showProgress is set. Returns the process exit
+// code: 0 on success, 1 on any failure (with one message saying why).
+int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err,
+              bool showProgress);
