@@ -325,6 +325,17 @@ bool ClipRect(const View& view, int x, int y, int w, int h, Target* out) {
     return true;
 }
 
+// A negative destination size covers the pixels from d + size to d: makes the
+// size positive and starts the source walk at the rectangle's other edge, so
+// the destination receives the source reversed along that axis.
+void FlipNegativeSize(long long* d, long long* size, double* start, double* extent) {
+    if (*size >= 0) return;
+    *d += *size;
+    *size = -*size;
+    *start += *extent;
+    *extent = -*extent;
+}
+
 // Moves a destination start below 0 to 0 (advancing the source by as many
 // steps) and cuts the length at the destination's edge; false when empty.
 bool ClipAxis(long long* d, long long* length, long long limit, double* start, double step,
@@ -406,7 +417,10 @@ void BlitRect(Bitmap* dst, const Bitmap* src, int dx, int dy, int sx, int sy, in
 }
 
 void CopyBitmap(Bitmap* dst, const Bitmap* src) {
-    if (!dst || !src) return;
+    // The destination may be empty: it is sized here. The source must be
+    // drawable, or the destination would take its size but not its pixels.
+    View source;
+    if (!dst || !MakeView(src, &source)) return;
     dst->Resize(src->Width(), src->Height());
     Blit(dst, src, 0, 0, nullptr, 1.0f, 0);
 }
@@ -483,32 +497,26 @@ void ScaleBlit(Bitmap* dstBitmap, const Bitmap* srcBitmap, int dx, int dy, int d
         return;
     }
 
-    // Source window from the rectangle's low and high edges, whatever its sign.
+    // The window is the source rectangle itself (from its low to its high
+    // edge, whatever the sign of its size), taken before the destination is
+    // clipped: a copy cut at the destination's top or left must not start
+    // interpolating with pixels beyond the rectangle's far edge.
     const Window win = {
         std::max(TruncCoord(std::min(sx, sx + sw)), 0LL),
         std::max(TruncCoord(std::min(sy, sy + sh)), 0LL),
         std::min(TruncCoord(std::ceil(double(std::max(sx, sx + sw)))), (long long)src.width),
         std::min(TruncCoord(std::ceil(double(std::max(sy, sy + sh)))), (long long)src.height)};
 
-    // A negative size walks the destination from its far end: the first pixel
-    // takes the sample the forward copy gives the last one, so the mirrored
-    // copy holds the same pixels reversed.
     long long x = dx, y = dy, width = dw, rows = dh;
-    double xStart = sx, yStart = sy;
-    double xStep = double(sw) / double(width < 0 ? -width : width);
-    double yStep = double(sh) / double(rows < 0 ? -rows : rows);
-    if (width < 0) {
-        x += width;
-        width = -width;
-        xStart = double(sx) + double(sw) - xStep;
-        xStep = -xStep;
-    }
-    if (rows < 0) {
-        y += rows;
-        rows = -rows;
-        yStart = double(sy) + double(sh) - yStep;
-        yStep = -yStep;
-    }
+    double xStart = sx, yStart = sy, xExtent = sw, yExtent = sh;
+    FlipNegativeSize(&x, &width, &xStart, &xExtent);
+    FlipNegativeSize(&y, &rows, &yStart, &yExtent);
+    const double xStep = xExtent / double(width), yStep = yExtent / double(rows);
+    // A walk backwards through the source starts at the rectangle's far edge,
+    // which belongs to no pixel: one step in, it samples the positions of the
+    // forward copy in reverse order.
+    if (xStep < 0) xStart += xStep;
+    if (yStep < 0) yStart += yStep;
     if (!ClipAxis(&x, &width, dst.width, &xStart, xStep) ||
         !ClipAxis(&y, &rows, dst.height, &yStart, yStep))
         return;
@@ -542,22 +550,10 @@ void TransformBlit(Bitmap* dstBitmap, const Bitmap* srcBitmap, int dx, int dy, i
         win.y1 = std::min(TruncCoord(std::max(sy, sy + sh)), (long long)src.height);
     }
 
-    // Mirroring reverses the source along that axis.
     long long x = dx, y = dy, width = dw, rows = dh;
     double srcX = sx, srcY = sy, srcW = sw, srcH = sh;
-    const bool mirrorX = width < 0, mirrorY = rows < 0;
-    if (mirrorX) {
-        x += width;
-        width = -width;
-        srcX += srcW;
-        srcW = -srcW;
-    }
-    if (mirrorY) {
-        y += rows;
-        rows = -rows;
-        srcY += srcH;
-        srcH = -srcH;
-    }
+    FlipNegativeSize(&x, &width, &srcX, &srcW);
+    FlipNegativeSize(&y, &rows, &srcY, &srcH);
 
     const double s = std::sin(double(angle)), c = std::cos(double(angle));
     const double scaleX = srcW / double(width), scaleY = srcH / double(rows);
@@ -566,11 +562,10 @@ void TransformBlit(Bitmap* dstBitmap, const Bitmap* srcBitmap, int dx, int dy, i
     // The destination centre maps onto the source centre plus the offsets.
     double startX = srcX + srcW / 2 - (double(rows) * rowX + double(width) * colX) / 2 + offsetX;
     double startY = srcY + srcH / 2 - (double(width) * colY + double(rows) * rowY) / 2 + offsetY;
-    // A reversed axis starts at the far edge of the source, which belongs to
-    // no pixel: step back one destination pixel's worth so that the reversed
-    // copy holds every source pixel.
-    if (mirrorX) startX += scaleX;
-    if (mirrorY) startY += scaleY;
+    // As in ScaleBlit, a backward walk starts one destination pixel's worth in
+    // from the far edge.
+    if (scaleX < 0) startX += scaleX;
+    if (scaleY < 0) startY += scaleY;
 
     if (!ClipAxis(&x, &width, dst.width, &startX, colX, &startY, colY) ||
         !ClipAxis(&y, &rows, dst.height, &startX, rowX, &startY, rowY))

@@ -53,7 +53,8 @@ void Blit(Bitmap* dst, const Bitmap* src, int dx, int dy, const PixelRect* srcRe
 void BlitRect(Bitmap* dst, const Bitmap* src, int dx, int dy, int sx, int sy, int w, int h,
               float weight, BlitFlags flags);
 
-// Resizes dst to the size of src and copies src into it exactly.
+// Resizes dst to the size of src and copies src into it exactly. Nothing
+// happens when src cannot be drawn from.
 void CopyBitmap(Bitmap* dst, const Bitmap* src);
 
 // Applies the operation with colour 0xAARRGGBB to the w x h pixels at (x, y).
@@ -75,7 +76,9 @@ void PutPixel(Bitmap* dst, int x, int y, uint32_t color, float weight, BlitFlags
 
 // Scales the source rectangle (sx, sy, sw, sh; fractional pixels) into the
 // destination rectangle (dx, dy, dw, dh). A negative dw or dh draws the copy
-// mirrored along that axis into (dx + dw .. dx) or (dy + dh .. dy).
+// mirrored along that axis into (dx + dw .. dx) or (dy + dh .. dy); a negative
+// sw or sh reads the source rectangle (sx + sw .. sx) backwards, mirroring
+// too. Two negative sizes on one axis cancel.
 void ScaleBlit(Bitmap* dst, const Bitmap* src, int dx, int dy, int dw, int dh, float sx, float sy,
                float sw, float sh, float weight, BlitFlags flags);
 
@@ -83,7 +86,7 @@ void ScaleBlit(Bitmap* dst, const Bitmap* src, int dx, int dy, int dw, int dh, f
 // the centres of both rectangles. offsetX and offsetY shift the source point
 // the destination centre maps to. With clipToSource (low byte non-zero) only
 // the source rectangle is sampled, otherwise the whole source bitmap. A
-// negative dw or dh mirrors the copy as in ScaleBlit.
+// negative size mirrors the copy as in ScaleBlit.
 void TransformBlit(Bitmap* dst, const Bitmap* src, int dx, int dy, int dw, int dh, float sx,
                    float sy, float sw, float sh, float angle, int clipToSource, float weight,
                    BlitFlags flags, float offsetX, float offsetY);

@@ -28,11 +28,13 @@ bool DibBitmap::Resize(int width, int height) {
     if (width == mWidth && height == mHeight) return false;
     mWidth = width;
     mHeight = height;
-    // Without a section the old one, if any, stays; the drawing routines see
-    // the new, empty size and draw nothing.
-    if (width <= 0 || height <= 0) return false;
+    // A zero size keeps the old section, if any, selected; the drawing
+    // routines see the new, empty size and draw nothing.
+    if (width == 0 || height == 0) return false;
 
     ReleaseSection();
+    // No section has a negative size: the change is reported, without memory.
+    if (width < 0 || height < 0) return true;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;

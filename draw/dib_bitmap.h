@@ -17,8 +17,9 @@ public:
     int Height() const override { return mHeight; }
     int RowSpan() const override { return mWidth; }
     bool IsBottomUp() const override { return false; }
-    // Replaces the section with one of the new size; true if one was made.
-    // A size that is not positive is stored but makes no section (false).
+    // Replaces the section with one of the new size; true if the size
+    // changed, even when no section could be made (Pixels() is then null). A
+    // zero width or height is stored, keeps the old section and answers false.
     bool Resize(int width, int height) override;
     void* DeviceContext() const override { return mDc; }
 

@@ -135,6 +135,7 @@ TEST(UnusableBitmaps, AreNeverDrawnIntoOrReadFrom) {
         int RowSpan() const override { return 2; }
     } shortRows;
     const PixelRect rect = {0, 0, 4, 4};
+    HeapBitmap copy(3, 3);
     for (Bitmap* bad : {static_cast<Bitmap*>(nullptr), static_cast<Bitmap*>(&empty),
                         static_cast<Bitmap*>(&shortRows)}) {
         Blit(bad, &good, 0, 0, &rect, 1.0f, 0);
@@ -145,8 +146,12 @@ TEST(UnusableBitmaps, AreNeverDrawnIntoOrReadFrom) {
         EXPECT_EQ(GetPixel(bad, 0, 0), 0u);
         ScaleBlit(&good, bad, 0, 0, 4, 4, 0, 0, 2, 2, 1.0f, 0);
         TransformBlit(&good, bad, 0, 0, 4, 4, 0, 0, 4, 4, 1.0f, 0, 1.0f, 0, 0, 0);
-        CopyBitmap(bad, &good);
+        CopyBitmap(&copy, bad);
+        CopyBitmap(bad, &good); // last: it may make bad usable
     }
+    // A copy from an unusable source keeps the destination's size.
+    EXPECT_EQ(copy.Width(), 3);
+    EXPECT_EQ(copy.Height(), 3);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ(good.At(x, y), 0x01020304u);

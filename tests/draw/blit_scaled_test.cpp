@@ -116,6 +116,30 @@ TEST(MirroredScaledCopy, ClipsAtTheDestinationLikeAForwardCopy) {
         EXPECT_EQ(dst.At(x, 0), src.At(3 - x, 0));
 }
 
+TEST(MirroredScaledCopy, ANegativeSourceSizeReadsBackwardsAndTwoNegativeSizesCancel) {
+    TestBitmap src(5, 3, false);
+    FillPattern(src, 45);
+    for (bool rotated : {false, true}) {
+        const auto copy = [&](TestBitmap& dst, int dx, int dw, float sx, float sw, int dy, int dh,
+                              float sy, float sh) {
+            if (rotated) {
+                TransformBlit(&dst, &src, dx, dy, dw, dh, sx, sy, sw, sh, 0.0f, 0, 1.0f, 0, 0, 0);
+            } else {
+                ScaleBlit(&dst, &src, dx, dy, dw, dh, sx, sy, sw, sh, 1.0f, 0);
+            }
+        };
+        TestBitmap reversed(5, 3, false), cancelled(5, 3, true);
+        copy(reversed, 0, 5, 5, -5, 0, 3, 0, 3);
+        // Columns: negative destination and source widths; rows: mirrored.
+        copy(cancelled, 5, -5, 5, -5, 3, -3, 0, 3);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x) {
+                EXPECT_EQ(reversed.At(x, y), src.At(4 - x, y)) << rotated << " " << x;
+                EXPECT_EQ(cancelled.At(x, y), src.At(x, 2 - y)) << rotated << " " << x;
+            }
+    }
+}
+
 TEST(RotatedCopy, AngleZeroAtEqualSizeReproducesTheSource) {
     TestBitmap src(7, 5, true), dst(7, 5, false);
     FillPattern(src, 33);
