@@ -25,6 +25,10 @@ const int kRingBytes = 0x20000;
 // decaying tail then ends in exact zeros instead of denormal numbers, which are
 // slow on every x86 unit. 1e-20 is 400 dB below full scale.
 const double kTiny = 1e-20;
+// Input samples beyond this magnitude (2000 dB above full scale) are heard and
+// detected as silence when they would overflow the filters or the followers;
+// below it every sum the detector forms stays finite.
+const double kLoudest = 1e100;
 
 double ThresholdFloor() {
     return DbToAmp(-60.0);
@@ -271,6 +275,7 @@ void KeloEffect::ParamChanged(int32_t index) {
         if (threshold > ThresholdCeiling()) threshold = ThresholdCeiling();
         mThreshold = threshold;
         mThresholdLow = kRearmRatio * threshold;
+        mEnvViewState.SetThreshold(mThreshold);
         mShapeModel.SetThreshold(mThreshold);
         MarkDirty(mEnvView);
         MarkDirty(mAmpView);
@@ -438,16 +443,16 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     BiquadMemoryOf<Pair> lm = Paired(mLowPassL.Memory(), mLowPassR.Memory());
     const double attack = mAttackCoef, release = mReleaseCoef;
     double band = mBandLevel, full = mFullLevel;
-    // x * 0 is 0 for every finite x and NaN otherwise; the sum runs beside the
-    // recursions and costs next to nothing.
+    // x * 0 is 0 for every finite x and NaN otherwise; the sum, over the input
+    // and the band, runs beside the recursions and costs next to nothing.
     const Pair zero = {0.0, 0.0};
     Pair check = zero;
     for (int i = 0; i < frames; ++i) {
         const Pair x = {inL[i], inR[i]};
-        check += x * zero;
         Pair high, y;
         BiquadStep(hp, hm, x, high);
         BiquadStep(lp, lm, high, y);
+        check += (x + y) * zero;
         const Pair rest = x - y;
         bandL[i] = y[0];
         bandR[i] = y[1];
@@ -458,7 +463,8 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
         full = FollowLevel(full, (x[1] + x[0]) * 0.5, attack, release);
         fullEnv[i] = full;
     }
-    if (check[0] != 0.0 || check[1] != 0.0) return false;
+    if (check[0] != 0.0 || check[1] != 0.0 || !std::isfinite(band) || !std::isfinite(full))
+        return false;
     Unpair(hm, mHighPassL, mHighPassR);
     Unpair(lm, mLowPassL, mLowPassR);
     for (Biquad* section : {static_cast<Biquad*>(&mLowPassL), static_cast<Biquad*>(&mLowPassR),
@@ -481,14 +487,16 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         mHistoryBuf.Reset();
     }
 
-    // 2. Detector pass. Samples that are not finite are heard and detected as
-    // silence, so they can neither reach the output nor stay in the filters.
+    // 2. Detector pass. Samples that are not finite, or so loud that the
+    // detector overflows on them, are heard and detected as silence, so they can
+    // neither reach the output nor stay in the filters and followers.
     if (!Detect(inL, inR, frames)) {
         double* cleanL = Scratch(mCleanL);
         double* cleanR = Scratch(mCleanR);
+        // NaN fails the comparison and becomes silence too.
         for (int i = 0; i < frames; ++i) {
-            cleanL[i] = std::isfinite(inL[i]) ? inL[i] : 0.0;
-            cleanR[i] = std::isfinite(inR[i]) ? inR[i] : 0.0;
+            cleanL[i] = std::fabs(inL[i]) <= kLoudest ? inL[i] : 0.0;
+            cleanR[i] = std::fabs(inR[i]) <= kLoudest ? inR[i] : 0.0;
         }
         inL = cleanL;
         inR = cleanR;

@@ -111,7 +111,8 @@ private:
     void ProcessPiece(const double* inL, const double* inR, double* outL, double* outR, int frames,
                       int64_t pos);
     // Band filters, remainders and both level followers over the block. False,
-    // with nothing changed, when the input holds a sample that is not finite.
+    // with nothing changed, when an input sample, a band sample or a level is
+    // not finite.
     bool Detect(const double* inL, const double* inR, int frames);
     // Runs one idle phase (re-arm or armed) from frame g; returns where it ended.
     int RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
@@ -152,12 +153,12 @@ private:
     bool mGate = false;
     bool mProcessOnly = false;
     EnvelopeShape mShape;
-    HighPass mHighPassL, mHighPassR;
     LowPass mLowPassL, mLowPassR;
+    HighPass mHighPassL, mHighPassR;
     // Per-block scratch, one sample per frame of the largest block.
     ByteBlock mBandL, mBandR, mRestL, mRestR, mBandEnv, mFullEnv, mOutLevel, mZeros;
-    // The input with samples that are not finite replaced by silence; used only
-    // for blocks that hold such samples.
+    // The input with samples that are not finite or too loud replaced by
+    // silence; used only for blocks that hold such samples.
     ByteBlock mCleanL, mCleanR;
     int mScratchFrames = 0;
     SampleRing mHistoryBuf;

@@ -11,6 +11,11 @@ class EnvViewState {
 public:
     double Scale() const { return mScale; }
     void SetScale(double scale) { mScale = scale; }
+    // The threshold line must stay inside the plot: a threshold above the scale
+    // raises the scale to it.
+    void SetThreshold(double threshold) {
+        if (threshold > mScale) SetScale(threshold);
+    }
 
     // Appends the scale as one double.
     void SaveViewState(ByteBlock& chunk) const { chunk.AppendDouble(mScale); }

@@ -142,12 +142,14 @@ void ShapeModel::SetLength(int length) {
 
 void ShapeModel::SetSampleRateAndTempo(int sampleRate, double tempo) {
     if (sampleRate < 1) return;
-    const double seconds = static_cast<double>(mLength) / mSampleRate;
+    // Multiplied before dividing: a length that is a whole number of samples at
+    // the new rate comes out exact (15 / 44100 * 44100 would give 14).
+    const double length = static_cast<double>(sampleRate) * mLength / mSampleRate;
     mSampleRate = sampleRate;
     mTempo = tempo;
     mMinLength = static_cast<int>(0.05 * sampleRate);
     mMaxLength = sampleRate;
-    SetLength(TruncClamp(std::trunc(seconds * sampleRate), 1, kMaxLengthLimit));
+    SetLength(TruncClamp(std::trunc(length), 1, kMaxLengthLimit));
 }
 
 void ShapeModel::SetScale(double scale) {

@@ -109,6 +109,8 @@ TEST(ParameterChanges, TheThresholdBecomesALinearAmplitudeWithinMinus60And0Db) {
     fx.Set(kParamThreshold, 0);
     EXPECT_EQ(fx.Threshold(), 1.0);
     EXPECT_EQ(fx.ThresholdLow(), 0.9375);
+    // The level view's scale rises to a threshold above it.
+    EXPECT_EQ(fx.EnvView().Scale(), 1.0);
     // The shape starts at the threshold.
     EXPECT_EQ(fx.Shape().PointAt(0).level, 1.0);
     EXPECT_EQ(fx.ShapeInUse().Y(0), 1.0);

@@ -474,6 +474,9 @@ TEST(BadAudio, SamplesThatAreNotFiniteAreSilenceAndPoisonNothing) {
         in.r[i + 5] = bad[(j + 1) % 3];
         zeroed.l[i] = 0.0;
         zeroed.r[i + 5] = 0.0;
+        // Finite, but enough to overflow the filters; in blocks of their own.
+        in.l[i + 11000] = j % 2 ? 1.7e308 : -1.7e308;
+        zeroed.l[i + 11000] = 0.0;
     }
     for (bool processOnly : {false, true}) {
         TestKelo fx, ref;

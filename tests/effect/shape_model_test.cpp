@@ -139,6 +139,16 @@ TEST(ShapePointModel, ARateChangeKeepsTheLengthInSeconds) {
     m.SetSampleRateAndTempo(0, 120.0);
     EXPECT_EQ(m.SampleRate(), 96000);
     EXPECT_EQ(m.Length(), 19200);
+    // Lengths that are whole samples at the new rate come out exact; a reset at
+    // the same rate changes no length.
+    for (int length = 1; length <= 3000; ++length) {
+        m.SetSampleRateAndTempo(44100, 120.0);
+        m.SetLength(length);
+        m.SetSampleRateAndTempo(88200, 120.0);
+        ASSERT_EQ(m.Length(), 2 * length);
+        m.SetSampleRateAndTempo(88200, 120.0);
+        ASSERT_EQ(m.Length(), 2 * length);
+    }
 }
 
 TEST(ShapePointModel, TheScaleIsLimitedAndPointsKeepTheirRows) {
@@ -278,4 +288,14 @@ TEST(EnvelopeViewSection, SavesOneDoubleAndLoadsItUnlessItCannotBeShown) {
     pos = 0;
     EXPECT_TRUE(other.LoadViewState(zero, pos));
     EXPECT_EQ(other.Scale(), 3.0);
+}
+
+TEST(EnvelopeViewSection, AThresholdAboveTheScaleRaisesTheScale) {
+    EnvViewState view;
+    view.SetThreshold(DbToAmp(-12.0));
+    EXPECT_DOUBLE_EQ(view.Scale(), DbToAmp(-3.0));
+    view.SetThreshold(1.0);
+    EXPECT_EQ(view.Scale(), 1.0);
+    view.SetThreshold(0.5); // lowering the threshold leaves the scale
+    EXPECT_EQ(view.Scale(), 1.0);
 }
