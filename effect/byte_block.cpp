@@ -76,7 +76,10 @@ uint8_t* ByteBlock::Resize(int32_t newSize, bool allowShrink) {
         mSize = newSize;
         return mData;
     }
+    return Reallocate(int32_t(target), newSize);
+}
 
+uint8_t* ByteBlock::Reallocate(int32_t target, int32_t newSize) {
     void* block = gAllocator.mRealloc(mData, size_t(target));
     if (!block) {
         // The old block is still valid: copy into a fresh one instead.
@@ -88,7 +91,7 @@ uint8_t* ByteBlock::Resize(int32_t newSize, bool allowShrink) {
         }
     }
     mData = static_cast<uint8_t*>(block);
-    mAlloc = int32_t(target);
+    mAlloc = target;
     mSize = newSize;
     return mData;
 }
@@ -125,7 +128,8 @@ void ByteBlock::Clear() {
         Resize(0, true);
         return;
     }
-    if (!mData) Resize(mMinAlloc, true);
+    // A floored buffer keeps a block of exactly the floor, without a growth step.
+    if (!mData) Reallocate(mMinAlloc, 0);
     mSize = 0;
 }
 

@@ -35,7 +35,8 @@ public:
     uint8_t* Bytes() { return mData; }
     const uint8_t* Bytes() const { return mData; }
 
-    // Empties the buffer (frees the block unless there is an allocation floor).
+    // Empties the buffer: frees the block, or with an allocation floor keeps it
+    // (allocating exactly the floor when there is none yet).
     void Clear();
     // Resize(n, false); new bytes are zero. False when the allocation failed.
     bool SetLength(int32_t n);
@@ -46,6 +47,10 @@ public:
     bool AppendInt32(int32_t v) { return AppendBytes(&v, sizeof v); }
 
 private:
+    // Moves the block to target bytes holding newSize (realloc, else allocate and
+    // copy). Null and nothing changed when both allocations fail.
+    uint8_t* Reallocate(int32_t target, int32_t newSize);
+
     int32_t mGranul;
     uint8_t* mData;
     int32_t mAlloc;

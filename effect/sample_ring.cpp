@@ -22,18 +22,7 @@ void SampleRing::Reset() {
 int32_t SampleRing::Write(const void* src, int32_t bytes) {
     if (mCapacity == 0 || bytes <= 0 || !src) return 0;
     const int32_t n = bytes < mCapacity ? bytes : mCapacity;
-    const uint8_t* from = static_cast<const uint8_t*>(src);
-    int32_t left = n;
-    // At most two pieces: up to the end of storage, then from its start.
-    const int32_t tail = int32_t(mEnd - mWrite);
-    if (tail <= left) {
-        std::memcpy(mWrite, from, size_t(tail));
-        mWrite = mStorage.Bytes();
-        from += tail;
-        left -= tail;
-    }
-    std::memcpy(mWrite, from, size_t(left));
-    mWrite += left;
+    mWrite = Transfer(mWrite, const_cast<void*>(src), n, true);
     // The read position stays: once full, the newest bytes replace the oldest.
     mCount = mCount + n < mCapacity ? mCount + n : mCapacity;
     return n;
@@ -43,16 +32,26 @@ int32_t SampleRing::Read(void* dst, int32_t bytes) {
     if (mCapacity == 0 || mCount <= 0 || bytes <= 0 || !dst) return 0;
     const int32_t n = bytes < mCount ? bytes : mCount;
     mCount -= n;
-    uint8_t* to = static_cast<uint8_t*>(dst);
-    int32_t left = n;
-    const int32_t tail = int32_t(mEnd - mRead);
-    if (tail <= left) {
-        std::memcpy(to, mRead, size_t(tail));
-        mRead = mStorage.Bytes();
-        to += tail;
-        left -= tail;
-    }
-    std::memcpy(to, mRead, size_t(left));
-    mRead += left;
+    mRead = Transfer(mRead, dst, n, false);
     return n;
+}
+
+uint8_t* SampleRing::Transfer(uint8_t* at, void* outside, int32_t n, bool intoRing) {
+    uint8_t* other = static_cast<uint8_t*>(outside);
+    auto copy = [intoRing](uint8_t* ring, uint8_t* buffer, int32_t count) {
+        if (intoRing)
+            std::memcpy(ring, buffer, size_t(count));
+        else
+            std::memcpy(buffer, ring, size_t(count));
+    };
+    // At most two pieces: up to the end of storage, then from its start.
+    const int32_t tail = int32_t(mEnd - at);
+    if (tail <= n) {
+        copy(at, other, tail);
+        at = mStorage.Bytes();
+        other += tail;
+        n -= tail;
+    }
+    copy(at, other, n);
+    return at + n;
 }

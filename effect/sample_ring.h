@@ -30,6 +30,11 @@ public:
     int32_t Capacity() const { return mCapacity; }
 
 private:
+    // Copies n bytes between the ring from position at and the caller's buffer
+    // (into the ring when intoRing), wrapping at the end of storage; returns the
+    // ring position after the last byte.
+    uint8_t* Transfer(uint8_t* at, void* outside, int32_t n, bool intoRing);
+
     ByteBlock mStorage;
     uint8_t* mWrite = nullptr;
     uint8_t* mRead = nullptr;

@@ -116,8 +116,9 @@ void EffectBase::SetEditor(Editor* editor) {
 }
 
 void EffectBase::SetMaxBlock(int32_t n) {
-    if (n <= 0 || n == mMaxBlock) return;
+    if (n <= 0) return;
     ScopedLock hold(mLock);
+    if (n == mMaxBlock) return;
     const int64_t channels = int64_t(InputCount()) + OutputCount();
     const int64_t bytes = int64_t(n) * channels * int64_t(sizeof(double));
     if (bytes > INT32_MAX) return;
@@ -173,9 +174,9 @@ void EffectBase::ProcessHostBlock(T** inputs, T** outputs, int32_t frames, Block
 template <typename T>
 void EffectBase::ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_t frames,
                                  BlockMode mode) {
-    // 64-bit host buffers are used in place when the result replaces their content.
+    // 64-bit host buffers are used in place (the host's 64-bit entry always
+    // replaces); 32-bit ones are converted through the links' regions.
     constexpr bool kDouble = std::is_same_v<T, double>;
-    const bool direct = kDouble && mode == BlockReplace;
 
     // Inputs: each connected link takes the next host buffer. Unconnected links
     // keep their slot on their own region and consume no host buffer.
@@ -199,43 +200,38 @@ void EffectBase::ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_
             region[i] = double(host[offset + i]);
     }
 
-    // Outputs: either the host buffer itself or the link's region, delivered below.
+    // Outputs: the 64-bit host buffer itself, or the link's region whose result is
+    // delivered to the remembered 32-bit host buffer below.
     k = 0;
     for (auto& link : mOutChannels) {
         link->mHostBuffer = nullptr;
         if (!link->mConnected) continue;
         T* host = HostChannel(outputs, k++);
-        if constexpr (kDouble) {
-            if (direct && host) {
-                *link->mSlot = host + offset;
-                continue;
-            }
-        }
         *link->mSlot = link->mRegion;
-        if constexpr (!kDouble) link->mHostBuffer = host;
+        if constexpr (kDouble) {
+            if (host) *link->mSlot = host + offset;
+        } else {
+            if (host) link->mHostBuffer = host + offset;
+        }
     }
 
     ProcessBlock(mInPtrs.data(), mOutPtrs.data(), frames);
 
-    if (direct) return;
-    k = 0;
-    for (auto& link : mOutChannels) {
-        if (!link->mConnected) continue;
-        T* host = HostChannel(outputs, k++);
-        if (!host) continue; // nowhere to deliver: the result stays in the region
-        T* dest = host + offset;
-        const double* result = link->mRegion;
-        if (mode == BlockReplace)
-            for (int32_t i = 0; i < frames; ++i)
-                dest[i] = T(result[i]);
-        else
-            for (int32_t i = 0; i < frames; ++i)
-                dest[i] += T(result[i]);
+    if constexpr (!kDouble) {
+        for (auto& link : mOutChannels) {
+            float* dest = link->mHostBuffer;
+            if (!dest) continue; // nowhere to deliver: the result stays in the region
+            const double* result = link->mRegion;
+            if (mode == BlockReplace)
+                for (int32_t i = 0; i < frames; ++i)
+                    dest[i] = float(result[i]);
+            else
+                for (int32_t i = 0; i < frames; ++i)
+                    dest[i] += float(result[i]);
+        }
     }
 }
 
-template void EffectBase::ProcessHostBlock<float>(float**, float**, int32_t, BlockMode);
-template void EffectBase::ProcessHostBlock<double>(double**, double**, int32_t, BlockMode);
 
 void EffectBase::ProcessFloatReplacing(float** inputs, float** outputs, int32_t frames) {
     ProcessHostBlock(inputs, outputs, frames, BlockReplace);

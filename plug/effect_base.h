@@ -34,7 +34,7 @@ struct MidiMessage {
 struct ChannelLink {
     bool mConnected;    // the host has this channel
     double** mSlot;     // the channel's entry in the input or output pointer array
-    float* mHostBuffer; // outputs: the host's 32-bit buffer of the current call, else null
+    float* mHostBuffer; // outputs: where the current 32-bit result goes in the host's buffer
     double* mRegion;    // the channel's scratch region (max block doubles)
 };
 
@@ -93,12 +93,10 @@ public:
     virtual bool EmitMidi(const MidiMessage* message) = 0;
 
     // --- host entries of the audio road
-    // Runs one host block: converts or maps the host's channels, calls
+    // Each runs one host block: converts or maps the host's channels, calls
     // ProcessBlock under the lock (in sub-blocks of at most MaxBlock() frames) and
     // delivers the result. frames <= 0 does nothing. A null buffer array or null
     // input channel reads as silence; a null output channel is skipped.
-    template <typename T>
-    void ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode);
     void ProcessFloatReplacing(float** inputs, float** outputs, int32_t frames);
     void ProcessFloatAccumulating(float** inputs, float** outputs, int32_t frames);
     void ProcessDoubleReplacing(double** inputs, double** outputs, int32_t frames);
@@ -200,6 +198,8 @@ protected:
 private:
     void SetConnected(std::vector<std::unique_ptr<ChannelLink>>& links, int32_t first,
                       int32_t count, bool on);
+    template <typename T>
+    void ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode);
     template <typename T>
     void ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_t frames, BlockMode mode);
 

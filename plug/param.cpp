@@ -9,8 +9,10 @@
 void CopyText(char* field, int capacity, const char* text) {
     if (!field || capacity <= 0) return;
     if (!text) text = "";
-    size_t length = std::strlen(text);
-    if (length > size_t(capacity - 1)) length = size_t(capacity - 1);
+    // Reads no further than the field holds: host texts need not be terminated.
+    size_t length = 0;
+    while (length + 1 < size_t(capacity) && text[length] != '\0')
+        ++length;
     std::memcpy(field, text, length);
     field[length] = 0;
 }

@@ -1,12 +1,9 @@
 // Processing allocates nothing once the effect is reset: the effect's own
-// ProcessBlock through both host paths. Counts operator new everywhere, the
-// buffers' C allocations through their allocator hook, and on glibc without
-// sanitizers every malloc, calloc and realloc.
+// ProcessBlock through both host paths.
+#include "tests/common/counting_allocator.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,71 +11,6 @@
 #include "kelo_fixture.h"
 
 namespace {
-
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-
-void Count() {
-    if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1);
-}
-
-void* CountedNew(size_t bytes) {
-    Count();
-    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
-    throw std::bad_alloc();
-}
-
-} // namespace
-
-void* operator new(size_t bytes) {
-    return CountedNew(bytes);
-}
-void* operator new[](size_t bytes) {
-    return CountedNew(bytes);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* malloc(size_t bytes) {
-    Count();
-    return __libc_malloc(bytes);
-}
-void* calloc(size_t count, size_t bytes) {
-    Count();
-    return __libc_calloc(count, bytes);
-}
-void* realloc(void* block, size_t bytes) {
-    Count();
-    return __libc_realloc(block, bytes);
-}
-}
-#endif
-
-namespace {
-
-void* HookRealloc(void* block, size_t bytes) {
-    Count();
-    return std::realloc(block, bytes);
-}
-void* HookMalloc(size_t bytes) {
-    Count();
-    return std::malloc(bytes);
-}
 
 template <typename T>
 struct Channels {
@@ -90,20 +22,18 @@ struct Channels {
 } // namespace
 
 TEST(EffectAllocation, TheCounterSeesAllocations) {
-    const ByteBlockAllocator previous = SetByteBlockAllocator({HookRealloc, HookMalloc});
-    gAllocations = 0;
-    gCounting = true;
+    AllocationCounter counter;
+    counter.Start();
     int* p = new int(3);
     ByteBlock block;
     block.SetLength(10);
-    gCounting = false;
+    const long counted = counter.Stop();
     delete p;
-    SetByteBlockAllocator(previous);
-    EXPECT_GE(gAllocations.load(), 2);
+    EXPECT_GE(counted, 2);
 }
 
 TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
-    const ByteBlockAllocator previous = SetByteBlockAllocator({HookRealloc, HookMalloc});
+    AllocationCounter counter;
     TestKelo fx(48000, 512);
     Stereo signal(48000);
     for (size_t at = 500; at < signal.size(); at += 9000)
@@ -111,8 +41,7 @@ TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
     signal.l[7000] = std::nan(""); // the repair path too
     Channels<double> in64(1000), out64(1000);
     Channels<float> in32(1000), out32(1000);
-    gAllocations = 0;
-    gCounting = true;
+    counter.Start();
     long shaped = 0;
     double peak = 0.0;
     for (size_t at = 0; at + 1000 <= signal.size(); at += 1000) {
@@ -133,9 +62,7 @@ TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
         for (double v : out64.l)
             peak = std::max(peak, std::fabs(v));
     }
-    gCounting = false;
-    SetByteBlockAllocator(previous);
-    EXPECT_EQ(gAllocations.load(), 0);
+    EXPECT_EQ(counter.Stop(), 0);
     EXPECT_GT(shaped, 0); // envelopes ran
     EXPECT_GT(peak, 0.1); // audio came through
 }

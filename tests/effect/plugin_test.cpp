@@ -17,23 +17,13 @@ const char* const kPluginPath = KELO_PRODUCT_PLUGIN;
 
 class ProductPlugin : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        sModule = new PluginModule;
-        sModule->Load(kPluginPath);
-    }
-    static void TearDownTestSuite() {
-        delete sModule;
-        sModule = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(sModule->Loaded()) << kPluginPath << ": " << sModule->Error();
-        ASSERT_TRUE(plugin.Create(*sModule));
+        const PluginModule& module = SharedModule(kPluginPath);
+        ASSERT_TRUE(module.Loaded()) << kPluginPath << ": " << module.Error();
+        ASSERT_TRUE(plugin.Create(module));
     }
-    static PluginModule* sModule;
     PluginInstance plugin;
 };
-
-PluginModule* ProductPlugin::sModule = nullptr;
 
 // A signal that starts envelopes in most blocks.
 Stereo Hits(size_t frames, double rate) {
@@ -106,7 +96,7 @@ TEST_F(ProductPlugin, ProcessesLikeTheEffectInProcessOnBothHostPaths) {
 
     // The 32-bit path: the same effect fed the same samples rounded to float.
     PluginInstance second;
-    ASSERT_TRUE(second.Create(*sModule));
+    ASSERT_TRUE(second.Create(SharedModule(kPluginPath)));
     second.Start(rate, block);
     TestKelo ref32(rate, block);
     std::vector<float> l(in.size()), r(in.size()), ol(in.size()), orr(in.size());
@@ -147,7 +137,7 @@ TEST_F(ProductPlugin, TheStateChunkCarriesTheValuesAndTheShape) {
     EXPECT_EQ(envTime, 1.0);
 
     PluginInstance other;
-    ASSERT_TRUE(other.Create(*sModule));
+    ASSERT_TRUE(other.Create(SharedModule(kPluginPath)));
     other.Start(48000, 512);
     EXPECT_NE(other.SetChunk(chunk.data(), intptr_t(chunk.size())), 0);
     EXPECT_EQ(other.ParamDisplay(kParamThreshold), "-30.0");

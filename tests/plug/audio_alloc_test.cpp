@@ -1,82 +1,12 @@
 // Processing host blocks allocates nothing once the block size is set.
-// Counts operator new everywhere, the buffers' C allocations through their
-// allocator hook, and on glibc without sanitizers every malloc, calloc and realloc.
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "plug/effect_base.h"
+#include "tests/common/counting_allocator.h"
 
 namespace {
-
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-
-void Count() {
-    if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1);
-}
-
-void* CountedNew(size_t bytes) {
-    Count();
-    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
-    throw std::bad_alloc();
-}
-
-} // namespace
-
-void* operator new(size_t bytes) {
-    return CountedNew(bytes);
-}
-void* operator new[](size_t bytes) {
-    return CountedNew(bytes);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-#define KELO_COUNT_C_ALLOCATIONS 1
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* malloc(size_t bytes) {
-    Count();
-    return __libc_malloc(bytes);
-}
-void* calloc(size_t count, size_t bytes) {
-    Count();
-    return __libc_calloc(count, bytes);
-}
-void* realloc(void* block, size_t bytes) {
-    Count();
-    return __libc_realloc(block, bytes);
-}
-}
-#endif
-
-namespace {
-
-void* HookRealloc(void* block, size_t bytes) {
-    Count();
-    return std::realloc(block, bytes);
-}
-void* HookMalloc(size_t bytes) {
-    Count();
-    return std::malloc(bytes);
-}
 
 // An effect whose own processing allocates nothing: a gain from parameter 0.
 class GainEffect : public EffectBase {
@@ -114,30 +44,24 @@ struct Channels {
 } // namespace
 
 TEST(AudioAllocation, TheCounterSeesAllocations) {
-    const ByteBlockAllocator previous = SetByteBlockAllocator({HookRealloc, HookMalloc});
-    gAllocations = 0;
-    gCounting = true;
+    AllocationCounter counter;
+    counter.Start();
     int* p = new int(3);
     ByteBlock block;
     block.SetLength(10);
-    gCounting = false;
+    const long counted = counter.Stop();
     delete p;
-    SetByteBlockAllocator(previous);
-#ifdef KELO_COUNT_C_ALLOCATIONS
-    EXPECT_EQ(gAllocations.load(), 4); // new + its malloc, the hook + its realloc
-#else
-    EXPECT_EQ(gAllocations.load(), 2);
-#endif
+    // new and the hook, plus the C functions beneath them where those are counted
+    EXPECT_EQ(counted, kCountsCAllocations ? 4 : 2);
 }
 
 TEST(AudioAllocation, ProcessingBlocksAllocatesNothingAfterTheBlockSizeIsSet) {
-    const ByteBlockAllocator previous = SetByteBlockAllocator({HookRealloc, HookMalloc});
+    AllocationCounter counter;
     GainEffect fx;
     Channels<float> in32(1000), out32(1000);
     Channels<double> in64(1000), out64(1000);
     float* nullIn32[2] = {nullptr, in32.a.data()};
-    gAllocations = 0;
-    gCounting = true;
+    counter.Start();
     for (int round = 0; round < 10; ++round) {
         fx.ProcessFloatReplacing(in32.ptrs, out32.ptrs, 200);
         fx.ProcessFloatAccumulating(in32.ptrs, out32.ptrs, 200);
@@ -148,9 +72,7 @@ TEST(AudioAllocation, ProcessingBlocksAllocatesNothingAfterTheBlockSizeIsSet) {
         fx.ProcessFloatReplacing(nullIn32, out32.ptrs, 300);
         fx.EditorParamChange(0, 0.25 * round / 10.0);
     }
-    gCounting = false;
-    SetByteBlockAllocator(previous);
-    EXPECT_EQ(gAllocations.load(), 0);
+    EXPECT_EQ(counter.Stop(), 0);
     EXPECT_NE(out32.a[999], 0.0f);
     EXPECT_NE(out64.b[999], 0.0);
 }

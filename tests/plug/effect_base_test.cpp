@@ -516,7 +516,9 @@ TEST(Programs, NamesAreCutTo255Characters) {
     TestEffect fx;
     fx.AddProgram(std::string(400, 'a').c_str());
     EXPECT_EQ(std::string(fx.ProgramName(0)), std::string(255, 'a'));
-    EXPECT_TRUE(fx.SetProgramName(std::string(300, 'b').c_str()));
+    // A host text without a terminator is read no further than the name holds.
+    const std::vector<char> unterminated(300, 'b');
+    EXPECT_TRUE(fx.SetProgramName(unterminated.data()));
     EXPECT_EQ(std::string(fx.ProgramName(0)), std::string(255, 'b'));
     EXPECT_TRUE(fx.SetProgramName(nullptr));
     EXPECT_STREQ(fx.ProgramName(0), "");

@@ -20,23 +20,17 @@ const char* const kPluginPath = KELO_TEST_PLUGIN;
 
 class HostTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        sModule = new PluginModule;
-        sModule->Load(kPluginPath);
-    }
-    static void TearDownTestSuite() {
-        delete sModule;
-        sModule = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(sModule->Loaded()) << kPluginPath << ": " << sModule->Error();
-        ASSERT_TRUE(plugin.Create(*sModule));
+        ASSERT_TRUE(Module().Loaded()) << kPluginPath << ": " << Module().Error();
+        ASSERT_TRUE(plugin.Create(Module()));
     }
+
+    static const PluginModule& Module() { return SharedModule(kPluginPath); }
 
     // A fresh instance with other host options.
     std::unique_ptr<PluginInstance> Another(const HostOptions& options = HostOptions()) {
         auto instance = std::make_unique<PluginInstance>(options);
-        EXPECT_TRUE(instance->Create(*sModule));
+        EXPECT_TRUE(instance->Create(Module()));
         return instance;
     }
 
@@ -45,11 +39,8 @@ protected:
         return float(std::pow((value - min) / (max - min), 1.0 / curve));
     }
 
-    static PluginModule* sModule;
     PluginInstance plugin;
 };
-
-PluginModule* HostTest::sModule = nullptr;
 
 double ReadDouble(const std::vector<uint8_t>& bytes, size_t offset) {
     double v;
@@ -815,7 +806,7 @@ TEST_F(HostTest, ManyInstancesKeepTheirOwnState) {
 TEST_F(HostTest, FiftyOpenCloseCyclesLeaveAWorkingModule) {
     for (int cycle = 0; cycle < 50; ++cycle) {
         PluginInstance p;
-        ASSERT_TRUE(p.Create(*sModule)) << "cycle " << cycle;
+        ASSERT_TRUE(p.Create(Module())) << "cycle " << cycle;
         p.Start(44100, 64);
         GuardedChannels<float> in(2, 64, 0.5f), out(2, 64);
         p.ProcessReplacing(in.pointers(), out.pointers(), 64);

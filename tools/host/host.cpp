@@ -57,6 +57,17 @@ void PluginModule::Unload() {
     mEntry = nullptr;
 }
 
+const PluginModule& SharedModule(const std::string& path) {
+    static std::mutex lock;
+    static std::map<std::string, PluginModule> modules;
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = modules.find(path);
+    if (found != modules.end()) return found->second;
+    PluginModule& module = modules[path];
+    module.Load(path);
+    return module;
+}
+
 PluginInstance::PluginInstance(const HostOptions& options) : mOptions(options) {}
 
 PluginInstance::~PluginInstance() {

@@ -81,6 +81,11 @@ private:
     std::string mError;
 };
 
+// The binary at path, loaded on the first call and kept loaded until the program
+// ends, so that all the tests of a program share one load (under Wine each load
+// costs seconds). Check Loaded() and Error() as after Load.
+const PluginModule& SharedModule(const std::string& path);
+
 // One effect instance with its host side.
 class PluginInstance {
 public:
