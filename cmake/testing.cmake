@@ -24,4 +24,46 @@ function(kelo_add_test name)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
+  if("tsan" IN_LIST T_LABELS)
+    add_dependencies(tsan_tests ${name})
+  endif()
+endfunction()
+
+# Aggregate targets, so the ThreadSanitizer and fuzz stages of the test command
+# build only what they run.
+if(KELO_BUILD_TESTS AND NOT TARGET tsan_tests)
+  add_custom_target(tsan_tests)
+  add_custom_target(fuzz_targets)
+endif()
+
+# kelo_add_fuzz_target(<name> SOURCES <files...> INSTRUMENT <library targets...>
+#                      [SECONDS <n>])
+# A libFuzzer target (clang only, KELO_FUZZ=ON) that compiles the sources of the
+# given libraries into itself so the fuzzer's coverage instrumentation reaches
+# them, registered as a bounded "fuzz" test.
+function(kelo_add_fuzz_target name)
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;INSTRUMENT" ${ARGN})
+  if(NOT F_SECONDS)
+    set(F_SECONDS 20)
+  endif()
+  set(sources ${F_SOURCES})
+  foreach(lib ${F_INSTRUMENT})
+    get_target_property(lib_dir ${lib} SOURCE_DIR)
+    get_target_property(lib_sources ${lib} SOURCES)
+    foreach(source ${lib_sources})
+      if(IS_ABSOLUTE ${source})
+        list(APPEND sources ${source})
+      else()
+        list(APPEND sources ${lib_dir}/${source})
+      endif()
+    endforeach()
+  endforeach()
+  add_executable(${name} ${sources})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  add_test(NAME ${name}
+    COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=1024 -print_final_stats=1)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 120)
+  add_dependencies(fuzz_targets ${name})
 endfunction()

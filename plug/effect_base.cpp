@@ -232,7 +232,6 @@ void EffectBase::ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_
     }
 }
 
-
 void EffectBase::ProcessFloatReplacing(float** inputs, float** outputs, int32_t frames) {
     ProcessHostBlock(inputs, outputs, frames, BlockReplace);
 }

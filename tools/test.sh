@@ -20,12 +20,13 @@ configure() {
     { cat "$dir.configure.log"; return 1; }
 }
 
-# stage NAME DIR CTEST_ARGS -- CMAKE_ARGS...
+# stage NAME DIR CTEST_ARGS BUILD_TARGET -- CMAKE_ARGS...
 stage() {
-  local name=$1 dir=$2 ctest_args=$3; shift 4
+  local name=$1 dir=$2 ctest_args=$3 target=$4; shift 5
   begin "$name"
   mkdir -p "$(dirname "$dir")"
-  if configure "$dir" "$@" && cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1; then
+  if configure "$dir" "$@" &&
+    cmake --build "$dir" -j"$jobs" --target "$target" >"$dir.build.log" 2>&1; then
     if ! (cd "$dir" && eval ctest --output-on-failure --no-tests=error "$ctest_args"); then
       failed+=("$name")
     fi
@@ -45,12 +46,12 @@ begin "format"
 if ! "$here/tools/check-format.sh"; then failed+=("format"); fi
 finish "format"
 
-stage "native" build/native "" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
-stage "native asan+ubsan" build/asan "-LE fuzz" -- -DCMAKE_BUILD_TYPE=Debug \
+stage "native" build/native "" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+stage "native asan+ubsan" build/asan "" all -- -DCMAKE_BUILD_TYPE=Debug \
   -DKELO_SANITIZE=address,undefined
-stage "native tsan" build/tsan "-L tsan" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+stage "native tsan" build/tsan "-L tsan" tsan_tests -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELO_SANITIZE=thread
-stage "fuzz (short)" build/fuzz "-L fuzz" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+stage "fuzz (short)" build/fuzz "-L fuzz" fuzz_targets -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELO_FUZZ=ON
 
 # Wine needs a prefix before the first test; making it once keeps the timings honest.
@@ -60,11 +61,11 @@ if [ ! -f "$KELO_WINEPREFIX/system.reg" ]; then
   WINEPREFIX="$KELO_WINEPREFIX" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 fi
 finish "wine prefix"
-stage "windows x86_64 (wine)" build/mingw64 "" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+stage "windows x86_64 (wine)" build/mingw64 "" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-x86_64.cmake"
 # The i686 build cannot run on this kernel: it is built in full and only its
 # static checks (record layouts at compile time, export tables) run.
-stage "windows i686 (static checks)" build/mingw32 "-L static" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+stage "windows i686 (static checks)" build/mingw32 "-L static" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake"
 
 echo

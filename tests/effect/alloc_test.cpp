@@ -21,17 +21,6 @@ struct Channels {
 
 } // namespace
 
-TEST(EffectAllocation, TheCounterSeesAllocations) {
-    AllocationCounter counter;
-    counter.Start();
-    int* p = new int(3);
-    ByteBlock block;
-    block.SetLength(10);
-    const long counted = counter.Stop();
-    delete p;
-    EXPECT_GE(counted, 2);
-}
-
 TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
     AllocationCounter counter;
     TestKelo fx(48000, 512);
