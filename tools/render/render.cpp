@@ -1,11 +1,13 @@
 #include "tools/render/render.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <sndfile.h>
 
@@ -182,6 +184,14 @@ void ShowProgress(std::ostream& err, size_t done, size_t total, int& shown) {
         << "] " << percent << "%" << (percent == 100 ? "\n" : "") << std::flush;
 }
 
+// Peak level of interleaved samples in dBFS; -inf for silence.
+double PeakDb(const std::vector<float>& samples) {
+    float peak = 0.0f;
+    for (float v : samples)
+        peak = std::max(peak, std::fabs(v));
+    return 20.0 * std::log10(double(peak));
+}
+
 } // namespace
 
 std::string RenderUsage() {
@@ -318,6 +328,13 @@ std::vector<float> DemoSignal(double rate) {
         stereo[i * 2] = float(left);
         stereo[i * 2 + 1] = float(right);
     }
+    // Peaks at -1 dBFS, so the demo also survives a fixed-point output format.
+    float peak = 0.0f;
+    for (float v : stereo)
+        peak = std::max(peak, std::fabs(v));
+    if (peak > 0.0f)
+        for (float& v : stereo)
+            v *= 0.891f / peak;
     return stereo;
 }
 
@@ -419,5 +436,9 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
             return fail("cannot write the state file \"" + options.saveState + "\"");
     }
     plugin.Close();
+    out << "kelo-render: " << frames << " frames (" << std::fixed << std::setprecision(2)
+        << double(frames) / rate << " s at " << std::setprecision(0) << rate << " Hz) to \""
+        << options.output << "\", peak in " << std::setprecision(1) << PeakDb(input)
+        << " dBFS, peak out " << PeakDb(output) << " dBFS\n";
     return 0;
 }
