@@ -427,11 +427,10 @@ void KeloEffect::ProcessBlock(double** in, double** out, int32_t frames) {
     }
 }
 
+template <bool kKeepBand>
 bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     double* bandL = Scratch(mBandL);
     double* bandR = Scratch(mBandR);
-    double* restL = Scratch(mRestL);
-    double* restR = Scratch(mRestR);
     double* bandEnv = Scratch(mBandEnv);
     double* fullEnv = Scratch(mFullEnv);
     // Everything the loop carries lives in locals (the scratch arrays could alias
@@ -441,8 +440,11 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     const BiquadCoefsOf<Pair> lp = Paired(mLowPassL.Coefs(), mLowPassR.Coefs());
     BiquadMemoryOf<Pair> hm = Paired(mHighPassL.Memory(), mHighPassR.Memory());
     BiquadMemoryOf<Pair> lm = Paired(mLowPassL.Memory(), mLowPassR.Memory());
-    const double attack = mAttackCoef, release = mReleaseCoef;
-    double band = mBandLevel, full = mFullLevel;
+    // The band and the full-band followers share their coefficients and run
+    // side by side too, as the pair {band, full}.
+    const Pair attack = {mAttackCoef, mAttackCoef}, release = {mReleaseCoef, mReleaseCoef};
+    const Pair half = {0.5, 0.5};
+    Pair levels = {mBandLevel, mFullLevel};
     // x * 0 is 0 for every finite x and NaN otherwise; the sum, over the input
     // and the band, runs beside the recursions and costs next to nothing.
     const Pair zero = {0.0, 0.0};
@@ -453,16 +455,16 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
         BiquadStep(hp, hm, x, high);
         BiquadStep(lp, lm, high, y);
         check += (x + y) * zero;
-        const Pair rest = x - y;
-        bandL[i] = y[0];
-        bandR[i] = y[1];
-        restL[i] = rest[0];
-        restR[i] = rest[1];
-        band = FollowLevel(band, (y[1] + y[0]) * 0.5, attack, release);
-        bandEnv[i] = band;
-        full = FollowLevel(full, (x[1] + x[0]) * 0.5, attack, release);
-        fullEnv[i] = full;
+        if (kKeepBand) {
+            bandL[i] = y[0];
+            bandR[i] = y[1];
+        }
+        const Pair mid = (Pair{y[1], x[1]} + Pair{y[0], x[0]}) * half;
+        FollowLevelStep(levels, mid, attack, release);
+        bandEnv[i] = levels[0];
+        fullEnv[i] = levels[1];
     }
+    const double band = levels[0], full = levels[1];
     if (check[0] != 0.0 || check[1] != 0.0 || !std::isfinite(band) || !std::isfinite(full))
         return false;
     Unpair(hm, mHighPassL, mHighPassR);
@@ -490,7 +492,13 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // 2. Detector pass. Samples that are not finite, or so loud that the
     // detector overflows on them, are heard and detected as silence, so they can
     // neither reach the output nor stay in the filters and followers.
-    if (!Detect(inL, inR, frames)) {
+    // The band's samples are kept only when they are heard or shaped; otherwise
+    // only its level is, and the loop saves two stores per frame.
+    const bool keepBand = mMonitor || mProcessOnly;
+    const auto detect = [&](const double* l, const double* r) {
+        return keepBand ? Detect<true>(l, r, frames) : Detect<false>(l, r, frames);
+    };
+    if (!detect(inL, inR)) {
         double* cleanL = Scratch(mCleanL);
         double* cleanR = Scratch(mCleanR);
         // NaN fails the comparison and becomes silence too.
@@ -500,7 +508,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         }
         inL = cleanL;
         inR = cleanR;
-        Detect(inL, inR, frames);
+        detect(inL, inR);
     }
 
     // 5. Segment loop: each phase runs until its condition fails, then the next
@@ -572,8 +580,16 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
         l = Scratch(mBandR);
         r = Scratch(mBandEnv);
         if (!mMonitor) {
-            a = Scratch(mRestL);
-            b = Scratch(mRestR);
+            // The rest is formed only for the frames it is added back to, not in
+            // the detector's loop, which would store it on every frame.
+            double* restL = Scratch(mRestL);
+            double* restR = Scratch(mRestR);
+            for (int i = g; i < t; ++i) {
+                restL[i] = inL[i] - h[i];
+                restR[i] = inR[i] - l[i];
+            }
+            a = restL;
+            b = restR;
         }
     }
     const double s = mShapeOn ? mStrength : 0.0;

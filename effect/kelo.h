@@ -110,9 +110,10 @@ private:
     // One piece of at most mScratchFrames frames starting at host position pos.
     void ProcessPiece(const double* inL, const double* inR, double* outL, double* outR, int frames,
                       int64_t pos);
-    // Band filters, remainders and both level followers over the block. False,
-    // with nothing changed, when an input sample, a band sample or a level is
-    // not finite.
+    // Band filters and both level followers over the block; the band's samples
+    // are stored only with kKeepBand. False, with nothing changed, when an input
+    // sample, a band sample or a level is not finite.
+    template <bool kKeepBand>
     bool Detect(const double* inL, const double* inR, int frames);
     // Runs one idle phase (re-arm or armed) from frame g; returns where it ended.
     int RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
