@@ -27,7 +27,8 @@ void NoFlush(png_structp) {}
 
 } // namespace
 
-std::vector<uint8_t> EncodePng(const PngSpec& spec, const std::vector<std::vector<uint8_t>>& rows) {
+std::vector<uint8_t> EncodePng(const PngLayout& layout,
+                               const std::vector<std::vector<uint8_t>>& rows) {
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -39,23 +40,23 @@ std::vector<uint8_t> EncodePng(const PngSpec& spec, const std::vector<std::vecto
         return {};
     }
     png_set_write_fn(png, &out, AppendToVector, NoFlush);
-    png_set_IHDR(png, info, png_uint_32(spec.width), png_uint_32(spec.height), spec.bitDepth,
-                 spec.colorType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, png_uint_32(layout.width), png_uint_32(layout.height), layout.bitDepth,
+                 layout.colorType, layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
-    for (size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (size_t i = 0; i + 2 < layout.palette.size(); i += 3)
+        palette.push_back({layout.palette[i], layout.palette[i + 1], layout.palette[i + 2]});
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
     png_color_16 trnsColor = {};
-    if (!spec.transparency.empty()) {
-        if (spec.colorType == PNG_COLOR_TYPE_PALETTE) {
-            png_set_tRNS(png, info, spec.transparency.data(), int(spec.transparency.size()),
+    if (!layout.transparency.empty()) {
+        if (layout.colorType == PNG_COLOR_TYPE_PALETTE) {
+            png_set_tRNS(png, info, layout.transparency.data(), int(layout.transparency.size()),
                          nullptr);
         } else {
             // Grey or RGB key: 16-bit big-endian sample values.
-            const auto& t = spec.transparency;
+            const auto& t = layout.transparency;
             auto sample = [&](size_t i) { return png_uint_16(t[i] << 8 | t[i + 1]); };
-            if (spec.colorType == PNG_COLOR_TYPE_GRAY) {
+            if (layout.colorType == PNG_COLOR_TYPE_GRAY) {
                 trnsColor.gray = sample(0);
             } else {
                 trnsColor.red = sample(0);
@@ -83,11 +84,11 @@ bool WriteRgbPng(const std::string& path, const Bitmap& bmp) {
             rows[y][3 * x + 1] = uint8_t(p >> 8);
             rows[y][3 * x + 2] = uint8_t(p);
         }
-    PngSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.colorType = PNG_COLOR_TYPE_RGB;
-    const std::vector<uint8_t> bytes = EncodePng(spec, rows);
+    PngLayout layout;
+    layout.width = w;
+    layout.height = h;
+    layout.colorType = PNG_COLOR_TYPE_RGB;
+    const std::vector<uint8_t> bytes = EncodePng(layout, rows);
     if (bytes.empty()) return false;
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;

@@ -54,7 +54,7 @@ private:
 // Fills every pixel of bmp with a word unique to its position and seed.
 void FillPattern(TestBitmap& bmp, uint32_t seed);
 
-struct PngSpec {
+struct PngLayout {
     int width = 1;
     int height = 1;
     int colorType = 6; // PNG colour type 0, 2, 3, 4 or 6
@@ -66,7 +66,8 @@ struct PngSpec {
 
 // Encodes rows of raw PNG samples (packed as PNG stores them, big-endian for
 // 16 bits) into a PNG file in memory.
-std::vector<uint8_t> EncodePng(const PngSpec& spec, const std::vector<std::vector<uint8_t>>& rows);
+std::vector<uint8_t> EncodePng(const PngLayout& layout,
+                               const std::vector<std::vector<uint8_t>>& rows);
 
 // Writes the colour channels of bmp as an 8-bit RGB PNG file; true on success.
 bool WriteRgbPng(const std::string& path, const Bitmap& bmp);

@@ -54,11 +54,11 @@ size_t EndOfImageData(const std::vector<uint8_t>& png) {
 } // namespace
 
 TEST(PngColourTypes, RgbaDecodesToAlphaRedGreenBlueWords) {
-    PngSpec spec;
-    spec.width = 7;
-    spec.height = 5;
+    PngLayout layout;
+    layout.width = 7;
+    layout.height = 5;
     const Rows rows = RgbaRows(7, 5);
-    auto bmp = Decode(EncodePng(spec, rows));
+    auto bmp = Decode(EncodePng(layout, rows));
     ASSERT_TRUE(bmp);
     ASSERT_EQ(bmp->Width(), 7);
     ASSERT_EQ(bmp->Height(), 5);
@@ -75,16 +75,16 @@ TEST(PngColourTypes, RgbDecodesOpaqueAndATransparencyKeyBecomesAlphaZero) {
                                    {40, 50, 60, 7, 8, 9, 0, 0, 0}};
     for (int y = 0; y < 2; ++y)
         rows[y].assign(samples[y], samples[y] + 9);
-    PngSpec spec;
-    spec.width = 3;
-    spec.height = 2;
-    spec.colorType = 2;
-    auto opaque = Decode(EncodePng(spec, rows));
+    PngLayout layout;
+    layout.width = 3;
+    layout.height = 2;
+    layout.colorType = 2;
+    auto opaque = Decode(EncodePng(layout, rows));
     ASSERT_TRUE(opaque);
     EXPECT_EQ(GetPixel(opaque.get(), 0, 0), 0xFF0A141Eu);
     EXPECT_EQ(GetPixel(opaque.get(), 2, 1), 0xFF000000u);
-    spec.transparency = {0, 40, 0, 50, 0, 60}; // the colour (40, 50, 60)
-    auto keyed = Decode(EncodePng(spec, rows));
+    layout.transparency = {0, 40, 0, 50, 0, 60}; // the colour (40, 50, 60)
+    auto keyed = Decode(EncodePng(layout, rows));
     ASSERT_TRUE(keyed);
     EXPECT_EQ(GetPixel(keyed.get(), 1, 0), 0x0028323Cu);
     EXPECT_EQ(GetPixel(keyed.get(), 0, 1), 0x0028323Cu);
@@ -108,11 +108,11 @@ TEST(PngColourTypes, GreyOfEveryDepthExpandsToOpaqueGreyWords) {
                 rows[0][bit / 8] |= uint8_t(v << (8 - depth - bit % 8));
             }
         }
-        PngSpec spec;
-        spec.width = w;
-        spec.colorType = 0;
-        spec.bitDepth = depth;
-        auto bmp = Decode(EncodePng(spec, rows));
+        PngLayout layout;
+        layout.width = w;
+        layout.colorType = 0;
+        layout.bitDepth = depth;
+        auto bmp = Decode(EncodePng(layout, rows));
         ASSERT_TRUE(bmp) << depth;
         for (int x = 0; x < w; ++x) {
             // Low depths scale to 0..255; 16 bits keep their high byte.
@@ -125,10 +125,10 @@ TEST(PngColourTypes, GreyOfEveryDepthExpandsToOpaqueGreyWords) {
 
 TEST(PngColourTypes, GreyWithAlphaKeepsItsAlpha) {
     Rows rows(1, {0x10, 0x80, 0xF0, 0x00, 0x55, 0xFF});
-    PngSpec spec;
-    spec.width = 3;
-    spec.colorType = 4;
-    auto bmp = Decode(EncodePng(spec, rows));
+    PngLayout layout;
+    layout.width = 3;
+    layout.colorType = 4;
+    auto bmp = Decode(EncodePng(layout, rows));
     ASSERT_TRUE(bmp);
     EXPECT_EQ(GetPixel(bmp.get(), 0, 0), 0x80101010u);
     EXPECT_EQ(GetPixel(bmp.get(), 1, 0), 0x00F0F0F0u);
@@ -136,18 +136,18 @@ TEST(PngColourTypes, GreyWithAlphaKeepsItsAlpha) {
 }
 
 TEST(PngColourTypes, PaletteEntriesExpandWithTheirTransparency) {
-    PngSpec spec;
-    spec.width = 4;
-    spec.colorType = 3;
-    spec.bitDepth = 2;
-    spec.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7};
-    auto opaque = Decode(EncodePng(spec, Rows(1, {0x1B}))); // indices 0 1 2 3
+    PngLayout layout;
+    layout.width = 4;
+    layout.colorType = 3;
+    layout.bitDepth = 2;
+    layout.palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7};
+    auto opaque = Decode(EncodePng(layout, Rows(1, {0x1B}))); // indices 0 1 2 3
     ASSERT_TRUE(opaque);
     EXPECT_EQ(GetPixel(opaque.get(), 0, 0), 0xFFFF0000u);
     EXPECT_EQ(GetPixel(opaque.get(), 1, 0), 0xFF00FF00u);
     EXPECT_EQ(GetPixel(opaque.get(), 3, 0), 0xFF090807u);
-    spec.transparency = {0x40, 0x00}; // entries 2 and 3 stay opaque
-    auto alpha = Decode(EncodePng(spec, Rows(1, {0x1B})));
+    layout.transparency = {0x40, 0x00}; // entries 2 and 3 stay opaque
+    auto alpha = Decode(EncodePng(layout, Rows(1, {0x1B})));
     ASSERT_TRUE(alpha);
     EXPECT_EQ(GetPixel(alpha.get(), 0, 0), 0x40FF0000u);
     EXPECT_EQ(GetPixel(alpha.get(), 1, 0), 0x0000FF00u);
@@ -162,14 +162,14 @@ TEST(PngColourTypes, SixteenBitAndInterlacedPicturesDecodeLikeTheirEightBitForms
             rows16[y][2 * i] = rows8[y][i];
             rows16[y][2 * i + 1] = uint8_t(0xFF - i); // low bytes are dropped
         }
-    PngSpec spec;
-    spec.width = spec.height = 9;
-    auto plain = Decode(EncodePng(spec, rows8));
-    spec.interlaced = true;
-    auto interlaced = Decode(EncodePng(spec, rows8));
-    spec.interlaced = false;
-    spec.bitDepth = 16;
-    auto deep = Decode(EncodePng(spec, rows16));
+    PngLayout layout;
+    layout.width = layout.height = 9;
+    auto plain = Decode(EncodePng(layout, rows8));
+    layout.interlaced = true;
+    auto interlaced = Decode(EncodePng(layout, rows8));
+    layout.interlaced = false;
+    layout.bitDepth = 16;
+    auto deep = Decode(EncodePng(layout, rows16));
     ASSERT_TRUE(plain && interlaced && deep);
     for (int y = 0; y < 9; ++y)
         for (int x = 0; x < 9; ++x) {
@@ -179,10 +179,10 @@ TEST(PngColourTypes, SixteenBitAndInterlacedPicturesDecodeLikeTheirEightBitForms
 }
 
 TEST(PngTargets, DecodingIntoAGivenBitmapResizesAndReturnsIt) {
-    PngSpec spec;
-    spec.width = 6;
-    spec.height = 2;
-    const auto png = EncodePng(spec, RgbaRows(6, 2));
+    PngLayout layout;
+    layout.width = 6;
+    layout.height = 2;
+    const auto png = EncodePng(layout, RgbaRows(6, 2));
     HeapBitmap target(1, 1);
     EXPECT_EQ(DecodePng(png.data(), png.size(), &target), &target);
     EXPECT_EQ(target.Width(), 6);
@@ -192,10 +192,10 @@ TEST(PngTargets, DecodingIntoAGivenBitmapResizesAndReturnsIt) {
 }
 
 TEST(PngTargets, ABottomUpTargetHoldsThePictureUpright) {
-    PngSpec spec;
-    spec.width = 4;
-    spec.height = 3;
-    const auto png = EncodePng(spec, RgbaRows(4, 3));
+    PngLayout layout;
+    layout.width = 4;
+    layout.height = 3;
+    const auto png = EncodePng(layout, RgbaRows(4, 3));
     TestBitmap target(4, 3, true, 6);
     ASSERT_EQ(DecodePng(png.data(), png.size(), &target), &target);
     auto reference = Decode(png);
@@ -206,10 +206,10 @@ TEST(PngTargets, ABottomUpTargetHoldsThePictureUpright) {
 }
 
 TEST(PngTargets, ATargetThatCannotTakeTheSizeYieldsNull) {
-    PngSpec spec;
-    spec.width = 4;
-    spec.height = 3;
-    const auto png = EncodePng(spec, RgbaRows(4, 3));
+    PngLayout layout;
+    layout.width = 4;
+    layout.height = 3;
+    const auto png = EncodePng(layout, RgbaRows(4, 3));
     TestBitmap fixed(3, 3, false); // refuses every resize
     EXPECT_EQ(DecodePng(png.data(), png.size(), &fixed), nullptr);
     EXPECT_EQ(fixed.At(0, 0), 0u);
@@ -221,8 +221,8 @@ TEST(PngTargets, ATargetThatCannotTakeTheSizeYieldsNull) {
 }
 
 TEST(PngDamage, AWrongSignatureOrTooFewBytesYieldNull) {
-    PngSpec spec;
-    auto png = EncodePng(spec, RgbaRows(1, 1));
+    PngLayout layout;
+    auto png = EncodePng(layout, RgbaRows(1, 1));
     EXPECT_EQ(DecodePng(nullptr, png.size(), nullptr), nullptr);
     EXPECT_EQ(DecodePng(png.data(), 7, nullptr), nullptr);
     png[1] = 'Q';
@@ -230,10 +230,10 @@ TEST(PngDamage, AWrongSignatureOrTooFewBytesYieldNull) {
 }
 
 TEST(PngDamage, CuttingTheStreamAnywhereBeforeTheImageEndsYieldsNull) {
-    PngSpec spec;
-    spec.width = 12;
-    spec.height = 10;
-    const auto png = EncodePng(spec, RgbaRows(12, 10));
+    PngLayout layout;
+    layout.width = 12;
+    layout.height = 10;
+    const auto png = EncodePng(layout, RgbaRows(12, 10));
     const size_t imageEnd = EndOfImageData(png);
     ASSERT_GT(imageEnd, 8u);
     auto whole = Decode(png);
@@ -253,10 +253,10 @@ TEST(PngDamage, CuttingTheStreamAnywhereBeforeTheImageEndsYieldsNull) {
 }
 
 TEST(PngDamage, CorruptedBytesYieldNullOrAWholePictureNeverACrash) {
-    PngSpec spec;
-    spec.width = 16;
-    spec.height = 16;
-    const auto png = EncodePng(spec, RgbaRows(16, 16));
+    PngLayout layout;
+    layout.width = 16;
+    layout.height = 16;
+    const auto png = EncodePng(layout, RgbaRows(16, 16));
     const unsigned seed = std::random_device{}();
     std::printf("seed %u\n", seed);
     std::mt19937 rng(seed);
@@ -279,12 +279,12 @@ TEST(PngDamage, CorruptedBytesYieldNullOrAWholePictureNeverACrash) {
 }
 
 TEST(PngDamage, OversizedPicturesAreRefusedBeforeAllocating) {
-    PngSpec spec;
-    spec.width = 20000;
-    spec.height = 1;
-    spec.colorType = 0;
-    spec.bitDepth = 1;
-    const auto png = EncodePng(spec, Rows(1, std::vector<uint8_t>(2500)));
+    PngLayout layout;
+    layout.width = 20000;
+    layout.height = 1;
+    layout.colorType = 0;
+    layout.bitDepth = 1;
+    const auto png = EncodePng(layout, Rows(1, std::vector<uint8_t>(2500)));
     EXPECT_EQ(DecodePng(png.data(), png.size(), nullptr), nullptr);
 }
 
