@@ -15,18 +15,61 @@ if(KELO_BUILD_TESTS AND NOT TARGET gtest)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()
 
+# A 32-bit Windows host runs at the x87 precision its own runtime chose (53 bits
+# under the common Windows compilers, 64 under MinGW) and the plug-in inherits it.
+# The x87 builds that run their tests (i686 Linux) therefore register every test
+# program once per precision, as "<name>.pc53" and "<name>.pc64"; the program
+# sets the control word from KELO_X87_PRECISION before anything else runs.
+# The same setting as a library to preload into other programs of the build
+# (qemu-i386 -E LD_PRELOAD=.../x87_precision.so -E KELO_X87_PRECISION=53 ...).
+if(KELO_X87_ONLY AND NOT WIN32)
+  set(KELO_X87_PRECISIONS 53 64)
+  if(KELO_BUILD_TESTS AND NOT TARGET x87_precision)
+    add_library(x87_precision MODULE ${PROJECT_SOURCE_DIR}/tests/common/x87_precision.cpp)
+    set_target_properties(x87_precision PROPERTIES PREFIX "")
+  endif()
+endif()
+
 function(kelo_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
-  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  set(runs ${name})
+  if(KELO_X87_PRECISIONS)
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common/x87_precision.cpp)
+    set(runs "")
+    foreach(bits ${KELO_X87_PRECISIONS})
+      add_test(NAME ${name}.pc${bits} COMMAND ${name} ${T_ARGS})
+      set_tests_properties(${name}.pc${bits} PROPERTIES ENVIRONMENT KELO_X87_PRECISION=${bits})
+      list(APPEND runs ${name}.pc${bits})
+    endforeach()
+  else()
+    add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+  endif()
+  set_tests_properties(${runs} PROPERTIES TIMEOUT 600)
+  # What system libraries (fontconfig, under the Linux editor) leak is not ours.
+  if(KELO_SANITIZE MATCHES "address")
+    set_property(TEST ${runs} APPEND PROPERTY ENVIRONMENT
+      "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan-system.supp")
+  endif()
   if(T_LABELS)
-    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    set_tests_properties(${runs} PROPERTIES LABELS "${T_LABELS}")
   endif()
   if("tsan" IN_LIST T_LABELS)
     add_dependencies(tsan_tests ${name})
   endif()
+endfunction()
+
+# kelo_add_x87_check(<plugin target>): in the x87 builds, a "static" test that
+# the binary holds no SSE or MMX instruction (it must load on processors without).
+function(kelo_add_x87_check target)
+  if(NOT KELO_X87_ONLY)
+    return()
+  endif()
+  add_test(NAME ${target}_x87_only
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DBINARY=$<TARGET_FILE:${target}>
+            -P ${PROJECT_SOURCE_DIR}/tests/vst/check_x87_only.cmake)
+  set_tests_properties(${target}_x87_only PROPERTIES LABELS static)
 endfunction()
 
 # Aggregate targets, so the ThreadSanitizer and fuzz stages of the test command

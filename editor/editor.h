@@ -1,62 +1,160 @@
-// The platform-neutral editor core as far as the plug-in frame uses it: size,
-// frame rate, the drawing-surface preparation and the parameter display calls.
-// Controls and the drawing interface come on top of this.
+// The platform-neutral editor core: the ordered list of controls, the editor's
+// size and frame rate, parameter values shown in the bound controls, dirty
+// gathering and the drawing pass, and mouse routing with capture and hover.
+//
+// It also declares the drawing interface that the software drawing layer
+// (editor/raster_editor.h) and the windows (editor/editor_win.h, editor_x11.h)
+// implement. The core implements SetSize, IsWindowOpen and SetBackground.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
-#include "plug/effect_base.h"
-#include "plug/param.h"
+#include "draw/paint.h"
+#include "editor/types.h"
+#include "plug/editor_face.h"
 
-class Editor {
+class Control;
+class EffectBase;
+class Param;
+
+class Editor : public EditorFace {
 public:
     // fps <= 0 means 24 frames per second.
-    Editor(EffectBase* effect, int32_t width, int32_t height, int32_t fps)
-        : mEffect(effect), mViewWidth(width), mViewHeight(height), mFps(fps > 0 ? fps : 24) {}
-    virtual ~Editor() = default;
+    Editor(EffectBase* effect, int32_t width, int32_t height, int32_t fps);
+    ~Editor() override;
     Editor(const Editor&) = delete;
     Editor& operator=(const Editor&) = delete;
 
-    // Prepares the drawing surface; the plug-in calls it when the editor is attached.
-    virtual void PrepareDrawing() {}
-
-    // Shows a parameter's value in the controls bound to it. A real value
-    // (normalized false) is converted with the parameter's NormalizedOf; an unknown
-    // parameter then shows nothing.
-    void ShowParamValue(int32_t index, double value, bool normalized) {
-        if (!normalized && !ToNormalized(index, value)) return;
-        ParamValueShown(index, value);
-    }
+    // --- controls and parameter values
+    // Appends a control (the editor owns it from now on); returns its index
+    // (-1 for null).
+    int32_t AddControl(Control* control);
+    // Loads the one-frame background bitmap and inserts it as control 0.
+    virtual void SetBackground(int resourceId, const char* fileName);
+    // Shows a parameter's value in every control bound to it (normalized, or
+    // converted with the parameter's NormalizedOf). Any thread.
+    void ShowParamValue(int32_t index, double value, bool normalized) override;
     // The user's value for a parameter, committed through the bound controls.
-    void UserParamValue(int32_t index, double normalized) { UserValueCommitted(index, normalized); }
+    void UserParamValue(int32_t index, double normalized);
     // Limits the controls bound to a parameter to low..high.
-    void SetParamClamp(int32_t index, double low, double high, bool normalized) {
-        if (!normalized && !(ToNormalized(index, low) && ToNormalized(index, high))) return;
-        ParamClampSet(index, low, high);
-    }
+    void SetParamClamp(int32_t index, double low, double high, bool normalized);
 
+    // --- drawing pass and mouse routing (the window's thread)
+    // Unites the rectangles of the dirty controls into rect; false if none.
+    bool IsDirty(Rect& rect);
+    // Draws the controls that meet rect into the back buffer, then PaintRect.
+    bool Draw(const Rect& rect);
+    // The control that takes the mouse at (x, y): the captured one, else the
+    // topmost visible, ungreyed control hit there; -1 if none.
+    int32_t ControlAt(int x, int y) const;
+    void OnMouseDown(int x, int y, const MouseKeys& mod);
+    void OnMouseUp(int x, int y);
+    void OnMouseDrag(int x, int y, const MouseKeys& mod);
+    void OnMouseDblClick(int x, int y, const MouseKeys& mod);
+    void OnMouseWheel(int x, int y, const MouseKeys& mod, int steps);
+    // False when hover routing is off; the window then tracks nothing.
+    bool OnMouseOver(int x, int y, const MouseKeys& mod);
+    void OnMouseOut();
+
+    // --- the drawing interface. Coordinates are editor pixels; a null blend
+    // means BlendAlpha at weight 1.0. Drawing calls return true when done.
+    void PrepareSurface() override = 0;
+    virtual bool PaintRect(const Rect& rect) = 0;
+    // Draws the bitmap's pixels from (srcX, srcY) into dest, clipped to the pass.
+    virtual bool DrawBitmap(const BitmapRef& bitmap, const Rect& dest, int srcX, int srcY,
+                            const Blend* blend) = 0;
+    // Draws the bitmap rotated by angle (radians) about (cx, cy).
+    virtual bool DrawRotatedBitmap(const BitmapRef& bitmap, int cx, int cy, double angle,
+                                   int yOffset, const Blend* blend) = 0;
+    // The base bitmap cut by the mask rotated by angle (degrees), topped by top.
+    virtual bool DrawMaskedRotated(const BitmapRef& base, const BitmapRef& mask,
+                                   const BitmapRef& top, int x, int y, double angle,
+                                   const Blend* blend) = 0;
+    virtual bool DrawPoint(const Color& color, float x, float y, const Blend* blend) = 0;
+    virtual bool WritePixel(const Color& color, int x, int y) = 0;
+    virtual bool DrawLine(const Color& color, float x1, float y1, float x2, float y2,
+                          const Blend* blend, bool antiAlias) = 0;
+    // Angles in radians, 0 at 12 o'clock, growing clockwise.
+    virtual bool DrawArc(const Color& color, float cx, float cy, float r, float startAngle,
+                         float endAngle, const Blend* blend, bool antiAlias) = 0;
+    virtual bool DrawCircle(const Color& color, float cx, float cy, float r, const Blend* blend,
+                            bool antiAlias) = 0;
+    virtual bool FillColorRect(const Color& color, const Rect& rect, const Blend* blend) = 0;
+    // Draws text into rect with the style's face, size, colour and alignment.
+    // A null text draws nothing and returns true.
+    virtual bool DrawString(const TextStyle& style, const char* text, const Rect& rect) = 0;
+    // The back buffer's pixel at (x, y); 0 outside.
+    virtual Color GetPoint(int x, int y) = 0;
+    // New size: the capture, hover and last position are forgotten and every
+    // control deleted (the caller attaches its controls again). Negative sizes
+    // count as 0.
+    virtual void SetSize(int32_t width, int32_t height);
+    // True when WindowHandle is not null.
+    bool IsWindowOpen() override;
+    // Opens the window's value prompt for a control and its parameter.
+    virtual void OpenValuePrompt(Control* control, Param* param) = 0;
+    // Folder of the host program / of this module, with its trailing separator;
+    // empty when unknown.
+    virtual void HostDirectory(std::string& out) = 0;
+    virtual void ModuleDirectory(std::string& out) = 0;
+    // Open (action 0) or save (action 1) dialog; out stays empty on cancel.
+    virtual void AskForFile(std::string& out, int action, const char* directory,
+                            const char* extensions) = 0;
+    // Colour chooser: false on cancel; OK stores R, G, B in color.
+    virtual bool AskForColor(Color& color, const char* prompt) = 0;
+    // Opens a document or address with the system; true on success.
+    virtual bool OpenDocument(const char* path) = 0;
+    void* OpenEditorWindow(void* parent) override = 0;
+    void CloseEditorWindow() override = 0;
+    virtual void* WindowHandle() = 0;
+    // Loads an image by resource id (the file name is informative) with frames
+    // stacked vertically; the editor keeps it. A missing image: null bitmap.
+    virtual BitmapRef LoadEditorBitmap(int resourceId, const char* fileName, int frames) = 0;
+    // Scaled and cut-out copies, owned by the editor.
+    virtual BitmapRef ScaledCopy(const BitmapRef& bitmap, int width, int height) = 0;
+    virtual BitmapRef CutOutCopy(const BitmapRef& bitmap, const Rect& rect) = 0;
+    // One-pixel lines stored without blending, limited to the view.
+    virtual bool DrawVerticalLine(const Color& color, int x, int yLo, int yHi) = 0;
+    virtual bool DrawHorizontalLine(const Color& color, int y, int xLo, int xHi) = 0;
+    // The editor takes ownership of / deletes a bitmap.
+    virtual void KeepBitmap(const BitmapRef& bitmap) = 0;
+    virtual void DropBitmap(const BitmapRef& bitmap) = 0;
+
+    // Frame frameIndex (1-based) of a multi-frame bitmap into dest.
+    bool DrawBitmapFrame(const BitmapRef& bitmap, const Rect& dest, int frameIndex,
+                         const Blend* blend);
+
+    // --- accessors
     EffectBase* Effect() const { return mEffect; }
-    int32_t ViewWidth() const { return mViewWidth; }
-    int32_t ViewHeight() const { return mViewHeight; }
+    int32_t ViewWidth() const override { return mViewWidth; }
+    int32_t ViewHeight() const override { return mViewHeight; }
     int32_t Fps() const { return mFps; }
+    const Rect& DrawRect() const { return mDrawRect; }
+    int32_t ControlCount() const { return int32_t(mControls.size()); }
+    Control* ControlAtIndex(int32_t i) const;
+    void SetTrackHover(bool on) { mTrackHover = on; }
+    bool TrackHover() const { return mTrackHover; }
+    int32_t Capture() const { return mCapture; }
+    int32_t Hover() const { return mHover; }
 
 protected:
-    // Delivery to the bound controls, with normalized values. The core has no
-    // controls yet, so these are empty; subclasses observe or extend them.
-    virtual void ParamValueShown(int32_t /*index*/, double /*normalized*/) {}
-    virtual void UserValueCommitted(int32_t /*index*/, double /*normalized*/) {}
-    virtual void ParamClampSet(int32_t /*index*/, double /*low*/, double /*high*/) {}
-
+    std::vector<std::unique_ptr<Control>> mControls;
     EffectBase* mEffect;
+    Rect mDrawRect;
     int32_t mViewWidth;
     int32_t mViewHeight;
     int32_t mFps;
-
-private:
-    bool ToNormalized(int32_t index, double& value) const {
-        const Param* param = mEffect ? mEffect->ParamAt(index) : nullptr;
-        if (!param) return false;
-        value = param->NormalizedOf(value);
-        return true;
-    }
+    int32_t mCapture = -1;
+    int32_t mHover = -1;
+    int32_t mLastX = 0, mLastY = 0;
+    bool mTrackHover = false;
+    // Guards the shape of mControls against host threads showing values:
+    // taken by ShowParamValue and SetParamClamp, and by the editor thread only
+    // while it adds, inserts or removes controls (never around calls into the
+    // plug-in; controls are destroyed after it is released).
+    std::mutex mListLock;
 };

@@ -24,7 +24,7 @@ void Biquad::SetFreq(double freq) {
     // NaN goes to the lower bound like any other value below it.
     if (!(f >= 1.0)) f = 1.0;
     if (f > mNyquist - 50.0) f = mNyquist - 50.0;
-    if (std::fabs(f / mCutoff - 1.0) > 0.001) {
+    if (f != mCutoff) {
         mCutoff = f;
         ComputeCoefs();
     }

@@ -1,6 +1,8 @@
 // Second-order filter sections (direct form I) for the band detector.
 #pragma once
 
+#include "base/round_double.h"
+
 // Coefficients divided by a0, and the memory of one section. The audio path
 // copies both into locals for a block, so that several sections and the level
 // followers can share one loop. T is double, or a vector of doubles that runs
@@ -18,12 +20,17 @@ using BiquadMemory = BiquadMemoryOf<double>;
 
 // Filters one sample x through a section into y:
 // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2. Samples go by reference, so vector
-// types pass the same way on targets without vector registers.
+// types pass the same way on targets without vector registers. Samples enter
+// and leave the memory as doubles (see RoundToDouble): a section stepped in a
+// loop and one ticked sample by sample stay equal, wherever a block ends.
 template <typename T>
 inline void BiquadStep(const BiquadCoefsOf<T>& c, BiquadMemoryOf<T>& m, const T& x, T& y) {
-    y = c.b0 * x + c.b1 * m.x1 + c.b2 * m.x2 - c.a1 * m.y1 - c.a2 * m.y2;
+    T in = x;
+    RoundToDouble(in);
+    y = c.b0 * in + c.b1 * m.x1 + c.b2 * m.x2 - c.a1 * m.y1 - c.a2 * m.y2;
+    RoundToDouble(y);
     m.x2 = m.x1;
-    m.x1 = x;
+    m.x1 = in;
     m.y2 = m.y1;
     m.y1 = y;
 }
@@ -37,8 +44,9 @@ public:
     // The cutoff is kept as it is. A rate that is not a positive finite number is
     // ignored.
     void SetSampleRate(double rate);
-    // Sets the cutoff (Hz), clamped to [1, 22000]. A change of 0.1 % or less is
-    // ignored; otherwise the coefficients are recomputed and the memory is kept.
+    // Sets the cutoff (Hz), clamped to [1, 22000]; the coefficients follow any
+    // change (the memory is kept). Small changes count too: otherwise the cutoff
+    // would depend on the values set before, not only on the last one.
     void SetFreq(double freq);
     // Filters one sample.
     double Tick(double x);

@@ -3,10 +3,23 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/db.h"
+#include "base/round_double.h"
 #include "editor/editor.h"
 #include "effect/level_follower.h"
-#include "plug/db.h"
 #include "plug/lock.h"
+
+// The shaping loops are also built for AVX2, four frames to a vector, and the
+// loader picks that version where the processor has it (GCC on x86-64 Linux).
+// AVX2 without FMA rounds exactly as SSE2 does, so the output is the same
+// everywhere.
+// Not under ThreadSanitizer: the clones' resolver runs at load, before it starts.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) &&       \
+    !defined(__SANITIZE_THREAD__)
+#define KELO_SHAPING_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KELO_SHAPING_CLONES
+#endif
 
 namespace {
 
@@ -25,10 +38,21 @@ const int kRingBytes = 0x20000;
 // decaying tail then ends in exact zeros instead of denormal numbers, which are
 // slow on every x86 unit. 1e-20 is 400 dB below full scale.
 const double kTiny = 1e-20;
-// Input samples beyond this magnitude (2000 dB above full scale) are heard and
-// detected as silence when they would overflow the filters or the followers;
-// below it every sum the detector forms stays finite.
+// Input samples beyond this magnitude (2000 dB above full scale), and samples
+// that are not numbers, are heard and detected as silence; below it every sum
+// the detector forms stays finite.
 const double kLoudest = 1e100;
+
+// Samples in seconds at rate, truncated toward zero, except that a product
+// within rounding of a whole number counts as that number: a length handed out
+// as seconds ("env time" from the length slider) comes back unchanged.
+int SamplesOf(double seconds, double rate) {
+    const double n = seconds * rate;
+    if (!(n > 0.0)) return 0;
+    if (n >= 2147483647.0) return 2147483647;
+    const double whole = std::round(n);
+    return int(std::fabs(n - whole) <= 1e-9 * (whole > 1.0 ? whole : 1.0) ? whole : n);
+}
 
 double ThresholdFloor() {
     return DbToAmp(-60.0);
@@ -118,19 +142,31 @@ struct ShapedRun {
 enum SegmentKind { kCurved, kStraight, kFlat };
 
 // The ramp of frame position n: up over the onset, 1 in the body, down over
-// the fade.
+// the fade. A double on every target (see RoundToDouble), as the gains are.
 template <int kShapedPhase>
 double RampAt(const ShapedRun& run, double n) {
-    if (kShapedPhase == kPhaseOnset) return n / run.ramp;
-    if (kShapedPhase == kPhaseFade) return 1.0 - (n - run.bodyEnd) / run.fade;
-    return 1.0;
+    double ramp = 1.0;
+    if (kShapedPhase == kPhaseOnset) ramp = n / run.ramp;
+    if (kShapedPhase == kPhaseFade) ramp = 1.0 - (n - run.bodyEnd) / run.fade;
+    RoundToDouble(ramp);
+    return ramp;
 }
 
-// Gains of frames from..to-1 from the divisor levels r. Phase and segment kind
-// are template arguments and the loops touch few arrays, so they have no
-// branches and run on the vector units; the shaping is split into such loops.
+// Gains of frames from..to-1 from the divisor levels r and the shaped samples
+// h and l. Phase and segment kind are template arguments and the loops touch
+// few arrays, so they have no branches and run on the vector units; the
+// shaping is split into such loops.
+//
+// The divisor keeps at least half the magnitude of the louder shaped sample
+// (its sign stays). The follower is a level of the signed mid signal: low
+// content, an offset or a pause inside a long envelope bring it near zero while
+// the samples are not, and |shape| / r would then lift them without bound. With
+// the floor the shaped part of a sample, |shape| * h / r, stays within twice the
+// shape's level, so the output stays within the input's level plus twice the
+// shape's; where the follower is at least half the sample, nothing changes.
 template <int kShapedPhase, int kKind>
-void GainFrames(const ShapedRun& run, const double* r, double* gain, int from, int to) {
+KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const double* h,
+                                    const double* l, double* gain, int from, int to) {
     const double n0 = run.n0, s = run.strength, x0 = run.x0, qa = run.qa, qb = run.qb;
     const double y0 = run.y0, y1 = run.y1, y2 = run.y2;
     const double halfOverA = 1.0 / (2.0 * qa);
@@ -149,24 +185,39 @@ void GainFrames(const ShapedRun& run, const double* r, double* gain, int from, i
             const double u = 1.0 - t;
             level = u * u * y0 + 2.0 * t * u * y1 + t * t * y2;
         }
-        const double strengthRamp = rampStrength ? RampAt<kShapedPhase>(run, n) : 1.0;
-        const double w = 1.0 + (std::fabs(level) / r[i] - 1.0) * s * strengthRamp;
-        // A level of 0 (or a shape that is not a number) leaves no gain to speak
-        // of: the sample keeps its own level instead of turning into Inf or NaN.
-        gain[i] = std::fabs(w) <= 1.7976931348623157e308 ? w : 1.0;
+        // Computed, then chosen: a choice between two values needs no branch.
+        const double rampAtN = RampAt<kShapedPhase>(run, n);
+        const double strengthRamp = rampStrength ? rampAtN : 1.0;
+        const double left = std::fabs(h[i]), right = std::fabs(l[i]);
+        const double half = 0.5 * (left > right ? left : right);
+        const double divisor = std::fabs(r[i]) < half ? std::copysign(half, r[i]) : r[i];
+        const double ratio = std::fabs(level) / divisor;
+        const double w = 1.0 + (ratio - 1.0) * s * strengthRamp;
+        // A level of 0 (or a shape that is not a number), or one too far above
+        // the divisor for a double, leaves no gain to speak of: the sample keeps
+        // its own level instead of turning into Inf or NaN. The ratio is tested
+        // by itself, as x87 code holds it in a wider range where it stays finite.
+        const double most = 1.7976931348623157e308;
+        // (Both tests made, no short cut: the loop stays free of branches.)
+        gain[i] = (std::fabs(ratio) <= most) & (std::fabs(w) <= most) ? w : 1.0;
     }
 }
 
 // out = gain * input + add for both channels, ramped with the gate; the gains
 // are replaced by the output level.
 template <int kShapedPhase>
-void ApplyGains(const ShapedRun& run, double* gain, const double* h, const double* l,
-                const double* a, const double* b, double* outL, double* outR, int from, int to) {
+KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, double* gain, const double* h,
+                                    const double* l, const double* a, const double* b, double* outL,
+                                    double* outR, int from, int to) {
     const bool ramped = run.gate && kShapedPhase != kPhaseBody;
     for (int i = from; i < to; ++i) {
-        const double ramp = ramped ? RampAt<kShapedPhase>(run, run.n0 + i) : 1.0;
-        const double left = (gain[i] * h[i] + a[i]) * ramp;
-        const double right = (gain[i] * l[i] + b[i]) * ramp;
+        const double rampAtN = RampAt<kShapedPhase>(run, run.n0 + i);
+        const double ramp = ramped ? rampAtN : 1.0;
+        double left = (gain[i] * h[i] + a[i]) * ramp;
+        double right = (gain[i] * l[i] + b[i]) * ramp;
+        // The level is that of the samples as they leave, to the last bit.
+        RoundToDouble(left);
+        RoundToDouble(right);
         outL[i] = left;
         outR[i] = right;
         gain[i] = (left + right) * 0.5;
@@ -179,27 +230,17 @@ KeloEffect::KeloEffect(const InstanceInfo& instance)
     : VstAdapter(instance, kParamCount, 2, 2, "Kelo (No SSE2)", "", "mirel", 0x010101,
                  FourCc("klox"), FourCc("Mire"), 0, false, true, true, false),
       mThreshold(DbToAmp(-12.0)), mThresholdLow(kRearmRatio * mThreshold), mHistoryBuf(kRingBytes),
-      mEnvBuf(kRingBytes), mAmpBuf(kRingBytes), mShapeModel(this) {
+      mEnvBuf(kRingBytes), mAmpBuf(kRingBytes) {
     mHighPassL.SetFreq(0.0);
     mHighPassR.SetFreq(0.0);
     mLowPassL.SetFreq(22000.0);
     mLowPassR.SetFreq(22000.0);
 
-    // Created in this order; the index is what the host and the saved state see.
-    ParamAt(kParamThreshold)->DefineContinuous("threshold", -12, -60, 0, 0.1, "dB");
-    ParamAt(kParamLoFreq)->DefineContinuous("lo freq", 0, 0, 22000, 1, "Hz");
-    ParamAt(kParamHiFreq)->DefineContinuous("hi freq", 22000, 0, 22000, 1, "Hz");
-    // Frequencies get most of a control's travel at the low end.
-    ParamAt(kParamLoFreq)->SetCurve(3);
-    ParamAt(kParamHiFreq)->SetCurve(3);
-    ParamAt(kParamMonitor)->DefineSwitch("monitor detect", false, "");
-    ParamAt(kParamAutofit)->DefineSwitch("autofit", false, "");
-    ParamAt(kParamGate)->DefineSwitch("gate", false, "");
-    ParamAt(kParamShowEnv)->DefineSwitch("show env", false, "");
-    ParamAt(kParamShapeEnv)->DefineSwitch("shape env", true, "");
-    ParamAt(kParamStrength)->DefineContinuous("strength", 0.5, 0, 1, 0.01, "");
-    ParamAt(kParamEnvTime)->DefineContinuous("env time", 0.2, 0.05, 1, 0.01, "");
-    ParamAt(kParamProcessOnly)->DefineSwitch("process only detected signal", false, "");
+    // Created in the table's order; the index is what the host and the saved
+    // state see.
+    DefineKeloParams(*this);
+    // The editor with its controls and displays (effect/ui/kelo_editor.cpp).
+    BuildEditor();
 }
 
 KeloEffect::~KeloEffect() = default;
@@ -211,6 +252,12 @@ double KeloEffect::Rate() const {
 
 void KeloEffect::MarkDirty(DisplayLink* view) {
     if (view) view->MarkDirty();
+}
+
+void KeloEffect::AttachAmpDisplay(AmpDisplay* display) {
+    ScopedLock lock(mLock);
+    mAmpDisplay = display;
+    mAmpView = display;
 }
 
 void KeloEffect::AttachDisplays(DisplayLink* envView, DisplayLink* ampView) {
@@ -225,7 +272,7 @@ void KeloEffect::ResetProcessing() {
     mAttackCoef = std::exp(-1.0 / (sr * kAttackSeconds));
     mReleaseCoef = std::exp(-1.0 / (sr * kReleaseSeconds));
     mFadeLen = int(sr * kFadeSeconds);
-    mEnvLen = int(mEnvTime * sr);
+    mEnvLen = SamplesOf(mEnvTime, sr);
     // An envelope of at least one sample keeps every envelope moving forward.
     if (mEnvLen < 1) mEnvLen = 1;
     mRampLen = int(sr * kAttackSeconds);
@@ -257,8 +304,11 @@ void KeloEffect::ResetProcessing() {
     // already given to it in samples of this rate (parameters are delivered
     // before the reset); the length from "env time" is the one that counts.
     const int envLen = mEnvLen;
-    mShapeModel.SetSampleRateAndTempo(int(sr), TransportTempo());
-    mShapeModel.SetLength(envLen);
+    if (mAmpDisplay) {
+        mAmpDisplay->SetSampleRateAndTempo(int(sr), TransportTempo());
+        mAmpDisplay->SetLength(envLen, false);
+    }
+    mEnvViewState.SetSampleRateAndTempo(int(sr), TransportTempo());
     MarkDirty(mEnvView);
     MarkDirty(mAmpView);
 }
@@ -276,7 +326,7 @@ void KeloEffect::ParamChanged(int32_t index) {
         mThreshold = threshold;
         mThresholdLow = kRearmRatio * threshold;
         mEnvViewState.SetThreshold(mThreshold);
-        mShapeModel.SetThreshold(mThreshold);
+        if (mAmpDisplay) mAmpDisplay->SetThreshold(mThreshold);
         MarkDirty(mEnvView);
         MarkDirty(mAmpView);
         break;
@@ -284,44 +334,51 @@ void KeloEffect::ParamChanged(int32_t index) {
     case kParamHiFreq:
         mLowPassL.SetFreq(value);
         mLowPassR.SetFreq(value);
-        if (mEditor) mEditor->SetParamClamp(kParamLoFreq, 0.0, param->Normalized(), true);
+        if (mEditor)
+            static_cast<Editor*>(mEditor)->SetParamClamp(kParamLoFreq, 0.0, param->Normalized(),
+                                                         true);
         break;
     case kParamLoFreq:
         mHighPassL.SetFreq(value);
         mHighPassR.SetFreq(value);
-        if (mEditor) mEditor->SetParamClamp(kParamHiFreq, param->Normalized(), 1.0, true);
+        if (mEditor)
+            static_cast<Editor*>(mEditor)->SetParamClamp(kParamHiFreq, param->Normalized(), 1.0,
+                                                         true);
         break;
     case kParamMonitor:
         mMonitor = on;
         break;
     case kParamShowEnv:
         // Only the amplitude display draws the detector level.
-        MarkDirty(mAmpView);
+        if (mAmpDisplay) mAmpDisplay->ShowInput(on);
         break;
     case kParamShapeEnv:
         mShapeOn = on;
         break;
     case kParamAutofit:
         // Fitting needs the levels the amplitude display has recorded; without
-        // the display there is nothing to fit to.
-        if (on) MarkDirty(mAmpView);
+        // the display there is nothing to fit to. Only switching it on fits:
+        // setting it to the value it has, or a state load that brings it on
+        // (LoadState takes the loaded value as the current one), changes nothing.
+        if (on && !mAutofitOn && mAmpDisplay) mAmpDisplay->AutoFit();
+        mAutofitOn = on;
         break;
     case kParamGate:
         mGate = on;
         break;
     case kParamEnvTime:
         mEnvTime = value;
-        mEnvLen = int(value * Rate());
+        mEnvLen = SamplesOf(value, Rate());
         if (mEnvLen < 1) mEnvLen = 1;
         mBodyEnd = mEnvLen - mFadeLen;
-        mShapeModel.SetLength(mEnvLen);
+        if (mAmpDisplay) mAmpDisplay->SetLength(mEnvLen, false);
+        mEnvViewState.SetEventLength(mEnvLen);
         MarkDirty(mAmpView);
         MarkDirty(mEnvView);
         break;
     case kParamStrength:
         mStrength = value;
-        mShapeModel.SetStrength(value);
-        MarkDirty(mAmpView);
+        if (mAmpDisplay) mAmpDisplay->SetStrength(value);
         break;
     case kParamProcessOnly:
         mProcessOnly = on;
@@ -341,25 +398,36 @@ void KeloEffect::SetShape(const ShapePoint* points, int length) {
 
 bool KeloEffect::SaveState(ByteBlock* chunk) {
     if (!chunk) return false;
+    // Values, scale and shape of one moment: nothing changes while they are read.
+    ScopedLock lock(mLock);
     return AppendTaggedState(*this, *chunk, kKeloStateTag, this);
 }
 
 bool KeloEffect::LoadState(ByteBlock* chunk) {
     if (!chunk) return false;
-    return LoadTaggedState(*this, *chunk, kKeloStateTag, this);
+    // Whole, under the lock: the audio thread and parameter changes see the
+    // state before or after the load, never a mixture.
+    ScopedLock lock(mLock);
+    const bool loaded = LoadTaggedState(*this, *chunk, kKeloStateTag, this);
+    // A loaded "autofit" is part of the state, not a request to fit.
+    mAutofitOn = ParamAt(kParamAutofit)->Value() >= 0.5;
+    return loaded;
 }
 
 bool KeloEffect::SaveSections(ByteBlock& chunk) {
     const int32_t before = chunk.Size();
     mEnvViewState.SaveViewState(chunk);
-    mShapeModel.SaveViewState(chunk);
+    if (mAmpDisplay) mAmpDisplay->SaveViewState(chunk);
     // Each section is a fixed number of doubles; a short block means an append failed.
-    return chunk.Size() == before + 8 + 11 * 8;
+    return chunk.Size() == before + 8 + (mAmpDisplay ? 11 * 8 : 0);
 }
 
 bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
     const bool env = mEnvViewState.LoadViewState(chunk, position);
-    const bool amp = mShapeModel.LoadViewState(chunk, position);
+    // The display hands the loaded shape to the processing at once (the
+    // parameters that follow hand it over again with their own length and
+    // threshold).
+    const bool amp = mAmpDisplay ? mAmpDisplay->LoadViewState(chunk, position) : true;
     return env && amp;
 }
 
@@ -445,16 +513,22 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     const Pair attack = {mAttackCoef, mAttackCoef}, release = {mReleaseCoef, mReleaseCoef};
     const Pair half = {0.5, 0.5};
     Pair levels = {mBandLevel, mFullLevel};
-    // x * 0 is 0 for every finite x and NaN otherwise; the sum, over the input
-    // and the band, runs beside the recursions and costs next to nothing.
-    const Pair zero = {0.0, 0.0};
-    Pair check = zero;
+    // Samples beyond kLoudest are found by comparison (NaN fails both), not by
+    // letting the sums overflow: x87 code keeps intermediates in a wider
+    // exponent range, where they would not. The lanes' masks gather beside the
+    // recursions and cost next to nothing.
+    // The magnitude is the sample with its sign bit cleared: one comparison per
+    // frame, which compiles to vector code where two did not.
+    typedef long long PairMask __attribute__((vector_size(16)));
+    const Pair loudest = {kLoudest, kLoudest};
+    const PairMask magnitudeBits = {0x7FFFFFFFFFFFFFFFLL, 0x7FFFFFFFFFFFFFFFLL};
+    PairMask inRange = {-1, -1};
     for (int i = 0; i < frames; ++i) {
         const Pair x = {inL[i], inR[i]};
         Pair high, y;
         BiquadStep(hp, hm, x, high);
         BiquadStep(lp, lm, high, y);
-        check += (x + y) * zero;
+        inRange &= (Pair)((PairMask)x & magnitudeBits) <= loudest;
         if (kKeepBand) {
             bandL[i] = y[0];
             bandR[i] = y[1];
@@ -465,8 +539,7 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
         fullEnv[i] = levels[1];
     }
     const double band = levels[0], full = levels[1];
-    if (check[0] != 0.0 || check[1] != 0.0 || !std::isfinite(band) || !std::isfinite(full))
-        return false;
+    if (!inRange[0] || !inRange[1] || !std::isfinite(band) || !std::isfinite(full)) return false;
     Unpair(hm, mHighPassL, mHighPassR);
     Unpair(lm, mLowPassL, mLowPassR);
     for (Biquad* section : {static_cast<Biquad*>(&mLowPassL), static_cast<Biquad*>(&mLowPassR),
@@ -643,12 +716,12 @@ void KeloEffect::ApplyShape(const double* h, const double* l, const double* a, c
             run.qa = shape.X(i) - 2.0 * shape.X(i + 1) + shape.X(i + 2);
             run.qb = 2.0 * (shape.X(i + 1) - shape.X(i));
             if (run.qa != 0.0)
-                GainFrames<kShapedPhase, kCurved>(run, r, gain, from, to);
+                GainFrames<kShapedPhase, kCurved>(run, r, h, l, gain, from, to);
             else
-                GainFrames<kShapedPhase, kStraight>(run, r, gain, from, to);
+                GainFrames<kShapedPhase, kStraight>(run, r, h, l, gain, from, to);
         } else {
             run.y2 = shape.Y(EnvelopeShape::kPoints - 1);
-            GainFrames<kShapedPhase, kFlat>(run, r, gain, from, to);
+            GainFrames<kShapedPhase, kFlat>(run, r, h, l, gain, from, to);
         }
         from = to;
     }

@@ -5,31 +5,17 @@
 
 #include <cstdint>
 
+#include "base/byte_block.h"
+#include "base/sample_ring.h"
 #include "effect/biquad.h"
-#include "effect/byte_block.h"
 #include "effect/envelope_shape.h"
-#include "effect/sample_ring.h"
+#include "effect/kelo_params.h"
+#include "effect/ui/amp_display.h"
 #include "effect/ui/display_link.h"
 #include "effect/ui/env_view_state.h"
 #include "effect/ui/shape_model.h"
 #include "plug/state_chunk.h"
 #include "plug/vst_adapter.h"
-
-// Parameter indices as the host and the saved state see them.
-enum KeloParam : int32_t {
-    kParamThreshold = 0,
-    kParamHiFreq = 1,
-    kParamLoFreq = 2,
-    kParamMonitor = 3,
-    kParamShowEnv = 4,
-    kParamShapeEnv = 5,
-    kParamAutofit = 6,
-    kParamGate = 7,
-    kParamEnvTime = 8,
-    kParamStrength = 9,
-    kParamProcessOnly = 10,
-    kParamCount = 11,
-};
 
 // Envelope phases: waiting for the level to fall to the re-arm level, waiting for
 // it to reach the threshold, then the onset ramp, the body and the final fade.
@@ -41,10 +27,12 @@ enum KeloPhase : int32_t {
     kPhaseFade = 4,
 };
 
-// Version tag at the start of the saved state.
-constexpr int32_t kKeloStateTag = 1011;
+class Editor;
 
-class KeloEffect : public VstAdapter, public ShapeSink, public StateSections {
+class KeloEffect : public VstAdapter,
+                   public ShapeSink,
+                   public DetectionSource,
+                   public StateSections {
 public:
     explicit KeloEffect(const InstanceInfo& instance);
     ~KeloEffect() override;
@@ -72,14 +60,19 @@ public:
     // levelDst and outDst, indexed by envelope position (start..start+count-1);
     // levels whose position falls outside 0..capacity-1 are dropped. Returns the
     // number of levels drained.
-    int ReadDetection(double* levelDst, double* outDst, int capacity, int& start);
+    int ReadDetection(double* levelDst, double* outDst, int capacity, int& start) override;
 
     // The displays that get marked dirty; null (the default) for none.
     void AttachDisplays(DisplayLink* envView, DisplayLink* ampView);
-    // The point model of the shape and the envelope view's saved part, which the
-    // displays take over once they exist.
-    ShapeModel& Shape() { return mShapeModel; }
+    // The amplitude display, which owns the shape's points; null without an
+    // editor (the effect then keeps the shape it was last given).
+    AmpDisplay* AmpView() const { return mAmpDisplay; }
+    void AttachAmpDisplay(AmpDisplay* display);
+    // The envelope view's saved part.
     EnvViewState& EnvView() { return mEnvViewState; }
+    // Fills editor (the platform's editor when null) with the controls and the
+    // displays and attaches it; the constructor builds the platform's.
+    void BuildEditor(Editor* editor = nullptr);
 
     // --- processing state, read-only
     double Threshold() const { return mThreshold; }
@@ -153,6 +146,8 @@ private:
     bool mShapeOn = true;
     bool mGate = false;
     bool mProcessOnly = false;
+    // "autofit" as last heard: only a change to on asks for a fit.
+    bool mAutofitOn = false;
     EnvelopeShape mShape;
     LowPass mLowPassL, mLowPassR;
     HighPass mHighPassL, mHighPassR;
@@ -167,7 +162,8 @@ private:
     SampleRing mAmpBuf;
     DisplayLink* mEnvView = nullptr;
     DisplayLink* mAmpView = nullptr;
-    // Stand-ins for the displays' own state until the editor exists.
+    // The amplitude display (owned by the editor), for the hooks that change it.
+    AmpDisplay* mAmpDisplay = nullptr;
+    // Stand-in for the envelope view's own state until the editor exists.
     EnvViewState mEnvViewState;
-    ShapeModel mShapeModel;
 };

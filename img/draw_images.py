@@ -183,9 +183,8 @@ def background():
     text((65, 383.5), "strength", label, anchor="lm")
     text((128.5, 346), "fit", small)
     text((128.5, 407), "gate", small)
-    # Display captions in the wells' top left corners.
-    text((176, 30), "detect", small, TEXT_DIM, "lm")
-    text((176, 203), "edit", small, TEXT_DIM, "lm")
+    # The displays carry no captions of their own: their axis labels fill the
+    # wells' top left corners, and the group headings' leaders name them.
     # Emblem: the product name over the pulse.
     l, t, r, b = EMBLEM
     text(((l + r) / 2, t + 20), "KELO", font(20, bold=True), TEXT)

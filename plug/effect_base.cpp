@@ -4,7 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "editor/editor.h"
+#include "plug/editor_face.h"
 
 namespace {
 
@@ -97,7 +97,9 @@ void EffectBase::EditorParamChange(int32_t index, double normalized) {
     Param* param = ParamAt(index);
     if (!param) return;
     ScopedLock hold(mLock);
-    param->SetFromNormalized(normalized);
+    // The current normalized value stands for the current value (converting it
+    // back could differ in the last bit).
+    if (normalized != param->Normalized()) param->SetFromNormalized(normalized);
     ParamChanged(index);
 }
 
@@ -105,12 +107,12 @@ int32_t EffectBase::HostKind() {
     return mHostKind;
 }
 
-void EffectBase::SetEditor(Editor* editor) {
+void EffectBase::SetEditor(EditorFace* editor) {
     if (!editor) return;
     ScopedLock hold(mLock);
     for (int32_t i = 0; i < ParamCount(); ++i)
         editor->ShowParamValue(i, mParams[size_t(i)]->Normalized(), true);
-    editor->PrepareDrawing();
+    editor->PrepareSurface();
     if (mEditor != editor) delete mEditor;
     mEditor = editor;
 }
@@ -254,7 +256,10 @@ void EffectBase::HostParamChange(int32_t index, double normalized) {
     if (normalized > 1.0) normalized = 1.0;
     ScopedLock hold(mLock);
     if (mEditor) mEditor->ShowParamValue(index, normalized, true);
-    param->SetFromNormalized(normalized);
+    // The host carries normalized values as 32-bit floats. The image of the
+    // current value is the current value: a host that restores the values it
+    // read back must not move a parameter by the float's rounding.
+    if (float(normalized) != float(param->Normalized())) param->SetFromNormalized(normalized);
     ParamChanged(index);
 }
 

@@ -7,12 +7,12 @@
 #include <memory>
 #include <vector>
 
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
 #include "plug/host_kind.h"
 #include "plug/lock.h"
 #include "plug/param.h"
 
-class Editor;
+class EditorFace;
 
 // Identity of the loaded module. The handle is pointer-sized (64-bit handles do
 // not fit 32 bits); the two reserved words are 0.
@@ -78,14 +78,16 @@ public:
     // Under the lock: the parameter takes the normalized value, then ParamChanged.
     // An index out of range does nothing.
     virtual void EditorParamChange(int32_t index, double normalized);
-    virtual int32_t TransportSample() = 0;
+    // The host's sample position; 64-bit, as a host's timeline outlasts 2^31
+    // samples (3.1 hours at 192 kHz).
+    virtual int64_t TransportSample() = 0;
     virtual double TransportTempo() = 0;
     virtual void TransportMeter(int32_t& numerator, int32_t& denominator) = 0;
     // The identified host (a HostKind value); HostUnasked until SetHost.
     virtual int32_t HostKind();
     // Shows every parameter to the editor, prepares its drawing surface and takes
     // ownership. Null is ignored; attaching another editor destroys the previous one.
-    virtual void SetEditor(Editor* editor);
+    virtual void SetEditor(EditorFace* editor);
     // Sizes the scratch regions for blocks of n frames. n <= 0, or a size whose
     // scratch cannot be allocated, keeps the previous size.
     virtual void SetMaxBlock(int32_t n);
@@ -105,7 +107,9 @@ public:
     int32_t BlockOffset() const { return mBlockOffset; }
 
     // Host set-parameter road: under the lock the editor shows the value, the
-    // parameter takes it, ParamChanged runs. An index out of range does nothing.
+    // parameter takes it, ParamChanged runs. A value whose 32-bit float equals
+    // that of the current normalized value keeps the current value (hosts carry
+    // floats). An index out of range does nothing.
     void HostParamChange(int32_t index, double normalized);
     // Normalized value of a parameter for the host, without the lock; 0 out of range.
     double ParamNormalized(int32_t index) const;
@@ -162,7 +166,7 @@ public:
     int32_t OutputCount() const { return static_cast<int32_t>(mOutChannels.size()); }
     bool InputConnected(int32_t index) const;
     bool OutputConnected(int32_t index) const;
-    Editor* GetEditor() const { return mEditor; }
+    EditorFace* GetEditor() const { return mEditor; }
     // The plug-in's lock, for operations that exchange data with the effect.
     Lock& FrameLock() { return mLock; }
     // Constructor flags kept for the host adapter.
@@ -185,7 +189,7 @@ protected:
     int32_t mMaxBlock;
     int32_t mDelay;
     std::vector<std::unique_ptr<Param>> mParams;
-    Editor* mEditor;
+    EditorFace* mEditor;
     std::vector<std::unique_ptr<Program>> mPrograms;
     int32_t mCurrentProgram;
     std::vector<double*> mInPtrs;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plug/db.h"
+#include "base/db.h"
 
 void CopyText(char* field, int capacity, const char* text) {
     if (!field || capacity <= 0) return;
@@ -30,10 +30,15 @@ void Param::DefineContinuous(const char* name, double defaultValue, double min, 
     mMin = min;
     mMax = max < min + step ? min + step : max;
     mStep = step;
-    // As many decimals as the step needs, at most 6.
+    // As many decimals as the step needs, at most 6. A decimal step such as 0.1
+    // has no exact binary value, so step * 10^d is whole only within rounding
+    // (and x87 code keeps extra bits that never round away): judge it within a
+    // tolerance far above rounding and far below any real decimal.
     mDecimals = 0;
-    for (double x = step; x != std::floor(x) && mDecimals < 6; x *= 10.0)
-        ++mDecimals;
+    for (double scale = 1.0; mDecimals < 6; scale *= 10.0, ++mDecimals) {
+        const double scaled = std::fabs(step) * scale;
+        if (!(std::fabs(scaled - std::round(scaled)) > 1e-9 * scaled)) break;
+    }
 }
 
 void Param::DefineSwitch(const char* name, bool defaultValue, const char* unit) {
@@ -56,8 +61,16 @@ double Param::NormalizedOf(double value) const {
 
 void Param::SetFromNormalized(double n) {
     // Hosts may send values outside 0..1 (or NaN); keep the result in range.
-    if (!(n > 0.0)) n = 0.0;
-    if (n > 1.0) n = 1.0;
+    // The ends of the scale are the ends of the range, exactly: min + 1 * (max -
+    // min) can round away from max.
+    if (!(n > 0.0)) {
+        mValue = mMin;
+        return;
+    }
+    if (n >= 1.0) {
+        mValue = mMax;
+        return;
+    }
     double v = mMin + std::pow(n, mCurve) * (mMax - mMin);
     if (mType != ParamContinuous && mStep > 0.0) v = std::floor(v / mStep + 0.5) * mStep;
     if (!(v < mMax)) v = mMax;
@@ -112,6 +125,10 @@ int32_t Param::ValueTextCount() const {
 
 const ValueText* Param::Texts() const {
     return reinterpret_cast<const ValueText*>(mValueTexts.Bytes());
+}
+
+const char* Param::ValueTextAt(int32_t index) const {
+    return index >= 0 && index < ValueTextCount() ? Texts()[index].mText : "";
 }
 
 const char* Param::ValueTextFor(int32_t value) const {

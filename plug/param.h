@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
 
 enum ParamType : int32_t {
     ParamUnset = 0,
@@ -40,7 +40,8 @@ public:
     // Normalized form of any real value, clamped to the range first (NaN gives 0).
     double NormalizedOf(double value) const;
     // Sets the value from a normalized one (quantised to the step unless the
-    // parameter is continuous). n is clamped to 0..1, NaN reads as 0.
+    // parameter is continuous). n is clamped to 0..1, NaN reads as 0; 0 gives
+    // exactly the minimum and 1 exactly the maximum.
     void SetFromNormalized(double n);
     // Sets the real value clamped to [min, max]; NaN leaves the value as it is.
     void SetClampedValue(double value);
@@ -63,6 +64,8 @@ public:
     int32_t ValueTextCount() const;
     // Text of the first entry with that value, or "".
     const char* ValueTextFor(int32_t value) const;
+    // Text of entry index in the order added, or "" out of range.
+    const char* ValueTextAt(int32_t index) const;
     // Value of the first entry whose text equals text exactly; false if none.
     bool ValueFromText(const char* text, int32_t& value) const;
 

@@ -1,6 +1,6 @@
 #include "plug/state_chunk.h"
 
-#include "editor/editor.h"
+#include "plug/editor_face.h"
 #include "plug/effect_base.h"
 
 bool AppendTaggedState(EffectBase& effect, ByteBlock& chunk, int32_t tag, StateSections* sections) {
@@ -17,7 +17,7 @@ bool LoadTaggedState(EffectBase& effect, const ByteBlock& chunk, int32_t tag,
     int32_t found = 0;
     if (!chunk.ReadInt32(position, found) || found != tag) return true;
 
-    Editor* editor = effect.GetEditor();
+    EditorFace* editor = effect.GetEditor();
     for (int32_t i = 0; i < effect.ParamCount(); ++i) {
         double v;
         // A block that ends early restores what it holds.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
 
 class EffectBase;
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <utility>
 
-#include "editor/editor.h"
+#include "plug/editor_face.h"
 
 namespace {
 
@@ -146,6 +146,9 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
         NotifyAllParams();
         return 0;
     case kVstOpClose:
+        // A host may close the plug-in with its editor still open: the
+        // window goes first, while the effect behind it is whole.
+        Dispatch(kVstOpEditorClose, 0, 0, nullptr, 0.0f);
         delete this;
         return 0;
     case kVstOpSetProgram: {
@@ -208,6 +211,8 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
         }
         return 1;
     case kVstOpEditorIdle:
+        if (mEditorWindowOpen && GetEditor()) GetEditor()->Idle();
+        return 0;
     case kVstOpIdle:
         return 0;
     case kVstOpIdentify:
@@ -257,6 +262,9 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
 
 intptr_t VstAdapter::GetChunk(void* ptr) {
     if (!ptr) return 0;
+    // Under the lock: automation and processing on other threads see the state
+    // before or after the save, never half of it saved.
+    ScopedLock hold(mLock);
     mStateChunk.Clear();
     if (!SaveState(&mStateChunk) || mStateChunk.Size() <= 0) return 0;
     *static_cast<void**>(ptr) = mStateChunk.Bytes();
@@ -270,10 +278,15 @@ intptr_t VstAdapter::SetChunk(intptr_t size, const void* data) {
     ByteBlock incoming;
     if (!incoming.SetLength(int32_t(size))) return 0;
     if (size > 0) std::memcpy(incoming.Bytes(), data, size_t(size));
+    // The load and the delivery of its values are one step for the audio thread
+    // and for parameter changes from other threads.
+    ScopedLock hold(mLock);
     mStateChunk = std::move(incoming);
-    if (!LoadState(&mStateChunk)) return 0;
+    const bool loaded = LoadState(&mStateChunk);
+    // A load that fails part-way keeps the values it read: the effect hears of
+    // whatever the parameters now hold, so its derived state agrees with them.
     NotifyAllParams();
-    return 1;
+    return loaded ? 1 : 0;
 }
 
 intptr_t VstAdapter::ProcessEvents(const VstEvents* list) {
@@ -336,7 +349,7 @@ intptr_t VstAdapter::CanDo(const char* text) const {
 }
 
 intptr_t VstAdapter::EditorRect(void* ptr) {
-    Editor* editor = GetEditor();
+    EditorFace* editor = GetEditor();
     if (!editor || !ptr) return 0;
     std::call_once(sEditorRectOnce, [editor] {
         sEditorRect.bottom = ToInt16(editor->ViewHeight());
@@ -346,29 +359,39 @@ intptr_t VstAdapter::EditorRect(void* ptr) {
     return 1;
 }
 
-bool VstAdapter::OpenEditorWindow(void* /*parent*/) {
-    return false;
+bool VstAdapter::OpenEditorWindow(void* parent) {
+    EditorFace* editor = GetEditor();
+    return editor && editor->OpenEditorWindow(parent) != nullptr;
 }
 
-void VstAdapter::CloseEditorWindow() {}
+void VstAdapter::CloseEditorWindow() {
+    if (EditorFace* editor = GetEditor()) editor->CloseEditorWindow();
+}
 
 void VstAdapter::EditorParamChange(int32_t index, double normalized) {
     EffectBase::EditorParamChange(index, normalized);
     // Told after the base has released the lock it took, so a host that answers
-    // by setting the parameter from another thread does not wait on us.
-    if (ParamAt(index)) CallHost(kVstHostAutomate, index, 0, nullptr, float(normalized));
+    // by setting the parameter from another thread does not wait on us. The host
+    // records the value the parameter took (clamped, quantised), not the request,
+    // read under the lock: a host thread may be setting it meanwhile.
+    double taken;
+    {
+        ScopedLock hold(mLock);
+        taken = ParamNormalized(index);
+    }
+    if (ParamAt(index)) CallHost(kVstHostAutomate, index, 0, nullptr, float(taken));
 }
 
 const VstTimeInfo* VstAdapter::HostTime(int32_t mask) {
     return reinterpret_cast<const VstTimeInfo*>(CallHost(kVstHostGetTime, 0, mask, nullptr, 0));
 }
 
-int32_t VstAdapter::TransportSample() {
+int64_t VstAdapter::TransportSample() {
     const VstTimeInfo* time = HostTime(0);
     if (!time || !(time->samplePos >= 0.0)) return 0;
-    // Positions past the int32 range stay at its end rather than wrapping.
+    // Positions past the int64 range (no timeline reaches them) stay at its end.
     const double position = std::floor(time->samplePos) + BlockOffset();
-    return position >= double(INT32_MAX) ? INT32_MAX : int32_t(position);
+    return position >= 9.2e18 ? INT64_MAX : int64_t(position);
 }
 
 double VstAdapter::TransportTempo() {
@@ -404,7 +427,7 @@ int32_t VstAdapter::HostKind() {
     return mHostKind;
 }
 
-void VstAdapter::SetEditor(Editor* editor) {
+void VstAdapter::SetEditor(EditorFace* editor) {
     EffectBase::SetEditor(editor);
     if (GetEditor()) mEffectRecord.flags |= kVstFlagHasEditor;
 }

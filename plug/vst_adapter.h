@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
 #include "plug/effect_base.h"
 #include "plug/vst_abi.h"
 
@@ -52,17 +52,17 @@ public:
 
     // --- overrides of the base
     void EditorParamChange(int32_t index, double normalized) override;
-    int32_t TransportSample() override;
+    int64_t TransportSample() override;
     double TransportTempo() override;
     void TransportMeter(int32_t& numerator, int32_t& denominator) override;
     int32_t HostKind() override;
-    void SetEditor(Editor* editor) override;
+    void SetEditor(EditorFace* editor) override;
     void SetDelay(int32_t samples) override;
     bool EmitMidi(const MidiMessage* message) override;
 
 protected:
     // Opens the editor's window inside the host's parent window; false when it
-    // cannot. The editor interface has no window yet, so the default refuses.
+    // cannot.
     virtual bool OpenEditorWindow(void* parent);
     // Closes the window opened by OpenEditorWindow.
     virtual void CloseEditorWindow();

@@ -10,7 +10,17 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb xauth dpkg-dev
-  python3-pil fonts-dejavu-core
+  python3-pil fonts-dejavu-core ccache
+  # The Linux editor: Xlib for its window, FreeType and fontconfig for its text,
+  # and Liberation, the faces metric-compatible with Arial and friends.
+  libx11-dev libfreetype-dev libfontconfig-dev fonts-liberation
+  # The user manual: groff's PDF output, pdfinfo for its pictures.
+  groff poppler-utils
+  # The i686 Linux build, run under qemu-i386: the multilib compiler and the
+  # 32-bit libraries it links (the X11 ones for the editor's face).
+  qemu-user g++-multilib
+  libpng-dev:i386 zlib1g-dev:i386 libsndfile1-dev:i386
+  libx11-dev:i386 libxext-dev:i386 libfreetype-dev:i386 libfontconfig-dev:i386
 )
 
 missing=()
@@ -20,6 +30,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  # The :i386 packages need the architecture known before the package lists load.
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the plug-in for Linux x86_64,
-# Windows x86_64 and Windows i686, renders the built-in demo through the freshly
-# built Linux plug-in, and prints where everything is.
+# Windows x86_64 and Windows i686 with the manual beside each, renders the
+# built-in demo through the freshly built Linux plug-in and a picture of its
+# editor, and prints where everything is.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -22,10 +23,19 @@ build build/release-native
 build build/release-mingw64 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-x86_64.cmake"
 build build/release-mingw32 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake"
 
+# The manual is built natively (it pictures the native editor); each Windows
+# plug-in gets a copy beside it, where its emblem looks for it.
+manual=build/release-native/effect/Kelo_manual.pdf
+if [ -f "$manual" ]; then
+  find build/release-mingw64 build/release-mingw32 -maxdepth 2 -type f -name Kelo.dll \
+    -exec sh -c 'cp "$1" "$(dirname "$2")/"' sh "$manual" {} \;
+fi
+
 echo
 echo "artefacts:"
 find build/release-native build/release-mingw64 build/release-mingw32 -maxdepth 2 -type f \
-  \( -name '*.so' -o -name '*.dll' -o -name 'kelo-render' -o -name 'kelo-render.exe' \) \
+  \( -name '*.so' -o -name '*.dll' -o -name 'kelo-render' -o -name 'kelo-render.exe' \
+     -o -name 'Kelo_manual.pdf' \) \
   -printf '  %p\n' | sort
 
 render=build/release-native/tools/kelo-render
@@ -33,4 +43,16 @@ if [ -x "$render" ]; then
   echo
   "$render" --output build/demo-out.wav
   echo "demo rendered through the plug-in: build/demo-out.wav"
+fi
+
+# The editor as a host shows it, after three seconds of the demo; a private
+# virtual X server stands in when there is no display.
+host=build/release-native/tools/kelo-host
+if [ -x "$host" ]; then
+  if [ -z "${DISPLAY:-}" ]; then
+    source "$here/tools/xvfb.sh"
+    xvfb_start
+  fi
+  "$host" build/release-native/effect/Kelo.so --play-demo 3 --editor-png build/editor.png >/dev/null
+  echo "the editor after the demo: build/editor.png"
 fi

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: format check, native, native under AddressSanitizer and
 # UndefinedBehaviorSanitizer, ThreadSanitizer on the concurrency tests, a short
-# fuzz run, Windows x86_64 under Wine, and the compile-time and export checks of
-# the Windows i686 build. Installs what it needs; exits non-zero on any failure.
+# fuzz run, Windows x86_64 under Wine, the compile-time and export checks of the
+# Windows i686 build, and the i686 Linux build under qemu-i386. Installs what it
+# needs; exits non-zero on any failure.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -46,6 +47,18 @@ begin "format"
 if ! "$here/tools/check-format.sh"; then failed+=("format"); fi
 finish "format"
 
+# The editor tests open windows (the X11 editor, Wine's windows): one private
+# virtual X server serves every stage. With KELO_REQUIRE_DISPLAY set, a test
+# that needs a display fails instead of skipping when there is none.
+source "$here/tools/xvfb.sh"
+begin "virtual X server"
+if xvfb_start; then
+  export KELO_REQUIRE_DISPLAY=1
+else
+  failed+=("virtual X server")
+fi
+finish "virtual X server"
+
 stage "native" build/native "" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
 stage "native asan+ubsan" build/asan "" all -- -DCMAKE_BUILD_TYPE=Debug \
   -DKELO_SANITIZE=address,undefined
@@ -63,10 +76,38 @@ fi
 finish "wine prefix"
 stage "windows x86_64 (wine)" build/mingw64 "" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-x86_64.cmake"
-# The i686 build cannot run on this kernel: it is built in full and only its
-# static checks (record layouts at compile time, export tables) run.
+# The i686 DLL cannot run here: it is built in full and its static checks run
+# (record layouts at compile time, export table, no SSE instruction).
 stage "windows i686 (static checks)" build/mingw32 "-L static" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-i686.cmake"
+# The same code as the i686 DLL runs as an i686 Linux build under qemu-i386 (the
+# same code-generation flags: x87, no SSE). Every test program runs at both x87
+# precisions a host may have set (53 and 64 bits); then the demo played through
+# the i686 plug-in, at each precision, must match the x86_64 one sample by sample.
+stage "linux i686 (qemu-i386)" build/i686 "-j$jobs" all -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-linux-i686.cmake"
+begin "linux i686 against x86_64 (demo render)"
+# The demo (made by each render tool), then the x86_64 result played again
+# through both: the same input, so only the plug-ins differ.
+i686_demo() {
+  local native=build/native/tools/kelo-render bits
+  cmake --build build/native --target kelo-render >/dev/null &&
+    $native --output build/demo-x86_64.wav >/dev/null &&
+    $native build/demo-x86_64.wav --output build/demo-again-x86_64.wav >/dev/null || return 1
+  for bits in 53 64; do
+    local i686=(qemu-i386 -E LD_PRELOAD="$here/build/i686/x87_precision.so"
+      -E KELO_X87_PRECISION=$bits build/i686/tools/kelo-render)
+    "${i686[@]}" --output build/demo-i686.wav >/dev/null &&
+      "${i686[@]}" build/demo-x86_64.wav --output build/demo-again-i686.wav >/dev/null &&
+      echo -n "x87 at $bits bits, the demo: " &&
+      python3 tools/compare-wav.py build/demo-x86_64.wav build/demo-i686.wav 1e-6 &&
+      echo -n "x87 at $bits bits, the same input: " &&
+      python3 tools/compare-wav.py build/demo-again-x86_64.wav build/demo-again-i686.wav 1e-6 ||
+      return 1
+  done
+}
+if ! i686_demo; then failed+=("linux i686 against x86_64"); fi
+finish "linux i686 against x86_64 (demo render)"
 
 echo
 echo "=== total: $(($(date +%s) - total_start)) s"

@@ -1,9 +1,10 @@
 #include "effect/ui/shape_model.h"
 
 #include <cmath>
+#include <utility>
 
-#include "effect/byte_block.h"
-#include "plug/db.h"
+#include "base/byte_block.h"
+#include "base/db.h"
 
 namespace {
 // Truncates v toward zero and limits it to lo..hi; NaN gives lo. Converting a
@@ -21,32 +22,36 @@ const int kSavedPoints[] = {0, 2, 3, 4, 6};
 const int kMaxLengthLimit = 1 << 24;
 } // namespace
 
-ShapeModel::ShapeModel(ShapeSink* sink) : mSink(sink) {
+ShapeModel::ShapeModel(ShapeSink* sink) : mSink(sink), mThreshold(DbToAmp(-12.0)) {
     mAmpPerPixel = 2.0 * mScale / kPlotHeight;
     for (Point& p : mPoints)
         p = Point{0.0, 0.0, kPlotLeft, kCentreY, kCentreY, false, false};
-    const double threshold = DbToAmp(-12.0);
-    // Initial pairs (time / length, level / scale).
+    // Initial pairs (time / length, level / scale); P0's level is the threshold.
     const double initial[][3] = {
-        {0, 0.0, threshold},          {2, 0.05, 0.5}, {3, 0.1, 1.2}, {4, 0.25, 0.5},
-        {6, 1.0, 0.9375 * threshold},
+        {0, 0.0, mThreshold},          {2, 0.05, 0.5}, {3, 0.1, 1.2}, {4, 0.25, 0.5},
+        {6, 1.0, 0.9375 * mThreshold},
     };
-    for (const auto& p : initial)
-        PlaceAt(static_cast<int>(p[0]), p[1] * mLength, p[2] * mScale);
-    DeriveP1();
-    DeriveP5();
+    for (const auto& p : initial) {
+        mTimeFraction[static_cast<int>(p[0])] = p[1];
+        mLevelFraction[static_cast<int>(p[0])] = p[2];
+    }
+    FollowFractions();
     HandShape();
 }
 
 int ShapeModel::LevelToY(double level) const {
-    // y0 - trunc(level / amp per pixel), limited to the plot.
+    return RowOf(level, kPlotTop, kPlotBottom);
+}
+
+int ShapeModel::RowOf(double level, int top, int bottom) const {
+    // y0 - trunc(level / amp per pixel), limited to top..bottom.
     double offset = level / mAmpPerPixel;
     if (!(offset == offset)) return kCentreY;
     // A level read back from a row is a whole number of pixels up to rounding;
     // snap it, so that such a level lands on its own row again.
     const double row = std::round(offset);
     if (std::fabs(offset - row) < 1e-7) offset = row;
-    return TruncClamp(kCentreY - std::trunc(offset), kPlotTop, kPlotBottom);
+    return TruncClamp(kCentreY - std::trunc(offset), top, bottom);
 }
 
 void ShapeModel::PlaceAt(int i, double time, double level) {
@@ -54,24 +59,22 @@ void ShapeModel::PlaceAt(int i, double time, double level) {
     p.time = time;
     p.level = level;
     // time * W / length rather than time / (length / W): exact for time = length.
-    double column = std::trunc(time * kColumns / mLength);
-    // A time read back from a pixel is truncated, so it can fall just short of
-    // that pixel's column; step to the last column whose own time is not later,
-    // so that placing a point where its pixel put it keeps the pixel (saved
-    // shapes must not creep left with every load).
-    if (column >= 0.0 && column < kColumns &&
-        std::trunc((column + 1.0) * mLength / kColumns) <= time + 1e-6)
-        column += 1.0;
+    // A point placed from its column's fraction lands on that column even when
+    // the product falls a rounding short of it.
+    const double column = std::floor(time * kColumns / mLength + 1e-9);
     p.x = TruncClamp(kPlotLeft + column, kPlotLeft, kPlotRight);
-    p.y = LevelToY(level);
+    // P3 may leave the plot as far as it can be dragged.
+    p.y = i == 3 ? RowOf(level, kP3Top, kP3Bottom) : LevelToY(level);
     p.mirrorY = 2 * kCentreY - p.y;
 }
 
-void ShapeModel::FollowPixels() {
-    for (Point& p : mPoints) {
-        p.time = std::trunc(static_cast<double>(p.x - kPlotLeft) * mLength / kColumns);
-        p.level = (kCentreY - p.y) * mAmpPerPixel;
+void ShapeModel::FollowFractions() {
+    for (int i : kSavedPoints) {
+        const double level = i == 0 ? mThreshold : mLevelFraction[i] * mScale;
+        PlaceAt(i, mTimeFraction[i] * mLength, level);
     }
+    DeriveP1();
+    DeriveP5();
 }
 
 void ShapeModel::DeriveP1() {
@@ -127,8 +130,8 @@ void ShapeModel::HandShape() {
 }
 
 void ShapeModel::SetThreshold(double threshold) {
-    PlaceAt(0, mPoints[0].time, threshold);
-    DeriveP1();
+    mThreshold = threshold;
+    FollowFractions();
     HandShape();
 }
 
@@ -136,7 +139,7 @@ void ShapeModel::SetLength(int length) {
     if (length < 1) length = 1;
     if (length > kMaxLengthLimit) length = kMaxLengthLimit;
     mLength = length;
-    FollowPixels();
+    FollowFractions();
     HandShape();
 }
 
@@ -159,7 +162,7 @@ void ShapeModel::SetScale(double scale) {
     if (scale > hi) scale = hi;
     mScale = scale;
     mAmpPerPixel = 2.0 * mScale / kPlotHeight;
-    FollowPixels();
+    FollowFractions();
 }
 
 void ShapeModel::DragPoint(int index, int dx, int dy) {
@@ -176,28 +179,26 @@ void ShapeModel::DragPoint(int index, int dx, int dy) {
     }
     int yLo = kPlotTop, yHi = kCentreY;
     if (index == 3) {
-        yLo = kControlTop + 6;
-        yHi = kControlBottom - 5;
+        yLo = kP3Top;
+        yHi = kP3Bottom;
     }
     if (x > xHi) x = xHi;
     if (x < xLo) x = xLo;
     if (y > yHi) y = yHi;
     if (y < yLo) y = yLo;
-    p.x = x;
-    p.y = y;
-    p.mirrorY = 2 * kCentreY - y;
-    p.time = std::trunc(static_cast<double>(x - kPlotLeft) * mLength / kColumns);
-    p.level = (kCentreY - y) * mAmpPerPixel;
-    DeriveP1();
-    DeriveP5();
+    // The point's state becomes that of its pixel: its column's fraction of the
+    // width and its row's fraction of half the plot height.
+    if (index != 6) mTimeFraction[index] = static_cast<double>(x - kPlotLeft) / kColumns;
+    mLevelFraction[index] = (kCentreY - y) * 2.0 / kPlotHeight;
+    FollowFractions();
     HandShape();
 }
 
 void ShapeModel::SaveViewState(ByteBlock& chunk) const {
     chunk.AppendDouble(mScale);
     for (int i : kSavedPoints) {
-        chunk.AppendDouble(mPoints[i].time / mLength);
-        chunk.AppendDouble(mPoints[i].level / mScale);
+        chunk.AppendDouble(mTimeFraction[i]);
+        chunk.AppendDouble(i == 0 ? mThreshold / mScale : mLevelFraction[i]);
     }
 }
 
@@ -215,12 +216,65 @@ bool ShapeModel::LoadViewState(const ByteBlock& chunk, int& position) {
         // drag (P3 may leave the plot by a little); anything beyond is damage.
         time = time < 0.0 ? 0.0 : time > 1.0 ? 1.0 : time;
         level = level < -2.0 ? -2.0 : level > 2.0 ? 2.0 : level;
-        PlaceAt(i, time * mLength, level * mScale);
+        mTimeFraction[i] = time;
+        mLevelFraction[i] = level;
         moved = true;
     }
     if (moved) {
-        DeriveP1();
-        DeriveP5();
+        OrderLoadedPoints();
+        FollowFractions();
     }
     return true;
+}
+
+void ShapeModel::OrderLoadedPoints() {
+    // P0 starts the envelope and P6 ends it; P2, P3 and P4 lie between, each in
+    // a column of its own, as dragging keeps them. A damaged chunk that breaks
+    // this would give the shape's evaluation falling times (a negative square
+    // root), so its pairs are sorted by time and spread one column apart.
+    mTimeFraction[0] = 0.0;
+    mTimeFraction[6] = 1.0;
+    const int inner[] = {2, 3, 4};
+    auto column = [](double fraction) { return std::floor(fraction * kColumns + 1e-9); };
+    bool ordered = true;
+    double previous = 0.0;
+    for (int i : inner) {
+        const double c = column(mTimeFraction[i]);
+        if (!(c > previous)) ordered = false;
+        previous = c;
+    }
+    if (ordered && previous < kColumns) return;
+    double time[3], level[3];
+    for (int k = 0; k < 3; ++k) {
+        time[k] = mTimeFraction[inner[k]];
+        level[k] = mLevelFraction[inner[k]];
+    }
+    for (int a = 1; a < 3; ++a)
+        for (int b = a; b > 0 && time[b] < time[b - 1]; --b) {
+            std::swap(time[b], time[b - 1]);
+            std::swap(level[b], level[b - 1]);
+        }
+    double c[3];
+    for (int k = 0; k < 3; ++k) {
+        c[k] = column(time[k]);
+        const double lo = k == 0 ? 1.0 : c[k - 1] + 1.0;
+        if (c[k] < lo) c[k] = lo;
+    }
+    for (int k = 2; k >= 0; --k) {
+        const double hi = k == 2 ? kColumns - 1.0 : c[k + 1] - 1.0;
+        if (c[k] > hi) c[k] = hi;
+    }
+    for (int k = 0; k < 3; ++k) {
+        mTimeFraction[inner[k]] = c[k] / kColumns;
+        mLevelFraction[inner[k]] = level[k];
+    }
+}
+
+void ShapeModel::SetPointLevel(int index, double level) {
+    if (index != 2 && index != 3 && index != 4 && index != 6) return;
+    double fraction = level / mScale;
+    if (!std::isfinite(fraction)) return;
+    fraction = fraction < -2.0 ? -2.0 : fraction > 2.0 ? 2.0 : fraction;
+    mLevelFraction[index] = fraction;
+    FollowFractions();
 }

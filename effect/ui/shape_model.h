@@ -3,6 +3,13 @@
 // draws and drags them; this class keeps the points consistent (placement,
 // derived control points, length, scale, sample rate) and hands every new shape
 // to the effect.
+//
+// What defines the shape is its state alone: for P0, P2, P3, P4 and P6 the time
+// as a fraction of the length and the level as a fraction of the scale (the
+// pairs that are saved), with P0's level the threshold. Times, levels, pixels
+// and the derived points P1 and P5 are computed from that state, never from
+// each other, so a change of length, scale or threshold, or a save and load,
+// cannot move a point by the rounding of its pixel.
 #pragma once
 
 #include "effect/envelope_shape.h"
@@ -25,6 +32,8 @@ public:
     static constexpr int kCentreY = (kPlotTop + kPlotBottom) / 2;
     // Top and bottom of the display's control rectangle (P3 may leave the plot).
     static constexpr int kControlTop = 192, kControlBottom = 619;
+    // Rows P3 can take (the others stay within the plot).
+    static constexpr int kP3Top = kControlTop + 6, kP3Bottom = kControlBottom - 5;
     static constexpr int kPoints = EnvelopeShape::kPoints;
 
     struct Point {
@@ -41,28 +50,36 @@ public:
 
     // P0's level becomes threshold; P1 follows; the shape is handed on.
     void SetThreshold(double threshold);
-    // Sets the envelope length in samples (at least 1). Points keep their pixel
-    // positions, so their times scale with the length. The shape is handed on.
+    // Sets the envelope length in samples (at least 1). Points keep their
+    // fractions of the length (so their pixel columns), and their times scale
+    // with the length. The shape is handed on.
     void SetLength(int length);
     // Keeps the length in seconds across a rate change and sets the slider range
     // to 0.05 s .. 1 s. A rate below 1 Hz is ignored.
     void SetSampleRateAndTempo(int sampleRate, double tempo);
     // Sets the level at half the plot height, limited to -30 dB .. +3 dB; points
-    // keep their pixel positions, so their levels scale. Non-finite or
-    // non-positive scales are ignored.
+    // keep their fractions of the scale (so their rows), and their levels scale;
+    // P0 stays at the threshold. Non-finite or non-positive scales are ignored.
     void SetScale(double scale);
     void SetStrength(double strength) { mStrength = strength; }
 
-    // Moves free point 2, 3, 4 or 6 by (dx, dy) pixels within its limits, derives
-    // P1 and P5 again and hands the shape on. Other indices do nothing.
+    // Moves free point 2, 3, 4 or 6 by (dx, dy) pixels within its limits: its
+    // fractions become those of its new pixel. Derives P1 and P5 again and hands
+    // the shape on. Other indices do nothing.
     void DragPoint(int index, int dx, int dy);
+    // Point 2, 3, 4 or 6 takes a level (autofit): its level fraction becomes
+    // level / scale, kept within twice the scale like a loaded one. Derives P1
+    // and P5 again; the shape is not handed on. Non-finite levels do nothing.
+    void SetPointLevel(int index, double level);
 
     // Appends the scale and the pairs (time / length, level / scale) of P0, P2,
     // P3, P4 and P6 as doubles.
     void SaveViewState(ByteBlock& chunk) const;
     // Reads what SaveViewState wrote from position on, stopping quietly where
     // fewer than 8 bytes remain; non-finite values are skipped, times are kept
-    // within the envelope and levels within twice the scale. Always true.
+    // within the envelope and levels within twice the scale. The fractions read
+    // are kept as they are, so saving again writes the same bytes (P0's level is
+    // the threshold's, written as threshold / scale). Always true.
     bool LoadViewState(const ByteBlock& chunk, int& position);
 
     // Hands the current shape to the sink.
@@ -82,11 +99,22 @@ public:
     // Pixel row of a level, limited to the plot.
     int LevelToY(double level) const;
 
+    // The state of point i (0, 2, 3, 4 or 6): time / length and level / scale.
+    double TimeFraction(int i) const { return mTimeFraction[i]; }
+    double LevelFraction(int i) const { return mLevelFraction[i]; }
+    // P0's level.
+    double Threshold() const { return mThreshold; }
+
 private:
+    // Row of a level limited to top..bottom.
+    int RowOf(double level, int top, int bottom) const;
     // Sets a point's time and level and places it.
     void PlaceAt(int i, double time, double level);
-    // Recomputes every point's time and level from its pixel position.
-    void FollowPixels();
+    // Computes the times, levels and pixels of all points from the fractions,
+    // the length, the scale and the threshold, and derives P1 and P5.
+    void FollowFractions();
+    // Puts loaded points back in time order, a column apart (damaged chunks).
+    void OrderLoadedPoints();
     void DeriveP1();
     void DeriveP5();
 
@@ -100,4 +128,9 @@ private:
     double mScale = 1.0;
     double mAmpPerPixel;
     double mStrength = 0.5;
+    double mThreshold;
+    // Indexed by point; only P0, P2, P3, P4 and P6 are used (P0's level
+    // fraction only as loaded, its level is mThreshold).
+    double mTimeFraction[kPoints] = {};
+    double mLevelFraction[kPoints] = {};
 };

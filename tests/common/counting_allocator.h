@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
 
 namespace counting_allocator {
 

@@ -72,26 +72,3 @@ std::vector<uint8_t> EncodePng(const PngLayout& layout,
     png_destroy_write_struct(&png, &info);
     return out;
 }
-
-bool WriteRgbPng(const std::string& path, const Bitmap& bmp) {
-    const int w = bmp.Width(), h = bmp.Height();
-    if (w <= 0 || h <= 0 || !bmp.Pixels()) return false;
-    std::vector<std::vector<uint8_t>> rows(size_t(h), std::vector<uint8_t>(size_t(w) * 3));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint32_t p = GetPixel(&bmp, x, y);
-            rows[y][3 * x] = uint8_t(p >> 16);
-            rows[y][3 * x + 1] = uint8_t(p >> 8);
-            rows[y][3 * x + 2] = uint8_t(p);
-        }
-    PngLayout layout;
-    layout.width = w;
-    layout.height = h;
-    layout.colorType = PNG_COLOR_TYPE_RGB;
-    const std::vector<uint8_t> bytes = EncodePng(layout, rows);
-    if (bytes.empty()) return false;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}

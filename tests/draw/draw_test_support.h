@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "draw/bitmap.h"
+#include "draw/png_write.h" // WriteRgbPng saves pictures of failures
 
 // A bitmap with a chosen memory orientation and row span. The pixels beyond
 // the width of each row hold a guard word that no routine may touch.
@@ -68,6 +69,3 @@ struct PngLayout {
 // 16 bits) into a PNG file in memory.
 std::vector<uint8_t> EncodePng(const PngLayout& layout,
                                const std::vector<std::vector<uint8_t>>& rows);
-
-// Writes the colour channels of bmp as an 8-bit RGB PNG file; true on success.
-bool WriteRgbPng(const std::string& path, const Bitmap& bmp);

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "effect/byte_block.h"
-#include "effect/sample_ring.h"
+#include "base/byte_block.h"
+#include "base/sample_ring.h"
 
 namespace {
 

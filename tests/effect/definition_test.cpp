@@ -9,24 +9,18 @@
 #include <random>
 #include <string>
 
-#include "editor/editor.h"
+#include "base/db.h"
+#include "editor/control.h"
+#include "editor/offscreen_editor.h"
 #include "kelo_fixture.h"
-#include "plug/db.h"
 
 namespace {
 
-// Records the limits the effect sets on the frequency controls.
-struct Clamp {
-    int32_t index;
-    double low, high;
-};
-struct RecordingEditor : Editor {
-    RecordingEditor(EffectBase* effect, std::vector<Clamp>* clamps)
-        : Editor(effect, 675, 619, 24), mClamps(clamps) {}
-    void ParamClampSet(int32_t index, double low, double high) override {
-        mClamps->push_back(Clamp{index, low, high});
-    }
-    std::vector<Clamp>* mClamps;
+// A knob without a picture, bound to one parameter.
+struct BareKnob : KnobControl {
+    BareKnob(EffectBase* effect, int32_t paramIdx, int x)
+        : KnobControl(effect, Rect(x, 0, x + 10, 10), paramIdx, BlendAlpha) {}
+    bool Draw(Editor*) override { return true; }
 };
 
 ByteBlock Saved(TestKelo& fx) {
@@ -112,7 +106,7 @@ TEST(ParameterChanges, TheThresholdBecomesALinearAmplitudeWithinMinus60And0Db) {
     // The level view's scale rises to a threshold above it.
     EXPECT_EQ(fx.EnvView().Scale(), 1.0);
     // The shape starts at the threshold.
-    EXPECT_EQ(fx.Shape().PointAt(0).level, 1.0);
+    EXPECT_EQ(fx.AmpView()->PointAt(0).level, 1.0);
     EXPECT_EQ(fx.ShapeInUse().Y(0), 1.0);
 }
 
@@ -124,11 +118,11 @@ TEST(ParameterChanges, EnvTimeSetsTheEnvelopeLengthsAndTheShapeLength) {
     EXPECT_EQ(fx.FadeLen(), 1323);
     EXPECT_EQ(fx.BodyEnd(), 882);
     EXPECT_EQ(fx.RampLen(), 11);
-    EXPECT_EQ(fx.Shape().Length(), 2205);
+    EXPECT_EQ(fx.AmpView()->Length(), 2205);
     fx.Set(kParamEnvTime, 1.0);
     EXPECT_EQ(fx.EnvLen(), 44100);
     EXPECT_EQ(fx.BodyEnd(), 44100 - 1323);
-    EXPECT_EQ(fx.Shape().Length(), 44100);
+    EXPECT_EQ(fx.AmpView()->Length(), 44100);
     EXPECT_EQ(fx.ShapeInUse().X(6), 44100.0);
     EXPECT_EQ(fx.EnvTime(), 1.0);
 }
@@ -151,21 +145,27 @@ TEST(ParameterChanges, ResetComputesFollowerCoefficientsAndLengthsFromTheRate) {
 
 TEST(ParameterChanges, FrequenciesDriveTheFiltersAndLimitEachOthersControls) {
     TestKelo fx;
-    std::vector<Clamp> clamps;
-    fx.SetEditor(new RecordingEditor(&fx, &clamps));
+    // An editor with one knob per frequency in place of the effect's own.
+    auto* editor = new OffscreenEditor(&fx, 675, 619, 0);
+    auto* loKnob = new BareKnob(&fx, kParamLoFreq, 0);
+    auto* hiKnob = new BareKnob(&fx, kParamHiFreq, 20);
+    editor->AddControl(loKnob);
+    editor->AddControl(hiKnob);
+    fx.SetEditor(editor);
     EXPECT_EQ(fx.HighPassL().Cutoff(), 1.0); // 0 Hz is clamped to 1 Hz
     EXPECT_EQ(fx.LowPassL().Cutoff(), 22000.0);
     fx.Set(kParamHiFreq, 5000);
     fx.Set(kParamLoFreq, 100);
     EXPECT_EQ(fx.LowPassL().Cutoff(), 5000.0);
     EXPECT_EQ(fx.HighPassL().Cutoff(), 100.0);
-    ASSERT_EQ(clamps.size(), 2u);
-    EXPECT_EQ(clamps[0].index, kParamLoFreq);
-    EXPECT_EQ(clamps[0].low, 0.0);
-    EXPECT_DOUBLE_EQ(clamps[0].high, fx.ParamAt(kParamHiFreq)->Normalized());
-    EXPECT_EQ(clamps[1].index, kParamHiFreq);
-    EXPECT_DOUBLE_EQ(clamps[1].low, fx.ParamAt(kParamLoFreq)->Normalized());
-    EXPECT_EQ(clamps[1].high, 1.0);
+    // The low knob cannot pass the high frequency, nor the high knob the low one.
+    EXPECT_EQ(loKnob->LimitLo(), 0.0);
+    EXPECT_DOUBLE_EQ(loKnob->LimitHi(), fx.ParamAt(kParamHiFreq)->Normalized());
+    EXPECT_DOUBLE_EQ(hiKnob->LimitLo(), fx.ParamAt(kParamLoFreq)->Normalized());
+    EXPECT_EQ(hiKnob->LimitHi(), 1.0);
+    // A wheel turn far up on the low knob stops at the high frequency.
+    editor->OnMouseWheel(5, 5, MouseKeys(), 1000);
+    EXPECT_DOUBLE_EQ(loKnob->Value(), fx.ParamAt(kParamHiFreq)->Normalized());
 }
 
 TEST(ParameterChanges, IndicesOutsideTheTableAndAutofitWithoutADisplayChangeNothing) {
@@ -210,11 +210,11 @@ TEST(SavedState, RoundTripsEveryValueAndTheShapeExactly) {
     for (int i = 0; i < 11; ++i)
         a.Set(i, values[i]);
     a.EnvView().SetScale(0.7);
-    a.Shape().SetScale(0.6);
-    a.Shape().DragPoint(2, 4, -17);
-    a.Shape().DragPoint(3, 9, 33);
-    a.Shape().DragPoint(4, -6, 12);
-    a.Shape().DragPoint(6, 0, -25);
+    a.AmpView()->SetScale(0.6);
+    a.AmpView()->DragPoint(2, 4, -17);
+    a.AmpView()->DragPoint(3, 9, 33);
+    a.AmpView()->DragPoint(4, -6, 12);
+    a.AmpView()->DragPoint(6, 0, -25);
     a.NotifyAllParams();
     ByteBlock chunk = Saved(a);
 
@@ -225,10 +225,10 @@ TEST(SavedState, RoundTripsEveryValueAndTheShapeExactly) {
     for (int i = 0; i < 11; ++i)
         EXPECT_EQ(b.ParamAt(i)->Value(), a.ParamAt(i)->Value()) << i;
     EXPECT_EQ(b.EnvView().Scale(), 0.7);
-    EXPECT_EQ(b.Shape().Scale(), 0.6);
+    EXPECT_EQ(b.AmpView()->Scale(), 0.6);
     for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(b.Shape().PointAt(i).x, a.Shape().PointAt(i).x) << i;
-        EXPECT_EQ(b.Shape().PointAt(i).y, a.Shape().PointAt(i).y) << i;
+        EXPECT_EQ(b.AmpView()->PointAt(i).x, a.AmpView()->PointAt(i).x) << i;
+        EXPECT_EQ(b.AmpView()->PointAt(i).y, a.AmpView()->PointAt(i).y) << i;
         EXPECT_EQ(b.ShapeInUse().X(i), a.ShapeInUse().X(i)) << i;
         EXPECT_EQ(b.ShapeInUse().Y(i), a.ShapeInUse().Y(i)) << i;
     }
@@ -243,11 +243,11 @@ TEST(SavedState, RoundTripsEveryValueAndTheShapeExactly) {
 TEST(SavedState, AChunkEndingAfterTheElevenValuesLoads) {
     TestKelo fx;
     ByteBlock chunk = Bytes({-30, 9000, 50, 0, 1, 1, 0, 1, 0.5, 0.25, 0});
-    const double shapeScale = fx.Shape().Scale();
+    const double shapeScale = fx.AmpView()->Scale();
     EXPECT_TRUE(fx.LoadState(&chunk));
     EXPECT_EQ(fx.ParamAt(kParamThreshold)->Value(), -30);
     EXPECT_EQ(fx.ParamAt(kParamStrength)->Value(), 0.25);
-    EXPECT_EQ(fx.Shape().Scale(), shapeScale);
+    EXPECT_EQ(fx.AmpView()->Scale(), shapeScale);
 }
 
 TEST(SavedState, ShortChunksSetWhatTheyHoldAndOtherTagsChangeNothing) {

@@ -21,7 +21,7 @@ public:
 
     // Like a host's position: the frame's sub-blocks of a long host block start
     // further on.
-    int32_t TransportSample() override { return mPosition + BlockOffset(); }
+    int64_t TransportSample() override { return mPosition + BlockOffset(); }
     double TransportTempo() override { return 120.0; }
 
     // Sets a parameter's real value and lets the effect hear of it.
@@ -38,7 +38,7 @@ public:
         if (mPlaying) mPosition += frames;
     }
 
-    int32_t mPosition = 0;
+    int64_t mPosition = 0;
     bool mPlaying = true;
 };
 

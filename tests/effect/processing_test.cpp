@@ -2,8 +2,10 @@
 // gate, routing, transport, block boundaries, display reads and bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <vector>
@@ -157,7 +159,11 @@ TEST(Shaping, TheGainReplacesTheLevelByTheShapeInProportionToTheStrength) {
     const double s = 0.7, ramp = fx.RampLen(), bodyEnd = fx.BodyEnd(), fade = fx.FadeLen();
     for (int n = 0; n < k; ++n) {
         const size_t i = trigger + size_t(n);
-        const double ratio = std::fabs(fx.ShapeInUse().At(n)) / r[size_t(n)];
+        // The divisor keeps at least half the louder sample's magnitude.
+        const double half = 0.5 * std::max(std::fabs(in.l[i]), std::fabs(in.r[i]));
+        const double rn = r[size_t(n)];
+        const double divisor = std::fabs(rn) < half ? std::copysign(half, rn) : rn;
+        const double ratio = std::fabs(fx.ShapeInUse().At(n)) / divisor;
         double q = 1.0;
         if (n < ramp) q = n / ramp;
         if (n >= bodyEnd) q = 1.0 - (n - bodyEnd) / fade;
@@ -171,6 +177,191 @@ TEST(Shaping, TheGainReplacesTheLevelByTheShapeInProportionToTheStrength) {
         ASSERT_EQ(out.l[i], in.l[i]);
     for (size_t i = trigger + size_t(k); i < in.size(); ++i)
         ASSERT_EQ(out.l[i], in.l[i]);
+}
+
+// --- the output level stays bounded
+
+namespace {
+
+// Seed of the randomized cases; KELO_TEST_SEED replaces it, so that a failure
+// found with another seed repeats.
+uint32_t TestSeed() {
+    const char* text = std::getenv("KELO_TEST_SEED");
+    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
+}
+
+// 1 kHz hits of the given peak every period seconds from 0.05 s on, each
+// 40 ms long with a 10 ms decay.
+void AddHits(Stereo& s, double rate, double peak, double period) {
+    for (double at = 0.05; at * rate < double(s.size()); at += period) {
+        const size_t start = size_t(at * rate);
+        for (size_t i = start; i < start + size_t(0.04 * rate) && i < s.size(); ++i) {
+            const double t = double(i - start) / rate;
+            const double v =
+                peak * std::exp(-t / 0.01) * std::sin(2 * 3.141592653589793 * 1000 * t);
+            s.l[i] += v;
+            s.r[i] += v;
+        }
+    }
+}
+
+enum BoundSignal { kRumbleHits, kOffsetHits, kSlowSines, kHitsInSilence, kRandom };
+
+struct BoundCase {
+    BoundSignal signal;
+    const char* what;
+};
+
+// The signal of a case at rate; env time and threshold may be set for it.
+Stereo BoundInput(BoundSignal signal, double rate, std::mt19937& random, TestKelo& fx) {
+    const double pi = 3.141592653589793;
+    Stereo s(size_t(1.2 * rate));
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    switch (signal) {
+    case kRumbleHits:
+        for (size_t i = 0; i < s.size(); ++i)
+            s.l[i] = s.r[i] = 0.1 * std::sin(2 * pi * 15 * double(i) / rate);
+        AddHits(s, rate, 0.8, 0.25);
+        break;
+    case kOffsetHits:
+        for (size_t i = 0; i < s.size(); ++i)
+            s.l[i] = s.r[i] = -0.2;
+        AddHits(s, rate, 0.7, 0.25);
+        break;
+    case kSlowSines: {
+        // A sine from 1 to 40 Hz on each side, at different frequencies.
+        const double fl = 1 + 39 * unit(random), fr = 1 + 39 * unit(random);
+        for (size_t i = 0; i < s.size(); ++i) {
+            s.l[i] = 0.6 * std::sin(2 * pi * fl * double(i) / rate);
+            s.r[i] = 0.6 * std::sin(2 * pi * fr * double(i) / rate + 1.0);
+        }
+        break;
+    }
+    case kHitsInSilence:
+        // Two hits 0.3 s apart inside one envelope, digital silence between.
+        fx.Set(kParamEnvTime, 1.0);
+        AddHits(s, rate, 0.5, 0.3);
+        for (size_t i = size_t(0.7 * rate); i < s.size(); ++i)
+            s.l[i] = s.r[i] = 0.0;
+        break;
+    case kRandom: {
+        fx.Set(kParamEnvTime, 0.05 + 0.95 * unit(random));
+        fx.Set(kParamThreshold, -40.0 * unit(random));
+        const double offset = 0.3 * (unit(random) - 0.5), low = 0.3 * unit(random);
+        const double lowFreq = 1 + 30 * unit(random);
+        double burst = 0.0;
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (unit(random) < 40.0 / rate) burst = unit(random);
+            burst *= 0.9995;
+            // Sometimes long stretches of silence.
+            const bool silent = std::fmod(double(i) / rate, 0.4) > 0.3;
+            const double base = offset + low * std::sin(2 * pi * lowFreq * double(i) / rate);
+            s.l[i] = silent ? 0.0 : base + burst * (2 * unit(random) - 1);
+            s.r[i] = silent ? 0.0 : base + burst * (2 * unit(random) - 1);
+        }
+        break;
+    }
+    }
+    return s;
+}
+
+double Peak(const Stereo& s) {
+    double peak = 0.0;
+    for (size_t i = 0; i < s.size(); ++i)
+        peak = std::max(peak, std::max(std::fabs(s.l[i]), std::fabs(s.r[i])));
+    return peak;
+}
+
+double ShapePeak(const EnvelopeShape& shape) {
+    double peak = 0.0;
+    for (int i = 0; i < EnvelopeShape::kPoints; ++i)
+        peak = std::max(peak, std::fabs(shape.Y(i)));
+    return peak;
+}
+
+} // namespace
+
+TEST(OutputLevel, NoSampleExceedsFourTimesTheLargerOfInputPeakAndShapeLevel) {
+    const BoundCase cases[] = {
+        {kRumbleHits, "15 Hz rumble under hits"},
+        {kOffsetHits, "offset under hits"},
+        {kSlowSines, "slow sines"},
+        {kHitsInSilence, "hits apart in silence"},
+        {kRandom, "random signal and settings"},
+    };
+    std::mt19937 random(TestSeed());
+    for (const BoundCase& c : cases) {
+        for (double rate : {44100.0, 48000.0, 96000.0, 192000.0, 384000.0}) {
+            for (double strength : {0.5, 1.0}) {
+                for (bool bandOnly : {false, true}) {
+                    TestKelo fx(rate, 512);
+                    fx.Set(kParamStrength, strength);
+                    fx.Set(kParamProcessOnly, bandOnly ? 1.0 : 0.0);
+                    const Stereo in = BoundInput(c.signal, rate, random, fx);
+                    const Stereo out = RunBlocks(fx, in, 512);
+                    const double bound = 4.0 * std::max(Peak(in), ShapePeak(fx.ShapeInUse()));
+                    ASSERT_LE(Peak(out), bound)
+                        << c.what << " at " << rate << " Hz, strength " << strength
+                        << (bandOnly ? ", band only" : "") << " (seed " << TestSeed() << ")";
+                }
+            }
+        }
+    }
+}
+
+TEST(OutputLevel, ALowShapeKeepsANewHitInsideARunningEnvelopeNearItsOwnLevel) {
+    // A shape no higher than 0.1: a hit of 0.5 may come out at most 0.5 + 2 * 0.1,
+    // however far the follower has fallen in the silence before it.
+    const ShapePoint low[7] = {{0, 0.1},    {10, 0.1},   {480, 0.1}, {960, 0.05},
+                               {2400, 0.1}, {9000, 0.1}, {9600, 0.1}};
+    for (double rate : {48000.0, 384000.0}) {
+        TestKelo fx(rate, 512);
+        fx.Set(kParamStrength, 1.0);
+        std::mt19937 unused(1);
+        const Stereo in = BoundInput(kHitsInSilence, rate, unused, fx);
+        fx.SetShape(low, fx.EnvLen());
+        const Stereo out = RunBlocks(fx, in, 512);
+        EXPECT_LE(Peak(out), 0.5 + 2 * 0.1 + 1e-12) << rate;
+    }
+}
+
+// --- one state, one sound
+
+TEST(OneSound, SettingAParameterToItsCurrentValueChangesNothing) {
+    Stereo in(30000);
+    AddHits(in, kRate, 0.8, 0.15);
+    TestKelo plain;
+    plain.Set(kParamEnvTime, 0.119);
+    const Stereo expected = RunBlocks(plain, in, 512);
+    for (int index = 0; index < kParamCount; ++index) {
+        TestKelo fx;
+        fx.Set(kParamEnvTime, 0.119);
+        // Through the value, the host's float road and the editor's road.
+        fx.Set(index, fx.ParamAt(index)->Value());
+        fx.HostParamChange(index, float(fx.ParamNormalized(index)));
+        fx.EditorParamChange(index, fx.ParamNormalized(index));
+        const Stereo out = RunBlocks(fx, in, 512);
+        ASSERT_EQ(out.l, expected.l) << fx.ParamAt(index)->Name();
+        ASSERT_EQ(out.r, expected.r) << fx.ParamAt(index)->Name();
+    }
+}
+
+TEST(OneSound, AnEnvelopeFarIntoTheTimelineSoundsLikeOneAtItsStart) {
+    Stereo in(20000);
+    AddHits(in, kRate, 0.8, 0.2);
+    Stereo expected;
+    for (int64_t start : {int64_t(0), int64_t(3000000000), int64_t(1) << 40}) {
+        TestKelo fx;
+        fx.mPosition = start;
+        const Stereo out = RunBlocks(fx, in, 512);
+        // The envelope lasts its whole length, not up to the end of its block.
+        if (start == 0) {
+            expected = out;
+            continue;
+        }
+        ASSERT_EQ(out.l, expected.l) << start;
+        ASSERT_EQ(out.r, expected.r) << start;
+    }
 }
 
 TEST(Gate, SilencesOutsideTheEnvelopeAndFadesLinearlyAtBothEnds) {

@@ -1,15 +1,19 @@
 // kelo-render: its command line, and small renders through the product binary.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <random>
 #include <sndfile.h>
 #include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "effect/kelo_params.h"
 #include "tools/render/render.h"
 
 namespace {
@@ -130,6 +134,7 @@ TEST(RenderArguments, RejectsWhatItCannotUseWithOneReason) {
         {"-o", "x", "--block", "many"},    // not a number
         {"-o", "x", "--rate", "nan"},      // not finite
         {"-o", "x", "--rate", "10"},       // too low
+        {"-o", "x", "--rate", "44100.5"},  // not whole: a WAV header holds whole Hz
         {"-o", "x", "--frobnicate"},       // unknown
         {"-o", "x", "a.wav", "b.wav"},     // two inputs
     };
@@ -225,4 +230,121 @@ TEST(RenderEndToEnd, ErrorsGiveOneMessageAndAFailingExitCode) {
     o.plugin = dir.path + "/no-such-plugin.so";
     EXPECT_EQ(RunRender(o, sink, err, false), 1);
     EXPECT_NE(err.str().find("cannot load the plug-in"), std::string::npos);
+}
+
+namespace {
+
+// The value of parameter index in a saved state.
+double SavedValue(const std::string& state, int index) {
+    std::ifstream file(state, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    double v = std::nan("");
+    if (bytes.size() >= size_t(4 + 8 * (index + 1)))
+        std::memcpy(&v, &bytes[size_t(4 + 8 * index)], 8);
+    return v;
+}
+
+} // namespace
+
+TEST(RenderSettings, EveryParameterArrivesAsExactlyAsTheHostInterfaceCarriesIt) {
+    TempDir dir;
+    const std::string in = dir.File("in.wav"), out = dir.File("out.wav");
+    const std::string state = dir.File("state.bin");
+    WriteStereo(in, Tone(64, 48000), 48000);
+    for (const KeloParamSpec& spec : kKeloParams) {
+        // "autofit" is an action for the render tool: it fits, then switches off.
+        if (spec.index == kParamAutofit) continue;
+        std::vector<std::pair<std::string, double>> values;
+        if (spec.isSwitch) {
+            values = {{"on", 1.0}, {"off", 0.0}, {"1", 1.0}};
+        } else {
+            // The ends, values between (on and off the step grid), and "env time" 0.3.
+            const double span = spec.max - spec.min;
+            for (double f : {0.0, 1.0, 0.5, 0.3, 0.123457, 0.9, 0.01}) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%.17g", spec.min + f * span);
+                values.emplace_back(text, std::strtod(text, nullptr));
+            }
+        }
+        for (const auto& value : values) {
+            RenderOptions o;
+            o.input = in;
+            o.output = out;
+            o.saveState = state;
+            o.sets = {{spec.name, value.first}};
+            ASSERT_EQ(Render(o), 0) << spec.name << "=" << value.first;
+            const double tolerance = spec.isSwitch ? 0.0 : 1e-5 * (spec.max - spec.min);
+            EXPECT_NEAR(SavedValue(state, spec.index), value.second, tolerance)
+                << spec.name << "=" << value.first;
+        }
+    }
+    // "env time" 0.3 comes out as 0.3 to the float's resolution, not as a curve guessed
+    // from rounded display texts.
+    RenderOptions o;
+    o.input = in;
+    o.output = out;
+    o.saveState = state;
+    o.sets = {{"env time", "0.3"}};
+    ASSERT_EQ(Render(o), 0);
+    EXPECT_NEAR(SavedValue(state, kParamEnvTime), 0.3, 1e-7);
+}
+
+TEST(RenderFiles, ABarePluginFileNameIsAFileInTheCurrentFolder) {
+    TempDir dir;
+    const std::string in = dir.File("in.wav"), out = dir.File("out.wav");
+    WriteStereo(in, Tone(256, 48000), 48000);
+    const std::string link = dir.File("Kelo.so");
+    ASSERT_EQ(symlink(kPluginPath, link.c_str()), 0);
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    RenderOptions o;
+    o.input = in;
+    o.output = out;
+    o.plugin = "Kelo.so";
+    std::ostringstream sink, err;
+    const int rc = RunRender(o, sink, err, false);
+    ASSERT_EQ(chdir(previous), 0);
+    EXPECT_EQ(rc, 0) << err.str();
+}
+
+TEST(RenderFiles, AStateFileThatIsNotKelosIsRefused) {
+    TempDir dir;
+    const std::string in = dir.File("in.wav"), out = dir.File("out.wav");
+    const std::string state = dir.File("state.bin");
+    WriteStereo(in, Tone(256, 48000), 48000);
+    // A real state, then the same damaged three ways.
+    RenderOptions save;
+    save.input = in;
+    save.output = out;
+    save.saveState = state;
+    ASSERT_EQ(Render(save), 0);
+    std::ifstream file(state, std::ios::binary);
+    const std::vector<char> good((std::istreambuf_iterator<char>(file)),
+                                 std::istreambuf_iterator<char>());
+    ASSERT_GE(good.size(), 92u);
+    std::vector<char> wrongTag = good;
+    wrongTag[0] = char(0xF2); // 1010
+    std::vector<char> tooShort(good.begin(), good.begin() + 60);
+    std::vector<char> noise(300);
+    std::mt19937 random(7);
+    for (char& c : noise)
+        c = char(random());
+    for (const auto* bytes : {&wrongTag, &tooShort, &noise}) {
+        std::ofstream(state, std::ios::binary).write(bytes->data(), std::streamsize(bytes->size()));
+        RenderOptions o;
+        o.input = in;
+        o.output = out;
+        o.loadState = state;
+        std::string err;
+        EXPECT_EQ(Render(o, nullptr, &err), 1) << bytes->size();
+        EXPECT_NE(err.find("is not a Kelo state"), std::string::npos) << err;
+    }
+    std::ofstream(state, std::ios::binary).write(good.data(), std::streamsize(good.size()));
+    RenderOptions o;
+    o.input = in;
+    o.output = out;
+    o.loadState = state;
+    EXPECT_EQ(Render(o), 0);
 }

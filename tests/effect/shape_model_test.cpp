@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
+#include "base/db.h"
 #include "effect/ui/env_view_state.h"
 #include "effect/ui/shape_model.h"
-#include "plug/db.h"
 
 namespace {
 
@@ -27,11 +30,6 @@ struct RecordingSink : ShapeSink {
     int lastLength = 0;
     int calls = 0;
 };
-
-// Level a point sits at when placed from pixel row y.
-double LevelOfRow(const M& m, int y) {
-    return (M::kCentreY - y) * m.AmpPerPixel();
-}
 
 // P1 and P2, P3 lie on one line (P1 derived), likewise P5 on the line P3 P4.
 void ExpectOnLine(const M::Point& a, const M::Point& b, const M::Point& on) {
@@ -60,8 +58,8 @@ TEST(ShapePointModel, StartsFromTheInitialPairsAndHandsTheShapeOver) {
     EXPECT_EQ(m.PointAt(6).x, M::kPlotRight);
     EXPECT_EQ(m.PointAt(2).y, M::kCentreY - static_cast<int>(0.5 / (2.0 / 365)));
     EXPECT_EQ(m.PointAt(2).mirrorY, 2 * M::kCentreY - m.PointAt(2).y);
-    // P3 at 1.2 lies above the plot's top row: its y is limited to the plot.
-    EXPECT_EQ(m.PointAt(3).y, M::kPlotTop);
+    // P3 at 1.2 lies above the rows it can be dragged to: its y stops at the top one.
+    EXPECT_EQ(m.PointAt(3).y, M::kP3Top);
     ASSERT_EQ(sink.calls, 1);
     EXPECT_EQ(sink.lastLength, 9600);
     for (int i = 0; i < M::kPoints; ++i) {
@@ -118,7 +116,9 @@ TEST(ShapePointModel, ANewLengthKeepsThePixelsAndScalesTheTimes) {
     EXPECT_EQ(sink.lastLength, 24000);
     for (int i = 0; i < M::kPoints; ++i) {
         EXPECT_EQ(m.PointAt(i).x, xs[i]) << i;
-        EXPECT_EQ(m.PointAt(i).time, std::trunc((xs[i] - M::kPlotLeft) * 24000.0 / 441)) << i;
+        if (i != 1 && i != 5) {
+            EXPECT_EQ(m.PointAt(i).time, m.TimeFraction(i) * 24000.0) << i;
+        }
     }
     EXPECT_EQ(m.PointAt(6).time, 24000.0);
     m.SetLength(0);
@@ -157,7 +157,9 @@ TEST(ShapePointModel, TheScaleIsLimitedAndPointsKeepTheirRows) {
     m.SetScale(0.5);
     EXPECT_EQ(m.Scale(), 0.5);
     EXPECT_EQ(m.PointAt(2).y, y2);
-    EXPECT_DOUBLE_EQ(m.PointAt(2).level, LevelOfRow(m, y2));
+    EXPECT_EQ(m.PointAt(2).level, 0.5 * 0.5);
+    // P0 stays at the threshold, whatever the scale.
+    EXPECT_EQ(m.PointAt(0).level, DbToAmp(-12.0));
     m.SetScale(100.0);
     EXPECT_DOUBLE_EQ(m.Scale(), DbToAmp(3.0));
     m.SetScale(1e-6);
@@ -220,6 +222,66 @@ TEST(ShapePointModel, TheSavedSectionRoundTripsTheShape) {
         EXPECT_DOUBLE_EQ(b.PointAt(i).time, a.PointAt(i).time) << i;
         EXPECT_DOUBLE_EQ(b.PointAt(i).level, a.PointAt(i).level) << i;
         EXPECT_EQ(b.PointAt(i).x, a.PointAt(i).x) << i;
+    }
+}
+
+namespace {
+
+// The shape as its section saves it.
+std::vector<uint8_t> Saved(const M& m) {
+    ByteBlock chunk;
+    m.SaveViewState(chunk);
+    return std::vector<uint8_t>(chunk.Bytes(), chunk.Bytes() + chunk.Size());
+}
+
+// A model in the state of the saved bytes, with the length and threshold given.
+void LoadInto(M& m, const std::vector<uint8_t>& bytes, int length, double threshold) {
+    ByteBlock chunk;
+    chunk.AppendBytes(bytes.data(), int32_t(bytes.size()));
+    int pos = 0;
+    m.LoadViewState(chunk, pos);
+    m.SetThreshold(threshold);
+    m.SetLength(length);
+}
+
+} // namespace
+
+TEST(ShapeState, TheShapeIsAFunctionOfItsStateWhateverTheRoadToIt) {
+    // Random shapes (drags, scales, lengths, thresholds): a fresh model loaded
+    // with the saved bytes has the same points, hands on the same shape and
+    // saves the same bytes; setting length, scale or threshold to the values
+    // they have changes nothing.
+    const char* seedText = std::getenv("KELO_TEST_SEED");
+    std::mt19937 random(seedText ? uint32_t(std::strtoul(seedText, nullptr, 10)) : 11u);
+    std::uniform_int_distribution<int> drag(-60, 60), point(0, 3), length(2400, 48000);
+    std::uniform_real_distribution<double> db(-30.0, 3.0), thresholdDb(-60.0, 0.0);
+    const int draggable[] = {2, 3, 4, 6};
+    for (int round = 0; round < 300; ++round) {
+        RecordingSink sinkA, sinkB;
+        M a(&sinkA);
+        for (int k = 0; k < 6; ++k) {
+            a.DragPoint(draggable[point(random)], drag(random), drag(random));
+            if (k % 2) a.SetScale(DbToAmp(db(random)));
+            if (k % 3 == 0) a.SetLength(length(random));
+        }
+        const double threshold = DbToAmp(thresholdDb(random));
+        a.SetThreshold(threshold);
+        const std::vector<uint8_t> bytes = Saved(a);
+        M b(&sinkB);
+        LoadInto(b, bytes, a.Length(), threshold);
+        ASSERT_EQ(Saved(b), bytes) << round;
+        for (int i = 0; i < M::kPoints; ++i) {
+            ASSERT_EQ(b.PointAt(i).time, a.PointAt(i).time) << round << " P" << i;
+            ASSERT_EQ(b.PointAt(i).level, a.PointAt(i).level) << round << " P" << i;
+            ASSERT_EQ(b.PointAt(i).x, a.PointAt(i).x) << round << " P" << i;
+            ASSERT_EQ(b.PointAt(i).y, a.PointAt(i).y) << round << " P" << i;
+            ASSERT_EQ(sinkB.last[size_t(i)].time, sinkA.last[size_t(i)].time) << round;
+            ASSERT_EQ(sinkB.last[size_t(i)].level, sinkA.last[size_t(i)].level) << round;
+        }
+        a.SetLength(a.Length());
+        a.SetScale(a.Scale());
+        a.SetThreshold(a.Threshold());
+        ASSERT_EQ(Saved(a), bytes) << round;
     }
 }
 

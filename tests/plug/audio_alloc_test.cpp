@@ -25,7 +25,7 @@ public:
             for (int32_t i = 0; i < frames; ++i)
                 out[c][i] = in[c][i] * mGain;
     }
-    int32_t TransportSample() override { return 0; }
+    int64_t TransportSample() override { return 0; }
     double TransportTempo() override { return 0.0; }
     void TransportMeter(int32_t&, int32_t&) override {}
     bool EmitMidi(const MidiMessage*) override { return false; }

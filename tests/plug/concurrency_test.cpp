@@ -42,7 +42,7 @@ public:
         ++mBlocks;
         Leave();
     }
-    int32_t TransportSample() override { return 0; }
+    int64_t TransportSample() override { return 0; }
     double TransportTempo() override { return 0.0; }
     void TransportMeter(int32_t&, int32_t&) override {}
     bool EmitMidi(const MidiMessage*) override { return false; }

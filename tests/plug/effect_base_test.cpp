@@ -107,7 +107,7 @@ TEST(FrameIdentity, NamesLongerThanTheirFieldAreCut) {
         explicit LongNames(const char* n)
             : EffectBase({nullptr, 0, 0}, 0, 0, 0, n, n, n, 0, 0, 0, 0, false, false, false,
                          false) {}
-        int32_t TransportSample() override { return 0; }
+        int64_t TransportSample() override { return 0; }
         double TransportTempo() override { return 0; }
         void TransportMeter(int32_t&, int32_t&) override {}
         bool EmitMidi(const MidiMessage*) override { return false; }
@@ -407,6 +407,21 @@ TEST(ParameterRoads, AHostChangeUpdatesTheControlBeforeTheEffectHearsOfIt) {
     EXPECT_TRUE(fx.mLog.empty());
 }
 
+TEST(ParameterRoads, TheCurrentValueAsTheHostOrTheEditorCarriesItKeepsTheValue) {
+    // A host restoring the floats it read, or a control at the current position,
+    // must not move the value by a conversion's rounding.
+    TestEffect fx;
+    fx.ParamAt(1)->SetClampedValue(1.0 / 3.0);
+    fx.HostParamChange(1, float(fx.ParamNormalized(1)));
+    EXPECT_EQ(fx.ParamAt(1)->Value(), 1.0 / 3.0);
+    fx.EditorParamChange(1, fx.ParamNormalized(1));
+    EXPECT_EQ(fx.ParamAt(1)->Value(), 1.0 / 3.0);
+    // The effect still hears of both, and the next float up is a change.
+    EXPECT_EQ(fx.mLog, (CallLog{"changed 1", "changed 1"}));
+    fx.HostParamChange(1, std::nextafter(float(fx.ParamNormalized(1)), 1.0f));
+    EXPECT_GT(fx.ParamAt(1)->Value(), 1.0 / 3.0);
+}
+
 TEST(ParameterRoads, NotifyAllParamsDeliversEveryParameterThenOneReset) {
     TestEffect fx(3);
     fx.NotifyAllParams();
@@ -439,27 +454,6 @@ TEST(EditorAttachment, AttachingAnotherEditorDestroysThePreviousOne) {
     EXPECT_TRUE(firstGone);
     fx.SetEditor(second);
     EXPECT_FALSE(secondGone);
-}
-
-TEST(EditorCalls, RealValuesAreConvertedWithTheParametersCurve) {
-    TestEffect fx;
-    fx.ParamAt(0)->SetCurve(2.0);
-    CallLog log;
-    TestEditor editor(&fx, &log);
-    editor.ShowParamValue(0, 0.0, false);
-    EXPECT_DOUBLE_EQ(editor.mShown[0], std::sqrt(0.5));
-    editor.ShowParamValue(0, 0.3, true);
-    EXPECT_DOUBLE_EQ(editor.mShown[0], 0.3);
-    editor.ShowParamValue(9, 1.0, false);
-    EXPECT_EQ(log.size(), 2u);
-    editor.SetParamClamp(1, -5.0, 50.0, false);
-    editor.SetParamClamp(1, 0.1, 0.2, true);
-    editor.SetParamClamp(12, 0.0, 1.0, false);
-    EXPECT_EQ(editor.mClamps, (std::vector<std::pair<double, double>>{{0.25, 1.0}, {0.1, 0.2}}));
-    editor.UserParamValue(3, 0.6);
-    EXPECT_EQ(editor.mUser, std::vector<double>{0.6});
-    EXPECT_EQ(editor.Fps(), 24);
-    EXPECT_EQ(TestEditor(nullptr, &log).Fps(), 24);
 }
 
 TEST(Midi, TheDefaultHandlerForwardsEventsUnchanged) {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "editor/editor.h"
+#include "plug/editor_face.h"
 #include "plug/effect_base.h"
 
 // Everything the frame told the hooks, in order ("changed 3", "show 3 0.5", ...).
@@ -41,7 +41,7 @@ public:
         mBlocks.emplace_back(BlockOffset(), frames);
         EffectBase::ProcessBlock(in, out, frames);
     }
-    int32_t TransportSample() override { return 0; }
+    int64_t TransportSample() override { return 0; }
     double TransportTempo() override { return 0.0; }
     void TransportMeter(int32_t& numerator, int32_t& denominator) override {
         numerator = denominator = 0;
@@ -56,31 +56,32 @@ public:
     std::vector<MidiMessage> mEmitted;
 };
 
-class TestEditor : public Editor {
+// An editor face that logs what the frame asks of it.
+class TestEditor : public EditorFace {
 public:
     TestEditor(EffectBase* effect, CallLog* log, bool* destroyed = nullptr)
-        : Editor(effect, 675, 619, 0), mLog(log), mDestroyed(destroyed) {}
+        : mEffect(effect), mLog(log), mDestroyed(destroyed) {}
     ~TestEditor() override {
         if (mDestroyed) *mDestroyed = true;
     }
-    void PrepareDrawing() override { mLog->push_back("prepare"); }
+    void ShowParamValue(int32_t index, double value, bool normalized) override {
+        mLog->push_back("show " + std::to_string(index));
+        const Param* param = mEffect ? mEffect->ParamAt(index) : nullptr;
+        if (!normalized && param) value = param->NormalizedOf(value);
+        if (index >= 0 && index < int32_t(mShown.size())) mShown[size_t(index)] = value;
+    }
+    void PrepareSurface() override { mLog->push_back("prepare"); }
+    void* OpenEditorWindow(void*) override { return nullptr; }
+    void CloseEditorWindow() override {}
+    bool IsWindowOpen() override { return false; }
+    int32_t ViewWidth() const override { return 675; }
+    int32_t ViewHeight() const override { return 619; }
 
     // Last value shown per parameter (normalized), -1 if never.
     std::vector<double> mShown = std::vector<double>(16, -1.0);
-    std::vector<std::pair<double, double>> mClamps;
-    std::vector<double> mUser;
-
-protected:
-    void ParamValueShown(int32_t index, double normalized) override {
-        mLog->push_back("show " + std::to_string(index));
-        if (index >= 0 && index < int32_t(mShown.size())) mShown[size_t(index)] = normalized;
-    }
-    void UserValueCommitted(int32_t, double normalized) override { mUser.push_back(normalized); }
-    void ParamClampSet(int32_t, double low, double high) override {
-        mClamps.emplace_back(low, high);
-    }
 
 private:
+    EffectBase* mEffect;
     CallLog* mLog;
     bool* mDestroyed;
 };

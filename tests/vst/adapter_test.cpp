@@ -258,6 +258,24 @@ TEST_F(AdapterTest, AnEditorChangeIsReportedToTheHostAfterTheEffectHeardIt) {
     EXPECT_EQ(host.automations, 1);
 }
 
+TEST_F(AdapterTest, TheHostHearsTheValueTheParameterTookNotTheRequest) {
+    // A switch rounds to its step; a request beyond the scale is held at its end.
+    const struct {
+        int32_t index;
+        double request;
+        float reported;
+    } cases[] = {{TestLongName, 0.4, 0.0f},
+                 {TestLongName, 0.7, 1.0f},
+                 {TestGain, 1.5, 1.0f},
+                 {TestGain, -0.5, 0.0f}};
+    for (const auto& c : cases) {
+        effect->EditorParamChange(c.index, c.request);
+        EXPECT_EQ(host.lastIndex, c.index);
+        EXPECT_EQ(host.lastValue, c.reported) << c.request;
+        EXPECT_EQ(host.lastValue, float(effect->ParamNormalized(c.index)));
+    }
+}
+
 // --- host answers a real host would not give
 
 TEST_F(AdapterTest, TransportAnswersOutsideTheirRangeReadAsZeroOrTheLimit) {
@@ -267,7 +285,10 @@ TEST_F(AdapterTest, TransportAnswersOutsideTheirRangeReadAsZeroOrTheLimit) {
     host.time.samplePos = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(effect->TransportSample(), 0);
     host.time.samplePos = 1e300;
-    EXPECT_EQ(effect->TransportSample(), INT32_MAX);
+    EXPECT_EQ(effect->TransportSample(), INT64_MAX);
+    // Past 2^31 samples positions keep counting.
+    host.time.samplePos = 3e9 + 0.5;
+    EXPECT_EQ(effect->TransportSample(), int64_t(3000000000));
     host.time.samplePos = 12345.75;
     EXPECT_EQ(effect->TransportSample(), 12345);
 

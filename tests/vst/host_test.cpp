@@ -535,8 +535,8 @@ TEST_F(ProbeTest, TheTransportPositionAdvancesWhilePlayingAndStopsAndMoves) {
     plugin.Stop();
     const double stopped = Probe(plugin, ProbeTransport).first;
     EXPECT_EQ(Probe(plugin, ProbeTransport).first, stopped);
-    plugin.MoveTo(5e9); // past the int32 range: held at its end
-    EXPECT_EQ(Probe(plugin, ProbeTransport).first, double(INT32_MAX));
+    plugin.MoveTo(5e9); // past the int32 range: a timeline keeps counting
+    EXPECT_EQ(Probe(plugin, ProbeTransport).first, 5e9);
     plugin.Transport().tempo = 93.5;
     EXPECT_EQ(Probe(plugin, ProbeTransport).second, 93.5);
     EXPECT_GT(plugin.TimeRequests(), 0);

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "editor/editor.h"
+#include "plug/editor_face.h"
 #include "plug/state_chunk.h"
 #include "plug/vst_adapter.h"
 
@@ -40,13 +40,18 @@ struct TestEffectOptions {
 };
 
 // An editor without a window: it remembers what it was shown.
-class TestEditor : public Editor {
+class TestEditor : public EditorFace {
 public:
-    explicit TestEditor(EffectBase* effect) : Editor(effect, 675, 619, 30) {}
+    explicit TestEditor(EffectBase*) {}
     int32_t shownCount = 0;
 
-protected:
-    void ParamValueShown(int32_t, double) override { ++shownCount; }
+    void ShowParamValue(int32_t, double, bool) override { ++shownCount; }
+    void PrepareSurface() override {}
+    void* OpenEditorWindow(void*) override { return nullptr; }
+    void CloseEditorWindow() override {}
+    bool IsWindowOpen() override { return false; }
+    int32_t ViewWidth() const override { return 675; }
+    int32_t ViewHeight() const override { return 619; }
 };
 
 class TestEffect : public VstAdapter, private StateSections {

@@ -1,7 +1,11 @@
 // kelo-host: loads a VST 2.4 plug-in binary, prints what a host sees of it and
-// runs a few blocks of a test tone through it.
+// runs a few blocks of a test tone through it; or opens its editor in a window
+// of its own while the demo signal plays, drives it with the mouse and saves
+// a picture of it.
 //
 //   kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]
+//   kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]
+//                    [--editor-png OUT.png] [--hold SECONDS]
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/host/demo_signal.h"
+#include "tools/host/editor_session.h"
 #include "tools/host/host.h"
 
 namespace {
@@ -20,7 +26,28 @@ struct Options {
     int32_t blocks = 8;
     int32_t blockSize = 512;
     double rate = 44100.0;
+    // Editor mode.
+    bool editor = false;
+    double playDemo = 3.0; // seconds of the demo before the mouse and the picture
+    std::string mouse;     // a mouse sequence (ParseMouseSequence)
+    std::string png;       // picture of the editor
+    double hold =
+        -1.0; // seconds to keep the window open after; -1: until closed, or 0 with a picture
 };
+
+constexpr const char* kUsage =
+    "usage: kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]\n"
+    "       kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]\n"
+    "                        [--editor-png OUT.png] [--hold SECONDS]\n"
+    "\n"
+    "--editor opens the plug-in's editor in a window of its own and plays the demo\n"
+    "signal through the plug-in (looped) while it is open; --editor-png implies it,\n"
+    "saves what the editor shows after the demo and the mouse sequence, and closes.\n"
+    "A mouse sequence is steps at editor coordinates separated by ';', e.g.\n"
+    "  \"press 120,80; drag 120,60 shift; release 120,60; wheel 40,40,-2;\n"
+    "   dblclick 30,30; rclick 10,10; move 5,5; leave; wait 200\"\n"
+    "(right button: rpress, rdrag, rrelease, rclick, rdblclick; modifiers shift,\n"
+    "ctrl, alt).\n";
 
 bool ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -32,6 +59,17 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.blockSize = std::atoi(argv[++i]);
         } else if (arg == "--rate" && hasValue) {
             options.rate = std::atof(argv[++i]);
+        } else if (arg == "--editor") {
+            options.editor = true;
+        } else if (arg == "--editor-png" && hasValue) {
+            options.editor = true;
+            options.png = argv[++i];
+        } else if (arg == "--play-demo" && hasValue) {
+            options.playDemo = std::atof(argv[++i]);
+        } else if (arg == "--mouse" && hasValue) {
+            options.mouse = argv[++i];
+        } else if (arg == "--hold" && hasValue) {
+            options.hold = std::atof(argv[++i]);
         } else if (options.path.empty() && arg.rfind("--", 0) != 0) {
             options.path = arg;
         } else {
@@ -39,7 +77,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
         }
     }
     return !options.path.empty() && options.blocks >= 0 && options.blockSize > 0 &&
-           options.rate > 0;
+           options.rate > 0 && options.playDemo >= 0.0 && options.playDemo <= 3600.0 &&
+           options.hold <= 86400.0;
 }
 
 std::string FourCC(int32_t id) {
@@ -105,13 +144,53 @@ void RunBlocks(PluginInstance& plugin, const Options& options) {
                 options.blocks, frames, options.rate, inPeak, outPeak);
 }
 
+// Opens the editor, plays the demo, runs the mouse sequence, saves the
+// picture, holds the window open as asked. Returns the exit code.
+int RunEditor(PluginInstance& plugin, const Options& options) {
+    std::vector<MouseStep> steps;
+    std::string error;
+    if (!ParseMouseSequence(options.mouse, steps, error)) {
+        std::fprintf(stderr, "kelo-host: --mouse: %s\n", error.c_str());
+        return 2;
+    }
+    EditorSession session(plugin);
+    if (!session.Open(error)) {
+        std::fprintf(stderr, "kelo-host: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("editor %d x %d open\n", session.Width(), session.Height());
+    session.StartAudio(DemoSignal(options.rate), options.rate, options.blockSize, true);
+    session.Pump(int(options.playDemo * 1000.0));
+    if (!session.Play(steps)) {
+        std::fprintf(stderr, "kelo-host: the editor went away during the mouse sequence\n");
+        return 1;
+    }
+    int code = 0;
+    if (!options.png.empty()) {
+        if (session.WritePng(options.png, error)) {
+            std::printf("wrote %s\n", options.png.c_str());
+        } else {
+            std::fprintf(stderr, "kelo-host: %s\n", error.c_str());
+            code = 1;
+        }
+    }
+    // Without a picture the window stays until the user closes it.
+    const double hold = options.hold >= 0.0 ? options.hold : options.png.empty() ? 86400.0 : 0.0;
+    for (double left = hold * 1000.0; left > 0.0 && !session.UserClosed(); left -= 50.0)
+        session.Pump(50);
+    session.StopAudio();
+    std::printf("played %.1f s of the demo signal\n",
+                double(session.FramesPlayed()) / options.rate);
+    session.Close();
+    return code;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (!ParseArguments(argc, argv, options)) {
-        std::fprintf(stderr, "usage: kelo-host PLUGIN [--blocks N] [--block-size FRAMES] "
-                             "[--rate HZ]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     PluginModule module;
@@ -125,6 +204,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     plugin.Start(options.rate, options.blockSize);
+    if (options.editor) {
+        const int code = RunEditor(plugin, options);
+        plugin.Close();
+        return code;
+    }
     PrintRecord(plugin);
     std::printf("parameters (name, display, label, normalized):\n");
     PrintParameters(plugin);

@@ -5,7 +5,14 @@
 
 void* OpenModule(const std::string& path, std::string& error) {
     // RTLD_LOCAL keeps each plug-in's symbols to itself, as hosts load them.
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    int flags = RTLD_NOW | RTLD_LOCAL;
+#ifdef KELO_KEEP_MODULES_MAPPED
+    // Under LeakSanitizer: a module (and the system libraries only it pulled
+    // in) stays mapped after closing, so leak reports can name its frames
+    // and the system-library suppressions match.
+    flags |= RTLD_NODELETE;
+#endif
+    void* module = dlopen(path.c_str(), flags);
     if (!module) {
         const char* reason = dlerror();
         error = reason ? reason : "dlopen failed";

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sndfile.h>
 
+#include "effect/kelo_params.h"
+#include "plug/param.h"
 #include "tools/host/host.h"
 
 namespace {
@@ -49,25 +51,16 @@ std::vector<ParamInfo> ListParams(PluginInstance& plugin) {
     return params;
 }
 
-// The displayed value of parameter index at normalized n, parsed as a number.
-bool DisplayedAt(PluginInstance& plugin, int32_t index, float n, double& value) {
-    plugin.SetParameter(index, n);
-    return ParseNumber(plugin.ParamDisplay(index), value);
-}
-
-// Finds the normalized value that gives parameter index the real value text, as
-// the plug-in displays it. Switches take on/off (or 1/0); numbers are mapped
-// through the parameter's curve, which is found from what the plug-in displays
-// at 0, 1/2 and 1: value = lo + n^curve (hi - lo).
-bool NormalizedFor(PluginInstance& plugin, int32_t index, const std::string& text, float& n,
+// The normalized value the host hands over for a value text: the parameter's
+// own conversion (from the effect's parameter table), and of the floats next to
+// it the one the parameter turns into the value most nearly, so a value arrives
+// as exactly as the 32-bit host interface carries it. Switches take on/off (or
+// 1/0, true/false).
+bool NormalizedFor(const KeloParamSpec& spec, const std::string& text, float& n,
                    std::string& error) {
-    const float before = plugin.GetParameter(index);
-    plugin.SetParameter(index, 0.0f);
-    const std::string offText = plugin.ParamDisplay(index);
-    plugin.SetParameter(index, 1.0f);
-    const std::string onText = plugin.ParamDisplay(index);
-    if (offText == "off" && onText == "on") {
-        plugin.SetParameter(index, before);
+    Param param;
+    DefineKeloParam(param, spec);
+    if (spec.isSwitch) {
         if (text == "on" || text == "1" || text == "true")
             n = 1.0f;
         else if (text == "off" || text == "0" || text == "false")
@@ -78,36 +71,130 @@ bool NormalizedFor(PluginInstance& plugin, int32_t index, const std::string& tex
         }
         return true;
     }
-    double value, lo, mid, hi;
-    const bool readable = DisplayedAt(plugin, index, 0.0f, lo) &&
-                          DisplayedAt(plugin, index, 0.5f, mid) &&
-                          DisplayedAt(plugin, index, 1.0f, hi);
-    plugin.SetParameter(index, before);
+    double value;
     if (!ParseNumber(text, value)) {
         error = "value \"" + text + "\" is not a number";
         return false;
     }
-    if (!readable || !(hi > lo)) {
-        error = "the plug-in shows no numeric range for this parameter";
-        return false;
-    }
-    // Display texts are rounded; a value within that rounding of an end is the end.
-    const double slack = (hi - lo) * 1e-9;
-    if (value < lo - slack || value > hi + slack) {
+    if (value < param.Min() || value > param.Max()) {
         char range[96];
-        std::snprintf(range, sizeof range, "%g is outside %g .. %g", value, lo, hi);
+        std::snprintf(range, sizeof range, "%g is outside %g .. %g", value, param.Min(),
+                      param.Max());
         error = range;
         return false;
     }
-    double curve = 1.0;
-    const double midFraction = (mid - lo) / (hi - lo);
-    if (midFraction > 0.0 && midFraction < 1.0) {
-        curve = std::log(midFraction) / std::log(0.5);
-        curve = std::round(curve * 1000.0) / 1000.0; // the texts' rounding, undone
+    const float first = float(param.NormalizedOf(value));
+    n = first;
+    double best = -1.0;
+    for (float candidate : {std::nextafter(first, 0.0f), first, std::nextafter(first, 1.0f)}) {
+        if (candidate < 0.0f || candidate > 1.0f) continue;
+        param.SetFromNormalized(candidate);
+        const double miss = std::fabs(param.Value() - value);
+        if (best < 0.0 || miss < best) {
+            best = miss;
+            n = candidate;
+        }
     }
-    double fraction = (value - lo) / (hi - lo);
-    fraction = fraction < 0.0 ? 0.0 : fraction > 1.0 ? 1.0 : fraction;
-    n = float(std::pow(fraction, 1.0 / curve));
+    return true;
+}
+
+// The path to hand to the loader: a bare file name means the file in the
+// current folder (the loader would search the library path for it).
+std::string PluginPath(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+// Why bytes are not a Kelo state ("" when they are one): at least the tag and
+// the eleven values, and the tag of Kelo's states.
+std::string NotAKeloState(const std::vector<uint8_t>& bytes) {
+    const size_t least = 4 + size_t(kParamCount) * 8;
+    if (bytes.size() < least)
+        return "too short (" + std::to_string(bytes.size()) + " bytes, a Kelo state has at least " +
+               std::to_string(least) + ")";
+    int32_t tag = 0;
+    for (int i = 3; i >= 0; --i)
+        tag = int32_t(uint32_t(tag) << 8 | bytes[size_t(i)]);
+    if (tag != kKeloStateTag)
+        return "its tag is " + std::to_string(tag) + ", not " + std::to_string(kKeloStateTag);
+    return "";
+}
+
+// --set autofit=on for a whole file: fits the shape to the loudest event of the
+// input before rendering. The plug-in finds its events itself: a probe pass
+// with "gate" on and "shape env" off lets the input through only inside
+// envelopes, so the envelopes are the stretches of output that are not silent.
+// The loudest of them (by input peak) is then played again up to its end, with
+// "autofit" switched on and off after every block so that the editor's display
+// collects the whole event; the last fit has all of it. The state is restored
+// around the probe and the transport starts again from the beginning.
+bool FitToLoudestEvent(PluginInstance& plugin, const std::vector<float>& input, int32_t block,
+                       std::string& error) {
+    const size_t frames = input.size() / 2;
+    const size_t size = size_t(block);
+    std::vector<double> inL(size, 0.0), inR(size, 0.0), outL(size, 0.0), outR(size, 0.0);
+    // Plays input frames from..to-1; after each block calls then(block end).
+    auto play = [&](size_t from, size_t to, auto then) {
+        for (size_t at = from; at < to; at += size_t(block)) {
+            const int32_t n = int32_t(std::min(to - at, size_t(block)));
+            for (int32_t i = 0; i < n; ++i) {
+                inL[size_t(i)] = input[(at + size_t(i)) * 2];
+                inR[size_t(i)] = input[(at + size_t(i)) * 2 + 1];
+            }
+            double* in[2] = {inL.data(), inR.data()};
+            double* out[2] = {outL.data(), outR.data()};
+            plugin.ProcessDouble(in, out, n);
+            then(at, n);
+        }
+    };
+    auto restart = [&plugin]() {
+        plugin.SetMainsOn(false);
+        plugin.MoveTo(0.0);
+        plugin.SetMainsOn(true);
+    };
+    const std::vector<uint8_t> state = plugin.GetChunk();
+    plugin.SetParameter(kParamGate, 1.0f);
+    plugin.SetParameter(kParamShapeEnv, 0.0f);
+    plugin.SetParameter(kParamMonitor, 0.0f);
+    restart();
+    // inside[i]: frame i lies in an envelope (a silent input frame continues one).
+    std::vector<uint8_t> inside(frames, 0);
+    play(0, frames, [&](size_t at, int32_t n) {
+        for (int32_t i = 0; i < n; ++i) {
+            const size_t f = at + size_t(i);
+            const bool silentIn = input[f * 2] == 0.0f && input[f * 2 + 1] == 0.0f;
+            inside[f] = outL[size_t(i)] != 0.0 || outR[size_t(i)] != 0.0 ||
+                        (silentIn && f > 0 && inside[f - 1]);
+        }
+    });
+    size_t bestEnd = 0;
+    double bestPeak = -1.0;
+    for (size_t f = 0; f < frames;) {
+        if (!inside[f]) {
+            ++f;
+            continue;
+        }
+        double peak = 0.0;
+        for (; f < frames && inside[f]; ++f)
+            peak = std::max(peak, std::fabs(0.5 * (double(input[f * 2]) + input[f * 2 + 1])));
+        if (peak > bestPeak) {
+            bestPeak = peak;
+            bestEnd = f;
+        }
+    }
+    if (state.empty() || plugin.SetChunk(state.data(), intptr_t(state.size())) == 0) {
+        error = "autofit: the plug-in's state could not be restored after the probe";
+        return false;
+    }
+    if (bestPeak < 0.0) {
+        error = "autofit: no event in the input reaches the threshold, nothing to fit to";
+        return false;
+    }
+    restart();
+    play(0, bestEnd, [&plugin](size_t, int32_t) {
+        plugin.SetParameter(kParamAutofit, 1.0f);
+        plugin.SetParameter(kParamAutofit, 0.0f);
+    });
+    restart();
     return true;
 }
 
@@ -202,14 +289,17 @@ std::string RenderUsage() {
            "  -o, --output FILE      the file to write (32-bit float WAV)\n"
            "  -i, --input FILE       the file to read (same as INPUT)\n"
            "  --set NAME=VALUE       sets a parameter by the name the host sees, to a\n"
-           "                         value as displayed (numbers, or on/off for switches);\n"
-           "                         may be repeated, applied after --load-state\n"
-           "  --load-state FILE      loads a saved state chunk before rendering\n"
+           "                         value in its own unit (numbers, or on/off for\n"
+           "                         switches); may be repeated, applied after --load-state;\n"
+           "                         autofit=on fits the envelope shape to the loudest\n"
+           "                         event of the input before rendering\n"
+           "  --load-state FILE      loads a saved Kelo state before rendering\n"
            "  --save-state FILE      saves the state chunk after rendering\n"
            "  --block FRAMES         host block size, 1..65536 (default 512)\n"
-           "  --rate HZ              sample rate of the demo (default 48000); an input\n"
-           "                         file is rendered at its own rate\n"
-           "  --plugin PATH          the plug-in binary (default: the one built with this tool)\n"
+           "  --rate HZ              sample rate of the demo, a whole number (default\n"
+           "                         48000); an input file is rendered at its own rate\n"
+           "  --plugin PATH          the plug-in binary (default: the one built with this\n"
+           "                         tool); a bare file name is a file in this folder\n"
            "  --list                 prints the parameters (after --load-state and --set)\n"
            "  -h, --help             this text\n";
 }
@@ -261,9 +351,11 @@ bool ParseRenderArgs(int argc, const char* const* argv, const std::string& defau
             }
         } else if (arg == "--rate") {
             if (!value(text)) return false;
+            // A WAV file's header holds the rate as a whole number.
             if (!ParseNumber(text, options.rate) || options.rate < 1000.0 ||
-                options.rate > 768000.0) {
-                error = "--rate takes a sample rate from 1000 to 768000 Hz, not \"" + text + "\"";
+                options.rate > 768000.0 || options.rate != std::floor(options.rate)) {
+                error =
+                    "--rate takes a whole number of Hz from 1000 to 768000, not \"" + text + "\"";
                 return false;
             }
         } else if (!arg.empty() && arg[0] != '-' && options.input.empty()) {
@@ -283,59 +375,6 @@ bool ParseRenderArgs(int argc, const char* const* argv, const std::string& defau
         return false;
     }
     return true;
-}
-
-std::vector<float> DemoSignal(double rate) {
-    const size_t frames = size_t(4.0 * rate);
-    std::vector<float> stereo(frames * 2, 0.0f);
-    uint32_t noise = 0x2545F491u;
-    auto uniform = [&noise]() {
-        noise = noise * 1664525u + 1013904223u;
-        return double(noise >> 8) / 8388608.0 - 1.0;
-    };
-    const size_t hitEvery = size_t(0.5 * rate);
-    const size_t lastHit = size_t(3.0 * rate);
-    double phase = 0.0;
-    for (size_t i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        double left = 0.0, right = 0.0;
-        // Hits: a falling low tone with a click (even) or a noise burst (odd).
-        if (i <= lastHit + hitEvery) {
-            const size_t hit = i / hitEvery;
-            const double since = double(i % hitEvery) / rate;
-            if (hit * hitEvery <= lastHit) {
-                if (hit % 2 == 0) {
-                    const double freq = 50.0 + 100.0 * std::exp(-since / 0.03);
-                    phase += 2.0 * kPi * freq / rate;
-                    const double body = 0.8 * std::sin(phase) * std::exp(-since / 0.12);
-                    const double click = since < 0.004 ? 0.3 * uniform() : 0.0;
-                    left += body + click;
-                    right += body + click;
-                } else {
-                    const double decay = std::exp(-since / 0.06);
-                    left += 0.5 * uniform() * decay + 0.3 * std::sin(2 * kPi * 190 * since) * decay;
-                    right +=
-                        0.5 * uniform() * decay + 0.3 * std::sin(2 * kPi * 190 * since) * decay;
-                }
-            }
-        }
-        // The sustained tone: fades in, holds, rings past the last hit.
-        const double swell = std::min(1.0, t / 0.5) * std::min(1.0, (4.0 - t) / 0.2);
-        const double chord = std::sin(2 * kPi * 220 * t) + 0.7 * std::sin(2 * kPi * 277.2 * t) +
-                             0.5 * std::sin(2 * kPi * 329.6 * t);
-        left += 0.08 * swell * chord;
-        right += 0.08 * swell * (chord + 0.3 * std::sin(2 * kPi * 440.3 * t));
-        stereo[i * 2] = float(left);
-        stereo[i * 2 + 1] = float(right);
-    }
-    // Peaks at -1 dBFS, so the demo also survives a fixed-point output format.
-    float peak = 0.0f;
-    for (float v : stereo)
-        peak = std::max(peak, std::fabs(v));
-    if (peak > 0.0f)
-        for (float& v : stereo)
-            v *= 0.891f / peak;
-    return stereo;
 }
 
 int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err,
@@ -361,7 +400,7 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     }
 
     PluginModule module;
-    if (!module.Load(options.plugin))
+    if (!module.Load(PluginPath(options.plugin)))
         return fail("cannot load the plug-in \"" + options.plugin + "\": " + module.Error());
     PluginInstance plugin;
     if (!plugin.Create(module))
@@ -374,12 +413,14 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
         std::vector<uint8_t> chunk;
         if (!ReadFile(options.loadState, chunk))
             return fail("cannot read the state file \"" + options.loadState + "\"");
-        if (chunk.empty()) return fail("the state file \"" + options.loadState + "\" is empty");
+        const std::string why = NotAKeloState(chunk);
+        if (!why.empty()) return fail("\"" + options.loadState + "\" is not a Kelo state: " + why);
         if (plugin.SetChunk(chunk.data(), intptr_t(chunk.size())) == 0)
             return fail("the plug-in refused the state in \"" + options.loadState + "\"");
     }
 
     const std::vector<ParamInfo> params = ListParams(plugin);
+    bool fitFirst = false;
     for (const auto& set : options.sets) {
         const ParamInfo* found = nullptr;
         for (const ParamInfo& p : params)
@@ -390,11 +431,21 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
                 names += (names.empty() ? "\"" : ", \"") + p.name + "\"";
             return fail("no parameter named \"" + set.first + "\" (the plug-in has " + names + ")");
         }
+        const KeloParamSpec* spec = FindKeloParam(set.first.c_str());
+        if (!spec || spec->index != found->index)
+            return fail("\"" + set.first +
+                        "\" is not a parameter of Kelo's; its values are unknown");
         float n = 0.0f;
-        if (!NormalizedFor(plugin, found->index, set.second, n, error))
+        if (!NormalizedFor(*spec, set.second, n, error))
             return fail("\"" + set.first + "\": " + error);
-        plugin.SetParameter(found->index, n);
+        // Switching autofit on fits the shape to the input, once the rest is set.
+        if (spec->index == kParamAutofit && n >= 0.5f)
+            fitFirst = true;
+        else
+            plugin.SetParameter(found->index, n);
     }
+    if (fitFirst && !input.empty() && !FitToLoudestEvent(plugin, input, options.blockSize, error))
+        return fail(error);
 
     if (options.listParams) {
         for (const ParamInfo& p : params) {

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/host/demo_signal.h" // DemoSignal, the render's default input
+
 struct RenderOptions {
     std::string plugin;                                    // plug-in binary
     std::string input;                                     // empty: the demo signal
@@ -28,10 +30,6 @@ bool ParseRenderArgs(int argc, const char* const* argv, const std::string& defau
 
 // The usage text.
 std::string RenderUsage();
-
-// The demo signal: a few seconds of drum-like hits over a sustained tone that
-// rings on after the last hit. Interleaved stereo at rate Hz.
-std::vector<float> DemoSignal(double rate);
 
 // Renders as the options say. The parameter list goes to out; messages go to
 // err, and so does progress when showProgress is set. Returns the process exit

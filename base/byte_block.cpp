@@ -1,4 +1,4 @@
-#include "effect/byte_block.h"
+#include "base/byte_block.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "effect/sample_ring.h"
+#include "base/sample_ring.h"
 
 #include <cstring>
 

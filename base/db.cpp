@@ -1,4 +1,4 @@
-#include "plug/db.h"
+#include "base/db.h"
 
 #include <cmath>
 #include <cstdio>

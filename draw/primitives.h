@@ -1,0 +1,26 @@
+// Single-pixel lines, arcs and circles with optional two-pixel anti-aliasing,
+// under the blitter's operations, weights and source-alpha rule (draw/blit.h).
+// The colour's alpha serves as source alpha. Every routine takes the
+// destination first, draws nothing when it or its pixels are null, stays
+// inside the bitmap whatever the coordinates, and draws nothing for
+// non-finite or out-of-int-range coordinates, radii and angles.
+#pragma once
+
+#include <cstdint>
+
+#include "draw/bitmap.h"
+#include "draw/blit.h"
+
+// A segment from (x1, y1) to (x2, y2), both ends included; coordinates are
+// truncated to whole pixels first, then clipped to the bitmap.
+void Line(Bitmap* dst, float x1, float y1, float x2, float y2, uint32_t color, float weight,
+          BlitFlags flags, bool antiAlias);
+
+// An arc of radius r about (cx, cy) from startAngle to endAngle (radians, 0 at
+// 12 o'clock, growing clockwise on the screen).
+void Arc(Bitmap* dst, float cx, float cy, float r, float startAngle, float endAngle,
+         uint32_t color, float weight, BlitFlags flags, bool antiAlias);
+
+// The whole circle: Arc from 0 to 6.2831855.
+void Circle(Bitmap* dst, float cx, float cy, float r, uint32_t color, float weight,
+            BlitFlags flags, bool antiAlias);

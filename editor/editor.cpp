@@ -1,0 +1,212 @@
+#include "editor/editor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "editor/control.h"
+#include "plug/effect_base.h"
+#include "plug/param.h"
+
+namespace {
+
+// Moves between two mouse positions as ints, whatever positions a window sends.
+int Delta(int to, int from) {
+    const int64_t d = int64_t(to) - int64_t(from);
+    return int(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
+}
+
+} // namespace
+
+Editor::Editor(EffectBase* effect, int32_t width, int32_t height, int32_t fps)
+    : mEffect(effect), mViewWidth(std::max(width, 0)), mViewHeight(std::max(height, 0)),
+      mFps(fps > 0 ? fps : 24) {}
+
+Editor::~Editor() {
+    std::vector<std::unique_ptr<Control>> doomed;
+    {
+        std::lock_guard<std::mutex> hold(mListLock);
+        doomed.swap(mControls);
+    }
+    // In drawing order, outside the lock.
+    for (auto& control : doomed)
+        control.reset();
+}
+
+int32_t Editor::AddControl(Control* control) {
+    if (!control) return -1;
+    std::unique_ptr<Control> owned(control); // deleted if the list cannot grow
+    std::lock_guard<std::mutex> hold(mListLock);
+    mControls.push_back(std::move(owned));
+    return int32_t(mControls.size()) - 1;
+}
+
+void Editor::SetBackground(int resourceId, const char* fileName) {
+    const BitmapRef bitmap = LoadEditorBitmap(resourceId, fileName, 1);
+    std::unique_ptr<Control> background(new BitmapControl(mEffect, 0, 0, -1, bitmap, BlendCopy));
+    {
+        std::lock_guard<std::mutex> hold(mListLock);
+        mControls.insert(mControls.begin(), std::move(background));
+    }
+    // The indices held for the mouse follow their controls up by one.
+    if (mCapture >= 0) ++mCapture;
+    if (mHover >= 0) ++mHover;
+}
+
+Control* Editor::ControlAtIndex(int32_t i) const {
+    if (i < 0 || size_t(i) >= mControls.size()) return nullptr;
+    return mControls[size_t(i)].get();
+}
+
+void Editor::ShowParamValue(int32_t index, double value, bool normalized) {
+    const Param* param = mEffect ? mEffect->ParamAt(index) : nullptr;
+    if (!param) return;
+    if (!normalized) value = param->NormalizedOf(value);
+    std::lock_guard<std::mutex> hold(mListLock);
+    for (auto& control : mControls)
+        if (control->ParamIdx() == index) control->ReceiveValue(value);
+}
+
+void Editor::UserParamValue(int32_t index, double normalized) {
+    if (index < 0) return;
+    // The editor thread is the only one that changes the list, and the
+    // controls push to the plug-in here, so no editor lock is held.
+    for (int32_t i = 0; i < ControlCount(); ++i) {
+        Control* control = ControlAtIndex(i);
+        if (control && control->ParamIdx() == index) control->CommitUserValue(normalized);
+    }
+}
+
+void Editor::SetParamClamp(int32_t index, double low, double high, bool normalized) {
+    const Param* param = mEffect ? mEffect->ParamAt(index) : nullptr;
+    if (!param) return;
+    if (!normalized) {
+        low = param->NormalizedOf(low);
+        high = param->NormalizedOf(high);
+    }
+    std::lock_guard<std::mutex> hold(mListLock);
+    for (auto& control : mControls)
+        if (control->ParamIdx() == index) control->SetLimits(low, high);
+}
+
+bool Editor::IsDirty(Rect& rect) {
+    bool dirty = false;
+    for (auto& control : mControls) {
+        if (!control->IsDirty()) continue;
+        rect = rect.Union(control->GetRect());
+        dirty = true;
+    }
+    return dirty;
+}
+
+bool Editor::Draw(const Rect& rect) {
+    mDrawRect = rect;
+    // Indices rather than iterators: a control may change the editor while it draws.
+    for (int32_t i = 0; i < ControlCount(); ++i) {
+        Control* control = ControlAtIndex(i);
+        if (control->IsHidden() || rect.IsEmpty()) continue;
+        const Rect& r = control->GetRect();
+        if (r.IsEmpty()) continue;
+        if (rect.R >= r.L && rect.L < r.R && rect.B >= r.T && rect.T < r.B) control->Draw(this);
+    }
+    for (int32_t i = 0; i < ControlCount(); ++i)
+        ControlAtIndex(i)->DrawPassDone();
+    return PaintRect(rect);
+}
+
+int32_t Editor::ControlAt(int x, int y) const {
+    if (mCapture >= 0) return mCapture < ControlCount() ? mCapture : -1;
+    for (int32_t i = ControlCount() - 1; i >= 0; --i) {
+        const Control* control = mControls[size_t(i)].get();
+        if (!control->IsHidden() && !control->IsGreyed() && control->IsHit(x, y)) return i;
+    }
+    return -1;
+}
+
+void Editor::OnMouseDown(int x, int y, const MouseKeys& mod) {
+    mCapture = -1;
+    mLastX = mLastY = -1;
+    const int32_t i = ControlAt(x, y);
+    if (i < 0) return;
+    mCapture = i;
+    mLastX = x;
+    mLastY = y;
+    ControlAtIndex(i)->OnMouseDown(x, y, mod);
+}
+
+void Editor::OnMouseUp(int x, int y) {
+    const int32_t i = ControlAt(x, y);
+    mCapture = -1;
+    mLastX = mLastY = -1;
+    if (Control* control = ControlAtIndex(i)) control->OnMouseUp(x, y);
+}
+
+void Editor::OnMouseDrag(int x, int y, const MouseKeys& mod) {
+    if (x == mLastX && y == mLastY) return;
+    Control* control = ControlAtIndex(ControlAt(x, y));
+    if (!control) return;
+    const int dX = Delta(x, mLastX), dY = Delta(y, mLastY);
+    mLastX = x;
+    mLastY = y;
+    control->OnMouseDrag(x, y, dX, dY, mod);
+}
+
+void Editor::OnMouseDblClick(int x, int y, const MouseKeys& mod) {
+    mCapture = -1;
+    mLastX = mLastY = -1;
+    if (Control* control = ControlAtIndex(ControlAt(x, y))) control->OnMouseDblClick(x, y, mod);
+}
+
+void Editor::OnMouseWheel(int x, int y, const MouseKeys& mod, int steps) {
+    if (Control* control = ControlAtIndex(ControlAt(x, y))) control->OnMouseWheel(x, y, mod, steps);
+}
+
+bool Editor::OnMouseOver(int x, int y, const MouseKeys& mod) {
+    if (!mTrackHover) return false;
+    const int32_t i = ControlAt(x, y);
+    if (i < 0) return true;
+    mLastX = x;
+    mLastY = y;
+    const int32_t previous = mHover;
+    mHover = i;
+    ControlAtIndex(i)->OnMouseOver(x, y, mod);
+    if (previous >= 0 && previous != i) {
+        if (Control* left = ControlAtIndex(previous)) left->OnMouseOut();
+    }
+    return true;
+}
+
+void Editor::OnMouseOut() {
+    const int32_t previous = mHover;
+    mHover = -1;
+    if (Control* left = ControlAtIndex(previous)) left->OnMouseOut();
+}
+
+void Editor::SetSize(int32_t width, int32_t height) {
+    mViewWidth = std::max(width, 0);
+    mViewHeight = std::max(height, 0);
+    mCapture = -1;
+    mHover = -1;
+    mLastX = mLastY = -1;
+    std::vector<std::unique_ptr<Control>> doomed;
+    {
+        std::lock_guard<std::mutex> hold(mListLock);
+        doomed.swap(mControls);
+    }
+}
+
+bool Editor::IsWindowOpen() {
+    return WindowHandle() != nullptr;
+}
+
+bool Editor::DrawBitmapFrame(const BitmapRef& bitmap, const Rect& dest, int frameIndex,
+                             const Blend* blend) {
+    const int n = bitmap.mFrames;
+    if (!bitmap.mBitmap || n < 1) return false;
+    int srcY = 0;
+    if (n >= 2 && frameIndex >= 2) {
+        const int i = std::min(frameIndex, n);
+        srcY = int(std::trunc(double(bitmap.mH) * (i - 1) / n + 0.5));
+    }
+    return DrawBitmap(bitmap, dest, 0, srcY, blend);
+}

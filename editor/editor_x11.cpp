@@ -1,0 +1,1044 @@
+// The X11 face of the editor.
+#include "editor/editor_x11.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "editor/control.h"
+#include "editor/platform_editor.h"
+#include "editor/text_raster.h"
+#include "plug/param.h"
+
+extern char** environ;
+
+namespace {
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// --- X errors
+// Xlib has one error handler for the whole process, and its default ends the
+// process. The handler below is installed only around this face's own calls
+// (one section at a time in the module); it counts errors of the display in
+// the section and hands any other display's errors to the handler it replaced.
+std::mutex gTrapLock;
+thread_local int tTrapDepth = 0;
+Display* gTrapDisplay = nullptr;
+int gTrapErrors = 0;
+XErrorHandler gPreviousHandler = nullptr;
+
+int TrapHandler(Display* display, XErrorEvent* error) {
+    if (display == gTrapDisplay) {
+        ++gTrapErrors;
+        return 0;
+    }
+    return gPreviousHandler ? gPreviousHandler(display, error) : 0;
+}
+
+class XTrap {
+public:
+    explicit XTrap(Display* display) : mDisplay(display) {
+        if (tTrapDepth++ > 0) return;
+        gTrapLock.lock();
+        gTrapDisplay = display;
+        gTrapErrors = 0;
+        gPreviousHandler = XSetErrorHandler(TrapHandler);
+    }
+    ~XTrap() { Finish(); }
+    XTrap(const XTrap&) = delete;
+    XTrap& operator=(const XTrap&) = delete;
+    // Waits for the server to answer everything sent so far; true when the
+    // section caused no error.
+    bool Clean() {
+        if (mDisplay) XSync(mDisplay, False);
+        return gTrapErrors == 0;
+    }
+    // Ends the section early (before the display is closed).
+    void Finish() {
+        if (mDone) return;
+        mDone = true;
+        if (--tTrapDepth > 0) return;
+        if (mDisplay) XSync(mDisplay, False);
+        XSetErrorHandler(gPreviousHandler);
+        gTrapDisplay = nullptr;
+        gTrapLock.unlock();
+    }
+
+private:
+    Display* mDisplay;
+    bool mDone = false;
+};
+
+// The editor whose tick runs on this thread, if any (closing from inside a
+// tick is deferred to its end).
+thread_local const EditorX11* tTicking = nullptr;
+
+MouseKeys KeysOf(unsigned state) {
+    MouseKeys keys;
+    keys.L = state & Button1Mask;
+    keys.R = state & Button3Mask;
+    keys.S = state & ShiftMask;
+    keys.C = state & ControlMask;
+    keys.A = state & Mod1Mask;
+    return keys;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return {};
+    return path.substr(0, slash + 1);
+}
+
+// The value texts of a parameter in value order (the parameter answers texts
+// by value only).
+std::vector<std::string> ValueTexts(const Param& param) {
+    std::vector<std::string> texts;
+    if (param.ValueTextCount() <= 0) return texts;
+    const double lo = std::ceil(std::max(param.Min(), double(INT32_MIN)));
+    const double hi = std::floor(std::min(param.Max(), double(INT32_MAX)));
+    if (!(lo <= hi) || hi - lo > 4096) return texts;
+    for (int64_t v = int64_t(lo); v <= int64_t(hi); ++v) {
+        const char* text = param.ValueTextFor(int32_t(v));
+        if (text && *text && std::find(texts.begin(), texts.end(), text) == texts.end())
+            texts.emplace_back(text);
+    }
+    return texts;
+}
+
+bool FindInPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string dir = dirs.substr(start, end - start);
+        if (dir.empty()) dir = ".";
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Starts argv[0] from PATH with every signal unblocked; the process id, or -1.
+pid_t Spawn(const char* const* argv) {
+    posix_spawnattr_t attr;
+    if (posix_spawnattr_init(&attr) != 0) return -1;
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    const int rc =
+        posix_spawnp(&pid, argv[0], nullptr, &attr, const_cast<char* const*>(argv), environ);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
+}
+
+const TextStyle kPromptStyle(14, Color(255, 0, 0, 0), "Arial", TextStyle::Normal,
+                             TextStyle::AlignCenter, 0);
+constexpr uint32_t kPromptBack = 0xFFFFFFFFu;
+constexpr uint32_t kPromptBorder = 0xFF7A7A7Au;
+constexpr uint32_t kPromptHighlight = 0xFF3399FFu;
+constexpr int kPromptMaxText = 31;
+
+void FillPixels(Bitmap& bitmap, const Rect& r, uint32_t word) {
+    uint32_t* pixels = bitmap.Pixels();
+    if (!pixels) return;
+    const int l = std::max(r.L, 0), t = std::max(r.T, 0);
+    const int rr = std::min(r.R, bitmap.Width()), b = std::min(r.B, bitmap.Height());
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < rr; ++x)
+            pixels[size_t(y) * bitmap.RowSpan() + x] = word;
+}
+
+} // namespace
+
+struct EditorX11::X11 {
+    Display* display = nullptr;
+    Window parent = 0;
+    Window window = 0;
+    GC gc = nullptr;
+    Visual* visual = nullptr;
+    int depth = 0;
+    bool alive = false;     // the window exists on the server
+    bool directPut = false; // back buffer words are the server's pixels
+    Window focusBefore = 0; // keyboard focus before the prompt took it
+    int revertBefore = RevertToParent;
+    bool focusTaken = false;
+    std::thread timer;
+    std::atomic<bool> stop{false};
+    int wake[2] = {-1, -1};
+};
+
+struct EditorX11::Prompt {
+    bool open = false;
+    Control* control = nullptr;
+    Param* param = nullptr;
+    int state = PromptIdle;
+    bool list = false;
+    Rect rect;
+    std::string text;
+    size_t caret = 0;
+    bool selectAll = false;
+    std::vector<std::string> entries;
+    int selected = -1;
+    int hot = -1;
+    HeapBitmap pixels;
+};
+
+EditorX11::EditorX11(EffectBase* effect, int32_t width, int32_t height, int32_t fps)
+    : RasterEditor(effect, width, height, fps), mPrompt(new Prompt), mText(new TextRaster),
+      mFramePeriodMs(int(1000.0 / double(Fps()))) {
+    if (mFramePeriodMs < 1) mFramePeriodMs = 1;
+}
+
+EditorX11::~EditorX11() {
+    CloseEditorWindow();
+    ReapChildren(false);
+}
+
+// --- window lifetime
+
+void* EditorX11::OpenEditorWindow(void* parent) {
+    if (tTicking == this) return nullptr; // not from inside the window's own tick
+    CloseEditorWindow();
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    const Window parentWindow = Window(reinterpret_cast<uintptr_t>(parent));
+    if (!parentWindow) return nullptr;
+    if (!BackBuffer()) PrepareSurface();
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return nullptr;
+    auto x = std::make_unique<X11>();
+    x->display = display;
+    x->parent = parentWindow;
+    {
+        XTrap trap(display);
+        XWindowAttributes parentAttributes;
+        if (!XGetWindowAttributes(display, parentWindow, &parentAttributes) || !trap.Clean()) {
+            trap.Finish();
+            XCloseDisplay(display);
+            return nullptr;
+        }
+        // The child shares the parent's visual, so any visual a host uses works.
+        x->visual = parentAttributes.visual;
+        x->depth = parentAttributes.depth;
+        XSetWindowAttributes attributes = {};
+        attributes.background_pixmap = None;
+        attributes.colormap = parentAttributes.colormap;
+        attributes.border_pixel = 0;
+        attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
+                                PointerMotionMask | LeaveWindowMask | KeyPressMask |
+                                StructureNotifyMask;
+        x->window =
+            XCreateWindow(display, parentWindow, 0, 0, unsigned(std::max(1, mViewWidth)),
+                          unsigned(std::max(1, mViewHeight)), 0, x->depth, InputOutput, x->visual,
+                          CWBackPixmap | CWColormap | CWBorderPixel | CWEventMask, &attributes);
+        if (x->window) {
+            XStoreName(display, x->window, "Quill");
+            x->gc = XCreateGC(display, x->window, 0, nullptr);
+            XMapWindow(display, x->window);
+        }
+        if (!x->window || !trap.Clean()) {
+            trap.Finish();
+            XCloseDisplay(display);
+            return nullptr;
+        }
+    }
+    x->alive = true;
+    const Visual* v = x->visual;
+    int bitsPerPixel = 0, formats = 0;
+    if (XPixmapFormatValues* list = XListPixmapFormats(display, &formats)) {
+        for (int i = 0; i < formats; ++i)
+            if (list[i].depth == x->depth) bitsPerPixel = list[i].bits_per_pixel;
+        XFree(list);
+    }
+    x->directPut = x->depth == 24 && bitsPerPixel == 32 && v->red_mask == 0xFF0000 &&
+                   v->green_mask == 0xFF00 && v->blue_mask == 0xFF;
+    if (pipe2(x->wake, O_CLOEXEC | O_NONBLOCK) != 0) x->wake[0] = x->wake[1] = -1;
+    mX = std::move(x);
+    mFullDrawPending = true;
+    mCaptured = mTracking = mLastPressValid = mPressInPrompt = false;
+    mClosePending = false;
+    mNextFrameMs = NowMs();
+    mX->timer = std::thread([this] { TimerLoop(); });
+    return reinterpret_cast<void*>(uintptr_t(mX->window));
+}
+
+void EditorX11::CloseEditorWindow() {
+    if (tTicking == this) {
+        // A control asked from inside a tick: the tick's caller closes after it.
+        std::lock_guard<std::recursive_mutex> hold(mLock);
+        mClosePending = true;
+        return;
+    }
+    StopTimer();
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    CloseLocked();
+}
+
+void EditorX11::StopTimer() {
+    std::thread timer;
+    {
+        std::lock_guard<std::recursive_mutex> hold(mLock);
+        if (!mX || !mX->timer.joinable()) return;
+        mX->stop = true;
+        if (mX->wake[1] >= 0) {
+            const char byte = 1;
+            ssize_t ignored = write(mX->wake[1], &byte, 1);
+            (void)ignored;
+        }
+        timer = std::move(mX->timer);
+    }
+    if (timer.get_id() == std::this_thread::get_id())
+        timer.detach(); // cannot happen outside a tick; kept safe anyway
+    else
+        timer.join();
+}
+
+void EditorX11::CloseLocked() {
+    if (!mX) return;
+    if (mPrompt->open) {
+        mPrompt->open = false;
+        mPrompt->control = nullptr;
+        mPrompt->param = nullptr;
+    }
+    if (mX->timer.joinable()) {
+        // Closed from the timer thread itself: it ends after this tick.
+        mX->stop = true;
+        mX->timer.detach();
+    }
+    Display* display = mX->display;
+    {
+        XTrap trap(display);
+        if (mX->focusTaken && mX->alive)
+            XSetInputFocus(display, mX->focusBefore, mX->revertBefore, CurrentTime);
+        if (mX->gc) XFreeGC(display, mX->gc);
+        if (mX->alive) XDestroyWindow(display, mX->window);
+        trap.Finish();
+    }
+    XCloseDisplay(display);
+    for (int fd : mX->wake)
+        if (fd >= 0) close(fd);
+    mX.reset();
+    mCaptured = mTracking = false;
+}
+
+bool EditorX11::IsWindowOpen() {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mX != nullptr;
+}
+
+void* EditorX11::WindowHandle() {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mX ? reinterpret_cast<void*>(uintptr_t(mX->window)) : nullptr;
+}
+
+bool EditorX11::WindowAlive() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mX && mX->alive;
+}
+
+int64_t EditorX11::FrameCount() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mFrames;
+}
+
+// --- driving: host idle and the timer thread
+
+void EditorX11::Idle() {
+    std::unique_lock<std::recursive_mutex> hold(mLock, std::try_to_lock);
+    if (!hold.owns_lock() || !mX) return;
+    Tick(NowMs() >= mNextFrameMs);
+    if (mClosePending) {
+        hold.unlock();
+        CloseEditorWindow();
+    }
+}
+
+void EditorX11::TimerLoop() {
+    int xfd = -1, wake = -1;
+    {
+        std::lock_guard<std::recursive_mutex> hold(mLock);
+        if (!mX) return;
+        xfd = ConnectionNumber(mX->display);
+        wake = mX->wake[0];
+    }
+    X11* x = mX.get();
+    while (!x->stop) {
+        const int64_t wait = std::clamp<int64_t>(mNextFrameMs - NowMs(), 0, mFramePeriodMs);
+        pollfd fds[2] = {{xfd, POLLIN, 0}, {wake, POLLIN, 0}};
+        poll(fds, wake >= 0 ? 2 : 1, int(wait));
+        if (x->stop) break;
+        std::lock_guard<std::recursive_mutex> hold(mLock);
+        if (x->stop || mX.get() != x) break;
+        Tick(NowMs() >= mNextFrameMs);
+        if (mClosePending) {
+            mClosePending = false;
+            CloseLocked(); // detaches this thread; x is gone now
+            return;
+        }
+    }
+}
+
+void EditorX11::Tick(bool frameDue) {
+    if (!mX) return;
+    const EditorX11* outer = tTicking;
+    tTicking = this;
+    ReapChildren(false);
+    std::vector<XEvent> events;
+    {
+        XTrap trap(mX->display);
+        while (XPending(mX->display) > 0) {
+            XEvent event;
+            XNextEvent(mX->display, &event);
+            events.push_back(event);
+        }
+    }
+    for (size_t i = 0; i < events.size() && mX; ++i) {
+        // Moves wait for the last one of a row, as a window system folds them.
+        if (events[i].type == MotionNotify && i + 1 < events.size() &&
+            events[i + 1].type == MotionNotify)
+            continue;
+        HandleEvent(&events[i]);
+    }
+    if (frameDue && mX) {
+        mNextFrameMs += mFramePeriodMs;
+        if (mNextFrameMs <= NowMs()) mNextFrameMs = NowMs() + mFramePeriodMs;
+        Frame();
+    }
+    tTicking = outer;
+}
+
+void EditorX11::Frame() {
+    Prompt& p = *mPrompt;
+    if (p.open) {
+        switch (p.state) {
+        case PromptIdle:
+        case PromptFocused:
+            break;
+        case PromptRefresh: {
+            char text[kParamTextSize] = {};
+            p.param->FormatValue(text, sizeof text);
+            p.text = text;
+            p.caret = p.text.size();
+            p.state = PromptIdle;
+            RenderPrompt();
+            PutArea(p.rect);
+            return;
+        }
+        case PromptCommit:
+            CommitPrompt();
+            ClosePrompt();
+            return;
+        case PromptCancel:
+            ClosePrompt();
+            return;
+        default:
+            p.state = PromptIdle;
+            return;
+        }
+    }
+    Rect dirty;
+    if (mFullDrawPending) {
+        mFullDrawPending = false;
+        Draw(Rect(0, 0, mViewWidth, mViewHeight));
+        ++mFrames;
+    } else if (IsDirty(dirty)) {
+        Draw(dirty);
+        ++mFrames;
+        if (p.open && p.state == PromptIdle) p.state = PromptRefresh;
+    }
+}
+
+void EditorX11::HandleEvent(const void* raw) {
+    const XEvent& e = *static_cast<const XEvent*>(raw);
+    if (e.xany.window != mX->window) return;
+    Prompt& p = *mPrompt;
+    switch (e.type) {
+    case Expose: {
+        if (mFullDrawPending) {
+            mFullDrawPending = false;
+            Draw(Rect(0, 0, mViewWidth, mViewHeight));
+            ++mFrames;
+        } else {
+            const XExposeEvent& x = e.xexpose;
+            PutArea(Rect(x.x, x.y, x.x + x.width, x.y + x.height));
+        }
+        break;
+    }
+    case DestroyNotify:
+        // The host destroyed its window (and ours with it) before closing us.
+        mX->alive = false;
+        break;
+    case ButtonPress: {
+        const XButtonEvent& b = e.xbutton;
+        MouseKeys mod = KeysOf(b.state);
+        if (b.button == Button4 || b.button == Button5) {
+            if (p.open && p.rect.Contains(b.x, b.y)) break;
+            OnMouseWheel(b.x, b.y, mod, b.button == Button4 ? 1 : -1);
+            break;
+        }
+        if (b.button != Button1 && b.button != Button3) break;
+        const bool right = b.button == Button3;
+        if (right)
+            mod.R = true;
+        else
+            mod.L = true;
+        if (p.open) {
+            if (right) {
+                p.state = PromptCancel;
+                break;
+            }
+            if (PromptMouse(b.x, b.y, true)) {
+                mPressInPrompt = true;
+                break;
+            }
+            if (p.state == PromptFocused) p.state = PromptIdle;
+        }
+        if (!right && mLastPressValid && b.time - mLastPressTime <= kDoubleClickMs &&
+            std::abs(b.x - mLastPressX) <= kDoubleClickDistance &&
+            std::abs(b.y - mLastPressY) <= kDoubleClickDistance) {
+            mLastPressValid = false;
+            OnMouseDblClick(b.x, b.y, mod);
+            break;
+        }
+        mLastPressValid = !right;
+        mLastPressTime = b.time;
+        mLastPressX = b.x;
+        mLastPressY = b.y;
+        mCaptured = true;
+        OnMouseDown(b.x, b.y, mod);
+        break;
+    }
+    case ButtonRelease: {
+        const XButtonEvent& b = e.xbutton;
+        if (b.button != Button1 && b.button != Button3) break;
+        mCaptured = false;
+        if (mPressInPrompt) {
+            mPressInPrompt = false;
+            break;
+        }
+        OnMouseUp(b.x, b.y);
+        break;
+    }
+    case MotionNotify: {
+        const XMotionEvent& m = e.xmotion;
+        const MouseKeys mod = KeysOf(m.state);
+        if (mod.L || mod.R) {
+            if (mCaptured) OnMouseDrag(m.x, m.y, mod);
+            break;
+        }
+        if (p.open && PromptMouse(m.x, m.y, false)) break;
+        if (OnMouseOver(m.x, m.y, mod)) mTracking = true;
+        break;
+    }
+    case LeaveNotify: {
+        const XCrossingEvent& c = e.xcrossing;
+        if (c.mode != NotifyNormal || c.detail == NotifyInferior || !mTracking) break;
+        mTracking = false;
+        OnMouseOut();
+        break;
+    }
+    case KeyPress: {
+        if (!p.open || p.state != PromptFocused) break;
+        XKeyEvent key = e.xkey;
+        char chars[8] = {};
+        KeySym sym = NoSymbol;
+        int count = 0;
+        {
+            XTrap trap(mX->display); // the first lookup reads the keyboard map
+            count = XLookupString(&key, chars, sizeof chars - 1, &sym, nullptr);
+        }
+        PromptKey(sym, chars, count);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// --- showing the back buffer
+
+bool EditorX11::PaintRect(const Rect& rect) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    if (mX && mX->alive) PutArea(rect);
+    return true;
+}
+
+void EditorX11::PutArea(const Rect& rect) {
+    Bitmap* back = BackBuffer();
+    if (!mX || !mX->alive || !back || !back->Pixels()) return;
+    const int l = std::max(rect.L, 0), t = std::max(rect.T, 0);
+    const int r = std::min({rect.R, int(mViewWidth), back->Width()});
+    const int b = std::min({rect.B, int(mViewHeight), back->Height()});
+    if (l < r && t < b) PutPixels(*back, l, t, l, t, r - l, b - t);
+    Prompt& p = *mPrompt;
+    if (p.open && p.pixels.Pixels()) {
+        const int pl = std::max(l, p.rect.L), pt = std::max(t, p.rect.T);
+        const int pr = std::min(r, p.rect.R), pb = std::min(b, p.rect.B);
+        if (pl < pr && pt < pb)
+            PutPixels(p.pixels, pl - p.rect.L, pt - p.rect.T, pl, pt, pr - pl, pb - pt);
+    }
+}
+
+void EditorX11::PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w,
+                          int h) {
+    Display* display = mX->display;
+    XTrap trap(display);
+    const uint32_t* pixels = source.Pixels();
+    if (mX->directPut && !source.IsBottomUp()) {
+        // The words are laid out as the server's 24-bit pixels: no copy.
+        XImage* image = XCreateImage(display, mX->visual, unsigned(mX->depth), ZPixmap, 0,
+                                     reinterpret_cast<char*>(const_cast<uint32_t*>(pixels)),
+                                     unsigned(source.Width()), unsigned(source.Height()), 32,
+                                     source.RowSpan() * 4);
+        if (image) {
+            image->byte_order = LSBFirst;
+            XPutImage(display, mX->window, mX->gc, image, srcX, srcY, dstX, dstY, unsigned(w),
+                      unsigned(h));
+            image->data = nullptr;
+            XDestroyImage(image);
+        }
+    } else {
+        // Any other visual: convert each pixel through the visual's masks.
+        XImage* image = XCreateImage(display, mX->visual, unsigned(mX->depth), ZPixmap, 0, nullptr,
+                                     unsigned(w), unsigned(h), 32, 0);
+        if (image) {
+            image->data = static_cast<char*>(std::malloc(size_t(image->bytes_per_line) * h));
+            if (image->data) {
+                const auto channel = [](uint32_t value, unsigned long mask) -> unsigned long {
+                    if (!mask) return 0;
+                    int shift = 0;
+                    while (!((mask >> shift) & 1))
+                        ++shift;
+                    const unsigned long top = mask >> shift;
+                    return ((value * top + 127) / 255) << shift;
+                };
+                const Visual* v = mX->visual;
+                const unsigned long alphaBits =
+                    mX->depth == 32 ? ~(v->red_mask | v->green_mask | v->blue_mask) & 0xFFFFFFFFul
+                                    : 0;
+                for (int y = 0; y < h; ++y) {
+                    const int row =
+                        source.IsBottomUp() ? source.Height() - 1 - (srcY + y) : srcY + y;
+                    const uint32_t* src = pixels + size_t(row) * source.RowSpan() + srcX;
+                    for (int x = 0; x < w; ++x) {
+                        const uint32_t word = src[x];
+                        XPutPixel(image, x, y,
+                                  channel(word >> 16 & 0xFF, v->red_mask) |
+                                      channel(word >> 8 & 0xFF, v->green_mask) |
+                                      channel(word & 0xFF, v->blue_mask) | alphaBits);
+                    }
+                }
+                XPutImage(display, mX->window, mX->gc, image, 0, 0, dstX, dstY, unsigned(w),
+                          unsigned(h));
+            }
+            XDestroyImage(image);
+        }
+    }
+    if (!trap.Clean()) mX->alive = false;
+}
+
+// --- size and text
+
+void EditorX11::SetSize(int32_t width, int32_t height) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    // The controls go: so does a prompt that edits one of them.
+    if (mPrompt->open) {
+        mPrompt->open = false;
+        mPrompt->control = nullptr;
+        mPrompt->param = nullptr;
+    }
+    RasterEditor::SetSize(width, height);
+    mCaptured = mTracking = false;
+    if (mX && mX->alive) {
+        XTrap trap(mX->display);
+        XResizeWindow(mX->display, mX->window, unsigned(std::max(1, width)),
+                      unsigned(std::max(1, height)));
+        if (!trap.Clean()) mX->alive = false;
+        mFullDrawPending = true;
+    }
+}
+
+bool EditorX11::DrawString(const TextStyle& style, const char* text, const Rect& rect) {
+    if (!text) return true;
+    Bitmap* back = BackBuffer();
+    if (!back) return false;
+    // Only the drawing pass's area changes, as with every other primitive.
+    return mText->Draw(*back, DrawRect(), style, text, rect);
+}
+
+// --- the value prompt
+
+void EditorX11::OpenValuePrompt(Control* control, Param* param) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    Prompt& p = *mPrompt;
+    if (!control || !param || p.open || !mX || !mX->alive) return;
+    const Rect& r = control->GetRect();
+    const int cx = int((r.L + r.R) * 0.5), cy = int((r.T + r.B) * 0.5);
+    char text[kParamTextSize] = {};
+    param->FormatValue(text, sizeof text);
+    p.entries = ValueTexts(*param);
+    p.list = !p.entries.empty();
+    p.text = text;
+    p.caret = p.text.size();
+    p.selectAll = true;
+    p.selected = p.hot = -1;
+    if (p.list) {
+        size_t longest = 0;
+        for (size_t i = 0; i < p.entries.size(); ++i) {
+            longest = std::max(longest, p.entries[i].size());
+            if (p.entries[i] == p.text) p.selected = int(i);
+        }
+        const int width = std::max(24, int(8 * longest) + 24);
+        p.rect = Rect(cx - width / 2, cy - 8, cx - width / 2 + width,
+                      cy - 8 + kPromptRowHeight * int(p.entries.size()));
+    } else {
+        int w = 0, h = 0;
+        mText->Measure(kPromptStyle, text, w, h);
+        const int width = std::max(32, w + 8);
+        p.rect = Rect(cx - width / 2, cy - 8, cx - width / 2 + width, cy + 8);
+    }
+    p.rect = ClampToView(p.rect);
+    p.control = control;
+    p.param = param;
+    p.state = PromptFocused;
+    p.open = true;
+    {
+        // The keys go to the prompt while it is open.
+        XTrap trap(mX->display);
+        XGetInputFocus(mX->display, &mX->focusBefore, &mX->revertBefore);
+        XSetInputFocus(mX->display, mX->window, RevertToParent, CurrentTime);
+        mX->focusTaken = trap.Clean();
+    }
+    RenderPrompt();
+    PutArea(p.rect);
+}
+
+Rect EditorX11::ClampToView(Rect r) const {
+    const int w = r.W(), h = r.H();
+    if (r.R > mViewWidth) r.L = mViewWidth - w;
+    if (r.B > mViewHeight) r.T = mViewHeight - h;
+    r.L = std::max(r.L, 0);
+    r.T = std::max(r.T, 0);
+    return Rect(r.L, r.T, r.L + w, r.T + h);
+}
+
+bool EditorX11::ParsePromptNumber(const char* text, double& value) {
+    if (!text) return false;
+    std::string s(text);
+    size_t i = s.find_first_not_of(" \t");
+    if (i == std::string::npos) return false;
+    if (s[i] == '+') ++i;
+    // A decimal comma reads as a point: the same text works in every locale.
+    for (char& c : s)
+        if (c == ',') c = '.';
+    double parsed = 0.0;
+    const auto result = std::from_chars(s.data() + i, s.data() + s.size(), parsed);
+    if (result.ec != std::errc() || !std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
+}
+
+void EditorX11::CommitPrompt() {
+    Prompt& p = *mPrompt;
+    if (!p.control || !p.param) return;
+    double value = 0.0;
+    if (p.list) {
+        int32_t v = 0;
+        const std::string text = p.selected >= 0 ? p.entries[size_t(p.selected)] : "";
+        value = p.param->ValueFromText(text.c_str(), v) ? v : 0;
+    } else if (!ParsePromptNumber(p.text.substr(0, kPromptMaxText).c_str(), value)) {
+        return; // not a number: the parameter keeps its value
+    }
+    p.control->CommitUserValue(p.param->NormalizedOf(value));
+}
+
+void EditorX11::ClosePrompt() {
+    Prompt& p = *mPrompt;
+    if (!p.open) return;
+    p.open = false;
+    p.control = nullptr;
+    p.param = nullptr;
+    p.state = PromptIdle;
+    if (mX && mX->focusTaken) {
+        XTrap trap(mX->display);
+        if (mX->alive) XSetInputFocus(mX->display, mX->focusBefore, mX->revertBefore, CurrentTime);
+        mX->focusTaken = false;
+    }
+    PutArea(p.rect); // the back buffer's picture again
+}
+
+void EditorX11::RenderPrompt() {
+    Prompt& p = *mPrompt;
+    const int w = p.rect.W(), h = p.rect.H();
+    p.pixels.Resize(w, h);
+    if (!p.pixels.Pixels()) return;
+    FillPixels(p.pixels, Rect(0, 0, w, h), kPromptBack);
+    TextStyle style = kPromptStyle;
+    if (p.list) {
+        style.mAlign = TextStyle::AlignLeft;
+        const int lit = p.hot >= 0 ? p.hot : p.selected;
+        for (int i = 0; i < int(p.entries.size()); ++i) {
+            const Rect row(0, i * kPromptRowHeight, w, (i + 1) * kPromptRowHeight);
+            style.mColor = Color(255, 0, 0, 0);
+            if (i == lit) {
+                FillPixels(p.pixels, row, kPromptHighlight);
+                style.mColor = Color(255, 255, 255, 255);
+            }
+            mText->Draw(p.pixels, Rect(), style, p.entries[size_t(i)].c_str(),
+                        Rect(4, row.T + 1, w - 2, row.B));
+        }
+    } else {
+        const Rect inner(1, 1, w - 1, h - 1);
+        int tw = 0, th = 0;
+        mText->Measure(style, p.text.c_str(), tw, th);
+        const int left = (inner.L + inner.R - tw) / 2;
+        const bool focused = p.state == PromptFocused;
+        if (focused && p.selectAll && !p.text.empty()) {
+            FillPixels(p.pixels, Rect(left, 2, left + tw, h - 2), kPromptHighlight);
+            style.mColor = Color(255, 255, 255, 255);
+        }
+        mText->Draw(p.pixels, Rect(), style, p.text.c_str(), inner);
+        if (focused && !p.selectAll) {
+            int cw = 0;
+            mText->Measure(style, p.text.substr(0, p.caret).c_str(), cw, th);
+            FillPixels(p.pixels, Rect(left + cw, 2, left + cw + 1, h - 2), 0xFF000000u);
+        }
+    }
+    // The frame.
+    FillPixels(p.pixels, Rect(0, 0, w, 1), kPromptBorder);
+    FillPixels(p.pixels, Rect(0, h - 1, w, h), kPromptBorder);
+    FillPixels(p.pixels, Rect(0, 0, 1, h), kPromptBorder);
+    FillPixels(p.pixels, Rect(w - 1, 0, w, h), kPromptBorder);
+}
+
+bool EditorX11::PromptMouse(int x, int y, bool press) {
+    Prompt& p = *mPrompt;
+    const bool inside = p.rect.Contains(x, y);
+    if (p.list) {
+        const int row = inside ? (y - p.rect.T) / kPromptRowHeight : -1;
+        if (press && inside) {
+            p.selected = row;
+            p.hot = -1;
+            p.state = PromptCommit; // a choice in the list commits
+        } else if (!press && row != p.hot) {
+            p.hot = row;
+        } else {
+            return inside;
+        }
+    } else {
+        if (!press || !inside) return inside;
+        // The caret goes to the gap nearest to the click.
+        int tw = 0, th = 0;
+        mText->Measure(kPromptStyle, p.text.c_str(), tw, th);
+        const int left = p.rect.L + (p.rect.W() - tw) / 2;
+        size_t best = p.text.size();
+        int bestDistance = INT_MAX;
+        for (size_t i = 0; i <= p.text.size(); ++i) {
+            int cw = 0;
+            mText->Measure(kPromptStyle, p.text.substr(0, i).c_str(), cw, th);
+            if (std::abs(left + cw - x) < bestDistance)
+                bestDistance = std::abs(left + cw - x), best = i;
+        }
+        p.caret = best;
+        p.selectAll = false;
+        p.state = PromptFocused;
+    }
+    RenderPrompt();
+    PutArea(p.rect);
+    return inside;
+}
+
+void EditorX11::PromptKey(unsigned long keysym, const char* chars, int count) {
+    Prompt& p = *mPrompt;
+    if (keysym == XK_Return || keysym == XK_KP_Enter) {
+        if (p.list && p.hot >= 0) p.selected = p.hot;
+        p.state = PromptCommit;
+        return;
+    }
+    if (keysym == XK_Escape) {
+        p.state = PromptCancel;
+        return;
+    }
+    if (p.list) {
+        const int n = int(p.entries.size());
+        if (keysym == XK_Up || keysym == XK_KP_Up)
+            p.selected = std::max(0, p.selected - 1);
+        else if (keysym == XK_Down || keysym == XK_KP_Down)
+            p.selected = std::min(n - 1, p.selected + 1);
+        else
+            return;
+        p.hot = -1;
+    } else {
+        std::string& t = p.text;
+        if (keysym == XK_BackSpace || keysym == XK_Delete || keysym == XK_KP_Delete) {
+            if (p.selectAll) {
+                t.clear();
+                p.caret = 0;
+            } else if (keysym == XK_BackSpace && p.caret > 0) {
+                t.erase(--p.caret, 1);
+            } else if (keysym != XK_BackSpace && p.caret < t.size()) {
+                t.erase(p.caret, 1);
+            }
+        } else if (keysym == XK_Left || keysym == XK_KP_Left) {
+            if (p.caret > 0 && !p.selectAll) --p.caret;
+        } else if (keysym == XK_Right || keysym == XK_KP_Right) {
+            if (p.caret < t.size()) ++p.caret;
+        } else if (keysym == XK_Home || keysym == XK_KP_Home) {
+            p.caret = 0;
+        } else if (keysym == XK_End || keysym == XK_KP_End) {
+            p.caret = t.size();
+        } else if (count == 1 && chars[0] >= 0x20 && chars[0] < 0x7F) {
+            if (p.selectAll) {
+                t.clear();
+                p.caret = 0;
+            }
+            if (int(t.size()) < kPromptMaxText) t.insert(p.caret++, 1, chars[0]);
+        } else {
+            return;
+        }
+        p.selectAll = false;
+    }
+    RenderPrompt();
+    PutArea(p.rect);
+}
+
+bool EditorX11::PromptOpen() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPrompt->open;
+}
+int EditorX11::PromptStateNow() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPrompt->state;
+}
+Rect EditorX11::PromptRect() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPrompt->open ? mPrompt->rect : Rect();
+}
+std::string EditorX11::PromptText() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPrompt->text;
+}
+std::vector<std::string> EditorX11::PromptEntries() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPrompt->entries;
+}
+int EditorX11::PromptSelection() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPrompt->selected;
+}
+
+bool EditorX11::CopyBackBuffer(std::vector<uint32_t>& pixels) const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    const Bitmap* back = BackBuffer();
+    if (!back || !back->Pixels()) return false;
+    const int w = back->Width(), h = back->Height();
+    pixels.resize(size_t(w) * size_t(h));
+    for (int y = 0; y < h; ++y) {
+        const int row = back->IsBottomUp() ? h - 1 - y : y;
+        const uint32_t* src = back->Pixels() + size_t(row) * size_t(back->RowSpan());
+        std::copy(src, src + w, pixels.begin() + ptrdiff_t(size_t(y) * size_t(w)));
+    }
+    return true;
+}
+
+// --- system services
+
+void EditorX11::HostDirectory(std::string& out) {
+    out.clear();
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return;
+    path[n] = 0;
+    out = DirectoryOf(path);
+}
+
+void EditorX11::ModuleDirectory(std::string& out) {
+    out.clear();
+    Dl_info info = {};
+    if (dladdr(reinterpret_cast<void*>(&NowMs), &info) == 0 || !info.dli_fname) return;
+    std::string name = info.dli_fname;
+    if (name.find('/') == std::string::npos) {
+        // Linked into the program itself.
+        HostDirectory(out);
+        return;
+    }
+    if (name[0] != '/') {
+        if (char* full = realpath(name.c_str(), nullptr)) {
+            name = full;
+            std::free(full);
+        }
+    }
+    out = DirectoryOf(name);
+}
+
+void EditorX11::AskForFile(std::string& out, int, const char*, const char*) {
+    out.clear();
+}
+
+bool EditorX11::AskForColor(Color&, const char*) {
+    return false;
+}
+
+bool EditorX11::OpenDocument(const char* path) {
+    if (!path || !*path || !FindInPath("xdg-open")) return false;
+    ReapChildren(false);
+    // setsid -f leaves xdg-open to init at once: nothing of it stays our child.
+    const char* detached[] = {"setsid", "-f", "xdg-open", path, nullptr};
+    const pid_t pid = Spawn(detached);
+    if (pid > 0) {
+        int status = 0;
+        pid_t done;
+        do {
+            done = waitpid(pid, &status, 0);
+        } while (done < 0 && errno == EINTR);
+        if (done < 0) return errno == ECHILD; // a host that ignores SIGCHLD
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    // No setsid: our own child, reaped on later ticks.
+    const char* direct[] = {"xdg-open", path, nullptr};
+    const pid_t child = Spawn(direct);
+    if (child <= 0) return false;
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    mChildren.push_back(child);
+    return true;
+}
+
+void EditorX11::ReapChildren(bool wait) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    for (size_t i = 0; i < mChildren.size();) {
+        int status = 0;
+        const pid_t done = waitpid(mChildren[i], &status, wait ? 0 : WNOHANG);
+        if (done == 0) {
+            ++i;
+        } else {
+            mChildren.erase(mChildren.begin() + long(i));
+        }
+    }
+}
+
+Editor* NewPlatformEditor(EffectBase* effect, int32_t width, int32_t height, int32_t fps) {
+    return new EditorX11(effect, width, height, fps);
+}

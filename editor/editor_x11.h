@@ -1,0 +1,135 @@
+// The X11 face of the editor (Linux): a child window inside the window a
+// Linux VST host hands over, showing the back buffer with XPutImage, mouse
+// routing as on Windows, a redraw at the editor's frame rate, FreeType text,
+// and a value prompt (a text field or a list) that the editor draws itself.
+//
+// Threads: every editor has its own display connection and a timer thread.
+// The host's editor-idle call and the timer thread both drive the window
+// (events, then a frame when one is due), whichever comes first; one lock
+// keeps their Xlib calls and the editor work apart. That lock is taken before
+// the plug-in's lock, never while holding it; host threads that only show
+// parameter values never take it.
+//
+// X errors (a host that destroyed its window before closing the editor) are
+// caught by a handler installed only around this face's own Xlib calls; they
+// close nothing but the editor's window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "editor/raster_editor.h"
+
+class Param;
+class TextRaster;
+
+class EditorX11 : public RasterEditor {
+public:
+    // What the value prompt does next, as on Windows.
+    enum PromptState : int {
+        PromptIdle = 0,    // open, nothing pending
+        PromptFocused = 1, // takes the keys
+        PromptRefresh = 2, // shows the parameter's text again on the next tick
+        PromptCancel = 3,  // closes on the next tick
+        PromptCommit = 4,  // sets the value, then closes, on the next tick
+    };
+    // Two presses of the left button at most this far apart in time and
+    // place make a double click.
+    static constexpr unsigned kDoubleClickMs = 400;
+    static constexpr int kDoubleClickDistance = 2;
+    // Height of the prompt's field and of each row of its list.
+    static constexpr int kPromptRowHeight = 16;
+
+    EditorX11(EffectBase* effect, int32_t width, int32_t height, int32_t fps);
+    // Closes the window first.
+    ~EditorX11() override;
+
+    bool PaintRect(const Rect& rect) override;
+    bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override;
+    void SetSize(int32_t width, int32_t height) override;
+    bool IsWindowOpen() override;
+    void OpenValuePrompt(Control* control, Param* param) override;
+    void HostDirectory(std::string& out) override;
+    void ModuleDirectory(std::string& out) override;
+    // No dialogs on Linux: the answer is always "cancel".
+    void AskForFile(std::string& out, int action, const char* directory,
+                    const char* extensions) override;
+    bool AskForColor(Color& color, const char* prompt) override;
+    // Starts xdg-open with the path (no shell); true when it could be started.
+    bool OpenDocument(const char* path) override;
+    // parent is the host's X11 window id. Returns the editor's window id.
+    void* OpenEditorWindow(void* parent) override;
+    void CloseEditorWindow() override;
+    void* WindowHandle() override;
+    // The host's editor-idle call: handles pending events, and draws when a
+    // frame is due.
+    void Idle() override;
+
+    // --- state, for the harness and tests
+    // Milliseconds between frames: trunc(1000 / fps).
+    int FramePeriodMs() const { return mFramePeriodMs; }
+    // Frames that drew something since construction.
+    int64_t FrameCount() const;
+    // False once the window died with its parent (or was never made).
+    bool WindowAlive() const;
+    bool PromptOpen() const;
+    int PromptStateNow() const;
+    Rect PromptRect() const;
+    std::string PromptText() const;
+    // The list's entries and selected row (-1 none); empty for a text field.
+    std::vector<std::string> PromptEntries() const;
+    int PromptSelection() const;
+    // A copy of the back buffer (0xAARRGGBB rows of ViewWidth pixels), taken
+    // between frames; false before the surface exists.
+    bool CopyBackBuffer(std::vector<uint32_t>& pixels) const;
+    // The number a prompt text stands for, whatever the process's locale;
+    // false when it does not start with a finite number.
+    static bool ParsePromptNumber(const char* text, double& value);
+
+private:
+    struct X11;
+    struct Prompt;
+
+    void TimerLoop();
+    // Handles pending events, then a frame when due; under mLock.
+    void Tick(bool frameDue);
+    void Frame();
+    void HandleEvent(const void* event);
+    void ReapChildren(bool wait);
+    // Shows rect of the back buffer (and the prompt over it) in the window.
+    void PutArea(const Rect& rect);
+    void PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w, int h);
+    void StopTimer();
+    void CloseLocked();
+    // Prompt.
+    void CommitPrompt();
+    void ClosePrompt();
+    void RenderPrompt();
+    // A press (or hover) over the prompt; true when it was inside it.
+    bool PromptMouse(int x, int y, bool press);
+    void PromptKey(unsigned long keysym, const char* chars, int count);
+    // A rectangle moved inside the view, keeping its size.
+    Rect ClampToView(Rect r) const;
+
+    mutable std::recursive_mutex mLock;
+    std::unique_ptr<X11> mX;
+    std::unique_ptr<Prompt> mPrompt;
+    std::unique_ptr<TextRaster> mText;
+    int mFramePeriodMs;
+    int64_t mFrames = 0;
+    std::atomic<int64_t> mNextFrameMs{0};
+    bool mClosePending = false;
+    bool mFullDrawPending = false;
+    // Mouse state as the Windows face keeps it.
+    bool mCaptured = false;
+    bool mTracking = false;
+    unsigned long mLastPressTime = 0;
+    int mLastPressX = 0, mLastPressY = 0;
+    bool mLastPressValid = false;
+    bool mPressInPrompt = false; // its release is the prompt's too
+    std::vector<int> mChildren;  // xdg-open processes not reaped yet
+};

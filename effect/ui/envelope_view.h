@@ -1,0 +1,133 @@
+// The detect panel: the last two seconds of the detector's band level as a
+// scrolling bar graph (newest at the right), green gradient bars for levels
+// that belong to a detected event and grey ones otherwise, under a draggable
+// threshold line, with a time axis above, a level axis on the left and the
+// history's length in beats in the top right corner.
+//
+// Everything here lives on the editor thread. The effect's hooks on host
+// threads leave their news in the effect's EnvViewState (under the plug-in's
+// lock) and mark the view dirty; the view takes the news at the start of each
+// drawing pass and mouse event (ApplyNews), holding the plug-in's lock only to
+// copy it. The scale the view chooses is written back there for the saved state.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "editor/control.h"
+#include "effect/ui/axis_scale.h"
+#include "effect/ui/display_link.h"
+
+class Editor;
+class KeloEffect;
+
+class EnvelopeView : public Control, public DisplayLink {
+public:
+    // The control's rectangle and the plot: one column per pixel.
+    static constexpr int kLeft = 170, kTop = 20, kRight = 645, kBottom = 191;
+    static constexpr int kPlotLeft = 204, kPlotTop = 43, kPlotRight = 643, kPlotBottom = 183;
+    static constexpr int kColumns = kPlotRight - kPlotLeft;    // 439
+    static constexpr int kPlotHeight = kPlotBottom - kPlotTop; // 140
+    // Samples one ReadHistory call can deliver (0x20000 bytes of doubles).
+    static constexpr int kScratchSamples = 0x20000 / 8;
+
+    // Hover and drag zones.
+    enum Zone { kZoneNone = 0, kZoneScale = 1, kZoneThreshold = 2 };
+
+    struct Column {
+        double peak = 0.0;
+        int topY = kPlotBottom;
+        bool marked = false;
+    };
+
+    // Takes the effect's current scale; the editor is where a dragged threshold
+    // is committed (the effect's editor when null).
+    EnvelopeView(KeloEffect* effect, Editor* editor);
+
+    // --- editor thread
+    // Stores the rate and the tempo (beats per minute, 0 when unknown), sizes
+    // the history to two seconds, rebuilds the time axis and the beats text. A
+    // rate below 1 changes nothing.
+    void SetSampleRateAndTempo(int sampleRate, double tempo);
+    // A threshold above the scale raises the scale first. With push, the
+    // "threshold" controls take the value and hand it to the effect.
+    void SetThreshold(double threshold, bool push);
+    // The level at the top of the plot; every column's bar follows. Scales that
+    // are not finite or not positive are ignored; any other one is applied as
+    // it is (pixel conversions stay inside the plot for any scale).
+    void SetScale(double scale);
+    // Marks the columns that belong to events of envLen samples: in ring order,
+    // a column above the threshold starts a run of envLen / samples-per-column
+    // columns (never the ring's last slot).
+    void MarkEvents(int envLen);
+    // Cuts count samples into columns of samples-per-column each, from the first
+    // sample on, and appends their peaks to the ring (oldest overwritten).
+    void AppendSamples(const double* samples, int count, bool marked);
+    // Takes what the effect's hooks left for the view, then applies it.
+    void ApplyNews();
+
+    // --- any thread
+    void MarkDirty() override;
+
+    // --- Control
+    bool Draw(Editor* editor) override;
+    void OnMouseDown(int x, int y, const MouseKeys& mod) override;
+    void OnMouseUp(int x, int y) override;
+    void OnMouseDrag(int x, int y, int dX, int dY, const MouseKeys& mod) override;
+    void OnMouseDblClick(int x, int y, const MouseKeys& mod) override;
+    void OnMouseWheel(int x, int y, const MouseKeys& mod, int steps) override;
+    void OnMouseOver(int x, int y, const MouseKeys& mod) override;
+    void OnMouseOut() override;
+
+    // --- read-only, for the editor and the tests
+    // Ring slot i (0..kColumns-1); the write index is where the next one goes.
+    const Column& ColumnAt(int i) const { return mColumns[size_t(i)]; }
+    int WriteIndex() const { return mWriteIndex; }
+    int SampleRate() const { return mSampleRate; }
+    double HistoryLength() const { return mHistoryLength; }
+    double SamplesPerColumn() const { return mSamplesPerColumn; }
+    double Tempo() const { return mTempo; }
+    double Scale() const { return mScale; }
+    double AmpPerPixel() const { return mAmpPerPixel; }
+    double Threshold() const { return mThreshold; }
+    int ThresholdY() const { return mThresholdY; }
+    const char* ThresholdText() const { return mThresholdText; }
+    const char* BeatsText() const { return mBeatsText; }
+    int HoverZone() const { return mHoverZone; }
+    int DragZone() const { return mDragZone; }
+    const AxisScale& TimeAxis() const { return mTimeAxis; }
+    const AxisScale& LevelAxis() const { return mLevelAxis; }
+    // The y of a level: P.B less the level in pixels, never outside P.T..P.B.
+    int LevelY(double level) const;
+
+private:
+    void MakeBeatsText();
+    void MakeThresholdText();
+    // The scale chosen here, also stored in the effect's saved state.
+    void ChooseScale(double scale);
+    void Feed();
+    bool DrawColumns(Editor* editor);
+    bool DrawThresholdBox(Editor* editor);
+
+    KeloEffect* mKelo;
+    Editor* mEditor;
+    std::vector<Column> mColumns;
+    int mWriteIndex = 0;
+    std::vector<double> mScratch;
+    int mSampleRate = 48000;
+    double mHistoryLength = 96000.0;
+    double mSamplesPerColumn = 96000.0 / kColumns;
+    double mTempo = 120.0;
+    double mScale;
+    double mAmpPerPixel;
+    double mThreshold;
+    int mThresholdY = kPlotBottom;
+    char mThresholdText[32] = "";
+    double mLastDrawnThreshold = -1.0;
+    char mBeatsText[32] = "";
+    int mHoverZone = kZoneNone;
+    int mDragZone = kZoneNone;
+    AxisScale mTimeAxis;
+    AxisScale mLevelAxis;
+    TextStyle mTextStyle;
+};

@@ -1,0 +1,100 @@
+#include "effect/ui/kelo_controls.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "editor/editor.h"
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+// The pointer's length from the knob's centre, in pixels.
+const double kPointerLength = 9.0;
+const double kFullScaleHz = 22000.0;
+
+} // namespace
+
+GlowKnob::GlowKnob(EffectBase* effect, const Rect& rect, int32_t paramIdx, const BitmapRef& glow)
+    : GlowKnob(effect, rect, paramIdx, glow, 10.0) {}
+
+GlowKnob::GlowKnob(EffectBase* effect, const Rect& rect, int32_t paramIdx, const BitmapRef& glow,
+                   double gearing)
+    : KnobControl(effect, rect, paramIdx, BlendAlpha, 0, gearing), mBitmapRef(glow) {}
+
+bool GlowKnob::DrawGlowOnChange(Editor* editor, const Rect& into, double value) {
+    if (mLastDrawnValue == value) return true;
+    const bool ok = editor->DrawBitmapFrame(mBitmapRef, into, 1, nullptr);
+    mLastDrawnValue = value;
+    mDrawAgain = true;
+    return ok;
+}
+
+bool GlowKnob::DrawPointer(Editor* editor, const Rect& knob, double value) {
+    // -135 degrees at 0, straight up at 0.5, +135 degrees at 1, clockwise.
+    const double a = (value * 1.5 - 0.75) * kPi;
+    const double cx = (knob.L + knob.R) / 2.0;
+    const double cy = (knob.T + knob.B) / 2.0;
+    const Blend copy(BlendCopy, 1.0f);
+    return editor->DrawLine(Color(255, 0, 0, 0), float(cx), float(cy),
+                            float(cx + kPointerLength * std::sin(a)),
+                            float(cy - kPointerLength * std::cos(a)), &copy, true);
+}
+
+bool GlowKnob::Draw(Editor* editor) {
+    if (!editor) return false;
+    const double value = Value();
+    bool ok = DrawGlowOnChange(editor, mRect, value);
+    ok = DrawPointer(editor, mRect, value) && ok;
+    return ok;
+}
+
+FreqKnob::FreqKnob(EffectBase* effect, const Rect& rect, int32_t paramIdx, const BitmapRef& glow)
+    : GlowKnob(effect, rect, paramIdx, glow, 5.0), mKnobRect(rect.L, rect.T, rect.R, rect.B - 8),
+      mTextRect(rect.L, rect.B - 12, rect.R, rect.B),
+      mTextStyle(12, Color(255, 127, 127, 127), "Arial", TextStyle::Normal, TextStyle::AlignCenter,
+                 0) {}
+
+bool FreqKnob::Draw(Editor* editor) {
+    if (!editor) return false;
+    const double value = Value();
+    if (mLastDrawnValue != value)
+        std::snprintf(mReadout, sizeof mReadout, "%.0f", value * value * value * kFullScaleHz);
+    bool ok = editor->DrawString(mTextStyle, mReadout, mTextRect);
+    ok = DrawGlowOnChange(editor, mKnobRect, value) && ok;
+    ok = DrawPointer(editor, mKnobRect, value) && ok;
+    return ok;
+}
+
+ToggleButton::ToggleButton(EffectBase* effect, const Rect& rect, int32_t paramIdx,
+                           const BitmapRef& off, const BitmapRef& on)
+    : Control(effect, rect, paramIdx, BlendAlpha), mOffBitmap(off), mOnBitmap(on) {}
+
+void ToggleButton::OnMouseDown(int, int, const MouseKeys&) {
+    SetValue(Value() > 0.5 ? 0.0 : 1.0);
+    SetDirty(true);
+}
+
+bool ToggleButton::Draw(Editor* editor) {
+    if (!editor) return false;
+    return editor->DrawBitmapFrame(Value() > 0.5 ? mOnBitmap : mOffBitmap, mRect, 1, nullptr);
+}
+
+MomentaryButton::MomentaryButton(EffectBase* effect, const Rect& rect, int32_t paramIdx,
+                                 const BitmapRef& off, const BitmapRef& on)
+    : ToggleButton(effect, rect, paramIdx, off, on) {}
+
+void MomentaryButton::OnMouseDown(int, int, const MouseKeys&) {
+    SetValue(1.0);
+    SetDirty(true);
+}
+
+void MomentaryButton::OnMouseUp(int, int) {
+    SetValue(0.0);
+    SetDirty(true);
+}
+
+bool MomentaryButton::Draw(Editor* editor) {
+    if (!editor) return false;
+    editor->DrawBitmapFrame(Value() == 1.0 ? mOnBitmap : mOffBitmap, mRect, 1, nullptr);
+    return true;
+}

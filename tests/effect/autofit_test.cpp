@@ -1,0 +1,96 @@
+// Autofit end to end: the product binary, loaded through the host harness,
+// hears a hit, is told "autofit" by the host, and shapes the same hit again
+// the way the fitted shape says.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "kelo_fixture.h"
+#include "tools/host/host.h"
+
+namespace {
+
+const char* const kPluginPath = KELO_PRODUCT_PLUGIN;
+const double kRate = 48000.0;
+const int kBlock = 512;
+const double kPi = 3.14159265358979323846;
+
+// A 150 Hz hit whose level falls by e every 40 ms, identical in both halves.
+Stereo TwoHits(size_t half, size_t at) {
+    Stereo s(2 * half);
+    for (size_t h = 0; h < 2; ++h)
+        for (size_t i = 0; i < 12000; ++i) {
+            const double t = double(i) / kRate;
+            const double v = 0.8 * std::exp(-t / 0.04) * std::sin(2.0 * kPi * 150.0 * t);
+            s.l[h * half + at + i] = v;
+            s.r[h * half + at + i] = v;
+        }
+    return s;
+}
+
+// Runs in through the plug-in, from..to, in host blocks.
+void RunHost(PluginInstance& plugin, const Stereo& in, Stereo& out, size_t from, size_t to) {
+    for (size_t i = from; i < to; i += kBlock) {
+        const int n = int(to - i < size_t(kBlock) ? to - i : size_t(kBlock));
+        double* ins[2] = {const_cast<double*>(&in.l[i]), const_cast<double*>(&in.r[i])};
+        double* outs[2] = {&out.l[i], &out.r[i]};
+        plugin.ProcessDouble(ins, outs, n);
+    }
+}
+
+// The gain the plug-in applied at sample i (the hit is mono, nothing is added).
+double GainAt(const Stereo& in, const Stereo& out, size_t i) {
+    return out.l[i] / in.l[i];
+}
+
+// The sample at which the envelope started: at its first position the onset
+// ramp leaves the input untouched, from the second on the gain acts.
+size_t TriggerOf(const Stereo& in, const Stereo& out, size_t from) {
+    for (size_t i = from; i < in.size(); ++i)
+        if (out.l[i] != in.l[i]) return i - 1;
+    return in.size();
+}
+
+} // namespace
+
+TEST(ProductAutofit, FittedShapeMakesTheSameHitKeepItsOwnLevelAtTheCurvesPoints) {
+    const PluginModule& module = SharedModule(kPluginPath);
+    ASSERT_TRUE(module.Loaded()) << kPluginPath << ": " << module.Error();
+    PluginInstance plugin;
+    ASSERT_TRUE(plugin.Create(module));
+    plugin.Start(kRate, kBlock);
+    // Full strength: the output's level is the shape's level.
+    plugin.SetParameter(kParamStrength, 1.0f);
+
+    const size_t half = 96000, at = 1000;
+    const Stereo in = TwoHits(half, at);
+    Stereo out(in.size());
+    RunHost(plugin, in, out, 0, half);
+    // The host switches autofit on and off, as the momentary button does.
+    plugin.SetParameter(kParamAutofit, 1.0f);
+    plugin.SetParameter(kParamAutofit, 0.0f);
+    RunHost(plugin, in, out, half, 2 * half);
+
+    const size_t first = TriggerOf(in, out, 0), second = TriggerOf(in, out, half);
+    ASSERT_LT(first, half);
+    ASSERT_EQ(second - half, first);
+    // P2 and P4 lie on the curve: at 9600 samples their columns start at
+    // envelope positions 478 and 2394. The fitted levels there are the hit's
+    // own detector levels, so the gain is 1; the drawn shape before the fit
+    // (half the scale at both) was far from the hit's levels.
+    for (size_t position : {478u, 2394u}) {
+        EXPECT_NEAR(GainAt(in, out, second + position), 1.0, 0.02) << position;
+        EXPECT_GT(std::fabs(GainAt(in, out, first + position) - 1.0), 0.15) << position;
+    }
+    // The state the host saves carries the fitted shape: P4's level over the
+    // scale is the hit's level there, well below the drawn 0.5.
+    const std::vector<uint8_t> chunk = plugin.GetChunk();
+    ASSERT_EQ(chunk.size(), 188u);
+    double p4Level;
+    std::memcpy(&p4Level, &chunk[4 + 11 * 8 + 8 + 8 + 16 * 3 + 8], sizeof p4Level);
+    EXPECT_LT(p4Level, 0.3);
+    EXPECT_GT(p4Level, 0.1);
+    plugin.Close();
+}
