@@ -46,10 +46,14 @@ inline BlitFlags BlitFlagsOf(const Blend* blend, float* weight) {
     *weight = blend ? blend->mWeight : 1.0f;
     if (!blend) return OpMix | UseSourceAlpha;
     switch (blend->mMode) {
-    case BlendCopy: return OpMix;
-    case BlendAdd: return OpAdd | UseSourceAlpha;
-    case BlendDodge: return OpDodge | UseSourceAlpha;
-    default: return OpMix | UseSourceAlpha;
+    case BlendCopy:
+        return OpMix;
+    case BlendAdd:
+        return OpAdd | UseSourceAlpha;
+    case BlendDodge:
+        return OpDodge | UseSourceAlpha;
+    default:
+        return OpMix | UseSourceAlpha;
     }
 }
 

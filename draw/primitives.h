@@ -18,9 +18,9 @@ void Line(Bitmap* dst, float x1, float y1, float x2, float y2, uint32_t color, f
 
 // An arc of radius r about (cx, cy) from startAngle to endAngle (radians, 0 at
 // 12 o'clock, growing clockwise on the screen).
-void Arc(Bitmap* dst, float cx, float cy, float r, float startAngle, float endAngle,
-         uint32_t color, float weight, BlitFlags flags, bool antiAlias);
+void Arc(Bitmap* dst, float cx, float cy, float r, float startAngle, float endAngle, uint32_t color,
+         float weight, BlitFlags flags, bool antiAlias);
 
 // The whole circle: Arc from 0 to 6.2831855.
-void Circle(Bitmap* dst, float cx, float cy, float r, uint32_t color, float weight,
-            BlitFlags flags, bool antiAlias);
+void Circle(Bitmap* dst, float cx, float cy, float r, uint32_t color, float weight, BlitFlags flags,
+            bool antiAlias);
