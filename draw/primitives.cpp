@@ -207,6 +207,29 @@ struct QuarterArc {
     double startU, startV, endU, endV;
 };
 
+// One half: the walked coordinate t steps by 1 from `from` while it does not
+// exceed `last`; the other, sqrt(r^2 - t^2), is followed by a running pixel
+// that starts at `run`. plot(t, other, weight) places a pixel.
+template <bool AntiAlias, class Plot>
+void WalkHalf(const QuarterArc& arc, double from, double last, double run, long long cap,
+              float weight, Plot plot) {
+    const int full = WeightToInt(weight);
+    double previous = 0;
+    long long n = 0;
+    for (double t = from; t <= last && n < cap; t += 1, ++n) {
+        const double other = std::sqrt(std::max(0.0, arc.r * arc.r - t * t));
+        const double f = std::ceil(other) - other;
+        if (f < previous) run -= 1;
+        previous = f;
+        if (AntiAlias) {
+            plot(t, run, PartWeight(weight, 1 - f));
+            plot(t, run - 1, PartWeight(weight, f));
+        } else {
+            plot(t, run, full);
+        }
+    }
+}
+
 // Walks a quarter arc in two halves: along u while the arc is flatter than
 // 45 degrees, then along v. A running row (column) follows the arc down by
 // whole pixels; with anti-aliasing each step draws the pixel pair across the
@@ -214,43 +237,14 @@ struct QuarterArc {
 // within the bounds can exceed.
 template <class Op, bool Bounded, bool AntiAlias>
 void ArcHalves(const ArcFrame& fr, const QuarterArc& arc, float weight) {
-    const int full = WeightToInt(weight);
-    const double r2 = arc.r * arc.r;
     const double diagonal = arc.r / std::sqrt(2.0);
     const long long cap = (long long)std::max(fr.view->width, fr.view->height) + 2;
-
-    const double uLast = std::min(diagonal, arc.endU - 1);
-    double vRun = arc.startV, previous = 0;
-    long long n = 0;
-    for (double u = arc.startU; u <= uLast && n < cap; u += 1, ++n) {
-        const double v = std::sqrt(std::max(0.0, r2 - u * u));
-        const double f = std::ceil(v) - v;
-        if (f < previous) vRun -= 1;
-        previous = f;
-        if (AntiAlias) {
-            PlotLocal<Op, Bounded>(fr, u, vRun, PartWeight(weight, 1 - f));
-            PlotLocal<Op, Bounded>(fr, u, vRun - 1, PartWeight(weight, f));
-        } else {
-            PlotLocal<Op, Bounded>(fr, u, vRun, full);
-        }
-    }
-
-    const double vLast = std::min(diagonal, arc.startV - 1);
-    double uRun = arc.endU;
-    previous = 0;
-    n = 0;
-    for (double v = arc.endV; v <= vLast && n < cap; v += 1, ++n) {
-        const double u = std::sqrt(std::max(0.0, r2 - v * v));
-        const double f = std::ceil(u) - u;
-        if (f < previous) uRun -= 1;
-        previous = f;
-        if (AntiAlias) {
-            PlotLocal<Op, Bounded>(fr, uRun, v, PartWeight(weight, 1 - f));
-            PlotLocal<Op, Bounded>(fr, uRun - 1, v, PartWeight(weight, f));
-        } else {
-            PlotLocal<Op, Bounded>(fr, uRun, v, full);
-        }
-    }
+    // Along u from the start, the running row in v.
+    WalkHalf<AntiAlias>(arc, arc.startU, std::min(diagonal, arc.endU - 1), arc.startV, cap, weight,
+                        [&](double u, double v, int w) { PlotLocal<Op, Bounded>(fr, u, v, w); });
+    // Along v from the end, the running column in u.
+    WalkHalf<AntiAlias>(arc, arc.endV, std::min(diagonal, arc.startV - 1), arc.endU, cap, weight,
+                        [&](double v, double u, int w) { PlotLocal<Op, Bounded>(fr, u, v, w); });
 }
 
 // The local range lo..hi that the view's pixels cover along one local axis:

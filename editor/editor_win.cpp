@@ -501,6 +501,10 @@ void EditorWin::ClosePrompt() {
         SetWindowLongPtrA(prompt, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mPromptOldProc));
     SetWindowLongPtrA(prompt, GWLP_USERDATA, 0);
     DestroyWindow(prompt);
+    ForgetPrompt();
+}
+
+void EditorWin::ForgetPrompt() {
     // The font goes only once no window uses it.
     if (mPromptFont) DeleteObject(static_cast<HGDIOBJ>(mPromptFont));
     mPromptFont = nullptr;
@@ -585,13 +589,7 @@ intptr_t EditorWin::HandlePromptMessage(void* window, unsigned message, uintptr_
     case WM_NCDESTROY: {
         // Destroyed with the editor window by the host: forget the prompt.
         const LRESULT result = CallWindowProcA(old, wnd, message, wParam, lParam);
-        if (mPromptFont) DeleteObject(static_cast<HGDIOBJ>(mPromptFont));
-        mPromptFont = nullptr;
-        mPromptWnd = nullptr;
-        mPromptControl = nullptr;
-        mPromptParam = nullptr;
-        mPromptOldProc = nullptr;
-        mPromptState = PromptIdle;
+        ForgetPrompt();
         return result;
     }
     default:

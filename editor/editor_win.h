@@ -89,6 +89,8 @@ private:
     void OnTimer();
     void CommitPrompt();
     void ClosePrompt();
+    // Deletes the prompt's font and clears every prompt member (its window is gone).
+    void ForgetPrompt();
     // The DC of the back buffer with the text font selected; null without one.
     void* TextDc();
     void ReleaseTextFont();

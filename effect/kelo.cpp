@@ -254,10 +254,14 @@ void KeloEffect::MarkDirty(DisplayLink* view) {
     if (view) view->MarkDirty();
 }
 
+void KeloEffect::LimitControls(int32_t index, double low, double high) {
+    // The effect's editor is always an Editor: BuildEditor makes it.
+    if (mEditor) static_cast<Editor*>(mEditor)->SetParamClamp(index, low, high, true);
+}
+
 void KeloEffect::AttachAmpDisplay(AmpDisplay* display) {
     ScopedLock lock(mLock);
     mAmpDisplay = display;
-    mAmpView = display;
 }
 
 void KeloEffect::AttachDisplays(DisplayLink* envView, DisplayLink* ampView) {
@@ -334,16 +338,12 @@ void KeloEffect::ParamChanged(int32_t index) {
     case kParamHiFreq:
         mLowPassL.SetFreq(value);
         mLowPassR.SetFreq(value);
-        if (mEditor)
-            static_cast<Editor*>(mEditor)->SetParamClamp(kParamLoFreq, 0.0, param->Normalized(),
-                                                         true);
+        LimitControls(kParamLoFreq, 0.0, param->Normalized());
         break;
     case kParamLoFreq:
         mHighPassL.SetFreq(value);
         mHighPassR.SetFreq(value);
-        if (mEditor)
-            static_cast<Editor*>(mEditor)->SetParamClamp(kParamHiFreq, param->Normalized(), 1.0,
-                                                         true);
+        LimitControls(kParamHiFreq, param->Normalized(), 1.0);
         break;
     case kParamMonitor:
         mMonitor = on;

@@ -123,6 +123,9 @@ private:
     // the frame's is not a usable rate.
     double Rate() const;
     static void MarkDirty(DisplayLink* view);
+    // Limits the controls bound to a parameter (normalized low..high), so the
+    // two frequency knobs cannot cross.
+    void LimitControls(int32_t index, double low, double high);
     double* Scratch(ByteBlock& block) { return reinterpret_cast<double*>(block.Bytes()); }
 
     double mThreshold;
@@ -164,6 +167,6 @@ private:
     DisplayLink* mAmpView = nullptr;
     // The amplitude display (owned by the editor), for the hooks that change it.
     AmpDisplay* mAmpDisplay = nullptr;
-    // Stand-in for the envelope view's own state until the editor exists.
+    // The envelope view's saved scale and the news the hooks leave for it.
     EnvViewState mEnvViewState;
 };

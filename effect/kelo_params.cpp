@@ -5,7 +5,7 @@
 #include "plug/effect_base.h"
 #include "plug/param.h"
 
-const KeloParamSpec kKeloParams[kParamCount] = {
+const KeloParamDef kKeloParams[kParamCount] = {
     // index, host name, switch, default, min, max, step, label, curve
     {kParamThreshold, "threshold", false, -12.0, -60.0, 0.0, 0.1, "dB", 1.0},
     {kParamLoFreq, "lo freq", false, 0.0, 0.0, 22000.0, 1.0, "Hz", 3.0},
@@ -21,32 +21,31 @@ const KeloParamSpec kKeloParams[kParamCount] = {
 };
 
 namespace {
-void DefineWithoutCurve(Param& param, const KeloParamSpec& spec) {
-    if (spec.isSwitch)
-        param.DefineSwitch(spec.name, spec.defaultValue >= 0.5, spec.label);
+void DefineWithoutCurve(Param& param, const KeloParamDef& def) {
+    if (def.isSwitch)
+        param.DefineSwitch(def.name, def.defaultValue >= 0.5, def.label);
     else
-        param.DefineContinuous(spec.name, spec.defaultValue, spec.min, spec.max, spec.step,
-                               spec.label);
+        param.DefineContinuous(def.name, def.defaultValue, def.min, def.max, def.step, def.label);
 }
 } // namespace
 
-void DefineKeloParam(Param& param, const KeloParamSpec& spec) {
-    DefineWithoutCurve(param, spec);
-    param.SetCurve(spec.curve);
+void DefineKeloParam(Param& param, const KeloParamDef& def) {
+    DefineWithoutCurve(param, def);
+    param.SetCurve(def.curve);
 }
 
 void DefineKeloParams(EffectBase& effect) {
-    for (const KeloParamSpec& spec : kKeloParams)
-        if (Param* param = effect.ParamAt(spec.index)) DefineWithoutCurve(*param, spec);
+    for (const KeloParamDef& def : kKeloParams)
+        if (Param* param = effect.ParamAt(def.index)) DefineWithoutCurve(*param, def);
     // Frequencies get most of a control's travel at the low end.
-    for (const KeloParamSpec& spec : kKeloParams)
-        if (Param* param = effect.ParamAt(spec.index))
-            if (spec.curve != 1.0) param->SetCurve(spec.curve);
+    for (const KeloParamDef& def : kKeloParams)
+        if (Param* param = effect.ParamAt(def.index))
+            if (def.curve != 1.0) param->SetCurve(def.curve);
 }
 
-const KeloParamSpec* FindKeloParam(const char* name) {
+const KeloParamDef* FindKeloParam(const char* name) {
     if (!name) return nullptr;
-    for (const KeloParamSpec& spec : kKeloParams)
-        if (std::strcmp(spec.name, name) == 0) return &spec;
+    for (const KeloParamDef& def : kKeloParams)
+        if (std::strcmp(def.name, name) == 0) return &def;
     return nullptr;
 }

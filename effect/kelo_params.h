@@ -28,7 +28,7 @@ enum KeloParam : int32_t {
 constexpr int32_t kKeloStateTag = 1011;
 
 // One parameter: a switch (off/on, no range of its own) or a continuous value.
-struct KeloParamSpec {
+struct KeloParamDef {
     KeloParam index;
     const char* name;
     bool isSwitch;
@@ -39,12 +39,12 @@ struct KeloParamSpec {
 };
 
 // The parameters in the order they are created.
-extern const KeloParamSpec kKeloParams[kParamCount];
+extern const KeloParamDef kKeloParams[kParamCount];
 
-// Defines param as spec says (the curve included).
-void DefineKeloParam(Param& param, const KeloParamSpec& spec);
+// Defines param as def says (the curve included).
+void DefineKeloParam(Param& param, const KeloParamDef& def);
 // Defines every parameter of effect in creation order; the curves are set after
 // all parameters exist.
 void DefineKeloParams(EffectBase& effect);
 // The row with that host name, or null.
-const KeloParamSpec* FindKeloParam(const char* name);
+const KeloParamDef* FindKeloParam(const char* name);

@@ -6,6 +6,7 @@
 #include "base/byte_block.h"
 #include "base/db.h"
 #include "editor/editor.h"
+#include "effect/ui/bar_colors.h"
 #include "plug/effect_base.h"
 
 namespace {
@@ -23,9 +24,6 @@ const Color kTextGrey(255, 127, 127, 127);
 const Color kLightGrey(255, 192, 192, 192);
 const Color kAzure(255, 0, 110, 255);
 const Color kHalfAzure(255, 0, 55, 127);
-const Color kPaleGreen(255, 240, 255, 240);
-const Color kGreen(255, 0, 255, 0);
-const Color kDarkGreen(255, 0, 112, 64);
 
 // Holds an optional lock (the plug-in's, absent in tests without a plug-in).
 class MaybeLock {
@@ -55,31 +53,6 @@ int TruncClamp(double v, int lo, int hi) {
     if (!(v >= lo)) return lo;
     if (v > hi) return hi;
     return static_cast<int>(v);
-}
-
-// from + (to - from) * i / count per channel, in steps of 1/1024.
-Color BlendColor(const Color& from, const Color& to, int i, int count) {
-    const int b = count > 0 ? i * 1024 / count : 0;
-    return Color(255, (from.mR * (1024 - b) + to.mR * b) / 1024,
-                 (from.mG * (1024 - b) + to.mG * b) / 1024,
-                 (from.mB * (1024 - b) + to.mB * b) / 1024);
-}
-
-// The colour of pixel i (from the base) of a gradient bar of n pixels: pale
-// green to green over the first third, green to dark green over the second,
-// dark green above. Bars too short to have thirds are dark green.
-Color GradientAt(int i, int n) {
-    const int third = n / 3;
-    if (third == 0) return kDarkGreen;
-    if (i < third) return BlendColor(kPaleGreen, kGreen, i, third);
-    if (i < 2 * third) return BlendColor(kGreen, kDarkGreen, i - third, third);
-    return kDarkGreen;
-}
-
-// Dark green faded by (1024 - 1024 i / (m + 1)) / 1024.
-Color FadedAt(int i, int m) {
-    const int f = 1024 - 1024 * i / (m + 1);
-    return Color(255, kDarkGreen.mR * f / 1024, kDarkGreen.mG * f / 1024, kDarkGreen.mB * f / 1024);
 }
 
 } // namespace
@@ -689,9 +662,9 @@ bool AmpDisplay::DrawColumns(Editor* editor, const Picture& pic) {
         // the middle down to the minimum's row, each a gradient from its base.
         const int up = mid - c.yMax, down = c.yMin - mid;
         for (int i = 0; i < up; ++i)
-            ok = editor->WritePixel(GradientAt(i, up), x, mid - 1 - i) && ok;
+            ok = editor->WritePixel(BarGradient(i, up), x, mid - 1 - i) && ok;
         for (int i = 0; i < down; ++i)
-            ok = editor->WritePixel(GradientAt(i, down), x, mid + 1 + i) && ok;
+            ok = editor->WritePixel(BarGradient(i, down), x, mid + 1 + i) && ok;
         // Fading outlines toward a higher neighbour top, a lower neighbour bottom.
         int top = c.yMax, bottom = c.yMin;
         for (int n : {k - 1, k + 1}) {
@@ -702,12 +675,12 @@ bool AmpDisplay::DrawColumns(Editor* editor, const Picture& pic) {
         if (top < c.yMax) {
             const int m = c.yMax - top;
             for (int i = 0; i <= m; ++i)
-                ok = editor->WritePixel(FadedAt(i, m), x, c.yMax - i) && ok;
+                ok = editor->WritePixel(FadedColor(kBarDarkGreen, i, m + 1), x, c.yMax - i) && ok;
         }
         if (bottom > c.yMin) {
             const int m = bottom - c.yMin;
             for (int i = 0; i <= m; ++i)
-                ok = editor->WritePixel(FadedAt(i, m), x, c.yMin + i) && ok;
+                ok = editor->WritePixel(FadedColor(kBarDarkGreen, i, m + 1), x, c.yMin + i) && ok;
         }
     }
     return ok;

@@ -6,6 +6,7 @@
 #include "base/db.h"
 #include "editor/editor.h"
 #include "effect/kelo.h"
+#include "effect/ui/bar_colors.h"
 #include "plug/lock.h"
 
 namespace {
@@ -17,10 +18,6 @@ const Color kGrid(255, 40, 40, 40);
 const Color kAzure(255, 0, 110, 255);
 const Color kRed(255, 255, 0, 0);
 const Color kBoxFill(255, 32, 32, 32);
-// The bars' gradient, bottom to top, and the grey of bars outside events.
-const Color kPaleGreen(255, 240, 255, 240);
-const Color kGreen(255, 0, 255, 0);
-const Color kDarkGreen(255, 0, 112, 64);
 
 // Limits of the scale and the threshold the mouse can set, in dB.
 const double kScaleLowestDb = -30.0, kScaleHighestDb = 3.0;
@@ -34,18 +31,6 @@ const double kSameThresholdDb = 0.05;
 
 double Limited(double v, double lo, double hi) {
     return v < lo ? lo : v > hi ? hi : v;
-}
-
-// from + (to - from) * i / count in steps of 1/1024, channel by channel.
-Color Mix(const Color& from, const Color& to, int i, int count) {
-    const int b = i * 1024 / count;
-    return Color(255, (from.mR * (1024 - b) + to.mR * b) / 1024,
-                 (from.mG * (1024 - b) + to.mG * b) / 1024,
-                 (from.mB * (1024 - b) + to.mB * b) / 1024);
-}
-
-Color Scaled(const Color& c, int f1024) {
-    return Color(255, c.mR * f1024 / 1024, c.mG * f1024 / 1024, c.mB * f1024 / 1024);
 }
 
 } // namespace
@@ -267,17 +252,8 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
         const int top = tops[j];
         if (c.marked) {
             const int n = kPlotBottom - top;
-            const int third = n / 3;
-            for (int i = 0; i < n; ++i) {
-                const int y = kPlotBottom - 1 - i;
-                // Bars too short for thirds are drawn in one colour.
-                if (third == 0 || i >= 2 * third)
-                    editor->WritePixel(kDarkGreen, x, y);
-                else if (i < third)
-                    editor->WritePixel(Mix(kPaleGreen, kGreen, i, third), x, y);
-                else
-                    editor->WritePixel(Mix(kGreen, kDarkGreen, i - third, third), x, y);
-            }
+            for (int i = 0; i < n; ++i)
+                editor->WritePixel(BarGradient(i, n), x, kPlotBottom - 1 - i);
         } else {
             for (int y = top; y < kPlotBottom; ++y)
                 editor->WritePixel(kGrey, x, y);
@@ -287,9 +263,9 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
         if (j > 0 && tops[j - 1] < higher) higher = tops[j - 1];
         if (j + 1 < kColumns && tops[j + 1] < higher) higher = tops[j + 1];
         const int count = top - higher; // m + 1
-        const Color& base = c.marked ? kDarkGreen : kGrey;
+        const Color& base = c.marked ? kBarDarkGreen : kGrey;
         for (int i = 0; i < count; ++i)
-            editor->WritePixel(Scaled(base, 1024 - 1024 * i / count), x, top - 1 - i);
+            editor->WritePixel(FadedColor(base, i, count), x, top - 1 - i);
     }
     return true;
 }

@@ -59,14 +59,9 @@ void KeloEffect::BuildEditor(Editor* given) {
 
     EnvelopeView* envView = new EnvelopeView(this, &e);
     e.AddControl(envView);
-    DisplayLink* ampView = nullptr;
-    // --- amplitude display: created, attached and stored in ampView here.
     AmpDisplay* amp = new AmpDisplay(this, this, this);
     e.AddControl(amp);
     AttachAmpDisplay(amp);
-    ampView = amp;
-    // --- end amplitude display
-
-    AttachDisplays(envView, ampView);
+    AttachDisplays(envView, amp);
     SetEditor(editor.release());
 }

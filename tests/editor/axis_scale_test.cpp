@@ -18,11 +18,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Checks the ticks against "position label; position label; ...", the
 // positions to four decimals.
-void ExpectTicks(const AxisScale& scale, const std::string& spec, const char* what) {
+void ExpectTicks(const AxisScale& scale, const std::string& expected, const char* what) {
     std::vector<std::string> ticks;
-    for (size_t at = 0; at < spec.size();) {
-        const size_t end = std::min(spec.find("; ", at), spec.size());
-        ticks.push_back(spec.substr(at, end - at));
+    for (size_t at = 0; at < expected.size();) {
+        const size_t end = std::min(expected.find("; ", at), expected.size());
+        ticks.push_back(expected.substr(at, end - at));
         at = end + 2;
     }
     ASSERT_EQ(scale.TickCount(), int(ticks.size())) << what;

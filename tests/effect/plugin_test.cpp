@@ -227,11 +227,11 @@ std::vector<uint8_t> RandomState(std::mt19937& random) {
     if (chunk.size() < 188) return chunk;
     // Values on their step grid, as typed into a host, which floats cannot carry
     // exactly (a project's -12.3 dB is not the image of any float).
-    for (const KeloParamSpec& spec : kKeloParams) {
-        if (spec.isSwitch || unit(random) < 0.3) continue;
-        const double steps = std::floor((spec.max - spec.min) / spec.step);
-        PutDouble(chunk, size_t(4 + 8 * spec.index),
-                  spec.min + std::round(unit(random) * steps) * spec.step);
+    for (const KeloParamDef& def : kKeloParams) {
+        if (def.isSwitch || unit(random) < 0.3) continue;
+        const double steps = std::floor((def.max - def.min) / def.step);
+        PutDouble(chunk, size_t(4 + 8 * def.index),
+                  def.min + std::round(unit(random) * steps) * def.step);
     }
     // Envelope view scale, shape scale, then (time, level) of P0 P2 P3 P4 P6.
     PutDouble(chunk, 92, DbToAmp(-30.0 + 33.0 * unit(random)));

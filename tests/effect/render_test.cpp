@@ -252,18 +252,18 @@ TEST(RenderSettings, EveryParameterArrivesAsExactlyAsTheHostInterfaceCarriesIt) 
     const std::string in = dir.File("in.wav"), out = dir.File("out.wav");
     const std::string state = dir.File("state.bin");
     WriteStereo(in, Tone(64, 48000), 48000);
-    for (const KeloParamSpec& spec : kKeloParams) {
+    for (const KeloParamDef& def : kKeloParams) {
         // "autofit" is an action for the render tool: it fits, then switches off.
-        if (spec.index == kParamAutofit) continue;
+        if (def.index == kParamAutofit) continue;
         std::vector<std::pair<std::string, double>> values;
-        if (spec.isSwitch) {
+        if (def.isSwitch) {
             values = {{"on", 1.0}, {"off", 0.0}, {"1", 1.0}};
         } else {
             // The ends, values between (on and off the step grid), and "env time" 0.3.
-            const double span = spec.max - spec.min;
+            const double span = def.max - def.min;
             for (double f : {0.0, 1.0, 0.5, 0.3, 0.123457, 0.9, 0.01}) {
                 char text[64];
-                std::snprintf(text, sizeof text, "%.17g", spec.min + f * span);
+                std::snprintf(text, sizeof text, "%.17g", def.min + f * span);
                 values.emplace_back(text, std::strtod(text, nullptr));
             }
         }
@@ -272,11 +272,11 @@ TEST(RenderSettings, EveryParameterArrivesAsExactlyAsTheHostInterfaceCarriesIt) 
             o.input = in;
             o.output = out;
             o.saveState = state;
-            o.sets = {{spec.name, value.first}};
-            ASSERT_EQ(Render(o), 0) << spec.name << "=" << value.first;
-            const double tolerance = spec.isSwitch ? 0.0 : 1e-5 * (spec.max - spec.min);
-            EXPECT_NEAR(SavedValue(state, spec.index), value.second, tolerance)
-                << spec.name << "=" << value.first;
+            o.sets = {{def.name, value.first}};
+            ASSERT_EQ(Render(o), 0) << def.name << "=" << value.first;
+            const double tolerance = def.isSwitch ? 0.0 : 1e-5 * (def.max - def.min);
+            EXPECT_NEAR(SavedValue(state, def.index), value.second, tolerance)
+                << def.name << "=" << value.first;
         }
     }
     // "env time" 0.3 comes out as 0.3 to the float's resolution, not as a curve guessed

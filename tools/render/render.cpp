@@ -56,11 +56,10 @@ std::vector<ParamInfo> ListParams(PluginInstance& plugin) {
 // it the one the parameter turns into the value most nearly, so a value arrives
 // as exactly as the 32-bit host interface carries it. Switches take on/off (or
 // 1/0, true/false).
-bool NormalizedFor(const KeloParamSpec& spec, const std::string& text, float& n,
-                   std::string& error) {
+bool NormalizedFor(const KeloParamDef& def, const std::string& text, float& n, std::string& error) {
     Param param;
-    DefineKeloParam(param, spec);
-    if (spec.isSwitch) {
+    DefineKeloParam(param, def);
+    if (def.isSwitch) {
         if (text == "on" || text == "1" || text == "true")
             n = 1.0f;
         else if (text == "off" || text == "0" || text == "false")
@@ -431,15 +430,15 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
                 names += (names.empty() ? "\"" : ", \"") + p.name + "\"";
             return fail("no parameter named \"" + set.first + "\" (the plug-in has " + names + ")");
         }
-        const KeloParamSpec* spec = FindKeloParam(set.first.c_str());
-        if (!spec || spec->index != found->index)
+        const KeloParamDef* def = FindKeloParam(set.first.c_str());
+        if (!def || def->index != found->index)
             return fail("\"" + set.first +
                         "\" is not a parameter of Kelo's; its values are unknown");
         float n = 0.0f;
-        if (!NormalizedFor(*spec, set.second, n, error))
+        if (!NormalizedFor(*def, set.second, n, error))
             return fail("\"" + set.first + "\": " + error);
         // Switching autofit on fits the shape to the input, once the rest is set.
-        if (spec->index == kParamAutofit && n >= 0.5f)
+        if (def->index == kParamAutofit && n >= 0.5f)
             fitFirst = true;
         else
             plugin.SetParameter(found->index, n);

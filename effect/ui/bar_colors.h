@@ -1,0 +1,35 @@
+// The colours of the displays' level bars: a green gradient up from a bar's
+// base and a fading outline up a higher neighbour, in steps of 1/1024.
+#pragma once
+
+#include "draw/paint.h"
+
+const Color kBarPaleGreen(255, 240, 255, 240);
+const Color kBarGreen(255, 0, 255, 0);
+const Color kBarDarkGreen(255, 0, 112, 64);
+
+// from + (to - from) * i / count per channel; from when count is not positive.
+inline Color MixColor(const Color& from, const Color& to, int i, int count) {
+    const int b = count > 0 ? i * 1024 / count : 0;
+    return Color(255, (from.mR * (1024 - b) + to.mR * b) / 1024,
+                 (from.mG * (1024 - b) + to.mG * b) / 1024,
+                 (from.mB * (1024 - b) + to.mB * b) / 1024);
+}
+
+// Pixel i (from the base) of a bar n pixels high: pale green to green over the
+// first third, green to dark green over the second, dark green above. Bars too
+// short to have thirds are dark green.
+inline Color BarGradient(int i, int n) {
+    const int third = n / 3;
+    if (third == 0) return kBarDarkGreen;
+    if (i < third) return MixColor(kBarPaleGreen, kBarGreen, i, third);
+    if (i < 2 * third) return MixColor(kBarGreen, kBarDarkGreen, i - third, third);
+    return kBarDarkGreen;
+}
+
+// Pixel i of a fading outline count pixels long: base faded by
+// (1024 - 1024 i / count) / 1024.
+inline Color FadedColor(const Color& base, int i, int count) {
+    const int f = 1024 - 1024 * i / count;
+    return Color(255, base.mR * f / 1024, base.mG * f / 1024, base.mB * f / 1024);
+}
