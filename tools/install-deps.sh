@@ -1,40 +1,68 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine.
 # Idempotent and quiet when all is present already.
+#
+# Exit status: 0 when everything is installed; 3 when only the packages of the
+# i686 Linux build (run under qemu-i386) could not be installed - they are then
+# listed in .deps/missing-i386 (KELO_DEPS_DIR moves .deps) and the test command skips that stage, saying
+# why; 1 when anything else is missing. Each package that cannot be installed is
+# named with apt's reason in one line.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+source "$here/tools/apt.sh"
 
 packages=(
   cmake make g++ clang clang-format libclang-rt-14-dev
   googletest libbenchmark-dev libpng-dev zlib1g-dev libsndfile1-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine64 xvfb xauth dpkg-dev
+  wine64 xvfb xauth x11-apps dpkg-dev
   python3-pil fonts-dejavu-core ccache
-  # The Linux editor: Xlib for its window, FreeType and fontconfig for its text,
-  # and Liberation, the faces metric-compatible with Arial and friends.
-  libx11-dev libfreetype-dev libfontconfig-dev fonts-liberation
+  # The Linux editor: Xlib (and its shared-memory images) for its window,
+  # FreeType and fontconfig for its text, and Liberation, the faces
+  # metric-compatible with Arial and friends.
+  libx11-dev libxext-dev libfreetype-dev libfontconfig-dev fonts-liberation
   # The user manual: groff's PDF output, pdfinfo for its pictures.
   groff poppler-utils
-  # The i686 Linux build, run under qemu-i386: the multilib compiler and the
-  # 32-bit libraries it links (the X11 ones for the editor's face).
+  # The LV2 build and the tools that test it: headers and lv2_validate,
+  # sord_validate, lilv for the test host and lv2apply, jalv as a real host.
+  lv2-dev sordi liblilv-dev lilv-utils jalv
+  # Real drum recordings the tests build grooves from.
+  hydrogen-drumkits
+  # The i686 Linux build runs under qemu-i386, built by the multilib compiler.
   qemu-user g++-multilib
+)
+# The 32-bit libraries the i686 Linux build links (the X11 ones for the editor).
+i386_packages=(
   libpng-dev:i386 zlib1g-dev:i386 libsndfile1-dev:i386
   libx11-dev:i386 libxext-dev:i386 libfreetype-dev:i386 libfontconfig-dev:i386
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "install-deps: installing ${missing[*]}"
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  # The :i386 packages need the architecture known before the package lists load.
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+deps_dir=${KELO_DEPS_DIR:-$here/.deps}
+mkdir -p "$deps_dir"
+rm -f "$deps_dir/missing-i386"
+
+# The :i386 packages need the architecture known before the package lists load.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  for p in "${i386_packages[@]}"; do
+    if ! apt_installed "$p"; then
+      $apt_sudo dpkg --add-architecture i386
+      break
+    fi
+  done
+fi
+
+status=0
+apt_install "${packages[@]}" || status=1
+if ! apt_install "${i386_packages[@]}"; then
+  [ "$status" -ne 0 ] || status=3
+  printf '%s\n' "${apt_failed[@]}" | grep ':i386$' >"$deps_dir/missing-i386" || true
 fi
 
 # libpng for the MinGW builds comes from Debian's source package.
-"$here/tools/fetch-libpng-source.sh"
+[ -n "${KELO_DEPS_NO_SOURCES:-}" ] || "$here/tools/fetch-libpng-source.sh" || status=1
+
+if [ "$status" -eq 3 ]; then
+  echo "install-deps: the i686 Linux build cannot be tested here: $(tr '\n' ' ' <"$deps_dir/missing-i386")"
+fi
+exit "$status"
