@@ -5,8 +5,8 @@
 
 #include "base/db.h"
 #include "base/round_double.h"
-#include "editor/editor.h"
 #include "effect/level_follower.h"
+#include "effect/shape_fit.h"
 #include "plug/lock.h"
 
 // The shaping loops are also built for AVX2, four frames to a vector, and the
@@ -34,6 +34,9 @@ const double kAttackSeconds = 0.00025;
 const double kReleaseSeconds = 0.03;
 const double kFadeSeconds = 0.03;
 const int kRingBytes = 0x20000;
+// The longest envelope ("env time" at most) is one second: the event record
+// holds that many positions at the rate.
+const double kLongestEnvelopeSeconds = 1.0;
 // Filter and follower values this small are set to zero after each block: a
 // decaying tail then ends in exact zeros instead of denormal numbers, which are
 // slow on every x86 unit. 1e-20 is 400 dB below full scale.
@@ -230,7 +233,7 @@ KeloEffect::KeloEffect(const InstanceInfo& instance)
     : VstAdapter(instance, kParamCount, 2, 2, "Kelo (No SSE2)", "", "mirel", 0x010101,
                  FourCc("klox"), FourCc("Mire"), 0, false, true, true, false),
       mThreshold(DbToAmp(-12.0)), mThresholdLow(kRearmRatio * mThreshold), mHistoryBuf(kRingBytes),
-      mEnvBuf(kRingBytes), mAmpBuf(kRingBytes) {
+      mModel(this) {
     mHighPassL.SetFreq(0.0);
     mHighPassR.SetFreq(0.0);
     mLowPassL.SetFreq(22000.0);
@@ -239,8 +242,6 @@ KeloEffect::KeloEffect(const InstanceInfo& instance)
     // Created in the table's order; the index is what the host and the saved
     // state see.
     DefineKeloParams(*this);
-    // The editor with its controls and displays (effect/ui/kelo_editor.cpp).
-    BuildEditor();
 }
 
 KeloEffect::~KeloEffect() = default;
@@ -252,16 +253,6 @@ double KeloEffect::Rate() const {
 
 void KeloEffect::MarkDirty(DisplayLink* view) {
     if (view) view->MarkDirty();
-}
-
-void KeloEffect::LimitControls(int32_t index, double low, double high) {
-    // The effect's editor is always an Editor: BuildEditor makes it.
-    if (mEditor) static_cast<Editor*>(mEditor)->SetParamClamp(index, low, high, true);
-}
-
-void KeloEffect::AttachAmpDisplay(AmpDisplay* display) {
-    ScopedLock lock(mLock);
-    mAmpDisplay = display;
 }
 
 void KeloEffect::AttachDisplays(DisplayLink* envView, DisplayLink* ampView) {
@@ -300,18 +291,22 @@ void KeloEffect::ResetProcessing() {
     for (Biquad* section : {static_cast<Biquad*>(&mLowPassL), static_cast<Biquad*>(&mLowPassR),
                             static_cast<Biquad*>(&mHighPassL), static_cast<Biquad*>(&mHighPassR)})
         section->SetSampleRate(sr);
-    mEnvBuf.Reset();
-    mAmpBuf.Reset();
     mHistoryBuf.Reset();
+
+    // The event record holds the longest envelope at this rate, had here so
+    // that no event ever waits for memory (and the audio thread never asks).
+    int capacity = SamplesOf(kLongestEnvelopeSeconds, sr) + 1;
+    for (ByteBlock* block : {&mEventLevel, &mEventOut, &mEventPeak})
+        if (capacity > 0 && !block->Resize(capacity * int32_t(sizeof(double)), true)) capacity = 0;
+    mEventCapacity = capacity;
+    StartEvent();
 
     // The model converts its length from the previous rate, but "env time" was
     // already given to it in samples of this rate (parameters are delivered
     // before the reset); the length from "env time" is the one that counts.
     const int envLen = mEnvLen;
-    if (mAmpDisplay) {
-        mAmpDisplay->SetSampleRateAndTempo(int(sr), TransportTempo());
-        mAmpDisplay->SetLength(envLen, false);
-    }
+    mModel.SetSampleRateAndTempo(int(sr), TransportTempo());
+    mModel.SetLength(envLen);
     mEnvViewState.SetSampleRateAndTempo(int(sr), TransportTempo());
     MarkDirty(mEnvView);
     MarkDirty(mAmpView);
@@ -330,7 +325,7 @@ void KeloEffect::ParamChanged(int32_t index) {
         mThreshold = threshold;
         mThresholdLow = kRearmRatio * threshold;
         mEnvViewState.SetThreshold(mThreshold);
-        if (mAmpDisplay) mAmpDisplay->SetThreshold(mThreshold);
+        mModel.SetThreshold(mThreshold);
         MarkDirty(mEnvView);
         MarkDirty(mAmpView);
         break;
@@ -350,17 +345,17 @@ void KeloEffect::ParamChanged(int32_t index) {
         break;
     case kParamShowEnv:
         // Only the amplitude display draws the detector level.
-        if (mAmpDisplay) mAmpDisplay->ShowInput(on);
+        mShowEnv = on;
+        MarkDirty(mAmpView);
         break;
     case kParamShapeEnv:
         mShapeOn = on;
         break;
     case kParamAutofit:
-        // Fitting needs the levels the amplitude display has recorded; without
-        // the display there is nothing to fit to. Only switching it on fits:
-        // setting it to the value it has, or a state load that brings it on
-        // (LoadState takes the loaded value as the current one), changes nothing.
-        if (on && !mAutofitOn && mAmpDisplay) mAmpDisplay->AutoFit();
+        // Only switching it on fits: setting it to the value it has, or a
+        // state load that brings it on (LoadState takes the loaded value as the
+        // current one), changes nothing.
+        if (on && !mAutofitOn) AutoFit();
         mAutofitOn = on;
         break;
     case kParamGate:
@@ -371,14 +366,15 @@ void KeloEffect::ParamChanged(int32_t index) {
         mEnvLen = SamplesOf(value, Rate());
         if (mEnvLen < 1) mEnvLen = 1;
         mBodyEnd = mEnvLen - mFadeLen;
-        if (mAmpDisplay) mAmpDisplay->SetLength(mEnvLen, false);
+        mModel.SetLength(mEnvLen);
         mEnvViewState.SetEventLength(mEnvLen);
         MarkDirty(mAmpView);
         MarkDirty(mEnvView);
         break;
     case kParamStrength:
         mStrength = value;
-        if (mAmpDisplay) mAmpDisplay->SetStrength(value);
+        mModel.SetStrength(value);
+        MarkDirty(mAmpView);
         break;
     case kParamProcessOnly:
         mProcessOnly = on;
@@ -394,6 +390,71 @@ void KeloEffect::SetShape(const ShapePoint* points, int length) {
     mShape.Set(points);
     mEnvLen = length < 1 ? 1 : length;
     mBodyEnd = mEnvLen - mFadeLen;
+}
+
+void KeloEffect::CopyShapeModel(ShapeModel& copy) {
+    ScopedLock lock(mLock);
+    copy = mModel;
+    copy.SetSink(nullptr);
+}
+
+void KeloEffect::DragShapePoint(int index, int dx, int dy) {
+    {
+        ScopedLock lock(mLock);
+        mModel.DragPoint(index, dx, dy);
+    }
+    MarkDirty(mAmpView);
+}
+
+void KeloEffect::SetShapePointLevel(int index, double level) {
+    {
+        ScopedLock lock(mLock);
+        mModel.SetPointLevel(index, level);
+        mModel.HandShape();
+    }
+    MarkDirty(mAmpView);
+}
+
+void KeloEffect::SetShapeScale(double scale) {
+    {
+        ScopedLock lock(mLock);
+        mModel.SetScale(scale);
+        mModel.HandShape();
+    }
+    MarkDirty(mAmpView);
+}
+
+void KeloEffect::SetShapeLength(int length) {
+    {
+        ScopedLock lock(mLock);
+        mModel.SetLength(length);
+    }
+    MarkDirty(mAmpView);
+}
+
+void KeloEffect::SetShapeRateAndTempo(int sampleRate, double tempo) {
+    {
+        ScopedLock lock(mLock);
+        mModel.SetSampleRateAndTempo(sampleRate, tempo);
+    }
+    MarkDirty(mAmpView);
+}
+
+bool KeloEffect::ShowsEnv() {
+    ScopedLock lock(mLock);
+    return mShowEnv;
+}
+
+bool KeloEffect::AutoFit() {
+    bool fitted;
+    {
+        ScopedLock lock(mLock);
+        const EventLevels event{Scratch(mEventLevel), Scratch(mEventPeak), mEventRecorded};
+        fitted = FitShapeToEvent(mModel, event);
+        if (fitted) mModel.HandShape();
+    }
+    MarkDirty(mAmpView);
+    return fitted;
 }
 
 bool KeloEffect::SaveState(ByteBlock* chunk) {
@@ -417,18 +478,19 @@ bool KeloEffect::LoadState(ByteBlock* chunk) {
 bool KeloEffect::SaveSections(ByteBlock& chunk) {
     const int32_t before = chunk.Size();
     mEnvViewState.SaveViewState(chunk);
-    if (mAmpDisplay) mAmpDisplay->SaveViewState(chunk);
+    mModel.SaveViewState(chunk);
     // Each section is a fixed number of doubles; a short block means an append failed.
-    return chunk.Size() == before + 8 + (mAmpDisplay ? 11 * 8 : 0);
+    return chunk.Size() == before + 8 + 11 * 8;
 }
 
 bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
     const bool env = mEnvViewState.LoadViewState(chunk, position);
-    // The display hands the loaded shape to the processing at once (the
-    // parameters that follow hand it over again with their own length and
-    // threshold).
-    const bool amp = mAmpDisplay ? mAmpDisplay->LoadViewState(chunk, position) : true;
-    return env && amp;
+    // The loaded shape goes to the processing at once (the parameters that
+    // follow hand it over again with their own length and threshold).
+    const bool shape = mModel.LoadViewState(chunk, position);
+    mModel.HandShape();
+    MarkDirty(mAmpView);
+    return env && shape;
 }
 
 int KeloEffect::ReadHistory(double* dst, int capacity, int64_t& start, bool& marked) {
@@ -447,37 +509,54 @@ int KeloEffect::ReadHistory(double* dst, int capacity, int64_t& start, bool& mar
     return mHistoryBuf.Read(dst, int32_t(count) * 8) / 8;
 }
 
-int KeloEffect::ReadDetection(double* levelDst, double* outDst, int capacity, int& start) {
+int KeloEffect::ReadDetection(double* levelDst, double* outDst, int capacity, uint64_t& event,
+                              int& start) {
     ScopedLock lock(mLock);
-    start = 0;
-    const int32_t bytes = mEnvBuf.NbInBuf();
-    // Both rings are written and emptied together; should they ever differ, the
-    // shorter decides and the rest of the longer is dropped.
-    const int32_t ampBytes = mAmpBuf.NbInBuf();
-    if (bytes != ampBytes)
-        Discard(bytes > ampBytes ? mEnvBuf : mAmpBuf,
-                bytes > ampBytes ? bytes - ampBytes : ampBytes - bytes);
-    const int k = (bytes < ampBytes ? bytes : ampBytes) / 8;
-    mLastDetectPos = 0;
-    if (k <= 0) return 0;
-    start = mEnvPos - k;
-    // Levels before position 0 or past the destinations are read and dropped.
-    const bool usable = levelDst && outDst && capacity > 0;
-    int skipFront = start < 0 ? -start : 0;
-    if (skipFront > k) skipFront = k;
-    int keep = usable ? k - skipFront : 0;
-    if (keep > 0 && start + skipFront + keep > capacity) keep = capacity - (start + skipFront);
-    if (keep < 0) keep = 0;
-    const int skipBack = k - skipFront - keep;
-    for (SampleRing* ring : {&mEnvBuf, &mAmpBuf})
-        Discard(*ring, skipFront * 8);
-    if (keep > 0) {
-        mEnvBuf.Read(levelDst + start + skipFront, keep * 8);
-        mAmpBuf.Read(outDst + start + skipFront, keep * 8);
+    if (event != mEventCount || start < 0 || start > mEventRecorded) start = 0;
+    event = mEventCount;
+    const int count = mEventRecorded - start;
+    const int end = mEventRecorded < capacity ? mEventRecorded : capacity;
+    if (levelDst && outDst && end > start) {
+        const size_t bytes = size_t(end - start) * sizeof(double);
+        std::memcpy(levelDst + start, Scratch(mEventLevel) + start, bytes);
+        std::memcpy(outDst + start, Scratch(mEventOut) + start, bytes);
     }
-    for (SampleRing* ring : {&mEnvBuf, &mAmpBuf})
-        Discard(*ring, skipBack * 8);
-    return k;
+    return count;
+}
+
+uint64_t KeloEffect::EventCount() {
+    ScopedLock lock(mLock);
+    return mEventCount;
+}
+
+int KeloEffect::EventRecorded() {
+    ScopedLock lock(mLock);
+    return mEventRecorded;
+}
+
+void KeloEffect::StartEvent() {
+    ++mEventCount;
+    mEventRecorded = 0;
+}
+
+void KeloEffect::RecordPeaks(const double* h, const double* l, int at, int count) {
+    double* peaks = Scratch(mEventPeak);
+    const int end = at + count < mEventCapacity ? at + count : mEventCapacity;
+    for (int p = at < 0 ? 0 : at; p < end; ++p) {
+        const double left = std::fabs(h[p - at]), right = std::fabs(l[p - at]);
+        peaks[p] = left > right ? left : right;
+    }
+}
+
+void KeloEffect::RecordEvent(const double* level, const double* out, int at, int count) {
+    double* levels = Scratch(mEventLevel);
+    double* outs = Scratch(mEventOut);
+    const int end = at + count < mEventCapacity ? at + count : mEventCapacity;
+    for (int p = at < 0 ? 0 : at; p < end; ++p) {
+        levels[p] = level[p - at];
+        outs[p] = out[p - at];
+    }
+    if (end > mEventRecorded) mEventRecorded = end;
 }
 
 void KeloEffect::ProcessBlock(double** in, double** out, int32_t frames) {
@@ -557,8 +636,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     if (jump > 16 || jump < -16) {
         mPhase = kPhaseRearm;
         mEnvPos = 0;
-        mEnvBuf.Reset();
-        mAmpBuf.Reset();
+        StartEvent();
         mHistoryBuf.Reset();
     }
 
@@ -625,10 +703,9 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
     CopyOrClear(inL + g, outL + g, t - g, mGate);
     CopyOrClear(inR + g, outR + g, t - g, mGate);
     if (mPhase == kPhaseArmed && t < frames) {
-        // Trigger: a new envelope, whose data replaces what was not yet read.
+        // Trigger: a new envelope, recorded from its first position on.
         mEnvPos = 0;
-        mEnvBuf.Reset();
-        mAmpBuf.Reset();
+        StartEvent();
     }
     return t;
 }
@@ -666,6 +743,10 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
         }
     }
     const double s = mShapeOn ? mStrength : 0.0;
+    // The magnitudes are taken before shaping: an in-place host's input is
+    // the output buffer.
+    const int at = mEnvPos;
+    RecordPeaks(h + g, l + g, at, count);
     if (mPhase == kPhaseOnset)
         ApplyShape<kPhaseOnset>(h, l, a, b, r, outL, outR, g, t, s);
     else if (mPhase == kPhaseBody)
@@ -673,8 +754,7 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     else
         ApplyShape<kPhaseFade>(h, l, a, b, r, outL, outR, g, t, s);
 
-    WriteNewest(mEnvBuf, r + g, count);
-    WriteNewest(mAmpBuf, Scratch(mOutLevel) + g, count);
+    RecordEvent(r + g, Scratch(mOutLevel) + g, at, count);
     mLastDetectPos = pos + t;
     MarkDirty(mAmpView);
     return t;

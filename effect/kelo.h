@@ -8,12 +8,11 @@
 #include "base/byte_block.h"
 #include "base/sample_ring.h"
 #include "effect/biquad.h"
+#include "effect/display_link.h"
+#include "effect/env_view_state.h"
 #include "effect/envelope_shape.h"
 #include "effect/kelo_params.h"
-#include "effect/ui/amp_display.h"
-#include "effect/ui/display_link.h"
-#include "effect/ui/env_view_state.h"
-#include "effect/ui/shape_model.h"
+#include "effect/shape_model.h"
 #include "plug/state_chunk.h"
 #include "plug/vst_adapter.h"
 
@@ -27,8 +26,9 @@ enum KeloPhase : int32_t {
     kPhaseFade = 4,
 };
 
-class Editor;
-
+// The effect alone: processing, state and autofit, with no editor anywhere. The
+// product adds its editor in KeloPlugin (effect/ui/kelo_plugin.h); the
+// displays read what the effect publishes and change the shape through it.
 class KeloEffect : public VstAdapter,
                    public ShapeSink,
                    public DetectionSource,
@@ -47,32 +47,50 @@ public:
     bool SaveState(ByteBlock* chunk) override;
     bool LoadState(ByteBlock* chunk) override;
 
-    // --- exchange with the displays; each takes the plug-in's lock
+    // --- the shape's point model, owned here; each call takes the plug-in's lock
     // Takes the shape's seven points and the envelope length in samples (at
-    // least 1). "env time" itself is not changed.
+    // least 1), as the point model hands them on. "env time" is not changed.
     void SetShape(const ShapePoint* points, int length) override;
+    // A copy of the point model (its sink null), for a display to draw.
+    void CopyShapeModel(ShapeModel& copy);
+    // The changes a display makes, each handed to the processing at once:
+    // drags free point 2, 3, 4 or 6 by pixels; gives it a level; sets the
+    // level scale; sets the length in samples (limited to 1 .. 2^24; "env
+    // time" is the display's to push); sets the rate and tempo.
+    void DragShapePoint(int index, int dx, int dy);
+    void SetShapePointLevel(int index, double level);
+    void SetShapeScale(double scale);
+    void SetShapeLength(int length);
+    void SetShapeRateAndTempo(int sampleRate, double tempo);
+    // "show env" as last heard (the edit panel draws the detector lines).
+    bool ShowsEnv();
+    // Fits P2, P3, P4 and P6 to the current event (see effect/shape_fit.h) and
+    // hands the shape on; "autofit" switched on calls it. False, with the
+    // shape unchanged, when no event has been recorded.
+    bool AutoFit();
+
+    // --- exchange with the displays; each takes the plug-in's lock
     // Drains band levels recorded since the last call into dst (at most capacity),
     // oldest first. start: host position of the first level; marked: whether the
     // levels belong to a detected event (then only those are read and the rest
     // stays for the next call). Returns the number of levels read.
     int ReadHistory(double* dst, int capacity, int64_t& start, bool& marked);
-    // Drains the detector and output levels of the current envelope into
-    // levelDst and outDst, indexed by envelope position (start..start+count-1);
-    // levels whose position falls outside 0..capacity-1 are dropped. Returns the
-    // number of levels drained.
-    int ReadDetection(double* levelDst, double* outDst, int capacity, int& start) override;
+    // The current event's levels (DetectionSource). The event is recorded
+    // whole, up to the longest envelope (one second at the rate), with or
+    // without a reader; events are told apart by a counter.
+    int ReadDetection(double* levelDst, double* outDst, int capacity, uint64_t& event,
+                      int& start) override;
+    // The current event's counter (advanced at every trigger and transport
+    // jump) and how many positions of it are recorded.
+    uint64_t EventCount();
+    int EventRecorded();
+    // Positions one event can record (0 before the first reset).
+    int EventCapacity() const { return mEventCapacity; }
 
     // The displays that get marked dirty; null (the default) for none.
     void AttachDisplays(DisplayLink* envView, DisplayLink* ampView);
-    // The amplitude display, which owns the shape's points; null without an
-    // editor (the effect then keeps the shape it was last given).
-    AmpDisplay* AmpView() const { return mAmpDisplay; }
-    void AttachAmpDisplay(AmpDisplay* display);
     // The envelope view's saved part.
     EnvViewState& EnvView() { return mEnvViewState; }
-    // Fills editor (the platform's editor when null) with the controls and the
-    // displays and attaches it; the constructor builds the platform's.
-    void BuildEditor(Editor* editor = nullptr);
 
     // --- processing state, read-only
     double Threshold() const { return mThreshold; }
@@ -123,9 +141,21 @@ private:
     // the frame's is not a usable rate.
     double Rate() const;
     static void MarkDirty(DisplayLink* view);
+    // Write count shaped frames from envelope position at on into the event's
+    // record (positions past its capacity are dropped): the louder magnitude of
+    // the samples about to be shaped, then the divisor and output levels.
+    void RecordPeaks(const double* h, const double* l, int at, int count);
+    void RecordEvent(const double* level, const double* out, int at, int count);
+    // A new event (or none): the record starts again under a new counter.
+    void StartEvent();
+
+protected:
     // Limits the controls bound to a parameter (normalized low..high), so the
-    // two frequency knobs cannot cross.
-    void LimitControls(int32_t index, double low, double high);
+    // two frequency knobs cannot cross; an editor does it, the effect alone has
+    // no controls.
+    virtual void LimitControls(int32_t /*index*/, double /*low*/, double /*high*/) {}
+
+private:
     double* Scratch(ByteBlock& block) { return reinterpret_cast<double*>(block.Bytes()); }
 
     double mThreshold;
@@ -151,6 +181,7 @@ private:
     bool mProcessOnly = false;
     // "autofit" as last heard: only a change to on asks for a fit.
     bool mAutofitOn = false;
+    bool mShowEnv = false;
     EnvelopeShape mShape;
     LowPass mLowPassL, mLowPassR;
     HighPass mHighPassL, mHighPassR;
@@ -161,12 +192,18 @@ private:
     ByteBlock mCleanL, mCleanR;
     int mScratchFrames = 0;
     SampleRing mHistoryBuf;
-    SampleRing mEnvBuf;
-    SampleRing mAmpBuf;
+    // The current event, by envelope position: the divisor level, the output
+    // level and the louder shaped sample's magnitude; sized for one second at
+    // the rate by ResetProcessing. mEventCount tells events apart.
+    ByteBlock mEventLevel, mEventOut, mEventPeak;
+    int mEventCapacity = 0;
+    int mEventRecorded = 0;
+    uint64_t mEventCount = 0;
     DisplayLink* mEnvView = nullptr;
     DisplayLink* mAmpView = nullptr;
-    // The amplitude display (owned by the editor), for the hooks that change it.
-    AmpDisplay* mAmpDisplay = nullptr;
     // The envelope view's saved scale and the news the hooks leave for it.
     EnvViewState mEnvViewState;
+    // The shape's point model, the only one; it hands every shape to this
+    // effect (SetShape), so it comes after what SetShape sets.
+    ShapeModel mModel;
 };

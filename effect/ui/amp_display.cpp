@@ -3,11 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "base/byte_block.h"
 #include "base/db.h"
 #include "editor/editor.h"
+#include "effect/kelo.h"
 #include "effect/ui/bar_colors.h"
-#include "plug/effect_base.h"
 
 namespace {
 
@@ -57,13 +56,17 @@ int TruncClamp(double v, int lo, int hi) {
 
 } // namespace
 
-AmpDisplay::AmpDisplay(EffectBase* effect, ShapeSink* sink, DetectionSource* source)
-    : Control(effect, Rect(kLeft, kTop, kRight, kBottom), -1, BlendAlpha, 1.0f), mSource(source),
-      mModel(sink), mColumns(kColumns), mLevelSamples(48000, 0.0), mOutSamples(48000, 0.0),
+AmpDisplay::AmpDisplay(KeloEffect* kelo)
+    : Control(kelo, Rect(kLeft, kTop, kRight, kBottom), -1, BlendAlpha, 1.0f), mKelo(kelo),
+      mColumns(kColumns), mLevelSamples(48000, 0.0), mOutSamples(48000, 0.0),
       mTextStyle(12, kTextGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0) {
     mTimeAxis.mMinGap = 0.08;
     mLevelAxis.mMinGap = 0.08;
     mPicture.columns = mColumns;
+    MaybeLock plugin(PluginLock());
+    ScopedLock lock(mLock);
+    SyncLocked();
+    if (mKelo) mReadEvent = mKelo->EventCount();
 }
 
 Lock* AmpDisplay::PluginLock() const {
@@ -71,47 +74,25 @@ Lock* AmpDisplay::PluginLock() const {
 }
 
 void AmpDisplay::MarkDirty() {
+    mMarks.fetch_add(1);
     SetDirty(false);
 }
 
-// --- the effect's hooks
-
-void AmpDisplay::SetThreshold(double threshold) {
-    {
-        MaybeLock plugin(PluginLock());
-        ScopedLock lock(mLock);
-        mModel.SetThreshold(threshold);
-    }
-    MarkDirty();
+void AmpDisplay::DrawPassDone() {
+    Control::DrawPassDone();
+    // A mark that came after this pass's feed asks for another pass.
+    if (mMarks.load() != mDrawnMarks.load()) mDirty = true;
 }
 
-void AmpDisplay::ShowInput(bool show) {
-    {
-        ScopedLock lock(mLock);
-        mShowInput = show;
-    }
-    MarkDirty();
-}
-
-void AmpDisplay::SetStrength(double strength) {
-    {
-        ScopedLock lock(mLock);
-        mModel.SetStrength(strength);
-    }
-    MarkDirty();
-}
+// --- changes through the effect
 
 void AmpDisplay::AutoFit() {
     {
         MaybeLock plugin(PluginLock());
+        if (mKelo) mKelo->AutoFit();
         ScopedLock lock(mLock);
+        SyncLocked();
         FeedLocked();
-        for (int i : {2, 3, 4}) {
-            const double level = ColumnLevelLocked(ColumnOfPointLocked(i));
-            if (level != 0.0) mModel.SetPointLevel(i, level);
-        }
-        mModel.SetPointLevel(6, ColumnLevelLocked(ColumnOfPointLocked(6)));
-        mModel.HandShape();
     }
     MarkDirty();
 }
@@ -134,7 +115,6 @@ void AmpDisplay::SetScale(double scale) {
         MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         SetScaleLocked(scale);
-        mModel.HandShape();
     }
     MarkDirty();
 }
@@ -144,38 +124,23 @@ void AmpDisplay::SetSampleRateAndTempo(int sampleRate, double tempo) {
     {
         MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
-        mModel.SetSampleRateAndTempo(sampleRate, tempo);
+        if (mKelo)
+            mKelo->SetShapeRateAndTempo(sampleRate, tempo);
+        else
+            mModel.SetSampleRateAndTempo(sampleRate, tempo);
         // The buffers follow on the editor thread; until then the levels are
         // binned from what they hold.
-        SetLengthLocked(mModel.Length());
+        SyncLocked();
+        RebinLocked();
     }
     MarkDirty();
-}
-
-void AmpDisplay::SaveViewState(ByteBlock& chunk) {
-    MaybeLock plugin(PluginLock());
-    ScopedLock lock(mLock);
-    mModel.SaveViewState(chunk);
-}
-
-bool AmpDisplay::LoadViewState(const ByteBlock& chunk, int& position) {
-    {
-        MaybeLock plugin(PluginLock());
-        ScopedLock lock(mLock);
-        mModel.LoadViewState(chunk, position);
-        for (int k = 0; k < kColumns; ++k)
-            PlaceColumnLocked(k);
-        mModel.HandShape();
-    }
-    MarkDirty();
-    return true;
 }
 
 void AmpDisplay::DragPoint(int index, int dx, int dy) {
     {
         MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
-        mModel.DragPoint(index, Bounded(dx), Bounded(dy));
+        DragPointLocked(index, Bounded(dx), Bounded(dy));
     }
     MarkDirty();
 }
@@ -185,6 +150,9 @@ void AmpDisplay::AddDetection(const double* levels, const double* outputs, int s
     {
         MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
+        SyncLocked();
+        // The levels stand for the effect's current event.
+        if (mKelo) mReadEvent = mKelo->EventCount();
         const int size = int(mLevelSamples.size());
         for (int i = 0; i < count; ++i) {
             const int64_t p = int64_t(start) + i;
@@ -192,29 +160,46 @@ void AmpDisplay::AddDetection(const double* levels, const double* outputs, int s
             mLevelSamples[size_t(p)] = levels[i];
             mOutSamples[size_t(p)] = outputs[i];
         }
-        BinLocked(start, count);
+        BinLocked(start, count, start < mLastEnd);
     }
     MarkDirty();
 }
 
 // --- under the display's lock
 
+void AmpDisplay::SyncLocked() {
+    if (!mKelo) return;
+    const int length = mModel.Length();
+    const double scale = mModel.Scale();
+    mKelo->CopyShapeModel(mModel);
+    mShowInput = mKelo->ShowsEnv();
+    if (mModel.Length() != length)
+        RebinLocked();
+    else if (mModel.Scale() != scale)
+        for (int k = 0; k < kColumns; ++k)
+            PlaceColumnLocked(k);
+}
+
 void AmpDisplay::FeedLocked() {
-    if (!mSource) return;
-    int start = 0;
-    const int count = mSource->ReadDetection(mLevelSamples.data(), mOutSamples.data(),
-                                             int(mLevelSamples.size()), start);
-    BinLocked(start, count);
+    if (!mKelo) return;
+    uint64_t event = mReadEvent;
+    int start = mReadEnd;
+    const int count = mKelo->ReadDetection(mLevelSamples.data(), mOutSamples.data(),
+                                           int(mLevelSamples.size()), event, start);
+    const bool newEvent = event != mReadEvent;
+    mReadEvent = event;
+    mReadEnd = start + count;
+    BinLocked(start, count, newEvent);
 }
 
 int64_t AmpDisplay::ColumnStart(int k) const {
     return int64_t(k) * mModel.Length() / kColumns;
 }
 
-void AmpDisplay::BinLocked(int start, int count) {
-    if (count <= 0) return;
+void AmpDisplay::BinLocked(int start, int count, bool newEvent) {
+    if (count <= 0 && !newEvent) return;
+    if (count < 0) count = 0;
     const int64_t end = int64_t(start) + count;
-    const bool newEvent = start < mLastEnd;
     const int64_t length = mModel.Length();
     // Only positions the buffers hold are binned.
     const int64_t from = start > 0 ? start : 0;
@@ -267,24 +252,56 @@ void AmpDisplay::PlaceColumnLocked(int k) {
     c.yMirror = 2 * kCentreY - c.yLevel;
 }
 
-void AmpDisplay::SetLengthLocked(int length) {
-    if (length < 1) length = 1;
-    if (length > kMaxLength) length = kMaxLength;
-    mModel.SetLength(length);
-    // The stored levels again, from position 0, at the new time scale.
+void AmpDisplay::RebinLocked() {
+    // The stored levels again, from position 0, at the current time scale.
     const int size = int(mLevelSamples.size());
     const int lastEnd = mLastEnd;
     for (int k = 0; k < kColumns; ++k)
         ClearColumnLocked(k);
     mLastEnd = 0;
-    BinLocked(0, lastEnd < size ? lastEnd : size);
+    BinLocked(0, lastEnd < size ? lastEnd : size, false);
     mLastEnd = lastEnd;
 }
 
+void AmpDisplay::SetLengthLocked(int length) {
+    if (length < 1) length = 1;
+    if (length > kMaxLength) length = kMaxLength;
+    if (!mKelo) {
+        mModel.SetLength(length);
+        RebinLocked();
+        return;
+    }
+    mKelo->SetShapeLength(length);
+    SyncLocked();
+}
+
 void AmpDisplay::SetScaleLocked(double scale) {
-    mModel.SetScale(scale);
-    for (int k = 0; k < kColumns; ++k)
-        PlaceColumnLocked(k);
+    if (!mKelo) {
+        mModel.SetScale(scale);
+        for (int k = 0; k < kColumns; ++k)
+            PlaceColumnLocked(k);
+        return;
+    }
+    mKelo->SetShapeScale(scale);
+    SyncLocked();
+}
+
+void AmpDisplay::DragPointLocked(int index, int dx, int dy) {
+    if (!mKelo) {
+        mModel.DragPoint(index, dx, dy);
+        return;
+    }
+    mKelo->DragShapePoint(index, dx, dy);
+    SyncLocked();
+}
+
+void AmpDisplay::SetPointLevelLocked(int index, double level) {
+    if (!mKelo) {
+        mModel.SetPointLevel(index, level);
+        return;
+    }
+    mKelo->SetShapePointLevel(index, level);
+    SyncLocked();
 }
 
 int AmpDisplay::ColumnOfPointLocked(int i) const {
@@ -315,7 +332,9 @@ void AmpDisplay::PushLength(int length) {
 // --- read-only copies
 
 ShapeModel::Point AmpDisplay::PointAt(int i) {
+    MaybeLock plugin(PluginLock());
     ScopedLock lock(mLock);
+    SyncLocked();
     ShapeModel::Point p = mModel.PointAt(i < 0 ? 0 : i >= M::kPoints ? M::kPoints - 1 : i);
     if (i >= 0 && i < M::kPoints) {
         p.hovered = mHovered[i];
@@ -325,13 +344,18 @@ ShapeModel::Point AmpDisplay::PointAt(int i) {
 }
 
 AmpDisplay::Column AmpDisplay::ColumnAt(int k) {
+    MaybeLock plugin(PluginLock());
     ScopedLock lock(mLock);
+    SyncLocked();
     return k >= 0 && k < kColumns ? mColumns[size_t(k)] : Column();
 }
 
+// Fresh from the effect: the plug-in's lock first, the display's second.
 #define KELO_AMP_GETTER(type, name, expr)                                                          \
     type AmpDisplay::name() {                                                                      \
+        MaybeLock plugin(PluginLock());                                                            \
         ScopedLock lock(mLock);                                                                    \
+        SyncLocked();                                                                              \
         return expr;                                                                               \
     }
 KELO_AMP_GETTER(int, Length, mModel.Length())
@@ -434,6 +458,7 @@ void AmpDisplay::OnMouseDrag(int x, int, int dX, int dY, const MouseKeys&) {
         int pushed = -1;
         {
             ScopedLock lock(mLock);
+            SyncLocked();
             const int zone = mDragZone;
             if (zone == kZoneSlider) {
                 const int lo = mModel.MinLength(), hi = mModel.MaxLength();
@@ -443,11 +468,10 @@ void AmpDisplay::OnMouseDrag(int x, int, int dX, int dY, const MouseKeys&) {
                 pushed = mModel.Length();
             } else if (zone == kZonePointUpper || zone == kZonePointLower) {
                 for (int i = 0; i < M::kPoints; ++i)
-                    if (mDragged[i]) mModel.DragPoint(i, dX, zone == kZonePointLower ? -dY : dY);
+                    if (mDragged[i]) DragPointLocked(i, dX, zone == kZonePointLower ? -dY : dY);
             } else if (zone == kZoneScaleUpper || zone == kZoneScaleLower) {
                 const int d = zone == kZoneScaleLower ? -dY : dY;
                 SetScaleLocked(mModel.Scale() + d * mModel.AmpPerPixel());
-                mModel.HandShape();
             }
         }
         if (pushed >= 0) PushLength(pushed);
@@ -461,6 +485,7 @@ void AmpDisplay::OnMouseWheel(int, int, const MouseKeys&, int steps) {
         int pushed = -1;
         {
             ScopedLock lock(mLock);
+            SyncLocked();
             const int zone = mHoverZone;
             const int d =
                 Bounded(zone == kZoneScaleLower || zone == kZonePointLower ? -steps : steps);
@@ -472,10 +497,9 @@ void AmpDisplay::OnMouseWheel(int, int, const MouseKeys&, int steps) {
                 pushed = mModel.Length();
             } else if (zone == kZonePointUpper || zone == kZonePointLower) {
                 for (int i = 0; i < M::kPoints; ++i)
-                    if (mHovered[i]) mModel.DragPoint(i, 0, -2 * d);
+                    if (mHovered[i]) DragPointLocked(i, 0, -2 * d);
             } else if (zone == kZoneScaleUpper || zone == kZoneScaleLower) {
                 SetScaleLocked(mModel.Scale() + 2.0 * d * mModel.AmpPerPixel());
-                mModel.HandShape();
             }
         }
         if (pushed >= 0) PushLength(pushed);
@@ -489,20 +513,19 @@ void AmpDisplay::OnMouseDblClick(int, int, const MouseKeys&) {
         int pushed = -1;
         {
             ScopedLock lock(mLock);
+            SyncLocked();
             const int zone = mHoverZone;
             if (zone == kZoneSlider) {
                 SetLengthLocked(TruncClamp(0.2 * mModel.SampleRate(), 1, kMaxLength));
                 pushed = mModel.Length();
             } else if (zone == kZoneScaleUpper || zone == kZoneScaleLower) {
                 SetScaleLocked(1.0);
-                mModel.HandShape();
             } else if (zone == kZonePointUpper || zone == kZonePointLower) {
                 for (int i = 0; i < M::kPoints; ++i) {
                     if (!mHovered[i]) continue;
                     const double level = ColumnLevelLocked(ColumnOfPointLocked(i));
-                    if (level != 0.0 || i == 6) mModel.SetPointLevel(i, level);
+                    if (level != 0.0 || i == 6) SetPointLevelLocked(i, level);
                 }
-                mModel.HandShape();
             }
         }
         if (pushed >= 0) PushLength(pushed);
@@ -518,7 +541,9 @@ bool AmpDisplay::Draw(Editor* editor) {
     // had before either lock is taken.
     int want, have;
     {
+        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
+        SyncLocked();
         want = mModel.MaxLength();
         have = int(mLevelSamples.size());
     }
@@ -535,6 +560,8 @@ bool AmpDisplay::Draw(Editor* editor) {
         }
         mLevelSamples.swap(levels);
         mOutSamples.swap(outputs);
+        // Read the current event again: the effect holds all of it.
+        mReadEnd = 0;
     }
 
     // Feed and copy out, then draw holding no lock.
@@ -542,6 +569,9 @@ bool AmpDisplay::Draw(Editor* editor) {
     {
         MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
+        // Marks from here on ask for another pass (DrawPassDone).
+        mDrawnMarks = mMarks.load();
+        SyncLocked();
         FeedLocked();
         pic.columns = mColumns;
         for (int i = 0; i < M::kPoints; ++i) {

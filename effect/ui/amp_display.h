@@ -6,36 +6,31 @@
 // the level scale (the zone left of the plot); every change goes to the effect
 // at once, and the length also to "env time".
 //
-// Threads. The display's lock guards the point model, the columns, the sample
-// buffers, the length and every value below. The effect's hooks run on host
-// threads under the plug-in's lock and take the display's lock briefly; they
-// never allocate (the sample buffers are resized, and the axes rebuilt, on the
-// editor thread). The editor thread takes the plug-in's lock first and the
-// display's lock second, and draws from a copy taken under both, holding
-// neither. The audio thread only marks the display dirty.
+// The shape's point model is the effect's: the display draws a copy, taken
+// under the plug-in's lock, and sends every change through the effect (one
+// road, under the plug-in's lock), then takes a fresh copy. The levels of the
+// current event are the effect's record, read past what the display has.
+//
+// Threads. The display's lock guards the model's copy, the columns, the sample
+// buffers and every value below. The editor thread takes the plug-in's lock
+// first and the display's lock second, and draws from a copy taken under both,
+// holding neither. The audio thread and the effect's hooks only mark the
+// display dirty; a mark is counted, so one that lands during a drawing pass
+// makes another pass.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "editor/control.h"
+#include "effect/display_link.h"
+#include "effect/shape_model.h"
 #include "effect/ui/axis_scale.h"
-#include "effect/ui/display_link.h"
-#include "effect/ui/shape_model.h"
 #include "plug/lock.h"
 
-class ByteBlock;
 class Editor;
-
-// Where the display pulls the levels of the current event from (the effect).
-class DetectionSource {
-public:
-    virtual ~DetectionSource() = default;
-    // Drains the detector and output levels recorded since the last call into
-    // levelDst and outDst, indexed by envelope position (start .. start+count-1,
-    // positions outside 0..capacity-1 dropped); returns count.
-    virtual int ReadDetection(double* levelDst, double* outDst, int capacity, int& start) = 0;
-};
+class KeloEffect;
 
 class AmpDisplay : public Control, public DisplayLink {
 public:
@@ -66,21 +61,13 @@ public:
         int yMin = kCentreY, yMax = kCentreY, yMirror = kCentreY, yLevel = kCentreY;
     };
 
-    // effect: the plug-in whose lock, editor and "env time" the display uses
-    // (may be null in tests); sink takes every new shape; source delivers the
-    // event levels (null: nothing to draw).
-    AmpDisplay(EffectBase* effect, ShapeSink* sink, DetectionSource* source);
+    // kelo: the effect whose point model, event levels, lock and "env time"
+    // the display shows and changes (null: a display of its own defaults that
+    // changes nothing).
+    explicit AmpDisplay(KeloEffect* kelo);
 
-    // --- the effect's hooks (any thread; host threads hold the plug-in's lock)
-    // P0 follows the threshold.
-    void SetThreshold(double threshold);
-    // "show env": whether the detector lines are drawn.
-    void ShowInput(bool show);
-    // "strength": colours the shape.
-    void SetStrength(double strength);
-    // "autofit": P2, P3 and P4 take the detector level of the column under
-    // them unless it is zero, P6 takes its column's level even then. The latest
-    // levels are pulled from the source first.
+    // --- changes through the effect (editor thread, or a test)
+    // "autofit": the effect fits the shape to its current event.
     void AutoFit();
     // The envelope length in samples, limited to 1 sample .. 2^24. Points keep
     // their pixels, the stored levels are binned again. With push, "env time"
@@ -91,20 +78,19 @@ public:
     // Keeps the length in seconds; the slider runs from 0.05 s to 1 s at the
     // new rate. A rate below 1 changes nothing.
     void SetSampleRateAndTempo(int sampleRate, double tempo);
-    // The saved section: the scale and the pairs of P0, P2, P3, P4 and P6.
-    void SaveViewState(ByteBlock& chunk);
-    // Stops quietly where the data ends; true in every case.
-    bool LoadViewState(const ByteBlock& chunk, int& position);
-    // Any thread, the audio thread included: asks for a redraw.
+    // Any thread, the audio thread included: asks for a redraw. Never lost: a
+    // mark after the feed of a drawing pass keeps the display dirty.
     void MarkDirty() override;
+    void DrawPassDone() override;
 
     // Moves free point 2, 3, 4 or 6 by (dx, dy) pixels as a drag of its upper
     // image does, and hands the shape on.
     void DragPoint(int index, int dx, int dy);
 
     // --- levels
-    // Stores count levels at envelope positions start.. and bins them, as the
-    // drawing pass does with what the source delivers.
+    // Stores count levels at envelope positions start.. of the effect's
+    // current event and bins them, as the drawing pass does with what the
+    // effect delivers.
     void AddDetection(const double* levels, const double* outputs, int start, int count);
 
     // --- Control (editor thread)
@@ -117,7 +103,7 @@ public:
     void OnMouseOver(int x, int y, const MouseKeys& mod) override;
     void OnMouseOut() override;
 
-    // --- read-only copies, taken under the display's lock
+    // --- read-only copies, fresh from the effect
     M::Point PointAt(int i);
     Column ColumnAt(int k);
     int Length();
@@ -157,13 +143,24 @@ private:
     };
 
     Lock* PluginLock() const;
-    // The following run under the display's lock.
+    // The following run under the display's lock; those that read the effect
+    // also under the plug-in's, taken first.
+    // Takes a fresh copy of the effect's model (and "show env"); the columns
+    // follow a new length or scale.
+    void SyncLocked();
     void FeedLocked();
-    void BinLocked(int start, int count);
+    // Bins count levels from position start; newEvent clears what the columns
+    // held of the previous event.
+    void BinLocked(int start, int count, bool newEvent);
+    void RebinLocked();
     void ClearColumnLocked(int k);
     void PlaceColumnLocked(int k);
+    // Changes through the effect, each followed by a fresh copy.
     void SetLengthLocked(int length);
     void SetScaleLocked(double scale);
+    void DragPointLocked(int index, int dx, int dy);
+    void SetPointLevelLocked(int index, double level);
+
     int ColumnOfPointLocked(int i) const;
     double ColumnLevelLocked(int k) const;
     void ClearPointFlagsLocked();
@@ -178,10 +175,14 @@ private:
     bool DrawShape(Editor* editor, const Picture& pic);
     bool DrawMarkers(Editor* editor, const Picture& pic);
 
-    DetectionSource* mSource;
+    KeloEffect* mKelo;
     Lock mLock;
     // Guarded by mLock.
+    // The effect's model as last copied.
     ShapeModel mModel;
+    // The event the buffers hold and the position read up to.
+    uint64_t mReadEvent = 0;
+    int mReadEnd = 0;
     bool mHovered[M::kPoints] = {};
     bool mDragged[M::kPoints] = {};
     std::vector<Column> mColumns;
@@ -190,6 +191,10 @@ private:
     bool mShowInput = true;
     int mHoverZone = kZoneNone;
     int mDragZone = kZoneNone;
+
+    // Marks counted (any thread), and the count the last drawing pass fed at.
+    std::atomic<uint32_t> mMarks{0};
+    std::atomic<uint32_t> mDrawnMarks{0};
 
     // Editor thread only.
     Picture mPicture;

@@ -188,7 +188,14 @@ void EnvelopeView::ApplyNews() {
 }
 
 void EnvelopeView::MarkDirty() {
+    mMarks.fetch_add(1);
     SetDirty(false);
+}
+
+void EnvelopeView::DrawPassDone() {
+    Control::DrawPassDone();
+    // A mark that came after this pass's feed asks for another pass.
+    if (mMarks.load() != mDrawnMarks.load()) mDirty = true;
 }
 
 void EnvelopeView::Feed() {
@@ -205,6 +212,8 @@ void EnvelopeView::Feed() {
 
 bool EnvelopeView::Draw(Editor* editor) {
     if (!editor) return false;
+    // Marks from here on ask for another pass (DrawPassDone).
+    mDrawnMarks = mMarks.load();
     ApplyNews();
     Feed();
     const Rect plot(kPlotLeft, kPlotTop, kPlotRight, kPlotBottom);

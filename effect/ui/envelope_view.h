@@ -11,12 +11,13 @@
 // copy it. The scale the view chooses is written back there for the saved state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "editor/control.h"
+#include "effect/display_link.h"
 #include "effect/ui/axis_scale.h"
-#include "effect/ui/display_link.h"
 
 class Editor;
 class KeloEffect;
@@ -67,7 +68,9 @@ public:
     void ApplyNews();
 
     // --- any thread
+    // Never lost: a mark after the feed of a drawing pass keeps the view dirty.
     void MarkDirty() override;
+    void DrawPassDone() override;
 
     // --- Control
     bool Draw(Editor* editor) override;
@@ -130,4 +133,7 @@ private:
     AxisScale mTimeAxis;
     AxisScale mLevelAxis;
     TextStyle mTextStyle;
+    // Marks counted (any thread), and the count the last drawing pass fed at.
+    std::atomic<uint32_t> mMarks{0};
+    std::atomic<uint32_t> mDrawnMarks{0};
 };

@@ -6,9 +6,10 @@
 #include "editor/control.h"
 #include "editor/editor.h"
 #include "editor/platform_editor.h"
-#include "effect/kelo.h"
+#include "effect/ui/amp_display.h"
 #include "effect/ui/envelope_view.h"
 #include "effect/ui/kelo_controls.h"
+#include "effect/ui/kelo_plugin.h"
 
 namespace {
 
@@ -24,7 +25,16 @@ enum KeloImage {
 
 } // namespace
 
-void KeloEffect::BuildEditor(Editor* given) {
+KeloPlugin::KeloPlugin(const InstanceInfo& instance) : KeloEffect(instance) {
+    BuildEditor();
+}
+
+void KeloPlugin::LimitControls(int32_t index, double low, double high) {
+    // The effect's editor is always an Editor: BuildEditor makes it.
+    if (mEditor) static_cast<Editor*>(mEditor)->SetParamClamp(index, low, high, true);
+}
+
+void KeloPlugin::BuildEditor(Editor* given) {
     // Frame rate 0: the editor's default.
     std::unique_ptr<Editor> editor(given ? given
                                          : NewPlatformEditor(this, kEditorWidth, kEditorHeight, 0));
@@ -59,9 +69,9 @@ void KeloEffect::BuildEditor(Editor* given) {
 
     EnvelopeView* envView = new EnvelopeView(this, &e);
     e.AddControl(envView);
-    AmpDisplay* amp = new AmpDisplay(this, this, this);
+    AmpDisplay* amp = new AmpDisplay(this);
     e.AddControl(amp);
-    AttachAmpDisplay(amp);
+    mAmpDisplay = amp;
     AttachDisplays(envView, amp);
     SetEditor(editor.release());
 }

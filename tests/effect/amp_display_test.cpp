@@ -278,30 +278,55 @@ TEST_F(AmpDisplayTest, AfterARateDropOnlyTheSamplesThatExistAreBinnedAgain) {
     EXPECT_EQ(amp->ColumnAt(440).outMax, 0.0);
 }
 
-TEST_F(AmpDisplayTest, AutofitTakesTheDetectorLevelsUnderThePointsAndP6EvenAtZero) {
-    // Levels that fall over the first 2000 samples, then silence.
-    std::vector<double> level(9600), out(9600, 0.3);
-    for (int i = 0; i < 9600; ++i)
-        level[size_t(i)] = i < 2000 ? 0.8 * (1.0 - i / 4000.0) : 0.0;
-    amp->AddDetection(level.data(), out.data(), 0, 9600);
-    const double p4Before = amp->PointAt(4).level;
-    fx.Set(kParamAutofit, 1.0);
-    for (int i : {2, 3}) {
-        const int column = amp->PointAt(i).x - kL;
-        EXPECT_NEAR(amp->PointAt(i).level, amp->ColumnAt(column).level, 1e-12) << i;
-        EXPECT_GT(amp->PointAt(i).level, 0.5) << i;
+TEST_F(AmpDisplayTest, AutofitFitsTheEffectsEventAndThePanelShowsTheFittedShape) {
+    // A falling 200 Hz hit; the effect records it whether or not the panel draws.
+    Stereo in(12000);
+    for (size_t i = 100; i < 9000; ++i) {
+        const double t = double(i - 100) / 48000.0;
+        in.l[i] = in.r[i] = 0.8 * std::exp(-t / 0.05) * std::sin(2.0 * 3.141592653589793 * 200 * t);
     }
-    // P4 sits after the levels ended: zero there leaves it alone. P6 (at the
-    // right edge, past the last column) takes the last column's zero.
-    ASSERT_GT(amp->PointAt(4).time, 2000.0);
-    EXPECT_EQ(amp->PointAt(4).level, p4Before);
-    EXPECT_EQ(amp->PointAt(6).level, 0.0);
-    // The processing has the fitted shape.
-    EXPECT_EQ(fx.ShapeInUse().Y(3), amp->PointAt(3).level);
+    RunBlocks(fx, in, 512);
+    const A::M::Point before = amp->PointAt(2);
+    fx.Set(kParamAutofit, 1.0);
+    // The panel's points are the effect's, and the processing has them.
+    ShapeModel model;
+    fx.CopyShapeModel(model);
+    for (int i = 0; i < A::M::kPoints; ++i) {
+        EXPECT_EQ(amp->PointAt(i).level, model.PointAt(i).level) << i;
+        EXPECT_EQ(amp->PointAt(i).y, model.PointAt(i).y) << i;
+        EXPECT_EQ(fx.ShapeInUse().Y(i), model.PointAt(i).level) << i;
+    }
+    EXPECT_NE(amp->PointAt(2).level, before.level);
+    // The levels fall with the hit.
+    EXPECT_GT(amp->PointAt(2).level, amp->PointAt(4).level);
+    EXPECT_GT(amp->PointAt(4).level, amp->PointAt(6).level);
     // Held on, it does not fit again; only switching it on does.
     amp->SetScale(0.5);
+    const double p3 = fx.ShapeInUse().Y(3);
     fx.Set(kParamAutofit, 1.0);
-    EXPECT_EQ(fx.ShapeInUse().Y(3), amp->PointAt(3).level);
+    EXPECT_EQ(fx.ShapeInUse().Y(3), p3);
+}
+
+TEST_F(AmpDisplayTest, AMarkThatLandsDuringADrawingPassKeepsThePanelsDirty) {
+    // Both displays: a mark from the audio thread between the feed and the end
+    // of the pass asks for another pass.
+    std::vector<Control*> displays = {amp, view};
+    for (Control* display : displays) {
+        DisplayLink* link = dynamic_cast<DisplayLink*>(display);
+        ASSERT_NE(link, nullptr);
+        DrawAll();
+        EXPECT_FALSE(display->IsDirty());
+        link->MarkDirty();
+        EXPECT_TRUE(display->IsDirty());
+        // The pass draws (and feeds), the mark lands, the pass ends.
+        display->Draw(editor);
+        link->MarkDirty();
+        display->DrawPassDone();
+        EXPECT_TRUE(display->IsDirty());
+        // The next pass takes it; nothing is left.
+        DrawDirty();
+        EXPECT_FALSE(display->IsDirty());
+    }
 }
 
 TEST_F(AmpDisplayTest, DoubleClickOnAPointFitsThatPointAlone) {

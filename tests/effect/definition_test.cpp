@@ -12,6 +12,7 @@
 #include "base/db.h"
 #include "editor/control.h"
 #include "editor/offscreen_editor.h"
+#include "effect/ui/amp_display.h"
 #include "kelo_fixture.h"
 
 namespace {

@@ -7,21 +7,28 @@
 #include <vector>
 
 #include "effect/kelo.h"
+#include "effect/ui/kelo_plugin.h"
 
-// KeloEffect with its host transport replaced: the position advances by the
-// frames of every block unless the test stops it.
-class TestKelo : public KeloEffect {
+// The effect (KeloPlugin: with its editor; KeloEffect: alone) with its host
+// transport replaced: the position advances by the frames of every block
+// unless the test stops it.
+template <typename Base>
+class TestEffectOf : public Base {
 public:
-    explicit TestKelo(double rate = 48000.0, int32_t maxBlock = 1024)
-        : KeloEffect(InstanceInfo{nullptr, 0, 0}) {
-        SetSampleRate(rate);
-        SetMaxBlock(maxBlock);
+    using Base::NotifyAllParams;
+    using Base::ParamAt;
+    using Base::ParamChanged;
+    using Base::ProcessBlock;
+    explicit TestEffectOf(double rate = 48000.0, int32_t maxBlock = 1024)
+        : Base(InstanceInfo{nullptr, 0, 0}) {
+        this->SetSampleRate(rate);
+        this->SetMaxBlock(maxBlock);
         NotifyAllParams();
     }
 
     // Like a host's position: the frame's sub-blocks of a long host block start
     // further on.
-    int64_t TransportSample() override { return mPosition + BlockOffset(); }
+    int64_t TransportSample() override { return mPosition + this->BlockOffset(); }
     double TransportTempo() override { return 120.0; }
 
     // Sets a parameter's real value and lets the effect hear of it.
@@ -41,6 +48,8 @@ public:
     int64_t mPosition = 0;
     bool mPlaying = true;
 };
+using TestKelo = TestEffectOf<KeloPlugin>;
+using TestCore = TestEffectOf<KeloEffect>;
 
 struct Stereo {
     std::vector<double> l, r;
@@ -49,7 +58,8 @@ struct Stereo {
 };
 
 // Runs the whole signal through fx in blocks of the given size.
-inline Stereo RunBlocks(TestKelo& fx, const Stereo& in, int block) {
+template <typename Effect>
+Stereo RunBlocks(Effect& fx, const Stereo& in, int block) {
     Stereo out(in.size());
     for (size_t i = 0; i < in.size(); i += block) {
         int n = int(in.size() - i < size_t(block) ? in.size() - i : size_t(block));

@@ -49,6 +49,13 @@ struct CountingLink : DisplayLink {
     int marks = 0;
 };
 
+// Reads the current event from its first position, as a reader that has none of it.
+int ReadEvent(TestKelo& fx, double* levels, double* outs, int capacity, int& start) {
+    uint64_t event = 0;
+    start = 0;
+    return fx.ReadDetection(levels, outs, capacity, event, start);
+}
+
 } // namespace
 
 TEST(Triggering, ABurstTriggersOnceAndALongBurstDoesNotRetrigger) {
@@ -148,7 +155,7 @@ TEST(Shaping, TheGainReplacesTheLevelByTheShapeInProportionToTheStrength) {
     Stereo out = RunBlocks(fx, in, 512);
     std::vector<double> r(10000), level(10000);
     int start;
-    const int k = fx.ReadDetection(r.data(), level.data(), 10000, start);
+    const int k = ReadEvent(fx, r.data(), level.data(), 10000, start);
     ASSERT_EQ(start, 0);
     ASSERT_EQ(k, fx.EnvLen()); // the whole envelope fits in the signal
     // Envelope positions count from the trigger frame.
@@ -436,7 +443,7 @@ TEST(Routing, BandOnlyShapesTheBandAndAddsTheRestUnlessMonitoring) {
         ASSERT_EQ(t.size(), 1u);
         std::vector<double> r(20000), level(20000);
         int start;
-        int k = fx.ReadDetection(r.data(), level.data(), 20000, start);
+        int k = ReadEvent(fx, r.data(), level.data(), 20000, start);
         ASSERT_EQ(k, fx.EnvPos());
         HighPass hl, hr;
         LowPass ll, lr;
@@ -571,20 +578,28 @@ TEST(Blocks, BadBlocksDoNothingAndAnEffectNeverResetCopiesItsInput) {
         ASSERT_EQ(out.l[i], in.l[i]);
 }
 
-TEST(DisplayReads, DetectionDataIsDrainedOnceAndATriggerDiscardsUnreadData) {
+TEST(DisplayReads, DetectionIsReadPastWhatTheReaderHasAndATriggerStartsANewEvent) {
     TestKelo fx;
     fx.Set(kParamEnvTime, 0.05);
-    Stereo in(12000);
+    Stereo in(3000), later(9000);
     AddBurst(in, kRate, 1000, 0.9, 100, 300);
-    AddBurst(in, kRate, 1000, 0.9, 6000, 300);
+    AddBurst(later, kRate, 1000, 0.9, 3000, 300);
     RunBlocks(fx, in, 256);
-    // Both envelopes ran; only the second one's data is left.
     std::vector<double> lv(4000, -1.0), ov(4000, -1.0);
+    uint64_t event = 0;
     int start = -7;
-    EXPECT_EQ(fx.ReadDetection(lv.data(), ov.data(), 4000, start), fx.EnvLen());
+    EXPECT_EQ(fx.ReadDetection(lv.data(), ov.data(), 4000, event, start), fx.EnvLen());
     EXPECT_EQ(start, 0);
-    EXPECT_EQ(fx.ReadDetection(lv.data(), ov.data(), 4000, start), 0);
+    const uint64_t first = event;
+    EXPECT_EQ(first, fx.EventCount());
+    start = fx.EnvLen();
+    EXPECT_EQ(fx.ReadDetection(lv.data(), ov.data(), 4000, event, start), 0);
+    EXPECT_EQ(start, fx.EnvLen());
+    // A second hit at the same positions is another event: read from 0 again.
+    RunBlocks(fx, later, 256);
+    EXPECT_EQ(fx.ReadDetection(lv.data(), ov.data(), 4000, event, start), fx.EnvLen());
     EXPECT_EQ(start, 0);
+    EXPECT_GT(event, first);
 }
 
 TEST(DisplayReads, DetectionDataBeyondTheDestinationsIsDropped) {
@@ -595,15 +610,22 @@ TEST(DisplayReads, DetectionDataBeyondTheDestinationsIsDropped) {
     RunBlocks(b, in, 512);
     std::vector<double> full(20000), fullOut(20000), part(100), partOut(100);
     int startA, startB;
-    const int k = a.ReadDetection(full.data(), fullOut.data(), 20000, startA);
-    EXPECT_EQ(b.ReadDetection(part.data(), partOut.data(), 100, startB), k);
+    const int k = ReadEvent(a, full.data(), fullOut.data(), 20000, startA);
+    uint64_t event = 0;
+    startB = 0;
+    EXPECT_EQ(b.ReadDetection(part.data(), partOut.data(), 100, event, startB), k);
     EXPECT_EQ(startA, startB);
     for (int i = 0; i < 100; ++i) {
         EXPECT_EQ(part[size_t(i)], full[size_t(i)]);
         EXPECT_EQ(partOut[size_t(i)], fullOut[size_t(i)]);
     }
-    EXPECT_EQ(b.ReadDetection(part.data(), partOut.data(), 100, startB), 0);
-    EXPECT_EQ(b.ReadDetection(nullptr, nullptr, 0, startB), 0);
+    startB = k;
+    EXPECT_EQ(b.ReadDetection(part.data(), partOut.data(), 100, event, startB), 0);
+    EXPECT_EQ(b.ReadDetection(nullptr, nullptr, 0, event, startB), 0);
+    // A reader that is ahead of the record (or has nonsense) reads from 0.
+    startB = k + 5;
+    EXPECT_EQ(b.ReadDetection(nullptr, nullptr, 0, event, startB), k);
+    EXPECT_EQ(startB, 0);
 }
 
 TEST(DisplayReads, HistoryMarksTheLevelsUpToTheEndOfTheLastEnvelope) {
@@ -747,9 +769,10 @@ TEST(DisplayReads, ABlockLongerThanTheRingsKeepsItsNewestLevels) {
     // does when written block by block.
     std::vector<double> lv(48000), ov(48000), slv(48000), sov(48000);
     int bigStart, smallStart;
-    const int bigCount = big.ReadDetection(lv.data(), ov.data(), 48000, bigStart);
-    ASSERT_EQ(bigCount, 16384);
-    ASSERT_EQ(small.ReadDetection(slv.data(), sov.data(), 48000, smallStart), bigCount);
+    const int bigCount = ReadEvent(big, lv.data(), ov.data(), 48000, bigStart);
+    // The event record holds the whole envelope so far, not just the rings' worth.
+    ASSERT_GT(bigCount, 16384);
+    ASSERT_EQ(ReadEvent(small, slv.data(), sov.data(), 48000, smallStart), bigCount);
     EXPECT_EQ(bigStart, smallStart);
     EXPECT_EQ(bigStart + bigCount, big.EnvPos());
     for (int i = bigStart; i < bigStart + bigCount; ++i) {

@@ -12,8 +12,8 @@
 
 #include "base/byte_block.h"
 #include "base/db.h"
-#include "effect/ui/env_view_state.h"
-#include "effect/ui/shape_model.h"
+#include "effect/env_view_state.h"
+#include "effect/shape_model.h"
 
 namespace {
 

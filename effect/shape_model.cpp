@@ -1,4 +1,4 @@
-#include "effect/ui/shape_model.h"
+#include "effect/shape_model.h"
 
 #include <cmath>
 #include <utility>

@@ -1,8 +1,8 @@
-// The envelope shape as the amplitude display edits it: seven points with their
-// times and levels and their pixel positions in the display's plot. The display
-// draws and drags them; this class keeps the points consistent (placement,
-// derived control points, length, scale, sample rate) and hands every new shape
-// to the effect.
+// The envelope shape's point model: seven points with their times and levels
+// and their pixel positions in the edit panel's plot. The effect owns the one
+// instance that counts (the panel draws a copy and drags through the effect);
+// this class keeps the points consistent (placement, derived control points,
+// length, scale, sample rate) and hands every new shape to its sink.
 //
 // What defines the shape is its state alone: for P0, P2, P3, P4 and P6 the time
 // as a fraction of the length and the level as a fraction of the scale (the
@@ -84,6 +84,8 @@ public:
 
     // Hands the current shape to the sink.
     void HandShape();
+    // A copy that draws takes null: it hands nothing on.
+    void SetSink(ShapeSink* sink) { mSink = sink; }
 
     const Point& PointAt(int i) const { return mPoints[i]; }
     int Length() const { return mLength; }

@@ -1,0 +1,29 @@
+// Autofit: the free levels of the envelope shape (P2, P3, P4 and P6) fitted to
+// one recorded event, so that at strength 1 the event comes out as it went in.
+//
+// At strength 1 a sample's gain is |shape| / d, with d the divisor level: the
+// level the processing divides by (the full-band follower, or the band's with
+// "process only detected signal"), kept at least half the louder shaped
+// sample. The event is kept when the shape equals d; d ripples with the
+// signal, so the fit asks, for each short stretch of the envelope, for the
+// level that gives the stretch its own energy back (sqrt(sum x^2 / sum (x/d)^2)
+// with x the sample's magnitude), and minimises the shape's error relative to
+// those levels by least squares over the free levels (a Huber loss, every frame
+// weighted by the square root of its level), so that errors count in dB and
+// a stretch no shape can follow does not pull the rest off. The points' times stay (they are
+// the user's); the levels are kept within 0 .. twice the scale.
+#pragma once
+
+class ShapeModel;
+
+// One event as the effect records it, by envelope position 0..count-1: the
+// divisor level and the louder magnitude of the samples shaped there.
+struct EventLevels {
+    const double* level;
+    const double* peak;
+    int count;
+};
+
+// Fits model's free levels to event; false, with model unchanged, when the
+// event holds nothing to fit to. The shape is not handed on.
+bool FitShapeToEvent(ShapeModel& model, const EventLevels& event);

@@ -1,0 +1,21 @@
+# The effect's core (every file directly in effect/ except the product's
+# factory, which builds the effect with its editor) includes nothing of the
+# editor, its drawing, or the effect's displays.
+file(GLOB core ${SOURCE_DIR}/effect/*.h ${SOURCE_DIR}/effect/*.cpp)
+list(FILTER core EXCLUDE REGEX "/kelo_factory\\.cpp$")
+if(NOT core)
+  message(FATAL_ERROR "no core files found under ${SOURCE_DIR}/effect")
+endif()
+set(bad "")
+foreach(f ${core})
+  file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](editor|draw|img|effect/ui)/")
+  foreach(l ${lines})
+    list(APPEND bad "${f}: ${l}")
+  endforeach()
+endforeach()
+if(bad)
+  string(REPLACE ";" "\n" bad "${bad}")
+  message(FATAL_ERROR "the effect's core includes the editor:\n${bad}")
+endif()
+list(LENGTH core n)
+message(STATUS "${n} core files include nothing of the editor")
