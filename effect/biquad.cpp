@@ -1,16 +1,23 @@
 #include "effect/biquad.h"
 
 #include <cmath>
+#include <initializer_list>
 
 namespace {
-const double kTwoPi = 6.283185307179586;
-// Above this fraction of the sample rate the bilinear sections turn unstable
-// (their pole radius passes 1), so the cutoff used for the coefficients stops
-// just short of half the rate. Rates of 44100 Hz and more never reach it.
+const double kPi = 3.141592653589793;
+// The cutoff used for the coefficients stops just short of half the rate (the
+// section is stable anywhere, but the tangent grows without bound there), as
+// it always has: rates below 44100 Hz keep the sound they had. Rates of 44100
+// Hz and more never reach it.
 const double kMaxCutoffOfRate = 0.499;
 } // namespace
 
-Biquad::Biquad() : mQ(1.0 / std::sqrt(2.0)) {}
+Biquad::Biquad(double mixX, double mixBand, double mixLow) {
+    mCoefs.mixX = mixX;
+    mCoefs.mixBand = mixBand;
+    mCoefs.mixLow = mixLow;
+    ComputeCoefs();
+}
 
 void Biquad::SetSampleRate(double rate) {
     if (!(rate > 0.0) || !std::isfinite(rate)) return;
@@ -24,53 +31,39 @@ void Biquad::SetFreq(double freq) {
     // NaN goes to the lower bound like any other value below it.
     if (!(f >= 1.0)) f = 1.0;
     if (f > mNyquist - 50.0) f = mNyquist - 50.0;
-    if (f != mCutoff) {
-        mCutoff = f;
-        ComputeCoefs();
-    }
+    if (f == mCutoff) return;
+    mCutoff = f;
+    const double before = mG;
+    ComputeCoefs();
+    if (mG == before) return;
+    // The same state, v, with its rate of change weighted by the new g.
+    const double r = mG / before;
+    BiquadMemory& m = mMemory;
+    m.s1 = m.band + r * (m.s1 - m.band);
+    m.s2 = m.low + r * (m.s2 - m.low);
+    RoundToDouble(m.s1);
+    RoundToDouble(m.s2);
 }
 
 double Biquad::Tick(double x) {
-    BiquadMemory m = Memory();
     double y;
-    BiquadStep(Coefs(), m, x, y);
-    SetMemory(m);
+    BiquadStep(mCoefs, mMemory, x, y);
     return y;
 }
 
-void Biquad::SetMemory(const BiquadMemory& m) {
-    mX1 = m.x1;
-    mX2 = m.x2;
-    mY1 = m.y1;
-    mY2 = m.y2;
-}
-
 void Biquad::FlushTinyMemory(double tiny) {
-    double* memory[] = {&mX1, &mX2, &mY1, &mY2};
-    for (double* v : memory)
+    for (double* v : {&mMemory.s1, &mMemory.s2, &mMemory.band, &mMemory.low})
         if (std::fabs(*v) < tiny) *v = 0.0;
 }
 
-double Biquad::ComputeDenominator() {
+void Biquad::ComputeCoefs() {
     double cutoff = mCutoff;
     if (cutoff > mRate * kMaxCutoffOfRate) cutoff = mRate * kMaxCutoffOfRate;
-    double w = kTwoPi * cutoff / mRate;
-    double c = std::cos(w);
-    double alpha = std::sin(w) / (2.0 * mQ);
-    mA0 = 1.0 + alpha;
-    mA1 = -2.0 * c / mA0;
-    mA2 = (1.0 - alpha) / mA0;
-    return c;
-}
-
-void LowPass::ComputeCoefs() {
-    double c = ComputeDenominator();
-    mB0 = mB2 = ((1.0 - c) / 2.0) / mA0;
-    mB1 = (1.0 - c) / mA0;
-}
-
-void HighPass::ComputeCoefs() {
-    double c = ComputeDenominator();
-    mB0 = mB2 = ((1.0 + c) / 2.0) / mA0;
-    mB1 = -(1.0 + c) / mA0;
+    double g = std::tan(kPi * cutoff / mRate);
+    RoundToDouble(g);
+    mG = g;
+    const double d = 1.0 / (1.0 + g * (g + kButterworthDamping));
+    mCoefs.d = d;
+    mCoefs.gd = g * d;
+    mCoefs.ggd = g * g * d;
 }

@@ -91,15 +91,15 @@ int ScanLevels(const double* level, int g, int frames, Stays stays) {
 typedef double Pair __attribute__((vector_size(16)));
 
 BiquadCoefsOf<Pair> Paired(const BiquadCoefs& l, const BiquadCoefs& r) {
-    return {Pair{l.b0, r.b0}, Pair{l.b1, r.b1}, Pair{l.b2, r.b2}, Pair{l.a1, r.a1},
-            Pair{l.a2, r.a2}};
+    return {Pair{l.d, r.d},       Pair{l.gd, r.gd},           Pair{l.ggd, r.ggd},
+            Pair{l.mixX, r.mixX}, Pair{l.mixBand, r.mixBand}, Pair{l.mixLow, r.mixLow}};
 }
 BiquadMemoryOf<Pair> Paired(const BiquadMemory& l, const BiquadMemory& r) {
-    return {Pair{l.x1, r.x1}, Pair{l.x2, r.x2}, Pair{l.y1, r.y1}, Pair{l.y2, r.y2}};
+    return {Pair{l.s1, r.s1}, Pair{l.s2, r.s2}, Pair{l.band, r.band}, Pair{l.low, r.low}};
 }
 void Unpair(const BiquadMemoryOf<Pair>& m, Biquad& l, Biquad& r) {
-    l.SetMemory(BiquadMemory{m.x1[0], m.x2[0], m.y1[0], m.y2[0]});
-    r.SetMemory(BiquadMemory{m.x1[1], m.x2[1], m.y1[1], m.y2[1]});
+    l.SetMemory(BiquadMemory{m.s1[0], m.s2[0], m.band[0], m.low[0]});
+    r.SetMemory(BiquadMemory{m.s1[1], m.s2[1], m.band[1], m.low[1]});
 }
 
 // Reads bytes from ring and throws them away.
@@ -148,6 +148,9 @@ double RampAt(const ShapedRun& run, double n) {
     double ramp = 1.0;
     if (kShapedPhase == kPhaseOnset) ramp = n / run.ramp;
     if (kShapedPhase == kPhaseFade) ramp = 1.0 - (n - run.bodyEnd) / run.fade;
+    // A fade whose envelope was lengthened under it ("env time" moved while it
+    // ran) starts before the new body's end: it holds at 1 until it is reached.
+    if (kShapedPhase == kPhaseFade) ramp = ramp < 1.0 ? ramp : 1.0;
     RoundToDouble(ramp);
     return ramp;
 }
