@@ -10,20 +10,36 @@ const double kPi = 3.141592653589793;
 // it always has: rates below 44100 Hz keep the sound they had. Rates of 44100
 // Hz and more never reach it.
 const double kMaxCutoffOfRate = 0.499;
+// A moving g crosses the ratio between 22 kHz and 1 Hz in this time (at low
+// cutoffs g is nearly proportional to the cutoff).
+const double kGlideSeconds = 0.005;
+const double kGlideRange = 22000.0;
+
+// g of a cutoff at rate, the cutoff kept below half the rate.
+double GOf(double cutoff, double rate) {
+    if (cutoff > rate * kMaxCutoffOfRate) cutoff = rate * kMaxCutoffOfRate;
+    double g = std::tan(kPi * cutoff / rate);
+    RoundToDouble(g);
+    return g;
+}
 } // namespace
 
 Biquad::Biquad(double mixX, double mixBand, double mixLow) {
     mCoefs.mixX = mixX;
     mCoefs.mixBand = mixBand;
     mCoefs.mixLow = mixLow;
-    ComputeCoefs();
+    SetSampleRate(mRate);
 }
 
 void Biquad::SetSampleRate(double rate) {
     if (!(rate > 0.0) || !std::isfinite(rate)) return;
     mRate = rate;
-    ComputeCoefs();
+    mGlideRatio = std::pow(kGlideRange, 1.0 / (kGlideSeconds * rate));
+    // A ratio of 1 would never arrive; no rate the effect runs at comes near.
+    if (!(mGlideRatio > 1.0 + 1e-9)) mGlideRatio = 1.0 + 1e-9;
+    mTargetG = GOf(mCutoff, rate);
     ClearMemory();
+    UseG(mTargetG);
 }
 
 void Biquad::SetFreq(double freq) {
@@ -33,19 +49,22 @@ void Biquad::SetFreq(double freq) {
     if (f > mNyquist - 50.0) f = mNyquist - 50.0;
     if (f == mCutoff) return;
     mCutoff = f;
-    const double before = mG;
-    ComputeCoefs();
-    if (mG == before) return;
-    // The same state, v, with its rate of change weighted by the new g.
-    const double r = mG / before;
-    BiquadMemory& m = mMemory;
-    m.s1 = m.band + r * (m.s1 - m.band);
-    m.s2 = m.low + r * (m.s2 - m.low);
-    RoundToDouble(m.s1);
-    RoundToDouble(m.s2);
+    mTargetG = GOf(f, mRate);
+    const BiquadMemory& m = mMemory;
+    if (m.s1 == 0.0 && m.s2 == 0.0 && m.band == 0.0 && m.low == 0.0) UseG(mTargetG);
+}
+
+bool Biquad::Glide() {
+    if (!Gliding()) return false;
+    const double up = mG * mGlideRatio, down = mG / mGlideRatio;
+    double g = mTargetG > up ? up : mTargetG < down ? down : mTargetG;
+    RoundToDouble(g);
+    UseG(g);
+    return Gliding();
 }
 
 double Biquad::Tick(double x) {
+    if (Gliding()) Glide();
     double y;
     BiquadStep(mCoefs, mMemory, x, y);
     return y;
@@ -56,11 +75,16 @@ void Biquad::FlushTinyMemory(double tiny) {
         if (std::fabs(*v) < tiny) *v = 0.0;
 }
 
-void Biquad::ComputeCoefs() {
-    double cutoff = mCutoff;
-    if (cutoff > mRate * kMaxCutoffOfRate) cutoff = mRate * kMaxCutoffOfRate;
-    double g = std::tan(kPi * cutoff / mRate);
-    RoundToDouble(g);
+void Biquad::UseG(double g) {
+    // The same state v, with its rate of change weighted by the new g.
+    if (mG > 0.0 && g != mG) {
+        const double r = g / mG;
+        BiquadMemory& m = mMemory;
+        m.s1 = m.band + r * (m.s1 - m.band);
+        m.s2 = m.low + r * (m.s2 - m.low);
+        RoundToDouble(m.s1);
+        RoundToDouble(m.s2);
+    }
     mG = g;
     const double d = 1.0 / (1.0 + g * (g + kButterworthDamping));
     mCoefs.d = d;

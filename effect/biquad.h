@@ -22,20 +22,27 @@
 // Why this form: the cutoff moves while audio plays ("lo freq" and "hi freq"
 // under automation). For the analog prototype a moving w only rescales time:
 // its state (band, low) carries on unchanged and stays as bounded as with a
-// fixed cutoff. The discrete section follows that. Its memories are
-//     s = v + g v',   v = (band, low),   v' = (x - k band - low, band),
-// the state plus g times its rate of change at the last sample. A new g keeps
-// v and v' and only changes the weight: s becomes v + (g_new / g_old)(s - v),
-// which is the trapezoidal rule with a step that changes length. (Keeping s as
-// it is instead would read it as a different state: near half the rate g is in
-// the hundreds, s holds hundreds of times the input's fast wiggles, and a jump
-// to a low cutoff turns them into a step of several times the input.) Between
-// changes, with the input silent, the memories never grow: they follow
-//     s' = (I - g A)^-1 (I + g A) s,   A = [-k -1; 1 0],
-// and A + A^T <= 0 makes that map shorten or keep any vector. A direct form
-// keeps past outputs as its memory instead; new coefficients near 0 Hz applied
-// to the outputs of old ones multiply them without bound.
-// Changing the cutoff costs a few operations once; nothing per sample.
+// fixed cutoff. The discrete section follows that as closely as it can:
+// - Its memories are s = v + g v', v = (band, low), v' = (x - k band - low,
+//   band): the state plus g times its rate of change at the last sample. A new
+//   g keeps v and v' and only changes the weight, s becomes v + (g_new / g_old)
+//   (s - v): the trapezoidal rule with a step that changes length. Keeping s as
+//   it is would read it as another state: near half the rate g is in the
+//   hundreds, s holds hundreds of times the input's fast wiggles, and a jump to
+//   a low cutoff turns them into a step of several times the input.
+// - g glides: it moves by a factor of at most GlideRatio per sample, so that it
+//   crosses the whole range (1 Hz to 22 kHz) in kGlideSeconds. The trapezoidal
+//   rule with steps that jump by large factors from sample to sample can pump
+//   energy in (random cutoffs every few samples drove random input to 56 times
+//   its level); with the glide the worst seen is 3.1 times, against 3.4 for the
+//   worst fixed settings.
+// - With fixed g and the input silent the memories never grow: they follow
+//   s' = (I - g A)^-1 (I + g A) s, A = [-k -1; 1 0], and A + A^T <= 0 makes
+//   that map shorten or keep any vector.
+// A direct form keeps past outputs as its memory instead; new coefficients near
+// 0 Hz applied to the outputs of old ones multiply them without bound.
+// Nothing costs more per sample while the cutoff stays; a glide costs one
+// division per sample and section while it lasts.
 #pragma once
 
 #include "base/round_double.h"
@@ -89,15 +96,21 @@ public:
     virtual ~Biquad() = default;
 
     // Sets the sample rate (Hz), recomputes the coefficients and clears the memory.
-    // The cutoff is kept as it is. A rate that is not a positive finite number is
-    // ignored.
+    // The cutoff is kept as it is, and is in use at once. A rate that is not a
+    // positive finite number is ignored.
     void SetSampleRate(double rate);
-    // Sets the cutoff (Hz), clamped to [1, 22000]; the coefficients follow any
-    // change, and the memories keep the state they hold (see the top of the file). Small changes
-    // count too: otherwise the cutoff would depend on the values set before, not only on the last
-    // one.
+    // Sets the cutoff (Hz), clamped to [1, 22000]. A section at rest (its memory
+    // all zeros) uses it at once; otherwise g glides there, one step per sample
+    // (see Glide). Small changes count too: otherwise the cutoff would depend on
+    // the values set before, not only on the last one.
     void SetFreq(double freq);
-    // Filters one sample.
+    // True while g has not reached the cutoff set.
+    bool Gliding() const { return mG != mTargetG; }
+    // Moves g one sample's step towards the cutoff set (a factor of at most
+    // GlideRatio), recomputing the coefficients and reweighting the memories for
+    // it. Returns Gliding() after the step.
+    bool Glide();
+    // Filters one sample (a gliding section takes its step first).
     double Tick(double x);
     // Clears the memory.
     void ClearMemory() { SetMemory(BiquadMemory{0.0, 0.0, 0.0, 0.0}); }
@@ -109,21 +122,26 @@ public:
     BiquadMemory Memory() const { return mMemory; }
     void SetMemory(const BiquadMemory& m) { mMemory = m; }
     double Rate() const { return mRate; }
+    // The cutoff set (g may still be gliding towards it).
     double Cutoff() const { return mCutoff; }
+    // The largest factor g moves by in one sample at this rate.
+    double GlideRatio() const { return mGlideRatio; }
 
 protected:
     // The output mix of the kind: x, band and low weights.
     Biquad(double mixX, double mixBand, double mixLow);
 
 private:
-    // Computes g and the coefficients from mRate and mCutoff.
-    void ComputeCoefs();
+    // Puts g in use: coefficients from it, memories reweighted from the g before.
+    void UseG(double g);
 
     double mRate = 44100.0;
     double mNyquist = 22050.0; // never changed, whatever the rate
     double mCutoff = 1.0;
+    double mTargetG = 0.0;    // tan(pi cutoff / rate), cutoff as clamped for the rate
+    double mG = 0.0;          // the g in use
+    double mGlideRatio = 1.0; // see GlideRatio
     BiquadCoefs mCoefs{};
-    double mG = 0.0; // tan(pi cutoff / rate), cutoff as clamped for the rate
     BiquadMemory mMemory{0.0, 0.0, 0.0, 0.0};
 };
 
