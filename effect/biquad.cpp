@@ -10,10 +10,12 @@ const double kPi = 3.141592653589793;
 // it always has: rates below 44100 Hz keep the sound they had. Rates of 44100
 // Hz and more never reach it.
 const double kMaxCutoffOfRate = 0.499;
-// A moving g crosses the ratio between 22 kHz and 1 Hz in this time (at low
-// cutoffs g is nearly proportional to the cutoff).
+// The cutoffs a section takes.
+const double kMinCutoff = 1.0;
+const double kMaxCutoff = 22000.0;
+// A moving g crosses the whole range, from the lowest cutoff to the highest,
+// in this time.
 const double kGlideSeconds = 0.005;
-const double kGlideRange = 22000.0;
 
 // g of a cutoff at rate, the cutoff kept below half the rate.
 double GOf(double cutoff, double rate) {
@@ -34,7 +36,8 @@ Biquad::Biquad(double mixX, double mixBand, double mixLow) {
 void Biquad::SetSampleRate(double rate) {
     if (!(rate > 0.0) || !std::isfinite(rate)) return;
     mRate = rate;
-    mGlideRatio = std::pow(kGlideRange, 1.0 / (kGlideSeconds * rate));
+    mGlideRatio =
+        std::pow(GOf(kMaxCutoff, rate) / GOf(kMinCutoff, rate), 1.0 / (kGlideSeconds * rate));
     // A ratio of 1 would never arrive; no rate the effect runs at comes near.
     if (!(mGlideRatio > 1.0 + 1e-9)) mGlideRatio = 1.0 + 1e-9;
     mTargetG = GOf(mCutoff, rate);
@@ -45,8 +48,8 @@ void Biquad::SetSampleRate(double rate) {
 void Biquad::SetFreq(double freq) {
     double f = freq;
     // NaN goes to the lower bound like any other value below it.
-    if (!(f >= 1.0)) f = 1.0;
-    if (f > mNyquist - 50.0) f = mNyquist - 50.0;
+    if (!(f >= kMinCutoff)) f = kMinCutoff;
+    if (f > kMaxCutoff) f = kMaxCutoff;
     if (f == mCutoff) return;
     mCutoff = f;
     mTargetG = GOf(f, mRate);
