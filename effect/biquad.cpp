@@ -26,10 +26,7 @@ double GOf(double cutoff, double rate) {
 }
 } // namespace
 
-Biquad::Biquad(double mixX, double mixBand, double mixLow) {
-    mCoefs.mixX = mixX;
-    mCoefs.mixBand = mixBand;
-    mCoefs.mixLow = mixLow;
+Biquad::Biquad(BiquadKind kind) : mKind(kind) {
     SetSampleRate(mRate);
 }
 
@@ -69,7 +66,10 @@ bool Biquad::Glide() {
 double Biquad::Tick(double x) {
     if (Gliding()) Glide();
     double y;
-    BiquadStep(mCoefs, mMemory, x, y);
+    if (mKind == BiquadKind::kLowPass)
+        BiquadStep<BiquadKind::kLowPass>(mCoefs, mMemory, x, y);
+    else
+        BiquadStep<BiquadKind::kHighPass>(mCoefs, mMemory, x, y);
     return y;
 }
 

@@ -54,12 +54,10 @@ constexpr double kButterworthDamping = 1.4142135623730951;
 // The coefficients of one section and its memory. The audio path copies both
 // into locals for a block, so that several sections and the level followers
 // can share one loop. T is double, or a vector of doubles that runs several
-// sections side by side. The output is mixX x + mixBand band + mixLow low:
-// (0, 0, 1) for the low-pass, (1, -k, -1) for the high-pass.
+// sections side by side.
 template <typename T>
 struct BiquadCoefsOf {
     T d, gd, ggd;
-    T mixX, mixBand, mixLow;
 };
 template <typename T>
 struct BiquadMemoryOf {
@@ -69,11 +67,14 @@ struct BiquadMemoryOf {
 using BiquadCoefs = BiquadCoefsOf<double>;
 using BiquadMemory = BiquadMemoryOf<double>;
 
+// Which output a section gives: low, or x - k band - low.
+enum class BiquadKind { kLowPass, kHighPass };
+
 // Filters one sample x through a section into y. Samples go by reference, so
 // vector types pass the same way on targets without vector registers. Samples
 // enter and leave the memory as doubles (see RoundToDouble): a section stepped
 // in a loop and one ticked sample by sample stay equal, wherever a block ends.
-template <typename T>
+template <BiquadKind kKind, typename T>
 inline void BiquadStep(const BiquadCoefsOf<T>& c, BiquadMemoryOf<T>& m, const T& x, T& y) {
     T in = x;
     RoundToDouble(in);
@@ -82,7 +83,10 @@ inline void BiquadStep(const BiquadCoefsOf<T>& c, BiquadMemoryOf<T>& m, const T&
     T low = m.s2 + c.gd * m.s1 + c.ggd * v;
     RoundToDouble(band);
     RoundToDouble(low);
-    y = c.mixX * in + c.mixBand * band + c.mixLow * low;
+    if (kKind == BiquadKind::kLowPass)
+        y = low;
+    else
+        y = in - kButterworthDamping * band - low;
     RoundToDouble(y);
     m.s1 = band + band - m.s1;
     m.s2 = low + low - m.s2;
@@ -129,13 +133,13 @@ public:
     double GlideRatio() const { return mGlideRatio; }
 
 protected:
-    // The output mix of the kind: x, band and low weights.
-    Biquad(double mixX, double mixBand, double mixLow);
+    explicit Biquad(BiquadKind kind);
 
 private:
     // Puts g in use: coefficients from it, memories reweighted from the g before.
     void UseG(double g);
 
+    BiquadKind mKind;
     double mRate = 44100.0;
     double mCutoff = 1.0;
     double mTargetG = 0.0;    // tan(pi cutoff / rate), cutoff as clamped for the rate
@@ -147,10 +151,10 @@ private:
 
 class LowPass : public Biquad {
 public:
-    LowPass() : Biquad(0.0, 0.0, 1.0) {}
+    LowPass() : Biquad(BiquadKind::kLowPass) {}
 };
 
 class HighPass : public Biquad {
 public:
-    HighPass() : Biquad(1.0, -kButterworthDamping, -1.0) {}
+    HighPass() : Biquad(BiquadKind::kHighPass) {}
 };

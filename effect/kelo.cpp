@@ -92,8 +92,7 @@ int ScanLevels(const double* level, int g, int frames, Stays stays) {
 typedef double Pair __attribute__((vector_size(16)));
 
 BiquadCoefsOf<Pair> Paired(const BiquadCoefs& l, const BiquadCoefs& r) {
-    return {Pair{l.d, r.d},       Pair{l.gd, r.gd},           Pair{l.ggd, r.ggd},
-            Pair{l.mixX, r.mixX}, Pair{l.mixBand, r.mixBand}, Pair{l.mixLow, r.mixLow}};
+    return {Pair{l.d, r.d}, Pair{l.gd, r.gd}, Pair{l.ggd, r.ggd}};
 }
 BiquadMemoryOf<Pair> Paired(const BiquadMemory& l, const BiquadMemory& r) {
     return {Pair{l.s1, r.s1}, Pair{l.s2, r.s2}, Pair{l.band, r.band}, Pair{l.low, r.low}};
@@ -546,8 +545,8 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
         for (int i = from; i < to; ++i) {
             const Pair x = {inL[i], inR[i]};
             Pair high, y;
-            BiquadStep(hp, hm, x, high);
-            BiquadStep(lp, lm, high, y);
+            BiquadStep<BiquadKind::kHighPass>(hp, hm, x, high);
+            BiquadStep<BiquadKind::kLowPass>(lp, lm, high, y);
             inRange &= (Pair)((PairMask)x & magnitudeBits) <= loudest;
             if (kKeepBand) {
                 bandL[i] = y[0];

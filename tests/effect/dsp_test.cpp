@@ -127,8 +127,8 @@ TEST(FilterSections, StepsOnCopiedCoefficientsAndMemoryMatchTicks) {
     for (int i = 0; i < 300; ++i) {
         double x = std::sin(i * 0.37) + (i % 17 == 0 ? 0.8 : 0.0);
         double high, y;
-        BiquadStep(hc, hm, x, high);
-        BiquadStep(lc, lm, high, y);
+        BiquadStep<BiquadKind::kHighPass>(hc, hm, x, high);
+        BiquadStep<BiquadKind::kLowPass>(lc, lm, high, y);
         EXPECT_EQ(y, lp2.Tick(hp2.Tick(x))) << i;
     }
     // Memory handed back continues exactly where the ticks are.
