@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "base/db.h"
 #include "base/round_double.h"
@@ -94,16 +95,30 @@ int ScanLevels(const double* level, int g, int frames, Stays stays) {
 typedef double Pair __attribute__((vector_size(16)));
 
 BiquadCoefsOf<Pair> Paired(const BiquadCoefs& l, const BiquadCoefs& r) {
-    return {Pair{l.b0, r.b0}, Pair{l.b1, r.b1}, Pair{l.b2, r.b2}, Pair{l.a1, r.a1},
-            Pair{l.a2, r.a2}};
+    return {Pair{l.d, r.d}, Pair{l.gd, r.gd}, Pair{l.ggd, r.ggd}};
 }
 BiquadMemoryOf<Pair> Paired(const BiquadMemory& l, const BiquadMemory& r) {
-    return {Pair{l.x1, r.x1}, Pair{l.x2, r.x2}, Pair{l.y1, r.y1}, Pair{l.y2, r.y2}};
+    return {Pair{l.s1, r.s1}, Pair{l.s2, r.s2}, Pair{l.band, r.band}, Pair{l.low, r.low}};
 }
 void Unpair(const BiquadMemoryOf<Pair>& m, Biquad& l, Biquad& r) {
-    l.SetMemory(BiquadMemory{m.x1[0], m.x2[0], m.y1[0], m.y2[0]});
-    r.SetMemory(BiquadMemory{m.x1[1], m.x2[1], m.y1[1], m.y2[1]});
+    l.SetMemory(BiquadMemory{m.s1[0], m.s2[0], m.band[0], m.low[0]});
+    r.SetMemory(BiquadMemory{m.s1[1], m.s2[1], m.band[1], m.low[1]});
 }
+
+// The detector's four sections, stepped together while a cutoff glides.
+struct DetectorSections {
+    HighPass highL, highR;
+    LowPass lowL, lowR;
+    bool Gliding() const {
+        return highL.Gliding() || highR.Gliding() || lowL.Gliding() || lowR.Gliding();
+    }
+    void Glide() {
+        highL.Glide();
+        highR.Glide();
+        lowL.Glide();
+        lowR.Glide();
+    }
+};
 
 // Reads bytes from ring and throws them away.
 void Discard(SampleRing& ring, int32_t bytes) {
@@ -151,6 +166,9 @@ double RampAt(const ShapedRun& run, double n) {
     double ramp = 1.0;
     if (kShapedPhase == kPhaseOnset) ramp = n / run.ramp;
     if (kShapedPhase == kPhaseFade) ramp = 1.0 - (n - run.bodyEnd) / run.fade;
+    // A fade whose envelope was lengthened under it ("env time" moved while it
+    // ran) starts before the new body's end: it holds at 1 until it is reached.
+    if (kShapedPhase == kPhaseFade) ramp = ramp < 1.0 ? ramp : 1.0;
     RoundToDouble(ramp);
     return ramp;
 }
@@ -583,8 +601,8 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     // Everything the loop carries lives in locals (the scratch arrays could alias
     // the members, which would force a store and reload on every sample), and
     // the left and right sections run side by side as pairs.
-    const BiquadCoefsOf<Pair> hp = Paired(mHighPassL.Coefs(), mHighPassR.Coefs());
-    const BiquadCoefsOf<Pair> lp = Paired(mLowPassL.Coefs(), mLowPassR.Coefs());
+    BiquadCoefsOf<Pair> hp = Paired(mHighPassL.Coefs(), mHighPassR.Coefs());
+    BiquadCoefsOf<Pair> lp = Paired(mLowPassL.Coefs(), mLowPassR.Coefs());
     BiquadMemoryOf<Pair> hm = Paired(mHighPassL.Memory(), mHighPassR.Memory());
     BiquadMemoryOf<Pair> lm = Paired(mLowPassL.Memory(), mLowPassR.Memory());
     // The band and the full-band followers share their coefficients and run
@@ -602,23 +620,53 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     const Pair loudest = {kLoudest, kLoudest};
     const PairMask magnitudeBits = {0x7FFFFFFFFFFFFFFFLL, 0x7FFFFFFFFFFFFFFFLL};
     PairMask inRange = {-1, -1};
-    for (int i = 0; i < frames; ++i) {
-        const Pair x = {inL[i], inR[i]};
-        Pair high, y;
-        BiquadStep(hp, hm, x, high);
-        BiquadStep(lp, lm, high, y);
-        inRange &= (Pair)((PairMask)x & magnitudeBits) <= loudest;
-        if (kKeepBand) {
-            bandL[i] = y[0];
-            bandR[i] = y[1];
+    const auto filter = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            const Pair x = {inL[i], inR[i]};
+            Pair high, y;
+            BiquadStep<BiquadKind::kHighPass>(hp, hm, x, high);
+            BiquadStep<BiquadKind::kLowPass>(lp, lm, high, y);
+            inRange &= (Pair)((PairMask)x & magnitudeBits) <= loudest;
+            if (kKeepBand) {
+                bandL[i] = y[0];
+                bandR[i] = y[1];
+            }
+            const Pair mid = (Pair{y[1], x[1]} + Pair{y[0], x[0]}) * half;
+            FollowLevelStep(levels, mid, attack, release);
+            bandEnv[i] = levels[0];
+            fullEnv[i] = levels[1];
         }
-        const Pair mid = (Pair{y[1], x[1]} + Pair{y[0], x[0]}) * half;
-        FollowLevelStep(levels, mid, attack, release);
-        bandEnv[i] = levels[0];
-        fullEnv[i] = levels[1];
+    };
+    // While a cutoff glides, each frame gets the coefficients of its own step
+    // (as Biquad::Tick does it); the rest of the block runs on fixed ones. The
+    // steps are taken on copies: a pass that fails (input not finite) leaves the
+    // sections as they were.
+    int i = 0;
+    std::optional<DetectorSections> moved;
+    if (mHighPassL.Gliding() || mHighPassR.Gliding() || mLowPassL.Gliding() ||
+        mLowPassR.Gliding()) {
+        moved.emplace(DetectorSections{mHighPassL, mHighPassR, mLowPassL, mLowPassR});
+        DetectorSections& m = *moved;
+        for (; i < frames && m.Gliding(); ++i) {
+            Unpair(hm, m.highL, m.highR);
+            Unpair(lm, m.lowL, m.lowR);
+            m.Glide();
+            hp = Paired(m.highL.Coefs(), m.highR.Coefs());
+            lp = Paired(m.lowL.Coefs(), m.lowR.Coefs());
+            hm = Paired(m.highL.Memory(), m.highR.Memory());
+            lm = Paired(m.lowL.Memory(), m.lowR.Memory());
+            filter(i, i + 1);
+        }
     }
+    filter(i, frames);
     const double band = levels[0], full = levels[1];
     if (!inRange[0] || !inRange[1] || !std::isfinite(band) || !std::isfinite(full)) return false;
+    if (moved) {
+        mHighPassL = moved->highL;
+        mHighPassR = moved->highR;
+        mLowPassL = moved->lowL;
+        mLowPassR = moved->lowR;
+    }
     Unpair(hm, mHighPassL, mHighPassR);
     Unpair(lm, mLowPassL, mLowPassR);
     for (Biquad* section : {static_cast<Biquad*>(&mLowPassL), static_cast<Biquad*>(&mLowPassR),

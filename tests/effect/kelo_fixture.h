@@ -2,6 +2,7 @@
 // signals the tests feed it.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -76,4 +77,21 @@ inline void AddBurst(Stereo& s, double rate, double freq, double amp, size_t sta
         s.l[i] += v;
         s.r[i] += v;
     }
+}
+
+// The largest sample magnitude of either channel. The output's bound is four
+// times the larger of this (for the input) and ShapePeak.
+inline double Peak(const Stereo& s) {
+    double peak = 0.0;
+    for (size_t i = 0; i < s.size(); ++i)
+        peak = std::max(peak, std::max(std::fabs(s.l[i]), std::fabs(s.r[i])));
+    return peak;
+}
+
+// The shape's highest level.
+inline double ShapePeak(const EnvelopeShape& shape) {
+    double peak = 0.0;
+    for (int i = 0; i < EnvelopeShape::kPoints; ++i)
+        peak = std::max(peak, std::fabs(shape.Y(i)));
+    return peak;
 }

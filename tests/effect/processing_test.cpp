@@ -272,20 +272,6 @@ Stereo BoundInput(BoundSignal signal, double rate, std::mt19937& random, TestKel
     return s;
 }
 
-double Peak(const Stereo& s) {
-    double peak = 0.0;
-    for (size_t i = 0; i < s.size(); ++i)
-        peak = std::max(peak, std::max(std::fabs(s.l[i]), std::fabs(s.r[i])));
-    return peak;
-}
-
-double ShapePeak(const EnvelopeShape& shape) {
-    double peak = 0.0;
-    for (int i = 0; i < EnvelopeShape::kPoints; ++i)
-        peak = std::max(peak, std::fabs(shape.Y(i)));
-    return peak;
-}
-
 } // namespace
 
 TEST(OutputLevel, NoSampleExceedsFourTimesTheLargerOfInputPeakAndShapeLevel) {
@@ -737,10 +723,10 @@ TEST(Denormals, ATailOfSilenceEndsInExactZeros) {
     RunBlocks(fx, in, 512);
     EXPECT_EQ(fx.BandLevel(), 0.0);
     EXPECT_EQ(fx.FullLevel(), 0.0);
-    const BiquadMemory m = fx.HighPassL().Memory();
-    EXPECT_EQ(m.y1, 0.0);
-    EXPECT_EQ(m.y2, 0.0);
-    EXPECT_EQ(fx.LowPassL().Memory().y1, 0.0);
+    for (const Biquad* section : {&fx.HighPassL(), &fx.LowPassL()}) {
+        EXPECT_EQ(section->Memory().s1, 0.0);
+        EXPECT_EQ(section->Memory().s2, 0.0);
+    }
 }
 
 TEST(DisplayReads, ABlockLongerThanTheRingsKeepsItsNewestLevels) {
