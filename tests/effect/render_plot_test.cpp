@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <random>
 #include <sndfile.h>
 #include <sstream>
@@ -229,4 +231,181 @@ TEST(RenderPlot, EmptyAndHostileTracesDrawWithoutFault) {
     l = DrawRenderPlot(known.trace, 500, 300, px);
     EXPECT_EQ(px.size(), size_t(500 * 300));
     EXPECT_FALSE(EncodePlotPng(px, l).empty());
+}
+
+// --- kelo-render --plot and --events through the product binary
+
+#include "draw/png_resource.h"
+
+namespace {
+
+// A scratch folder of the test's own, removed with its files.
+struct TempDir {
+    TempDir() {
+        char pattern[] = "/tmp/kelo-plot-test-XXXXXX";
+        path = mkdtemp(pattern) ? pattern : "/tmp";
+    }
+    ~TempDir() {
+        for (const std::string& f : files)
+            std::remove(f.c_str());
+        rmdir(path.c_str());
+    }
+    std::string File(const std::string& name) {
+        files.push_back(path + "/" + name);
+        return files.back();
+    }
+    std::string path;
+    std::vector<std::string> files;
+};
+
+std::vector<float> ReadWav(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    std::vector<float> s(size_t(info.frames) * size_t(info.channels));
+    sf_readf_float(f, s.data(), info.frames);
+    sf_close(f);
+    return info.channels == 2 ? s : std::vector<float>();
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool ParsePlot(std::vector<const char*> args, RenderOptions& options, std::string& error) {
+    args.insert(args.begin(), "kelo-render");
+    return ParseRenderArgs(int(args.size()), args.data(), "default.so", options, error);
+}
+
+} // namespace
+
+TEST(RenderPlotArguments, PlotSizeTempoAndEventsAreReadOrRefused) {
+    RenderOptions o;
+    std::string error;
+    ASSERT_TRUE(ParsePlot({"-o", "x.wav", "--plot", "p.png", "--plot-size", "800x300", "--events",
+                           "e.csv", "--tempo", "92.5"},
+                          o, error))
+        << error;
+    EXPECT_EQ(o.plot, "p.png");
+    EXPECT_EQ(o.plotWidth, 800);
+    EXPECT_EQ(o.plotHeight, 300);
+    EXPECT_EQ(o.events, "e.csv");
+    EXPECT_EQ(o.tempo, 92.5);
+    ASSERT_TRUE(ParsePlot({"-o", "x.wav"}, o, error));
+    EXPECT_EQ(o.plotWidth, 1600);
+    EXPECT_EQ(o.plotHeight, 600);
+    EXPECT_EQ(o.tempo, 0.0);
+    for (const char* size :
+         {"800", "800x", "x300", "399x300", "800x239", "16001x600", "800x300x2", "-800x300"}) {
+        EXPECT_FALSE(ParsePlot({"-o", "x", "--plot-size", size}, o, error)) << size;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+    for (const char* tempo : {"0", "9", "1000", "nan", "fast"})
+        EXPECT_FALSE(ParsePlot({"-o", "x", "--tempo", tempo}, o, error)) << tempo;
+    EXPECT_FALSE(ParsePlot({"-o", "x", "--plot"}, o, error));
+}
+
+TEST(RenderPlotEndToEnd, EventsCsvSummaryAndPictureMatchTheKnownHits) {
+    TempDir dir;
+    const std::string in = dir.File("hits.wav"), out = dir.File("out.wav");
+    const std::string csv = dir.File("events.csv"), png = dir.File("plot.png");
+    // 1 kHz bursts of 20 ms at 0.8 over a quiet tone, at 44.1 kHz; the last
+    // envelope runs past the end of the file.
+    const int rate = 44100;
+    const std::vector<double> hitSeconds = {0.1, 0.6, 1.25, 1.9, 2.95};
+    const size_t frames = size_t(3.1 * rate);
+    std::vector<float> s(frames * 2);
+    for (size_t i = 0; i < frames; ++i)
+        s[2 * i] = s[2 * i + 1] = 0.01f * float(std::sin(0.02 * double(i)));
+    for (const double t : hitSeconds) {
+        const size_t h = size_t(t * rate);
+        for (size_t i = h; i < h + 882; ++i)
+            s[2 * i] = s[2 * i + 1] =
+                0.8f * float(std::sin(2 * 3.14159265358979 * 1000.0 * double(i - h) / rate));
+    }
+    {
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(in.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_writef_float(f, s.data(), sf_count_t(frames));
+        sf_close(f);
+    }
+    RenderOptions o;
+    o.plugin = KELO_PRODUCT_PLUGIN;
+    o.input = in;
+    o.output = out;
+    o.blockSize = 300;
+    o.events = csv;
+    o.plot = png;
+    o.plotWidth = 900;
+    o.plotHeight = 360;
+    o.tempo = 100.0;
+    o.sets = {{"threshold", "-20"}};
+    std::ostringstream text, err;
+    ASSERT_EQ(RunRender(o, text, err, false), 0) << err.str();
+    EXPECT_NE(text.str().find(", 5 events\n"), std::string::npos) << text.str();
+
+    // One line per hit: its start within a millisecond after the hit, a peak
+    // above the threshold, the last one cut by the end of the file.
+    std::istringstream lines(ReadText(csv));
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, "start_s,start_frame,peak_db,peak,full_length");
+    for (size_t i = 0; i < hitSeconds.size(); ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << i;
+        double start = 0, peakDb = 0, peak = 0;
+        long long frame = 0;
+        char full[8] = {};
+        ASSERT_EQ(
+            std::sscanf(line.c_str(), "%lf,%lld,%lf,%lf,%7s", &start, &frame, &peakDb, &peak, full),
+            5)
+            << line;
+        EXPECT_GE(frame, (long long)(hitSeconds[i] * rate));
+        EXPECT_LE(frame, (long long)(hitSeconds[i] * rate) + rate / 1000);
+        EXPECT_NEAR(start, double(frame) / rate, 1e-6);
+        EXPECT_GE(peakDb, -20.0);
+        EXPECT_LE(peak, 0.81);
+        EXPECT_STREQ(full, i + 1 == hitSeconds.size() ? "no" : "yes") << i;
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << line;
+
+    // The picture: the requested size, and its output panel holds the written
+    // file's columns (the scales come from the two files' peaks).
+    std::ifstream file(png, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                           std::istreambuf_iterator<char>());
+    std::unique_ptr<Bitmap> picture(DecodePng(bytes.data(), bytes.size(), nullptr));
+    ASSERT_TRUE(picture);
+    ASSERT_EQ(picture->Width(), 900);
+    ASSERT_EQ(picture->Height(), 360);
+    const std::vector<float> written = ReadWav(out);
+    ASSERT_EQ(written.size(), s.size());
+    RenderTrace trace;
+    trace.input = s.data();
+    trace.output = written.data();
+    trace.frames = frames;
+    trace.tempo = o.tempo;
+    const PlotLayout l(900, 360, trace);
+    const std::vector<ColumnSpan> spans = BinColumns(written.data(), frames, 2, l.Columns());
+    for (int c = 0; c < l.Columns(); ++c) {
+        const int x = l.output.L + c;
+        const int top = l.WaveRow(l.output, spans[size_t(c)].hi);
+        const int bottom = l.WaveRow(l.output, spans[size_t(c)].lo);
+        const uint32_t* row = picture->Pixels();
+        const int span = picture->RowSpan();
+        ASSERT_TRUE(Drawn(row[top * span + x])) << c;
+        ASSERT_TRUE(Drawn(row[bottom * span + x])) << c;
+        if (top > l.output.T) {
+            ASSERT_FALSE(Drawn(row[(top - 1) * span + x])) << c;
+        }
+        if (bottom + 1 < l.output.B) {
+            ASSERT_FALSE(Drawn(row[(bottom + 1) * span + x])) << c;
+        }
+    }
 }

@@ -67,16 +67,13 @@ private:
     TextRaster mText;
 };
 
-bool Finite(float v) {
-    return v == v && std::fabs(v) <= 3.4e38f;
-}
-
-// The highest magnitude of count samples (0 when there is none).
-double PeakOf(const float* samples, size_t count) {
+// The highest magnitude in the columns, leaving out the infinite samples
+// (held at the float's largest value by the binning).
+double PeakOf(const std::vector<ColumnSpan>& spans) {
     float peak = 0.0f;
-    if (samples)
-        for (size_t i = 0; i < count; ++i)
-            if (Finite(samples[i])) peak = std::max(peak, std::fabs(samples[i]));
+    for (const ColumnSpan& c : spans)
+        for (const float v : {std::fabs(c.lo), std::fabs(c.hi)})
+            if (v < 3.4e38f) peak = std::max(peak, v);
     return peak;
 }
 
@@ -222,10 +219,14 @@ std::vector<ColumnSpan> BinColumns(const float* samples, size_t frames, int chan
             if (c > 0) spans[size_t(c)] = spans[size_t(c) - 1];
             continue;
         }
+        // The channels are binned together: one flat run of samples. NaN
+        // fails both comparisons and is skipped; the loop has no branch and
+        // runs on the vector units.
         float lo = 3.4e38f, hi = -3.4e38f;
-        for (size_t i = from * ch; i < to * ch; ++i) {
-            const float v = samples[i];
-            // NaN fails both comparisons and is skipped.
+        const float* run = samples + from * ch;
+        const size_t count = (to - from) * ch;
+        for (size_t i = 0; i < count; ++i) {
+            const float v = run[i];
             lo = v < lo ? v : lo;
             hi = v > hi ? v : hi;
         }
@@ -251,9 +252,12 @@ PlotLayout::PlotLayout(int w, int h, const RenderTrace& trace) {
     y = band.B + kPad + kGap + kCaption + kPad;
     output = Rect(left, y, right, y + waveH);
 
-    const size_t samples = trace.frames * 2;
-    waveScale = FittedScale(std::max(PeakOf(trace.input, samples), PeakOf(trace.output, samples)));
-    double bandPeak = PeakOf(trace.band, trace.frames);
+    const int columns = band.W();
+    inputColumns = BinColumns(trace.input, trace.frames, 2, columns);
+    outputColumns = BinColumns(trace.output, trace.frames, 2, columns);
+    bandColumns = BinColumns(trace.band, trace.frames, 1, columns);
+    waveScale = FittedScale(std::max(PeakOf(inputColumns), PeakOf(outputColumns)));
+    double bandPeak = PeakOf(bandColumns);
     if (trace.threshold > 0.0 && std::isfinite(trace.threshold))
         bandPeak = std::max(bandPeak, trace.threshold);
     bandScale = FittedScale(bandPeak);
@@ -347,16 +351,15 @@ PlotLayout DrawRenderPlot(const RenderTrace& trace, int width, int height,
 
     // 4. The waveforms: the input grey, the output green, darker away from the centre.
     if (trace.frames > 0) {
-        DrawWave(g, layout, layout.input, BinColumns(trace.input, trace.frames, 2, columns),
-                 [](int, int) { return kGrey; });
-        DrawWave(g, layout, layout.output, BinColumns(trace.output, trace.frames, 2, columns),
+        DrawWave(g, layout, layout.input, layout.inputColumns, [](int, int) { return kGrey; });
+        DrawWave(g, layout, layout.output, layout.outputColumns,
                  [](int i, int n) { return MixColor(kBarGreen, kBarDarkGreen, i, n); });
     }
 
     // 5. The band's level: green bars in events, grey outside, as in the detect
     // panel; then the threshold line and its value.
     if (trace.frames > 0 && trace.band) {
-        const std::vector<ColumnSpan> levels = BinColumns(trace.band, trace.frames, 1, columns);
+        const std::vector<ColumnSpan>& levels = layout.bandColumns;
         const Rect& b = layout.band;
         for (int c = 0; c < columns; ++c) {
             const int top = layout.BandRow(levels[size_t(c)].hi);

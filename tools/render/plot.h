@@ -50,10 +50,12 @@ size_t FirstFrameOf(int column, size_t frames, int columns);
 
 // Per column, the lowest and highest of the samples of its frames, all
 // channels together (samples interleaved). A column without frames (more
-// columns than frames) repeats the one before. Not-a-number samples are skipped.
+// columns than frames) repeats the one before. Not-a-number samples are
+// skipped (a column of nothing else is 0); infinities are held at the float's
+// largest value.
 std::vector<ColumnSpan> BinColumns(const float* samples, size_t frames, int channels, int columns);
 
-// The picture's geometry and scales.
+// The picture's geometry, its columns and its scales.
 struct PlotLayout {
     static constexpr int kMinWidth = 400, kMinHeight = 240;
     static constexpr int kMaxWidth = 16000, kMaxHeight = 8000;
@@ -63,8 +65,10 @@ struct PlotLayout {
     int width = 0, height = 0;
     double waveScale = 1.0; // amplitude at the waveform panels' top and bottom
     double bandScale = 1.0; // level at the band panel's top
+    // The trace binned into the columns (all zero without samples).
+    std::vector<ColumnSpan> inputColumns, outputColumns, bandColumns;
 
-    // Sizes outside kMin..kMax are limited to them.
+    // Sizes outside kMin..kMax are limited to them. Bins the trace once.
     PlotLayout(int width, int height, const RenderTrace& trace);
 
     int Columns() const { return band.W(); }
