@@ -96,82 +96,55 @@ Taken RunLogged(TestKelo& fx, const Stereo& in, const std::vector<int>& blocks, 
 
 } // namespace
 
-TEST(DetectLogClass, KeepsContiguousLevelsAndCountsWhatItLoses) {
+TEST(DetectLogClass, KeepsContiguousLevelsAndEventsAndCountsWhatItLoses) {
     DetectLog log;
-    std::vector<double> buf(8);
-    std::vector<DetectLogEvent> ev(2);
-    const double a[5] = {1, 2, 3, 4, 5};
-    // Off: nothing is kept, nothing breaks.
-    log.AddLevels(0, a, 5);
+    std::vector<double> buf(4);
+    std::vector<DetectLogEvent> ev(4);
+    const double a[5] = {0.3, 0.9, 0.5, 0.2, 0.1};
+    log.AddLevels(0, a, 5); // off: nothing kept, nothing breaks
     log.BeginEvent(0);
-    log.EventLevels(a, 5);
-    log.EndEvent(true);
     EXPECT_FALSE(log.On());
     EXPECT_FALSE(log.Allocate(0, 4));
-    EXPECT_FALSE(log.Allocate(4, -1));
-
     ASSERT_TRUE(log.Allocate(7, 2));
     log.AddLevels(100, a, 5);
     log.AddLevels(105, a, 3); // two fit, one is lost
-    DetectLogRead read = NewRead(buf, ev);
-    read.levelCapacity = 4; // read in two pieces
+    log.BeginEvent(101);
+    log.BeginEvent(102); // already running: ignored
+    log.EventLevels(a + 1, 3);
+    log.EndEvent(true);
+    log.BeginEvent(110);
+    log.EventLevels(a + 4, 1);
+    DetectLogRead read = NewRead(buf, ev); // levels in two reads of four
     log.Read(read);
     EXPECT_EQ(read.levelStart, 100);
-    ASSERT_EQ(read.levelCount, 4);
-    EXPECT_EQ(std::vector<double>(buf.begin(), buf.begin() + 4), (std::vector<double>{1, 2, 3, 4}));
+    EXPECT_EQ(std::vector<double>(buf.begin(), buf.begin() + read.levelCount),
+              std::vector<double>(a, a + 4));
     EXPECT_EQ(read.levelsDropped, 1);
-    read = NewRead(buf, ev);
-    log.Read(read);
-    EXPECT_EQ(read.levelStart, 104);
-    ASSERT_EQ(read.levelCount, 3);
-    EXPECT_EQ(buf[0], 5);
-    EXPECT_EQ(buf[1], 1);
-    EXPECT_EQ(buf[2], 2);
-    // A run that does not continue the stored one replaces it.
-    log.AddLevels(200, a, 2);
-    log.AddLevels(300, a + 2, 3);
-    read = NewRead(buf, ev);
-    log.Read(read);
-    EXPECT_EQ(read.levelStart, 300);
-    EXPECT_EQ(read.levelCount, 3);
-    EXPECT_EQ(read.levelsDropped, 3);
-}
-
-TEST(DetectLogClass, EventsKeepStartLengthPeakAndHowTheyEnded) {
-    DetectLog log;
-    ASSERT_TRUE(log.Allocate(4, 2));
-    std::vector<double> buf(4);
-    std::vector<DetectLogEvent> ev(4);
-    const double a[4] = {0.3, 0.9, 0.5, 0.2};
-    log.BeginEvent(10);
-    log.BeginEvent(12); // already running: ignored
-    log.EventLevels(a, 2);
-    log.EventLevels(a + 2, 2);
-    log.EndEvent(true);
-    log.EndEvent(false); // nothing running: ignored
-    log.BeginEvent(50);
-    log.EventLevels(a + 3, 1);
-    DetectLogRead read = NewRead(buf, ev);
-    log.Read(read);
     ASSERT_EQ(read.eventCount, 1);
-    EXPECT_EQ(ev[0].start, 10);
-    EXPECT_EQ(ev[0].length, 4);
+    EXPECT_EQ(ev[0].start, 101);
+    EXPECT_EQ(ev[0].length, 3);
     EXPECT_EQ(ev[0].peak, 0.9);
     EXPECT_EQ(ev[0].full, 1);
-    // The caller's last read closes the running event as cut short.
-    read = NewRead(buf, ev, true);
+    read = NewRead(buf, ev, true); // the last read ends the running event, cut short
     log.Read(read);
+    EXPECT_EQ(read.levelStart, 104);
+    EXPECT_EQ(std::vector<double>(buf.begin(), buf.begin() + read.levelCount),
+              (std::vector<double>{a[4], a[0], a[1]}));
     ASSERT_EQ(read.eventCount, 1);
-    EXPECT_EQ(ev[0].start, 50);
-    EXPECT_EQ(ev[0].length, 1);
+    EXPECT_EQ(ev[0].start, 110);
     EXPECT_EQ(ev[0].full, 0);
-    // Beyond the capacity, events are counted as lost.
+    // A run that does not continue the stored one replaces it; events beyond
+    // the capacity are lost and counted.
+    log.AddLevels(200, a, 2);
+    log.AddLevels(300, a, 3);
     for (int i = 0; i < 3; ++i) {
         log.BeginEvent(i);
         log.EndEvent(true);
     }
     read = NewRead(buf, ev);
     log.Read(read);
+    EXPECT_EQ(read.levelStart, 300);
+    EXPECT_EQ(read.levelsDropped, 3);
     EXPECT_EQ(read.eventCount, 2);
     EXPECT_EQ(read.eventsDropped, 1);
 }
