@@ -294,6 +294,7 @@ void KeloEffect::ResetProcessing() {
     mLastDetectPos = mLastEndPos = 0;
     mEnvPos = 0;
     mPhase = kPhaseRearm;
+    mDetectLog.EndEvent(false);
 
     // One sample per frame of the largest block. If any buffer cannot be had,
     // the effect copies its input through until the next reset.
@@ -682,6 +683,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // 1. A host position that jumped ends the envelope and the recorded data.
     const int64_t jump = pos - mLastEndPos;
     if (jump > 16 || jump < -16) {
+        mDetectLog.EndEvent(false);
         mPhase = kPhaseRearm;
         mEnvPos = 0;
         StartEvent();
@@ -709,6 +711,8 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         inR = cleanR;
         detect(inL, inR);
     }
+
+    mDetectLog.AddLevels(pos, Scratch(mBandEnv), frames);
 
     // 5. Segment loop: each phase runs until its condition fails, then the next
     // one starts on the same frame.
@@ -795,12 +799,15 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     // the output buffer.
     const int at = mEnvPos;
     RecordPeaks(h + g, l + g, at, count);
+    if (mPhase == kPhaseOnset && mEnvPos == 0) mDetectLog.BeginEvent(pos + g);
     if (mPhase == kPhaseOnset)
         ApplyShape<kPhaseOnset>(h, l, a, b, r, outL, outR, g, t, s);
     else if (mPhase == kPhaseBody)
         ApplyShape<kPhaseBody>(h, l, a, b, r, outL, outR, g, t, s);
     else
         ApplyShape<kPhaseFade>(h, l, a, b, r, outL, outR, g, t, s);
+    mDetectLog.EventLevels(Scratch(mBandEnv) + g, count);
+    if (mPhase == kPhaseFade && mEnvPos >= mEnvLen) mDetectLog.EndEvent(true);
 
     RecordEvent(r + g, Scratch(mOutLevel) + g, at, count);
     mLastDetectPos = pos + t;

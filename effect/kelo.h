@@ -8,6 +8,7 @@
 #include "base/byte_block.h"
 #include "base/sample_ring.h"
 #include "effect/biquad.h"
+#include "effect/detect_log.h"
 #include "effect/display_link.h"
 #include "effect/env_view_state.h"
 #include "effect/envelope_shape.h"
@@ -117,6 +118,11 @@ public:
     bool SaveSections(ByteBlock& chunk) override;
     bool LoadSections(const ByteBlock& chunk, int& position) override;
 
+protected:
+    // Kelo's own requests (effect/kelo_detect_log.cpp): with index
+    // kDetectLogTag, starts, reads or stops the detector's log.
+    intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt) override;
+
 private:
     // One piece of at most mScratchFrames frames starting at host position pos.
     void ProcessPiece(const double* inL, const double* inR, double* outL, double* outR, int frames,
@@ -206,4 +212,6 @@ private:
     // The shape's point model, the only one; it hands every shape to this
     // effect (SetShape), so it comes after what SetShape sets.
     ShapeModel mModel;
+    // The detector's levels and events for a caller that asked (off by default).
+    DetectLog mDetectLog;
 };

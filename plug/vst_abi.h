@@ -110,6 +110,7 @@ enum : int32_t {
     kVstOpGetEffectName = 45,
     kVstOpGetVendorString = 47,
     kVstOpGetProductString = 48,
+    kVstOpVendorSpecific = 50,
     kVstOpCanDo = 51,
     kVstOpIdle = 53,
     kVstOpGetVstVersion = 58,

@@ -245,6 +245,8 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
         return CopyToHost(ptr, kHostVendorTextBound, VendorName()) ? 1 : 0;
     case kVstOpGetProductString:
         return CopyToHost(ptr, kHostVendorTextBound, ProductName()) ? 1 : 0;
+    case kVstOpVendorSpecific:
+        return VendorRequest(index, value, ptr, opt);
     case kVstOpCanDo:
         return CanDo(static_cast<const char*>(ptr));
     case kVstOpGetVstVersion:
@@ -366,6 +368,10 @@ bool VstAdapter::OpenEditorWindow(void* parent) {
 
 void VstAdapter::CloseEditorWindow() {
     if (EditorFace* editor = GetEditor()) editor->CloseEditorWindow();
+}
+
+intptr_t VstAdapter::VendorRequest(int32_t, intptr_t, void*, float) {
+    return 0;
 }
 
 void VstAdapter::EditorParamChange(int32_t index, double normalized) {

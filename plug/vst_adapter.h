@@ -66,6 +66,9 @@ protected:
     virtual bool OpenEditorWindow(void* parent);
     // Closes the window opened by OpenEditorWindow.
     virtual void CloseEditorWindow();
+    // The host's vendor-specific request (opcode 50); the effect's own
+    // requests are told apart by index. Answers 0 (unknown) unless overridden.
+    virtual intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt);
 
     bool mMidiIo;
     ByteBlock mStateChunk;

@@ -45,8 +45,8 @@ find build/release-native build/release-mingw64 build/release-mingw32 -maxdepth 
 render=build/release-native/tools/kelo-render
 if [ -x "$render" ]; then
   echo
-  "$render" --output build/demo-out.wav
-  echo "demo rendered through the plug-in: build/demo-out.wav"
+  "$render" --output build/demo-out.wav --plot build/render-plot.png --tempo 120
+  echo "demo rendered through the plug-in: build/demo-out.wav, its picture: build/render-plot.png"
 fi
 
 # The editor as a host shows it, after three seconds of the demo; a private

@@ -1,5 +1,6 @@
 // Processing allocates nothing once the effect is reset: the effect's own
-// ProcessBlock through both host paths.
+// ProcessBlock through both host paths, with the detector's log running and
+// read as the render tool reads it.
 #include "tests/common/counting_allocator.h"
 
 #include <algorithm>
@@ -30,6 +31,15 @@ TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
     signal.l[7000] = std::nan(""); // the repair path too
     Channels<double> in64(1000), out64(1000);
     Channels<float> in32(1000), out32(1000);
+    DetectLogSetup setup{int32_t(sizeof(DetectLogSetup)), 4096, 64};
+    const auto request = [&fx](int32_t what, void* ptr) {
+        return fx.Record()->dispatcher(fx.Record(), kVstOpVendorSpecific, kDetectLogTag, what, ptr,
+                                       0.0f);
+    };
+    ASSERT_EQ(request(kDetectLogStart, &setup), 1);
+    std::vector<double> levels(4096);
+    std::vector<DetectLogEvent> events(64);
+    long logged = 0, loggedEvents = 0;
     counter.Start();
     long shaped = 0;
     double peak = 0.0;
@@ -48,10 +58,21 @@ TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
         fx.EditorParamChange(kParamGate, (at / 1000) % 2 ? 1.0 : 0.0);
         fx.EditorParamChange(kParamProcessOnly, (at / 3000) % 2 ? 1.0 : 0.0);
         if (fx.Phase() >= kPhaseOnset) ++shaped;
+        DetectLogRead read{};
+        read.size = int32_t(sizeof(DetectLogRead));
+        read.levels = levels.data();
+        read.levelCapacity = 4096;
+        read.events = events.data();
+        read.eventCapacity = 64;
+        EXPECT_EQ(request(kDetectLogRead, &read), 1);
+        logged += read.levelCount;
+        loggedEvents += read.eventCount;
         for (double v : out64.l)
             peak = std::max(peak, std::fabs(v));
     }
     EXPECT_EQ(counter.Stop(), 0);
     EXPECT_GT(shaped, 0); // envelopes ran
     EXPECT_GT(peak, 0.1); // audio came through
+    EXPECT_EQ(logged, 1333 * long(signal.size() / 1000));
+    EXPECT_GT(loggedEvents, 0);
 }

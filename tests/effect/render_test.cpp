@@ -98,10 +98,12 @@ int Render(RenderOptions options, std::string* outText = nullptr, std::string* e
 TEST(RenderArguments, ReadsInputOutputSettingsBlockAndRate) {
     RenderOptions o;
     std::string error;
-    ASSERT_TRUE(Parse({"in.wav", "-o", "out.wav", "--set", "env time=0.1", "--set", "threshold=-20",
-                       "--block", "128", "--rate", "44100", "--load-state", "a.bin", "--save-state",
-                       "b.bin"},
-                      o, error))
+    ASSERT_TRUE(Parse(
+        {"in.wav",        "-o",           "out.wav", "--set",   "env time=0.1", "--set",
+         "threshold=-20", "--block",      "128",     "--rate",  "44100",        "--load-state",
+         "a.bin",         "--save-state", "b.bin",   "--plot",  "p.png",        "--plot-size",
+         "800x300",       "--events",     "e.csv",   "--tempo", "92.5"},
+        o, error))
         << error;
     EXPECT_EQ(o.input, "in.wav");
     EXPECT_EQ(o.output, "out.wav");
@@ -114,9 +116,17 @@ TEST(RenderArguments, ReadsInputOutputSettingsBlockAndRate) {
     EXPECT_EQ(o.rate, 44100.0);
     EXPECT_EQ(o.loadState, "a.bin");
     EXPECT_EQ(o.saveState, "b.bin");
+    EXPECT_EQ(o.plot, "p.png");
+    EXPECT_EQ(o.plotWidth, 800);
+    EXPECT_EQ(o.plotHeight, 300);
+    EXPECT_EQ(o.events, "e.csv");
+    EXPECT_EQ(o.tempo, 92.5);
     ASSERT_TRUE(Parse({"--output", "x.wav"}, o, error));
     EXPECT_EQ(o.input, "");
     EXPECT_EQ(o.blockSize, 512);
+    EXPECT_EQ(o.plotWidth, 1600);
+    EXPECT_EQ(o.plotHeight, 600);
+    EXPECT_EQ(o.tempo, 0.0);
     ASSERT_TRUE(Parse({"--help"}, o, error));
     EXPECT_TRUE(o.help);
     ASSERT_TRUE(Parse({"--list"}, o, error));
@@ -137,6 +147,17 @@ TEST(RenderArguments, RejectsWhatItCannotUseWithOneReason) {
         {"-o", "x", "--rate", "44100.5"},  // not whole: a WAV header holds whole Hz
         {"-o", "x", "--frobnicate"},       // unknown
         {"-o", "x", "a.wav", "b.wav"},     // two inputs
+        {"-o", "x", "--plot"},             // missing value
+        // picture sizes: no height, no width, too small, too large, three sides
+        {"-o", "x", "--plot-size", "800"},
+        {"-o", "x", "--plot-size", "x300"},
+        {"-o", "x", "--plot-size", "399x300"},
+        {"-o", "x", "--plot-size", "800x239"},
+        {"-o", "x", "--plot-size", "16001x600"},
+        {"-o", "x", "--plot-size", "800x300x2"},
+        {"-o", "x", "--tempo", "9"},
+        {"-o", "x", "--tempo", "1000"},
+        {"-o", "x", "--tempo", "fast"},
     };
     for (const auto& args : bad) {
         RenderOptions o;
@@ -347,4 +368,67 @@ TEST(RenderFiles, AStateFileThatIsNotKelosIsRefused) {
     o.output = out;
     o.loadState = state;
     EXPECT_EQ(Render(o), 0);
+}
+
+TEST(RenderEndToEnd, EventsCsvSummaryAndPictureFollowTheKnownHits) {
+    TempDir dir;
+    const std::string in = dir.File("hits.wav"), out = dir.File("out.wav");
+    const std::string csv = dir.File("events.csv"), png = dir.File("plot.png");
+    // 1 kHz bursts of 20 ms at 0.8 over a quiet tone at 44.1 kHz; the last
+    // envelope runs past the end of the file.
+    const int rate = 44100;
+    const std::vector<double> hitSeconds = {0.1, 0.6, 1.25, 1.9, 2.95};
+    const size_t frames = size_t(3.1 * rate);
+    std::vector<float> s(frames * 2);
+    for (size_t i = 0; i < frames; ++i)
+        s[2 * i] = s[2 * i + 1] = 0.01f * float(std::sin(0.02 * double(i)));
+    for (const double t : hitSeconds)
+        for (size_t h = size_t(t * rate), i = h; i < h + 882; ++i)
+            s[2 * i] = s[2 * i + 1] =
+                0.8f * float(std::sin(2 * 3.14159265358979 * 1000.0 * double(i - h) / rate));
+    WriteStereo(in, s, rate);
+    RenderOptions o;
+    o.input = in;
+    o.output = out;
+    o.blockSize = 300;
+    o.events = csv;
+    o.plot = png;
+    o.plotWidth = 900;
+    o.plotHeight = 360;
+    o.tempo = 100.0;
+    o.sets = {{"threshold", "-20"}};
+    std::string text, err;
+    ASSERT_EQ(Render(o, &text, &err), 0) << err;
+    EXPECT_NE(text.find(", 5 events\n"), std::string::npos) << text;
+
+    // One line per hit: its start within a millisecond after the hit, a peak
+    // above the threshold, the last one cut by the end of the file.
+    std::ifstream lines(csv);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, "start_s,start_frame,peak_db,peak,full_length");
+    for (size_t i = 0; i < hitSeconds.size(); ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << i;
+        double start = 0, peakDb = 0, peak = 0;
+        long long frame = 0;
+        char full[8] = {};
+        ASSERT_EQ(
+            std::sscanf(line.c_str(), "%lf,%lld,%lf,%lf,%7s", &start, &frame, &peakDb, &peak, full),
+            5)
+            << line;
+        EXPECT_GE(frame, (long long)(hitSeconds[i] * rate));
+        EXPECT_LE(frame, (long long)(hitSeconds[i] * rate) + rate / 1000);
+        EXPECT_NEAR(start, double(frame) / rate, 1e-6);
+        EXPECT_GE(peakDb, -20.0);
+        EXPECT_LE(peak, 0.81);
+        EXPECT_STREQ(full, i + 1 == hitSeconds.size() ? "no" : "yes") << i;
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << line;
+    // The picture is a PNG of the size asked for (its pixels: render_plot_test).
+    std::ifstream picture(png, std::ios::binary);
+    unsigned char head[24] = {};
+    picture.read(reinterpret_cast<char*>(head), sizeof head);
+    EXPECT_EQ(std::memcmp(head, "\x89PNG", 4), 0);
+    EXPECT_EQ(head[18] << 8 | head[19], 900); // IHDR width and height
+    EXPECT_EQ(head[22] << 8 | head[23], 360);
 }

@@ -11,9 +11,12 @@
 #include <iterator>
 #include <sndfile.h>
 
+#include "draw/png_write.h"
+#include "effect/detect_log.h"
 #include "effect/kelo_params.h"
 #include "plug/param.h"
 #include "tools/host/host.h"
+#include "tools/render/plot.h"
 
 namespace {
 
@@ -270,6 +273,89 @@ void ShowProgress(std::ostream& err, size_t done, size_t total, int& shown) {
         << "] " << percent << "%" << (percent == 100 ? "\n" : "") << std::flush;
 }
 
+// The detector's levels and events, asked of the plug-in through Kelo's
+// vendor-specific request (effect/detect_log.h) after every block: the tool
+// sees what the plug-in's own detector did, whatever its options, and never
+// detects anything itself.
+class DetectorTap {
+public:
+    // Starts the plug-in's log for blocks of up to block frames; false when the
+    // plug-in does not keep one.
+    bool Start(PluginInstance& plugin, int32_t block) {
+        DetectLogSetup setup{int32_t(sizeof(DetectLogSetup)), block, kEventsPerRead};
+        mOn = plugin.Dispatch(kVstOpVendorSpecific, kDetectLogTag, kDetectLogStart, &setup) == 1;
+        mLevels.assign(size_t(block), 0.0);
+        mEvents.resize(size_t(kEventsPerRead));
+        return mOn;
+    }
+    // Takes what the log holds; last: the render's end, where an event still
+    // running is handed out as cut short. False, with a reason, when levels
+    // went missing.
+    bool Drain(PluginInstance& plugin, bool last, std::string& error) {
+        if (!mOn) return true;
+        for (;;) {
+            DetectLogRead read{};
+            read.size = int32_t(sizeof(DetectLogRead));
+            read.closeOpen = last ? 1 : 0;
+            read.levels = mLevels.data();
+            read.levelCapacity = int32_t(mLevels.size());
+            read.events = mEvents.data();
+            read.eventCapacity = int32_t(mEvents.size());
+            if (plugin.Dispatch(kVstOpVendorSpecific, kDetectLogTag, kDetectLogRead, &read) != 1) {
+                error = "the plug-in stopped answering for its detector";
+                return false;
+            }
+            if (read.levelCount > 0 && read.levelStart != int64_t(band.size())) {
+                error = "the plug-in's detector levels start at frame " +
+                        std::to_string(read.levelStart) + ", not " + std::to_string(band.size());
+                return false;
+            }
+            if (read.levelsDropped > 0 || read.eventsDropped > 0) {
+                error = "the plug-in's detector log overflowed";
+                return false;
+            }
+            band.insert(band.end(), mLevels.begin(), mLevels.begin() + read.levelCount);
+            for (int32_t i = 0; i < read.eventCount; ++i) {
+                const DetectLogEvent& e = mEvents[size_t(i)];
+                events.push_back(PlotEvent{e.start, e.length, e.peak, e.full != 0});
+            }
+            threshold = read.threshold;
+            if (read.levelCount < read.levelCapacity && read.eventCount < read.eventCapacity)
+                return true;
+        }
+    }
+    // Frees the plug-in's log; what was taken stays.
+    void Stop(PluginInstance& plugin) {
+        if (mOn) plugin.Dispatch(kVstOpVendorSpecific, kDetectLogTag, kDetectLogStop, nullptr);
+    }
+    // Whether the plug-in keeps the log (and the events are known).
+    bool On() const { return mOn; }
+
+    std::vector<float> band; // the band's level, one per frame rendered
+    std::vector<PlotEvent> events;
+    double threshold = 0.0;
+
+private:
+    static constexpr int32_t kEventsPerRead = 1024;
+    bool mOn = false;
+    std::vector<double> mLevels;
+    std::vector<DetectLogEvent> mEvents;
+};
+
+// The events as CSV: start (seconds and frame), peak band level (dBFS and as
+// a level) and whether the envelope ran its whole length.
+std::string EventsCsv(const std::vector<PlotEvent>& events, double rate) {
+    std::string csv = "start_s,start_frame,peak_db,peak,full_length\n";
+    char line[160];
+    for (const PlotEvent& e : events) {
+        std::snprintf(line, sizeof line, "%.6f,%lld,%.2f,%.9g,%s\n", double(e.start) / rate,
+                      static_cast<long long>(e.start), 20.0 * std::log10(e.peak), e.peak,
+                      e.full ? "yes" : "no");
+        csv += line;
+    }
+    return csv;
+}
+
 // Peak level of interleaved samples in dBFS; -inf for silence.
 double PeakDb(const std::vector<float>& samples) {
     float peak = 0.0f;
@@ -299,6 +385,14 @@ std::string RenderUsage() {
            "                         48000); an input file is rendered at its own rate\n"
            "  --plugin PATH          the plug-in binary (default: the one built with this\n"
            "                         tool); a bare file name is a file in this folder\n"
+           "  --plot FILE            also draws the whole render into a PNG picture: the\n"
+           "                         input, the detector band's level with the threshold\n"
+           "                         and the detected events, and the output\n"
+           "  --plot-size WxH        the picture's size in pixels (default 1600x600)\n"
+           "  --tempo BPM            marks bars of four beats at this tempo in the picture\n"
+           "                         (and tells the plug-in the tempo)\n"
+           "  --events FILE          writes the detected events as CSV: start, peak band\n"
+           "                         level, whether the envelope ran its whole length\n"
            "  --list                 prints the parameters (after --load-state and --set)\n"
            "  -h, --help             this text\n";
 }
@@ -357,6 +451,33 @@ bool ParseRenderArgs(int argc, const char* const* argv, const std::string& defau
                     "--rate takes a whole number of Hz from 1000 to 768000, not \"" + text + "\"";
                 return false;
             }
+        } else if (arg == "--plot") {
+            if (!value(options.plot)) return false;
+        } else if (arg == "--events") {
+            if (!value(options.events)) return false;
+        } else if (arg == "--plot-size") {
+            if (!value(text)) return false;
+            const size_t x = text.find('x');
+            int32_t w = 0, h = 0;
+            if (x == std::string::npos ||
+                !ParseInt(text.substr(0, x), PlotLayout::kMinWidth, PlotLayout::kMaxWidth, w) ||
+                !ParseInt(text.substr(x + 1), PlotLayout::kMinHeight, PlotLayout::kMaxHeight, h)) {
+                error = "--plot-size takes WIDTHxHEIGHT from " +
+                        std::to_string(PlotLayout::kMinWidth) + "x" +
+                        std::to_string(PlotLayout::kMinHeight) + " to " +
+                        std::to_string(PlotLayout::kMaxWidth) + "x" +
+                        std::to_string(PlotLayout::kMaxHeight) + ", not \"" + text + "\"";
+                return false;
+            }
+            options.plotWidth = w;
+            options.plotHeight = h;
+        } else if (arg == "--tempo") {
+            if (!value(text)) return false;
+            if (!ParseNumber(text, options.tempo) || options.tempo < 10.0 ||
+                options.tempo > 999.0) {
+                error = "--tempo takes beats per minute from 10 to 999, not \"" + text + "\"";
+                return false;
+            }
         } else if (!arg.empty() && arg[0] != '-' && options.input.empty()) {
             options.input = arg;
         } else {
@@ -406,6 +527,7 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
         return fail("the plug-in \"" + options.plugin + "\" made no effect");
     if (plugin.Record()->numInputs != 2 || plugin.Record()->numOutputs != 2)
         return fail("the plug-in is not a stereo effect");
+    if (options.tempo > 0.0) plugin.Transport().tempo = options.tempo;
     plugin.Start(rate, options.blockSize);
 
     if (!options.loadState.empty()) {
@@ -455,8 +577,13 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
         if (options.output.empty()) return 0;
     }
 
-    // Render in host blocks through the 64-bit entry, the transport playing.
+    // Render in host blocks through the 64-bit entry, the transport playing,
+    // taking the detector's levels and events after every block.
     const size_t frames = input.size() / 2;
+    DetectorTap tap;
+    if (!tap.Start(plugin, options.blockSize) && (!options.plot.empty() || !options.events.empty()))
+        return fail("the plug-in does not report its detector, so there is no --plot or --events");
+    if (tap.On()) tap.band.reserve(frames);
     std::vector<float> output(frames * 2, 0.0f);
     std::vector<double> inL(size_t(options.blockSize)), inR(size_t(options.blockSize));
     std::vector<double> outL(size_t(options.blockSize)), outR(size_t(options.blockSize));
@@ -475,8 +602,11 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
             output[(at + size_t(i)) * 2] = float(outL[size_t(i)]);
             output[(at + size_t(i)) * 2 + 1] = float(outR[size_t(i)]);
         }
+        if (!tap.Drain(plugin, at + size_t(n) >= frames, error)) return fail(error);
         if (progress) ShowProgress(err, at + size_t(n), frames, shown);
     }
+    if (frames == 0 && !tap.Drain(plugin, true, error)) return fail(error);
+    tap.Stop(plugin);
 
     if (!WriteAudio(options.output, output, rate, error)) return fail(error);
     if (!options.saveState.empty()) {
@@ -485,10 +615,40 @@ int RunRender(const RenderOptions& options, std::ostream& out, std::ostream& err
         if (!WriteFile(options.saveState, chunk))
             return fail("cannot write the state file \"" + options.saveState + "\"");
     }
+    if (!options.events.empty()) {
+        const std::string csv = EventsCsv(tap.events, rate);
+        if (!WriteFile(options.events, std::vector<uint8_t>(csv.begin(), csv.end())))
+            return fail("cannot write the events file \"" + options.events + "\"");
+    }
+    if (!options.plot.empty()) {
+        RenderTrace trace;
+        trace.input = input.data();
+        trace.output = output.data();
+        trace.band = tap.band.size() == frames ? tap.band.data() : nullptr;
+        trace.frames = frames;
+        trace.rate = rate;
+        trace.threshold = tap.threshold;
+        trace.tempo = options.tempo;
+        trace.events = tap.events;
+        char caption[64];
+        std::snprintf(caption, sizeof caption, "threshold %.1f dB, %zu events",
+                      20.0 * std::log10(tap.threshold), tap.events.size());
+        trace.caption = (options.input.empty() ? std::string("demo") : options.input) + " -> " +
+                        options.output + ", " + caption;
+        std::vector<uint32_t> pixels;
+        const PlotLayout layout =
+            DrawRenderPlot(trace, options.plotWidth, options.plotHeight, pixels);
+        const std::vector<uint8_t> png = EncodePlotPng(pixels, layout);
+        if (png.empty() || !WriteFileBytes(options.plot, png))
+            return fail("cannot write the picture \"" + options.plot + "\"");
+    }
     plugin.Close();
     out << "kelo-render: " << frames << " frames (" << std::fixed << std::setprecision(2)
         << double(frames) / rate << " s at " << std::setprecision(0) << rate << " Hz) to \""
         << options.output << "\", peak in " << std::setprecision(1) << PeakDb(input)
-        << " dBFS, peak out " << PeakDb(output) << " dBFS\n";
+        << " dBFS, peak out " << PeakDb(output) << " dBFS";
+    if (tap.On())
+        out << ", " << tap.events.size() << (tap.events.size() == 1 ? " event" : " events");
+    out << "\n";
     return 0;
 }

@@ -18,7 +18,11 @@ struct RenderOptions {
     std::string loadState;                                 // state chunk to load first
     std::string saveState;                                 // state chunk to save after
     int32_t blockSize = 512;
-    double rate = 0.0;       // 0: the input's rate, 48000 Hz for the demo
+    double rate = 0.0; // 0: the input's rate, 48000 Hz for the demo
+    std::string plot;  // picture of the whole render (PNG), when given
+    int32_t plotWidth = 1600, plotHeight = 600;
+    std::string events;      // the detected events as CSV, when given
+    double tempo = 0.0;      // beats per minute for the picture's bars; 0: none
     bool listParams = false; // print the parameters and exit
     bool help = false;
 };
