@@ -11,6 +11,11 @@
 
 #include "tools/host/validate/validate_support.h"
 
+#if defined(__SANITIZE_ADDRESS__) && __has_include(<sanitizer/lsan_interface.h>)
+#include <sanitizer/lsan_interface.h>
+#define KELO_CHECK_LEAKS 1
+#endif
+
 #ifndef _WIN32
 #include <poll.h>
 #include <signal.h>
@@ -89,9 +94,14 @@ void WriteAll(int fd, const std::string& text) {
     }
 }
 
+// The exit statuses of a check's process; any other (a sanitizer's report, an
+// exit inside the plug-in) is a failure too.
+constexpr int kExitPass = 0, kExitFail = 10, kExitSkip = 11, kExitLeak = 12;
+
 // The child loads the module itself, runs the check and streams its lines
 // ("F text", "N text", "S text") to the parent; the exit status carries the
-// verdict. A signal or a time-out is a failure the parent reports.
+// verdict. A signal or a time-out is a failure the parent reports. Under
+// AddressSanitizer the child looks for leaks before it ends.
 void RunIsolated(const Check& check, const ValidateOptions& options, double timeout,
                  Outcome& outcome) {
     int fds[2];
@@ -107,7 +117,7 @@ void RunIsolated(const Check& check, const ValidateOptions& options, double time
         PluginModule module;
         if (!module.Load(options.path)) {
             WriteAll(fds[1], "F  cannot load: " + module.Error() + "\n");
-            _exit(1);
+            _exit(kExitFail);
         }
         CheckContext context(module, options, SeedOf(options.seed, check.name));
         context.sink = [](const std::string& line, void* user) {
@@ -116,8 +126,11 @@ void RunIsolated(const Check& check, const ValidateOptions& options, double time
         context.sinkUser = &fds[1];
         check.run(context);
         std::fflush(stdout);
-        // The module is not closed: a plug-in's teardown is the lifecycle checks' business.
-        _exit(context.Failed() ? 1 : context.Skipped() ? 3 : 0);
+#ifdef KELO_CHECK_LEAKS
+        if (__lsan_do_recoverable_leak_check() != 0) _exit(kExitLeak);
+#endif
+        // The module is not unloaded: the plug-in's static teardown is not a check's business.
+        _exit(context.Failed() ? kExitFail : context.Skipped() ? kExitSkip : kExitPass);
     }
     close(fds[1]);
     if (child < 0) {
@@ -181,11 +194,17 @@ void RunIsolated(const Check& check, const ValidateOptions& options, double time
                                 std::to_string(WTERMSIG(status)) + " (" +
                                 strsignal(WTERMSIG(status)) + ")");
     } else {
-        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-        outcome.verdict = code == 0 ? Verdict::Pass : code == 3 ? Verdict::Skip : Verdict::Fail;
-        if (code != 0 && code != 1 && code != 3)
+        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome.verdict = code == kExitPass   ? Verdict::Pass
+                          : code == kExitSkip ? Verdict::Skip
+                                              : Verdict::Fail;
+        if (code == kExitLeak)
+            outcome.lines.push_back("  memory leaked (the leak report is on standard error)");
+        else if (code != kExitPass && code != kExitFail && code != kExitSkip)
             outcome.lines.push_back("  the check's process ended with status " +
-                                    std::to_string(code) + " (a sanitizer's report?)");
+                                    std::to_string(code) +
+                                    " (a sanitizer's report on standard error, or an exit "
+                                    "inside the plug-in)");
     }
 }
 #endif

@@ -30,20 +30,36 @@ bool HaveDisplay(CheckContext& context) {
 #endif
 }
 
-MouseEvent RandomMouse(Rng& rng, int width, int height) {
-    const MouseAction actions[] = {
-        MouseAction::Press,   MouseAction::Drag,  MouseAction::Drag,        MouseAction::Drag,
-        MouseAction::Release, MouseAction::Click, MouseAction::DoubleClick, MouseAction::Wheel,
-        MouseAction::Move,    MouseAction::Leave};
+// One gesture at a random place: a press, drags about it and a release
+// (sometimes with a modifier or the right button), or a single click, double
+// click, wheel turn, hover or leave.
+std::vector<MouseEvent> RandomGesture(Rng& rng, int width, int height) {
     MouseEvent event;
-    event.action = actions[rng.Int(0, int(sizeof actions / sizeof *actions) - 1)];
     event.x = rng.Int(-5, width + 5);
     event.y = rng.Int(-5, height + 5);
-    event.button = rng.Uniform() < 0.8 ? MouseButton::Left : MouseButton::Right;
-    event.notches = rng.Int(-3, 3);
+    event.button = rng.Uniform() < 0.85 ? MouseButton::Left : MouseButton::Right;
     event.shift = rng.Uniform() < 0.2;
     event.control = rng.Uniform() < 0.1;
-    return event;
+    std::vector<MouseEvent> events;
+    const int kind = rng.Int(0, 9);
+    if (kind <= 5) {
+        event.action = MouseAction::Press;
+        events.push_back(event);
+        for (int i = rng.Int(1, 6); i > 0; --i) {
+            event.action = MouseAction::Drag;
+            event.x += rng.Int(-40, 40);
+            event.y += rng.Int(-40, 40);
+            events.push_back(event);
+        }
+        event.action = MouseAction::Release;
+    } else {
+        const MouseAction single[] = {MouseAction::DoubleClick, MouseAction::Wheel,
+                                      MouseAction::Move, MouseAction::Leave};
+        event.action = single[kind - 6];
+        event.notches = rng.Int(-3, 3);
+    }
+    events.push_back(event);
+    return events;
 }
 
 void OpenClose(CheckContext& context) {
@@ -95,9 +111,10 @@ void OpenClose(CheckContext& context) {
                 break;
             }
             session.Pump(20);
-            for (int i = 0; i < context.Scaled(8); ++i)
-                session.Window().SendMouse(
-                    RandomMouse(context.rng, session.Width(), session.Height()));
+            for (int i = 0; i < context.Scaled(16); ++i)
+                for (const MouseEvent& event :
+                     RandomGesture(context.rng, session.Width(), session.Height()))
+                    session.Window().SendMouse(event);
             session.Pump(10);
             session.Close();
             session.Pump(5);

@@ -62,15 +62,16 @@ void RoundTrip(CheckContext& context) {
                          round, saved.size(), again.size(), at);
             continue;
         }
-        // The same sound from a third instance given the chunk as from the second.
-        auto third = OpenInstance(context, rate, 512);
-        if (!third) return;
-        SetChunk(*third, kBank, saved.data(), intptr_t(saved.size()));
         for (int32_t i = 0; i < first->Record()->numParams; ++i)
             if (first->GetParameter(i) != second->GetParameter(i))
                 context.Fail("state %d: parameter %d is %g saved and %g loaded", round, i,
                              double(first->GetParameter(i)), double(second->GetParameter(i)));
+        // Every few states: the loaded instance sounds as the saved one, and a
+        // third given the same chunk exactly as the second.
         if (round % std::max(1, states / context.Scaled(40)) != 0) continue;
+        auto third = OpenInstance(context, rate, 512);
+        if (!third) return;
+        SetChunk(*third, kBank, saved.data(), intptr_t(saved.size()));
         Rng signalRng(uint64_t(round) + 17);
         const Audio input =
             TestSignal(signalRng, first->Record()->numInputs, int(rate * 0.25), rate);
@@ -90,8 +91,7 @@ void RoundTrip(CheckContext& context) {
 }
 
 // After a malformed chunk the state is what it was (or, where allowed, the
-// other state the chunk held) and the audio finite.
-// Returns false when harmed.
+// other state the chunk held) and the audio finite. False when harmed.
 bool ExpectUnharmed(CheckContext& context, PluginInstance& plugin, const std::vector<uint8_t>& good,
                     const std::vector<uint8_t>* allowed, const char* what, Rng& rng) {
     bool unharmed = true;

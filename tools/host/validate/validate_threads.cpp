@@ -115,6 +115,7 @@ void AutomationAndState(CheckContext& context) {
     const Audio input = TestSignal(context.rng, r.numInputs, int(rate), rate, 0.9);
     AudioThread audio(*plugin, input, OutputBound(KnownPluginOf(r), PeakOf(input)));
     audio.Start();
+    audio.WaitForBlock(5.0);
     const int operations = context.Scaled(3000);
     for (int op = 0; op < operations; ++op) {
         const int kind = context.rng.Int(0, chunks ? 9 : 5);
@@ -210,6 +211,7 @@ void HostWaits(CheckContext& context) {
     AudioThread audio(*plugin, input, -1.0);
     host.audio = &audio;
     audio.Start();
+    audio.WaitForBlock(5.0);
     std::vector<uint8_t> state = plugin->GetChunk();
     // Whatever a host's user interface does that may make a plug-in report
     // parameter changes back.
