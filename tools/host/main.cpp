@@ -77,8 +77,9 @@ constexpr const char* kUsage =
     "  --timeout   seconds a check may take before it counts as hung (default 120 + 30\n"
     "              per level)\n"
     "The output bound and the bypass settings are known for Kelo (unique ID 'klox'):\n"
-    "|output| <= 4 x max(input peak, +3 dB, the highest level its shape can have);\n"
-    "\"shape env\", \"gate\" and \"monitor detect\" off give the input back exactly.\n"
+    "|output| <= 4 x the larger of the input's peak and +3 dB (the highest level its\n"
+    "drawn shape can reach);"
+    " \"shape env\", \"gate\" and \"monitor detect\" off give the input back exactly.\n"
     "For other plug-ins the output must be finite and the bypass check is skipped.\n"
     "The editor check needs a display (skipped without one, failed when\n"
     "KELO_REQUIRE_DISPLAY is set). The checks:\n";

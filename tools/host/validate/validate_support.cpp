@@ -76,6 +76,9 @@ Audio TestSignal(Rng& rng, int channels, int frames, double rate, double amplitu
     for (int c = 0; c < channels; ++c) {
         double phase = 0.0;
         const double f0 = 40.0 + 60.0 * c, f1 = std::min(12000.0, 0.45 * rate);
+        // An exponential sweep from f0 to f1 over the signal.
+        const double sweep = std::pow(f1 / f0, 1.0 / std::max(frames, 1));
+        double frequency = f0;
         int burstLeft = 0;
         double burstGain = 0.0;
         for (int i = 0; i < frames; ++i) {
@@ -84,8 +87,8 @@ Audio TestSignal(Rng& rng, int channels, int frames, double rate, double amplitu
                 burstLeft = int(rate * rng.Range(0.005, 0.04));
                 burstGain = rng.Range(0.5, 1.0);
             }
-            const double t = double(i) / frames;
-            phase += 2.0 * kPi * (f0 * std::pow(f1 / f0, t)) / rate;
+            phase += 2.0 * kPi * frequency / rate;
+            frequency *= sweep;
             double v = 0.15 * std::sin(phase) + 0.02 * rng.Range(-1.0, 1.0);
             if (burstLeft > 0) {
                 v += burstGain * rng.Range(-1.0, 1.0);
