@@ -152,10 +152,13 @@ private:
         if (kFault == kRacyChunk) {
             // The fault: the live gain is marked undecoded, then decoded in
             // place at leisure, and processing reads it unlocked meanwhile.
-            // (The pause stands for a slow decoder; it lets the audio thread
-            // run within the window even on a busy single core.)
+            // (The pause stands for a slow decoder; yielding lets the audio
+            // thread run within the window even on a busy single core. A spin,
+            // as some systems round short sleeps down to none.)
             mGain = NAN;
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+            while (std::chrono::steady_clock::now() < end)
+                std::this_thread::yield();
             mGain = gain;
             return 1;
         }

@@ -310,10 +310,10 @@ int RunValidation(const ValidateOptions& options) {
         char head[512];
         std::snprintf(head, sizeof head,
                       "validating %s: '%s' \"%s\", %d in, %d out, %d parameters, %d programs, "
-                      "flags 0x%X; level %d, seed %llu",
+                      "flags 0x%X; level %d, seed %s",
                       options.path.c_str(), FourCC(r.uniqueId).c_str(), probe.EffectName().c_str(),
                       r.numInputs, r.numOutputs, r.numParams, r.numPrograms, unsigned(r.flags),
-                      options.level, static_cast<unsigned long long>(options.seed));
+                      options.level, std::to_string(options.seed).c_str());
         out.Line(head);
         probe.Dispatch(kVstOpOpen);
         probe.Close();

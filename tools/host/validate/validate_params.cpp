@@ -38,14 +38,14 @@ std::string CheckText(CheckContext& context, PluginInstance& plugin, int32_t opc
     const char* text = reinterpret_cast<const char*>(buffer);
     const void* end = std::memchr(buffer, 0, field);
     if (!end) {
-        context.Fail("%s of %d: not terminated within its %zu-byte field: \"%s\"", what, index,
-                     field, Printable(text, field).c_str());
+        context.Fail("%s of %d: not terminated within its %d-byte field: \"%s\"", what, index,
+                     int(field), Printable(text, field).c_str());
         return {};
     }
     for (size_t i = field; i < sizeof buffer; ++i)
         if (buffer[i] != kGuard) {
-            context.Fail("%s of %d: wrote past its %zu-byte field (byte %zu changed)", what, index,
-                         field, i);
+            context.Fail("%s of %d: wrote past its %d-byte field (byte %d changed)", what, index,
+                         int(field), int(i));
             break;
         }
     const size_t length = size_t(static_cast<const unsigned char*>(end) - buffer);

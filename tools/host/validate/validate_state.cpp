@@ -57,9 +57,9 @@ void RoundTrip(CheckContext& context) {
         const std::vector<uint8_t> again = GetChunk(*second, kBank);
         const long at = FirstDifference(saved, again);
         if (at >= 0) {
-            context.Fail("state %d: saved %zu bytes, loaded into a fresh instance and saved "
-                         "again: %zu bytes, first difference at byte %ld",
-                         round, saved.size(), again.size(), at);
+            context.Fail("state %d: saved %d bytes, loaded into a fresh instance and saved "
+                         "again: %d bytes, first difference at byte %ld",
+                         round, int(saved.size()), int(again.size()), at);
             continue;
         }
         for (int32_t i = 0; i < first->Record()->numParams; ++i)
@@ -154,8 +154,8 @@ void Malformed(CheckContext& context) {
         if (headed)
             std::copy(other.begin(), other.begin() + long(std::min(other.size(), size) / 2),
                       junk.begin());
-        std::snprintf(what, sizeof what, "%s of %zu bytes",
-                      headed ? "a state's first half then junk" : "junk", size);
+        std::snprintf(what, sizeof what, "%s of %d bytes",
+                      headed ? "a state's first half then junk" : "junk", int(size));
         SetChunk(*plugin, kBank, junk.data(), intptr_t(junk.size()));
         ++tried[headed];
         harmed[headed] += !ExpectUnharmed(context, *plugin, good, nullptr, what, context.rng);
@@ -165,8 +165,8 @@ void Malformed(CheckContext& context) {
     for (size_t size = 0; size < other.size(); size += step) {
         std::vector<uint8_t> cut(other.begin(), other.begin() + long(size));
         cut.push_back(0); // a readable byte past the end, never counted
-        std::snprintf(what, sizeof what, "a %zu-byte state truncated to %zu bytes", other.size(),
-                      size);
+        std::snprintf(what, sizeof what, "a %d-byte state truncated to %d bytes", int(other.size()),
+                      int(size));
         SetChunk(*plugin, kBank, cut.data(), intptr_t(size));
         ++tried[2];
         harmed[2] += !ExpectUnharmed(context, *plugin, good, nullptr, what, context.rng);

@@ -144,7 +144,7 @@ void AutomationAndState(CheckContext& context) {
     }
     audio.Stop();
     ReportBad(context, audio, "automation and state changed on another thread");
-    context.Note("%d operations against %lld blocks", operations, (long long)audio.Blocks());
+    context.Note("%d operations against %ld blocks", operations, long(audio.Blocks()));
 }
 
 void TwoInstances(CheckContext& context) {
@@ -235,8 +235,8 @@ void HostWaits(CheckContext& context) {
                      "in vain: the plug-in calls the host while holding a lock its processing "
                      "needs",
                      host.timeouts.load(), host.requests.load(), host.lastOpcode.load());
-    context.Note("%d automation or edit requests from the host's thread, %lld blocks",
-                 host.requests.load(), (long long)audio.Blocks());
+    context.Note("%d automation or edit requests from the host's thread, %ld blocks",
+                 host.requests.load(), long(audio.Blocks()));
 }
 
 } // namespace
