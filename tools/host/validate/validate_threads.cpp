@@ -30,12 +30,13 @@ public:
     }
     int64_t Blocks() const { return mBlocks.load(); }
     bool IsAudioThread() const { return std::this_thread::get_id() == mId.load(); }
-    // Waits until the audio thread finished one more block; false after timeout.
+    // Waits until the audio thread finished one more block, or was stopped;
+    // false after timeout.
     bool WaitForBlock(double seconds) const {
         const int64_t target = mBlocks.load() + 2; // one may be half done
         const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-        while (mBlocks.load() < target) {
-            if (Clock::now() > end || mStop.load()) return mBlocks.load() >= target;
+        while (mBlocks.load() < target && !mStop.load()) {
+            if (Clock::now() > end) return false;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         return true;
