@@ -88,6 +88,8 @@ public:
     // Frames processed so far by the audio thread.
     int64_t FramesPlayed() const { return mFramesPlayed.load(); }
     bool AudioRunning() const { return mAudio.joinable() && !mAudioDone.load(); }
+    // The audio thread's id (a default id when none runs).
+    std::thread::id AudioThreadId() const { return mAudio.get_id(); }
 
     ParentWindow& Window() { return *mWindow; }
 

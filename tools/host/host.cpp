@@ -101,9 +101,10 @@ void PluginInstance::Start(double sampleRate, int32_t blockSize) {
     SetMainsOn(true);
 }
 
-void PluginInstance::Close() {
+void PluginInstance::Close(bool stopFirst) {
     if (!mRecord) return;
-    if (mMainsOn) SetMainsOn(false);
+    if (mMainsOn && stopFirst) SetMainsOn(false);
+    mMainsOn = false;
     Dispatch(kVstOpClose);
     std::lock_guard<std::mutex> guard(sRegistryLock);
     sRegistry.erase(mRecord);
@@ -211,6 +212,7 @@ intptr_t KELO_VSTCALL PluginInstance::Callback(VstEffectRecord* effect, int32_t 
 
 intptr_t PluginInstance::Answer(int32_t opcode, int32_t index, intptr_t /*value*/, void* ptr,
                                 float opt) {
+    if (mOptions.onRequest) mOptions.onRequest(opcode, index, opt);
     switch (opcode) {
     case kVstHostAutomate: {
         std::lock_guard<std::mutex> guard(mObservedLock);

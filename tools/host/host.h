@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ struct HostOptions {
     bool answerStrings = true;         // false: opcodes 32 and 33 answer 0 and write nothing
     bool answerTime = true;            // false: opcode 7 answers null
     bool acceptEvents = true;          // answer to opcode 8: 1 when true, else 0
+    // Called on the plug-in's calling thread with every request, before it is
+    // answered (a validator's host that makes the plug-in wait, for one).
+    std::function<void(int32_t opcode, int32_t index, float opt)> onRequest;
 };
 
 // The host's transport as the plug-in sees it through opcode 7.
@@ -106,8 +110,9 @@ public:
                       float opt = 0.0f);
     // Open, sample rate, block size, mains on: what a host does before processing.
     void Start(double sampleRate, int32_t blockSize);
-    // Mains off (when on) and close. The record is invalid afterwards.
-    void Close();
+    // Mains off (when on; unless stopFirst is false, as a careless host) and
+    // close. The record is invalid afterwards.
+    void Close(bool stopFirst = true);
 
     void SetSampleRate(double rate); // also the transport's rate
     void SetBlockSize(int32_t frames);

@@ -6,6 +6,8 @@
 //   kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]
 //   kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]
 //                    [--editor-png OUT.png] [--hold SECONDS]
+//   kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]
+//                    [--report FILE] [--in-process] [--timeout SECONDS]
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "tools/host/demo_signal.h"
 #include "tools/host/editor_session.h"
 #include "tools/host/host.h"
+#include "tools/host/validate/validate.h"
 
 namespace {
 
@@ -33,6 +36,10 @@ struct Options {
     std::string png;       // picture of the editor
     double hold =
         -1.0; // seconds to keep the window open after; -1: until closed, or 0 with a picture
+    // Validation mode.
+    bool validate = false;
+    ValidateOptions validation;
+    bool help = false;
 };
 
 constexpr const char* kUsage =
@@ -47,7 +54,35 @@ constexpr const char* kUsage =
     "  \"press 120,80; drag 120,60 shift; release 120,60; wheel 40,40,-2;\n"
     "   dblclick 30,30; rclick 10,10; move 5,5; leave; wait 200\"\n"
     "(right button: rpress, rdrag, rrelease, rclick, rdblclick; modifiers shift,\n"
-    "ctrl, alt).\n";
+    "ctrl, alt).\n"
+    "\n"
+    "       kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]\n"
+    "                        [--report FILE] [--in-process] [--timeout SECONDS]\n"
+    "\n"
+    "--validate checks the binary from outside as a host's plug-in validator does:\n"
+    "audio at every rate, block size and entry, parameters, state, lifecycle misuse,\n"
+    "threads and the editor. It prints one line per check (PASS, FAIL or SKIP, the\n"
+    "time it took and what it checks), the reasons under a failure followed by the\n"
+    "command that repeats just that check, and last \"N passed, N failed\" (skipped\n"
+    "checks count as neither). The exit status is 1 when a check failed, 2 for bad\n"
+    "arguments.\n"
+    "  --level     1..10, default 5 (what CI runs): higher runs longer and more at random\n"
+    "  --seed      base of every check's random choices, default 1 (or KELO_TEST_SEED)\n"
+    "  --only      one check, or a family (audio, params, state, lifecycle, threads,\n"
+    "              editor)\n"
+    "  --report    also write the lines to FILE\n"
+    "  --in-process  run the checks in this process (by default each runs in a child\n"
+    "              process, so a crash or a hang of the plug-in is reported as a failure;\n"
+    "              Windows builds always run in process)\n"
+    "  --timeout   seconds a check may take before it counts as hung (default 120 + 30\n"
+    "              per level)\n"
+    "The output bound and the bypass settings are known for Kelo (unique ID 'klox'):\n"
+    "|output| <= 4 x the larger of the input's peak and +3 dB (the highest level its\n"
+    "drawn shape can reach);"
+    " \"shape env\", \"gate\" and \"monitor detect\" off give the input back exactly.\n"
+    "For other plug-ins the output must be finite and the bypass check is skipped.\n"
+    "The editor check needs a display (skipped without one, failed when\n"
+    "KELO_REQUIRE_DISPLAY is set). The checks:\n";
 
 bool ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -70,13 +105,31 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.mouse = argv[++i];
         } else if (arg == "--hold" && hasValue) {
             options.hold = std::atof(argv[++i]);
+        } else if (arg == "--validate") {
+            options.validate = true;
+        } else if (arg == "--level" && hasValue) {
+            options.validation.level = std::atoi(argv[++i]);
+        } else if (arg == "--seed" && hasValue) {
+            options.validation.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--only" && hasValue) {
+            options.validation.only = argv[++i];
+        } else if (arg == "--report" && hasValue) {
+            options.validation.report = argv[++i];
+        } else if (arg == "--in-process") {
+            options.validation.isolate = false;
+        } else if (arg == "--timeout" && hasValue) {
+            options.validation.timeoutSeconds = std::atof(argv[++i]);
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
         } else if (options.path.empty() && arg.rfind("--", 0) != 0) {
             options.path = arg;
         } else {
             return false;
         }
     }
-    return !options.path.empty() && options.blocks >= 0 && options.blockSize > 0 &&
+    return !options.path.empty() && options.validation.level >= 1 &&
+           options.validation.level <= 10 && options.blocks >= 0 && options.blockSize > 0 &&
            options.rate > 0 && options.playDemo >= 0.0 && options.playDemo <= 3600.0 &&
            options.hold <= 86400.0;
 }
@@ -189,9 +242,17 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseArguments(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    if (const char* seed = std::getenv("KELO_TEST_SEED"))
+        options.validation.seed = std::strtoull(seed, nullptr, 10);
+    if (!ParseArguments(argc, argv, options) || options.help) {
+        std::fputs(kUsage, options.help ? stdout : stderr);
+        if (options.help) std::fputs(CheckListText().c_str(), stdout);
+        return options.help ? 0 : 2;
+    }
+    if (options.validate) {
+        options.validation.path = options.path;
+        options.validation.self = argv[0];
+        return RunValidation(options.validation);
     }
     PluginModule module;
     if (!module.Load(options.path)) {
