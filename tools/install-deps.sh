@@ -14,6 +14,10 @@ packages=(
   # The Linux editor: Xlib for its window, FreeType and fontconfig for its text,
   # and Liberation, the faces metric-compatible with Arial and friends.
   libx11-dev libfreetype-dev libfontconfig-dev fonts-liberation
+  # The LV2 build and its tests: Debian's LV2 headers and validators, lilv for
+  # the test host and lv2apply, jalv with JACK (dummy driver) for the UI, and
+  # xwininfo and ImageMagick's import for the picture of jalv's window.
+  lv2-dev sordi liblilv-dev lilv-utils jalv jackd2 x11-utils imagemagick pkg-config
   # The user manual: groff's PDF output, pdfinfo for its pictures.
   groff poppler-utils
   # The i686 Linux build, run under qemu-i386: the multilib compiler and the
