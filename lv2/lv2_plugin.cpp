@@ -346,8 +346,9 @@ intptr_t Lv2Plugin::Answer(int32_t opcode, int32_t index, float) {
     case kVstHostVersion:
         return kVstVersion;
     case kVstHostGetTime: {
-        // One record per thread: the audio thread and a host thread may ask at once.
-        thread_local VstTimeInfo info;
+        // The effect asks only under its lock (processing, resets), so one
+        // record serves every caller.
+        VstTimeInfo& info = mTimeInfo;
         info = VstTimeInfo{};
         const double tempo = mTempo.load(std::memory_order_relaxed);
         info.samplePos = mPosition.load(std::memory_order_relaxed);

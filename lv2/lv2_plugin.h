@@ -110,6 +110,8 @@ private:
     std::atomic<int32_t> mBeatsPerBar{4};
     std::atomic<int32_t> mBeatUnit{4};
     double mRate;
+    // The answer to the effect's time request (asked under the effect's lock).
+    VstTimeInfo mTimeInfo{};
 
     // Editor edits waiting for the UI thread: one bit and one value per parameter.
     std::atomic<uint32_t> mEditMask{0};
