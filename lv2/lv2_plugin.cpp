@@ -113,6 +113,9 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
     SetModuleHostCallback(&Lv2HostCallback);
     try {
         std::unique_ptr<Lv2Plugin> plugin(new Lv2Plugin(uris, log));
+        // The UI finds the link at the instance's address (no virtual table
+        // comes before it).
+        if (static_cast<void*>(&plugin->mLink) != static_cast<void*>(plugin.get())) return nullptr;
         plugin->mRate = rate;
         plugin->mMapped = map != nullptr;
         plugin->mEffect.reset(new KeloEffect(InstanceInfo{CurrentModuleHandle(), 0, 0}));

@@ -28,6 +28,7 @@ void Refuse(const LV2_Feature* const* features, const char* text) {
     LV2_Log_Log* log = nullptr;
     LV2_URID_Map* map = nullptr;
     for (int i = 0; features && features[i]; ++i) {
+        if (!features[i]->URI) continue;
         if (!std::strcmp(features[i]->URI, LV2_LOG__log))
             log = static_cast<LV2_Log_Log*>(features[i]->data);
         if (!std::strcmp(features[i]->URI, LV2_URID__map))
