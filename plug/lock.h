@@ -10,6 +10,8 @@ public:
     Lock& operator=(const Lock&) = delete;
 
     void Enter();
+    // Takes the lock only if that needs no wait; true when taken (then Leave).
+    bool TryEnter();
     void Leave();
 
 private:

@@ -24,6 +24,9 @@ Lock::~Lock() {
 void Lock::Enter() {
     Mutex(mStorage).lock();
 }
+bool Lock::TryEnter() {
+    return Mutex(mStorage).try_lock();
+}
 void Lock::Leave() {
     Mutex(mStorage).unlock();
 }

@@ -23,6 +23,9 @@ Lock::~Lock() {
 void Lock::Enter() {
     EnterCriticalSection(Section(mStorage));
 }
+bool Lock::TryEnter() {
+    return TryEnterCriticalSection(Section(mStorage)) != 0;
+}
 void Lock::Leave() {
     LeaveCriticalSection(Section(mStorage));
 }

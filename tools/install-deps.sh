@@ -24,9 +24,10 @@ packages=(
   libx11-dev libxext-dev libfreetype-dev libfontconfig-dev fonts-liberation
   # The user manual: groff's PDF output, pdfinfo for its pictures.
   groff poppler-utils
-  # The LV2 build and the tools that test it: headers and lv2_validate,
-  # sord_validate, lilv for the test host and lv2apply, jalv as a real host.
-  lv2-dev sordi liblilv-dev lilv-utils jalv
+  # The LV2 build and its tests: Debian's LV2 headers and validators, lilv for
+  # the test host and lv2apply, jalv with JACK (dummy driver) for the UI, and
+  # xwininfo and ImageMagick's import for the picture of jalv's window.
+  lv2-dev sordi liblilv-dev lilv-utils jalv jackd2 x11-utils imagemagick pkg-config
   # Real drum recordings the tests build grooves from.
   hydrogen-drumkits
   # The i686 Linux build runs under qemu-i386, built by the multilib compiler.

@@ -31,6 +31,8 @@ build build/release-mingw32 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw-
 # plug-in gets a copy beside it, where its emblem looks for it.
 manual=build/release-native/effect/Kelo_manual.pdf
 if [ -f "$manual" ]; then
+  # The LV2 bundle carries its own copy, beside the binary whose editor opens it.
+  [ -d build/release-native/effect/Kelo.lv2 ] && cp "$manual" build/release-native/effect/Kelo.lv2/
   find build/release-mingw64 build/release-mingw32 -maxdepth 2 -type f -name Kelo.dll \
     -exec sh -c 'cp "$1" "$(dirname "$2")/"' sh "$manual" {} \;
 fi
@@ -41,6 +43,9 @@ find build/release-native build/release-mingw64 build/release-mingw32 -maxdepth 
   \( -name '*.so' -o -name '*.dll' -o -name 'kelo-render' -o -name 'kelo-render.exe' \
      -o -name 'Kelo_manual.pdf' \) \
   -printf '  %p\n' | sort
+if [ -d build/release-native/effect/Kelo.lv2 ]; then
+  echo "  build/release-native/effect/Kelo.lv2/ (LV2 bundle: copy it into ~/.lv2/)"
+fi
 
 render=build/release-native/tools/kelo-render
 if [ -x "$render" ]; then

@@ -1,0 +1,151 @@
+// The UI binary's code over a plug-in instance, as a host with instance-access
+// drives it: the editor opens in the host's X11 window and reports its size,
+// an edit in the editor reaches the host's write function on the idle call,
+// a host's port event moves the knob, and a host without a needed feature
+// gets a refusal. Needs an X display (the test command provides one).
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <lv2/instance-access/instance-access.h>
+#include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
+
+#include "editor/control.h"
+#include "editor/editor.h"
+#include "effect/kelo.h"
+#include "lv2/lv2_plugin.h"
+#include "plug/param.h"
+
+extern "C" const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index);
+
+namespace {
+
+LV2_URID MapNothing(LV2_URID_Map_Handle, const char*) {
+    static LV2_URID next = 0;
+    return ++next;
+}
+
+struct Written {
+    uint32_t port;
+    float value;
+};
+
+struct HostSide {
+    std::vector<Written> writes;
+    int width = 0, height = 0;
+    static void Write(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format,
+                      const void* buffer) {
+        if (size == sizeof(float) && format == 0)
+            static_cast<HostSide*>(controller)
+                ->writes.push_back({port, *static_cast<const float*>(buffer)});
+    }
+    static int Resize(LV2UI_Feature_Handle handle, int width, int height) {
+        auto* self = static_cast<HostSide*>(handle);
+        self->width = width;
+        self->height = height;
+        return 0;
+    }
+};
+
+double KnobValue(KeloEffect& effect, int32_t index) {
+    auto* editor = static_cast<Editor*>(effect.GetEditor());
+    for (int32_t i = 0; i < editor->ControlCount(); ++i)
+        if (editor->ControlAtIndex(i)->ParamIdx() == index)
+            return editor->ControlAtIndex(i)->Value();
+    return -1.0;
+}
+
+TEST(Lv2Ui, EditorInTheHostsWindowBothWays) {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) {
+        if (std::getenv("KELO_REQUIRE_DISPLAY")) FAIL() << "DISPLAY is not set";
+        GTEST_SKIP() << "no X display";
+    }
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Window parent =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 700, 640, 0, 0, 0);
+    XMapWindow(display, parent);
+    XSync(display, False);
+
+    LV2_URID_Map map = {nullptr, &MapNothing};
+    LV2_Feature mapFeature = {LV2_URID__map, &map};
+    const LV2_Feature* pluginFeatures[] = {&mapFeature, nullptr};
+    std::unique_ptr<Lv2Plugin> plugin(Lv2Plugin::Create(48000.0, pluginFeatures));
+    ASSERT_NE(plugin, nullptr);
+    float controls[kParamCount];
+    for (int i = 0; i < kParamCount; ++i) {
+        controls[i] = float(plugin->Effect().ParamAt(i)->Value());
+        plugin->ConnectPort(kPortFirstParam + uint32_t(i), &controls[i]);
+    }
+
+    HostSide host;
+    LV2UI_Resize resize = {&host, &HostSide::Resize};
+    LV2_Feature access = {LV2_INSTANCE_ACCESS_URI, plugin.get()};
+    LV2_Feature parentFeature = {LV2_UI__parent, reinterpret_cast<void*>(parent)};
+    LV2_Feature resizeFeature = {LV2_UI__resize, &resize};
+    const LV2UI_Descriptor* ui = lv2ui_descriptor(0);
+    ASSERT_NE(ui, nullptr);
+    EXPECT_EQ(lv2ui_descriptor(1), nullptr);
+
+    // Refusals: no instance, no parent, another plug-in's URI.
+    LV2UI_Widget widget = nullptr;
+    const LV2_Feature* noInstance[] = {&parentFeature, nullptr};
+    const LV2_Feature* noParent[] = {&access, nullptr};
+    const LV2_Feature* all[] = {&access, &parentFeature, &resizeFeature, nullptr};
+    EXPECT_EQ(ui->instantiate(ui, KELO_LV2_URI, "", &HostSide::Write, &host, &widget, noInstance),
+              nullptr);
+    EXPECT_EQ(ui->instantiate(ui, KELO_LV2_URI, "", &HostSide::Write, &host, &widget, noParent),
+              nullptr);
+    EXPECT_EQ(ui->instantiate(ui, "urn:other", "", &HostSide::Write, &host, &widget, all), nullptr);
+
+    LV2UI_Handle handle =
+        ui->instantiate(ui, KELO_LV2_URI, "", &HostSide::Write, &host, &widget, all);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_NE(widget, nullptr);
+    EXPECT_EQ(host.width, 675);
+    EXPECT_EQ(host.height, 619);
+    // The editor's window is a child of the host's.
+    Window root, parentOf, *children = nullptr;
+    unsigned count = 0;
+    ASSERT_TRUE(XQueryTree(display, Window(reinterpret_cast<uintptr_t>(widget)), &root, &parentOf,
+                           &children, &count));
+    if (children) XFree(children);
+    EXPECT_EQ(parentOf, parent);
+
+    const auto* idle =
+        static_cast<const LV2UI_Idle_Interface*>(ui->extension_data(LV2_UI__idleInterface));
+    ASSERT_NE(idle, nullptr);
+    // A switch and a knob changed in the editor reach the host on the idle call.
+    KeloEffect& effect = plugin->Effect();
+    effect.EditorParamChange(kParamGate, 1.0);
+    effect.EditorParamChange(kParamThreshold, effect.ParamAt(kParamThreshold)->NormalizedOf(-33.3));
+    EXPECT_TRUE(host.writes.empty());
+    EXPECT_EQ(idle->idle(handle), 0);
+    ASSERT_EQ(host.writes.size(), 2u);
+    EXPECT_EQ(host.writes[0].port, uint32_t(kPortFirstParam + kParamThreshold));
+    EXPECT_NEAR(host.writes[0].value, -33.3f, 1e-4);
+    EXPECT_EQ(host.writes[1].port, uint32_t(kPortFirstParam + kParamGate));
+    EXPECT_EQ(host.writes[1].value, 1.0f);
+    // A host's port event moves the knob.
+    const float strength = 0.25f;
+    ui->port_event(handle, kPortFirstParam + kParamStrength, sizeof(float), 0, &strength);
+    EXPECT_NEAR(KnobValue(effect, kParamStrength), 0.25, 1e-9);
+    // Events of other formats or ports are ignored.
+    const float junk = 0.9f;
+    ui->port_event(handle, kPortFirstParam + kParamStrength, sizeof(float), 7, &junk);
+    ui->port_event(handle, 999, sizeof(float), 0, &junk);
+    EXPECT_NEAR(KnobValue(effect, kParamStrength), 0.25, 1e-9);
+
+    ui->cleanup(handle);
+    plugin.reset();
+    XDestroyWindow(display, parent);
+    XCloseDisplay(display);
+}
+
+} // namespace
