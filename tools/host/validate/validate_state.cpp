@@ -90,16 +90,34 @@ void RoundTrip(CheckContext& context) {
     }
 }
 
-// After a malformed chunk the state is what it was (or, where allowed, the
-// other state the chunk held) and the audio finite. False when harmed.
+// After a malformed chunk the plug-in refused (answer 0) the state is what it
+// was, or, where allowed, the other state the chunk held. A plug-in may instead
+// take what a damaged chunk holds (answer 1: a truncated state setting the
+// values it carries is a documented behaviour of some): then the state it
+// made must be a whole one, saved again the same by a fresh instance that loads
+// it. In every case the values stay in range and the audio finite. False when
+// harmed.
 bool ExpectUnharmed(CheckContext& context, PluginInstance& plugin, const std::vector<uint8_t>& good,
-                    const std::vector<uint8_t>* allowed, const char* what, Rng& rng) {
+                    const std::vector<uint8_t>* allowed, const char* what, Rng& rng,
+                    intptr_t answer = 0) {
     bool unharmed = true;
     const std::vector<uint8_t> now = GetChunk(plugin, kBank);
     const long at = FirstDifference(good, now);
     if (at >= 0 && !(allowed && now == *allowed)) {
-        context.Fail("%s changed the state (first difference at byte %ld)", what, at);
-        unharmed = false;
+        if (answer == 0) {
+            context.Fail("%s was refused but changed the state (first difference at byte %ld)",
+                         what, at);
+            unharmed = false;
+        } else if (auto fresh = OpenInstance(context, 44100.0, 512)) {
+            SetChunk(*fresh, kBank, now.data(), intptr_t(now.size()));
+            const long again = FirstDifference(now, GetChunk(*fresh, kBank));
+            if (again >= 0) {
+                context.Fail("%s was taken, and the state it made saves differently from a "
+                             "fresh instance (first difference at byte %ld)",
+                             what, again);
+                unharmed = false;
+            }
+        }
         // Back to the good state, so the next case is judged on its own.
         SetChunk(plugin, kBank, good.data(), intptr_t(good.size()));
     }
@@ -156,9 +174,10 @@ void Malformed(CheckContext& context) {
                       junk.begin());
         std::snprintf(what, sizeof what, "%s of %d bytes",
                       headed ? "a state's first half then junk" : "junk", int(size));
-        SetChunk(*plugin, kBank, junk.data(), intptr_t(junk.size()));
+        const intptr_t answer = SetChunk(*plugin, kBank, junk.data(), intptr_t(junk.size()));
         ++tried[headed];
-        harmed[headed] += !ExpectUnharmed(context, *plugin, good, nullptr, what, context.rng);
+        harmed[headed] +=
+            !ExpectUnharmed(context, *plugin, good, nullptr, what, context.rng, answer);
     }
     // Truncations of the other state.
     const size_t step = std::max<size_t>(1, other.size() / size_t(context.Scaled(64)));
@@ -167,9 +186,9 @@ void Malformed(CheckContext& context) {
         cut.push_back(0); // a readable byte past the end, never counted
         std::snprintf(what, sizeof what, "a %d-byte state truncated to %d bytes", int(other.size()),
                       int(size));
-        SetChunk(*plugin, kBank, cut.data(), intptr_t(size));
+        const intptr_t answer = SetChunk(*plugin, kBank, cut.data(), intptr_t(size));
         ++tried[2];
-        harmed[2] += !ExpectUnharmed(context, *plugin, good, nullptr, what, context.rng);
+        harmed[2] += !ExpectUnharmed(context, *plugin, good, nullptr, what, context.rng, answer);
     }
     // Oversized: the other state with bytes after it, and in 64 MiB; taken
     // whole or refused.
