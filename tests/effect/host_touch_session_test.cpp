@@ -61,7 +61,11 @@ TEST(HostTouchSession, GesturesReachAWaitingHostAsPairsWithNoCallUnderTheLock) {
          0},
         {"gate switch click", "move 128,383; click 128,383", {kParamGate}, 1, 0},
         {"autofit press", "move 128,322; click 128,322", {kParamAutofit}, 2, 1},
-        {"knob wheel burst", "move 41,383; wheel 41,383,2; wait 700", {kParamStrength}, 2, 0},
+        {"knob wheel burst",
+         "move 41,383; wheel 41,383,1; wheel 41,383,1; wait 700",
+         {kParamStrength},
+         2,
+         0},
         {"detect panel scale drag",
          "move 189,93; press 189,93; drag 189,103; drag 189,113; "
          "release 189,113",
