@@ -83,8 +83,14 @@ TEST(HostNotesThreads, AWaitingHostNeverFindsTheLockHeld) {
     std::atomic<bool> done{false};
     std::thread host([&] {
         std::mt19937 r(5);
-        while (!done)
+        // Pauses between changes as a host's automation does: a thread that
+        // takes the lock again within microseconds starves the audio thread on
+        // an unfair lock (Win32 critical sections under Wine), whoever calls
+        // the host, and would read as a stall.
+        while (!done) {
             fx.HostParamChange(int(r() % 4), double(r() % 100) / 100.0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
     });
     int changes = 0;
     for (int round = 0; round < 300; ++round) {
