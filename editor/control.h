@@ -55,6 +55,8 @@ public:
     // Opens the window's value prompt for the bound parameter.
     void OpenValuePrompt();
 
+    // The plug-in the control belongs to (may be null).
+    EffectBase* Effect() const { return mEffect; }
     // The editor that owns this control, found through the plug-in; null if none.
     Editor* GetEditor() const;
 

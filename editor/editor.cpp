@@ -1,6 +1,7 @@
 #include "editor/editor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -14,6 +15,11 @@ namespace {
 int Delta(int to, int from) {
     const int64_t d = int64_t(to) - int64_t(from);
     return int(std::clamp<int64_t>(d, INT32_MIN, INT32_MAX));
+}
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -90,6 +96,7 @@ void Editor::SetParamClamp(int32_t index, double low, double high, bool normaliz
 }
 
 bool Editor::IsDirty(Rect& rect) {
+    EndQuietWheel();
     bool dirty = false;
     for (auto& control : mControls) {
         if (!control->IsDirty()) continue;
@@ -126,11 +133,15 @@ int32_t Editor::ControlAt(int x, int y) const {
 void Editor::OnMouseDown(int x, int y, const MouseKeys& mod) {
     mCapture = -1;
     mLastX = mLastY = -1;
+    // A press ends a wheel burst (and a press whose release never came).
+    mWheelControl = -1;
+    if (mEffect) mEffect->EndGesture();
     const int32_t i = ControlAt(x, y);
     if (i < 0) return;
     mCapture = i;
     mLastX = x;
     mLastY = y;
+    if (mEffect) mEffect->BeginGesture();
     ControlAtIndex(i)->OnMouseDown(x, y, mod);
 }
 
@@ -139,6 +150,7 @@ void Editor::OnMouseUp(int x, int y) {
     mCapture = -1;
     mLastX = mLastY = -1;
     if (Control* control = ControlAtIndex(i)) control->OnMouseUp(x, y);
+    if (mWheelControl < 0 && mEffect) mEffect->EndGesture();
 }
 
 void Editor::OnMouseDrag(int x, int y, const MouseKeys& mod) {
@@ -154,11 +166,35 @@ void Editor::OnMouseDrag(int x, int y, const MouseKeys& mod) {
 void Editor::OnMouseDblClick(int x, int y, const MouseKeys& mod) {
     mCapture = -1;
     mLastX = mLastY = -1;
-    if (Control* control = ControlAtIndex(ControlAt(x, y))) control->OnMouseDblClick(x, y, mod);
+    mWheelControl = -1;
+    if (mEffect) mEffect->EndGesture();
+    Control* control = ControlAtIndex(ControlAt(x, y));
+    if (!control) return;
+    if (mEffect) mEffect->BeginGesture();
+    control->OnMouseDblClick(x, y, mod);
+    if (mEffect) mEffect->EndGesture();
 }
 
 void Editor::OnMouseWheel(int x, int y, const MouseKeys& mod, int steps) {
-    if (Control* control = ControlAtIndex(ControlAt(x, y))) control->OnMouseWheel(x, y, mod, steps);
+    const int32_t i = ControlAt(x, y);
+    Control* control = ControlAtIndex(i);
+    if (!control) return;
+    if (mEffect) {
+        // Steps while a button is held belong to the press's gesture.
+        if (mWheelControl != i && mWheelControl >= 0) mEffect->EndGesture();
+        if (mCapture < 0 && !mEffect->GestureOpen()) {
+            mEffect->BeginGesture();
+            mWheelControl = i;
+        }
+        if (mWheelControl == i) mWheelLastMs = NowMs();
+    }
+    control->OnMouseWheel(x, y, mod, steps);
+}
+
+void Editor::EndQuietWheel() {
+    if (mWheelControl < 0 || NowMs() - mWheelLastMs < kWheelQuietMs) return;
+    mWheelControl = -1;
+    if (mEffect) mEffect->EndGesture();
 }
 
 bool Editor::OnMouseOver(int x, int y, const MouseKeys& mod) {
@@ -180,6 +216,10 @@ void Editor::OnMouseOut() {
     const int32_t previous = mHover;
     mHover = -1;
     if (Control* left = ControlAtIndex(previous)) left->OnMouseOut();
+    if (mWheelControl >= 0) {
+        mWheelControl = -1;
+        if (mEffect) mEffect->EndGesture();
+    }
 }
 
 void Editor::SetSize(int32_t width, int32_t height) {
@@ -188,6 +228,7 @@ void Editor::SetSize(int32_t width, int32_t height) {
     mCapture = -1;
     mHover = -1;
     mLastX = mLastY = -1;
+    mWheelControl = -1; // the next press ends its gesture
     std::vector<std::unique_ptr<Control>> doomed;
     {
         std::lock_guard<std::mutex> hold(mListLock);

@@ -21,6 +21,10 @@ class Control;
 class EffectBase;
 class Param;
 
+// Mouse routing also frames the user's gestures for the host (see
+// EffectBase::BeginGesture): a press to its release, a double click, and a
+// burst of wheel steps on one control (ended by kWheelQuietMs of quiet, a
+// press, a step on another control or the mouse leaving the window).
 class Editor : public EditorFace {
 public:
     // fps <= 0 means 24 frames per second.
@@ -45,6 +49,7 @@ public:
 
     // --- drawing pass and mouse routing (the window's thread)
     // Unites the rectangles of the dirty controls into rect; false if none.
+    // Each frame starts here, so it also ends a quiet wheel burst.
     bool IsDirty(Rect& rect);
     // Draws the controls that meet rect into the back buffer, then PaintRect.
     bool Draw(const Rect& rect);
@@ -59,6 +64,11 @@ public:
     // False when hover routing is off; the window then tracks nothing.
     bool OnMouseOver(int x, int y, const MouseKeys& mod);
     void OnMouseOut();
+    // Ends a burst of wheel steps that has been quiet for kWheelQuietMs; the
+    // faces' frames call it (through IsDirty).
+    void EndQuietWheel();
+    // Wheel steps on one control with pauses shorter than this are one gesture.
+    static constexpr int64_t kWheelQuietMs = 400;
 
     // --- the drawing interface. Coordinates are editor pixels; a null blend
     // means BlendAlpha at weight 1.0. Drawing calls return true when done.
@@ -152,6 +162,10 @@ protected:
     int32_t mHover = -1;
     int32_t mLastX = 0, mLastY = 0;
     bool mTrackHover = false;
+    // The open wheel burst (a gesture of the plug-in's): its control and the
+    // time of its last step.
+    int32_t mWheelControl = -1;
+    int64_t mWheelLastMs = 0;
     // Guards the shape of mControls against host threads showing values:
     // taken by ShowParamValue and SetParamClamp, and by the editor thread only
     // while it adds, inserts or removes controls (never around calls into the

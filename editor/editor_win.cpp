@@ -8,8 +8,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <locale>
-#include <sstream>
 
 #include "draw/resource.h"
 #include "editor/control.h"
@@ -120,45 +118,6 @@ std::string DirectoryOfModuleName(const char* name, unsigned long length, unsign
     const size_t slash = path.rfind('\\');
     if (slash == std::string::npos || slash + 1 == path.size()) return std::string();
     return path.substr(0, slash + 1);
-}
-
-bool ParsePromptNumber(const char* text, double& value) {
-    if (!text) return false;
-    const char* p = text;
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')
-        ++p;
-    // The number's characters, with a comma read as the decimal point.
-    std::string number;
-    if (*p == '+' || *p == '-') number += *p++;
-    int digits = 0;
-    while (*p >= '0' && *p <= '9') {
-        number += *p++;
-        ++digits;
-    }
-    if (*p == '.' || *p == ',') {
-        number += '.';
-        ++p;
-        while (*p >= '0' && *p <= '9') {
-            number += *p++;
-            ++digits;
-        }
-    }
-    if (digits == 0) return false;
-    if ((*p == 'e' || *p == 'E') &&
-        ((p[1] >= '0' && p[1] <= '9') ||
-         ((p[1] == '+' || p[1] == '-') && p[2] >= '0' && p[2] <= '9'))) {
-        number += *p++;
-        if (*p == '+' || *p == '-') number += *p++;
-        while (*p >= '0' && *p <= '9')
-            number += *p++;
-    }
-    std::istringstream in(number);
-    in.imbue(std::locale::classic());
-    double parsed = 0.0;
-    in >> parsed;
-    if (in.fail() || !std::isfinite(parsed)) return false;
-    value = parsed;
-    return true;
 }
 
 Editor* NewPlatformEditor(EffectBase* effect, int32_t width, int32_t height, int32_t fps) {
@@ -353,9 +312,9 @@ intptr_t EditorWin::HandleMessage(void* window, unsigned message, uintptr_t wPar
 
     // While the prompt has the keyboard the editor holds still; a right
     // press cancels the prompt. Exposed parts are still painted.
-    if (mPromptWnd && mPromptState == PromptFocused && message != WM_PAINT) {
+    if (mPromptWnd && mPrompt.State() == PromptFocused && message != WM_PAINT) {
         if (message == WM_RBUTTONDOWN) {
-            mPromptState = PromptCancel;
+            mPrompt.Cancel();
             return 0;
         }
         return DefWindowProcA(wnd, message, wParam, lParam);
@@ -399,7 +358,7 @@ intptr_t EditorWin::HandleMessage(void* window, unsigned message, uintptr_t wPar
     }
     case WM_RBUTTONDOWN:
         if (mPromptWnd) {
-            mPromptState = PromptCancel;
+            mPrompt.Cancel();
             return 0;
         }
         [[fallthrough]];
@@ -446,25 +405,19 @@ intptr_t EditorWin::HandleMessage(void* window, unsigned message, uintptr_t wPar
 
 void EditorWin::OnTimer() {
     if (mPromptWnd) {
-        switch (mPromptState) {
-        case PromptIdle:
+        switch (mPrompt.Tick()) {
+        case ValuePrompt::kNothing:
             break;
-        case PromptRefresh: {
-            char text[kParamTextSize] = "";
-            if (mPromptParam) mPromptParam->FormatValue(text, sizeof text);
-            SendMessageA(AsWnd(mPromptWnd), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
-            mPromptState = PromptIdle;
+        case ValuePrompt::kShowText:
+            SendMessageA(AsWnd(mPromptWnd), WM_SETTEXT, 0,
+                         reinterpret_cast<LPARAM>(mPrompt.Shown().c_str()));
             return;
-        }
-        case PromptCommit:
+        case ValuePrompt::kCommitAndClose:
             CommitPrompt();
             ClosePrompt();
             return;
-        case PromptCancel:
+        case ValuePrompt::kClose:
             ClosePrompt();
-            return;
-        default:
-            mPromptState = PromptIdle;
             return;
         }
     }
@@ -473,25 +426,16 @@ void EditorWin::OnTimer() {
     RECT area = {dirty.L, dirty.T, dirty.R, dirty.B};
     InvalidateRect(AsWnd(mWnd), &area, FALSE);
     UpdateWindow(AsWnd(mWnd));
-    if (mPromptWnd) mPromptState = PromptRefresh;
+    if (mPromptWnd) mPrompt.EditorDrew();
 }
 
 void EditorWin::CommitPrompt() {
-    if (!mPromptWnd || !mPromptControl || !mPromptParam) return;
+    if (!mPromptWnd || !mPrompt.IsOpen()) return;
+    // The field's text, or the list's chosen entry ("" for none).
     char text[32] = "";
     SendMessageA(AsWnd(mPromptWnd), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     text[sizeof text - 1] = 0;
-    double value = 0.0;
-    if (mPromptParam->ValueTextCount() > 0) {
-        int32_t entry = 0;
-        // No entry chosen: the parameter keeps its value.
-        if (!mPromptParam->ValueFromText(text, entry)) return;
-        value = entry;
-    } else if (!ParsePromptNumber(text, value)) {
-        // Not a number: the parameter keeps its value.
-        return;
-    }
-    mPromptControl->CommitUserValue(mPromptParam->NormalizedOf(value));
+    mPrompt.Commit(text);
 }
 
 void EditorWin::ClosePrompt() {
@@ -509,54 +453,50 @@ void EditorWin::ForgetPrompt() {
     if (mPromptFont) DeleteObject(static_cast<HGDIOBJ>(mPromptFont));
     mPromptFont = nullptr;
     mPromptWnd = nullptr;
-    mPromptControl = nullptr;
-    mPromptParam = nullptr;
     mPromptOldProc = nullptr;
-    mPromptState = PromptIdle;
+    mPrompt.Close();
 }
 
 void EditorWin::OpenValuePrompt(Control* control, Param* param) {
     if (!control || !param || mPromptWnd || !mWnd) return;
     const Rect& r = control->GetRect();
     const int cx = int((r.L + r.R) * 0.5), cy = int((r.T + r.B) * 0.5);
-    char current[kParamTextSize] = "";
-    param->FormatValue(current, sizeof current);
+    ValuePrompt prompt;
+    // The widget takes the focus with a message of its own.
+    prompt.Open(control, param, PromptIdle);
+    const char* current = prompt.Shown().c_str();
 
-    HWND prompt = nullptr;
-    const int32_t count = param->ValueTextCount();
-    if (count > 0) {
-        int width = 24, selected = -1;
-        for (int32_t i = 0; i < count; ++i) {
-            const char* text = param->ValueTextAt(i);
-            const int wide = 8 * int(std::strlen(text)) + 24;
+    HWND wnd = nullptr;
+    const std::vector<std::string>& entries = prompt.Entries();
+    if (prompt.IsList()) {
+        int width = 24;
+        for (const std::string& entry : entries) {
+            const int wide = 8 * int(entry.size()) + 24;
             if (wide > width) width = wide;
-            if (std::strcmp(text, current) == 0) selected = int(i);
         }
-        prompt = CreateWindowExA(0, "COMBOBOX", "", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST,
-                                 cx - width / 2, cy - 8, width, 16, AsWnd(mWnd),
-                                 reinterpret_cast<HMENU>(intptr_t(kPromptControlId)),
-                                 ModuleInstance(), nullptr);
-        if (!prompt) return;
-        for (int32_t i = 0; i < count; ++i)
-            SendMessageA(prompt, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(param->ValueTextAt(i)));
-        SendMessageA(prompt, CB_SETCURSEL, WPARAM(selected), 0);
+        wnd = CreateWindowExA(0, "COMBOBOX", "", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST,
+                              cx - width / 2, cy - 8, width, 16, AsWnd(mWnd),
+                              reinterpret_cast<HMENU>(intptr_t(kPromptControlId)), ModuleInstance(),
+                              nullptr);
+        if (!wnd) return;
+        for (const std::string& entry : entries)
+            SendMessageA(wnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        SendMessageA(wnd, CB_SETCURSEL, WPARAM(prompt.ShownEntry()), 0);
     } else {
-        prompt = CreateWindowExA(
-            0, "EDIT", current, WS_CHILD | WS_VISIBLE | ES_CENTER | ES_MULTILINE, cx - 16, cy - 8,
-            32, 16, AsWnd(mWnd), reinterpret_cast<HMENU>(intptr_t(kPromptControlId)),
-            ModuleInstance(), nullptr);
-        if (!prompt) return;
+        wnd = CreateWindowExA(0, "EDIT", current, WS_CHILD | WS_VISIBLE | ES_CENTER | ES_MULTILINE,
+                              cx - 16, cy - 8, 32, 16, AsWnd(mWnd),
+                              reinterpret_cast<HMENU>(intptr_t(kPromptControlId)), ModuleInstance(),
+                              nullptr);
+        if (!wnd) return;
     }
-    mPromptWnd = prompt;
-    mPromptState = PromptIdle;
-    SetWindowLongPtrA(prompt, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    mPromptWnd = wnd;
+    mPrompt = prompt;
+    SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     mPromptOldProc = reinterpret_cast<void*>(
-        SetWindowLongPtrA(prompt, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PromptWindowProc)));
+        SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PromptWindowProc)));
     HFONT font = CreateFontA(14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
     mPromptFont = font;
-    if (font) SendMessageA(prompt, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    mPromptControl = control;
-    mPromptParam = param;
+    if (font) SendMessageA(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
 intptr_t EditorWin::HandlePromptMessage(void* window, unsigned message, uintptr_t wParam,
@@ -566,22 +506,22 @@ intptr_t EditorWin::HandlePromptMessage(void* window, unsigned message, uintptr_
     if (!old) return DefWindowProcA(wnd, message, wParam, lParam);
     switch (message) {
     case WM_SETFOCUS:
-        mPromptState = PromptFocused;
+        mPrompt.FocusGained();
         break;
     case WM_KILLFOCUS:
         // Losing the focus does not undo a pending commit or cancel.
-        if (mPromptState == PromptFocused) mPromptState = PromptIdle;
+        mPrompt.FocusLost();
         break;
     case WM_KEYDOWN:
         if (wParam == VK_RETURN) {
-            mPromptState = PromptCommit;
+            mPrompt.Enter();
             return 0;
         }
         break;
     case WM_COMMAND:
         if (HIWORD(wParam) == 1) {
             // A choice in the list; the list still updates itself.
-            mPromptState = PromptCommit;
+            mPrompt.Enter();
             CallWindowProcA(old, wnd, message, wParam, lParam);
             return 0;
         }

@@ -10,17 +10,9 @@
 #include <string>
 
 #include "editor/raster_editor.h"
+#include "editor/value_prompt.h"
 
 class Param;
-
-// What the value prompt does next (mPromptState).
-enum PromptState : int {
-    PromptIdle = 0,    // open, nothing pending
-    PromptFocused = 1, // has the keyboard focus: the editor window holds still
-    PromptRefresh = 2, // show the parameter's text again on the next tick
-    PromptCancel = 3,  // close on the next tick
-    PromptCommit = 4,  // set the value, then close, on the next tick
-};
 
 // The window's class and name, its timer and the prompt's control id.
 constexpr const char* kEditorWindowClass = "QuillWndClass";
@@ -37,11 +29,6 @@ MouseKeys MouseKeysOf(uintptr_t keyState, bool altDown);
 // the last backslash. Empty for a failure (0), a name cut short (length of
 // capacity or more), no backslash, or nothing after the last one.
 std::string DirectoryOfModuleName(const char* name, unsigned long length, unsigned long capacity);
-
-// A number typed into the value prompt, read the same in every locale: a
-// point or a comma before the decimals, leading blanks and trailing text
-// (a unit) allowed. False for text that does not start with a finite number.
-bool ParsePromptNumber(const char* text, double& value);
 
 class EditorWin : public RasterEditor {
 public:
@@ -68,8 +55,8 @@ public:
 
     // --- state, for the harness and tests
     void* PromptWindow() const { return mPromptWnd; }
-    int PromptStateNow() const { return mPromptState; }
-    Control* PromptControl() const { return mPromptControl; }
+    int PromptStateNow() const { return mPrompt.State(); }
+    Control* PromptControl() const { return mPrompt.GetControl(); }
     void* PromptFont() const { return mPromptFont; }
     void* TextFont() const { return mFont; }
     const uint32_t* CustomColors() const { return mCustomColors; }
@@ -97,12 +84,10 @@ private:
 
     bool mFontMade = false;
     Color mTextColor = Color(255, 0, 0, 0);
-    void* mWnd = nullptr;       // HWND
-    void* mPromptWnd = nullptr; // HWND
-    Control* mPromptControl = nullptr;
-    Param* mPromptParam = nullptr;
-    void* mPromptOldProc = nullptr; // WNDPROC
-    int mPromptState = PromptIdle;
+    void* mWnd = nullptr;              // HWND
+    void* mPromptWnd = nullptr;        // HWND
+    ValuePrompt mPrompt;               // the shared state machine; mPromptWnd is its widget
+    void* mPromptOldProc = nullptr;    // WNDPROC
     uint32_t* mCustomColors = nullptr; // 16 COLORREF values
     void* mParentWnd = nullptr;        // HWND
 

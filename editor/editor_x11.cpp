@@ -25,6 +25,8 @@
 #include "editor/control.h"
 #include "editor/platform_editor.h"
 #include "editor/text_raster.h"
+#include "editor/value_prompt.h"
+#include "plug/effect_base.h"
 #include "plug/param.h"
 
 extern char** environ;
@@ -109,22 +111,6 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash + 1);
 }
 
-// The value texts of a parameter in value order (the parameter answers texts
-// by value only).
-std::vector<std::string> ValueTexts(const Param& param) {
-    std::vector<std::string> texts;
-    if (param.ValueTextCount() <= 0) return texts;
-    const double lo = std::ceil(std::max(param.Min(), double(INT32_MIN)));
-    const double hi = std::floor(std::min(param.Max(), double(INT32_MAX)));
-    if (!(lo <= hi) || hi - lo > 4096) return texts;
-    for (int64_t v = int64_t(lo); v <= int64_t(hi); ++v) {
-        const char* text = param.ValueTextFor(int32_t(v));
-        if (text && *text && std::find(texts.begin(), texts.end(), text) == texts.end())
-            texts.emplace_back(text);
-    }
-    return texts;
-}
-
 bool FindInPath(const char* program) {
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
@@ -191,17 +177,14 @@ struct EditorX11::X11 {
     int wake[2] = {-1, -1};
 };
 
+// The drawn prompt: the shared state machine and what this face draws of it.
 struct EditorX11::Prompt {
-    bool open = false;
-    Control* control = nullptr;
-    Param* param = nullptr;
-    int state = PromptIdle;
+    ValuePrompt model;
     bool list = false;
     Rect rect;
     std::string text;
     size_t caret = 0;
     bool selectAll = false;
-    std::vector<std::string> entries;
     int selected = -1;
     int hot = -1;
     HeapBitmap pixels;
@@ -318,11 +301,7 @@ void EditorX11::StopTimer() {
 
 void EditorX11::CloseLocked() {
     if (!mX) return;
-    if (mPrompt->open) {
-        mPrompt->open = false;
-        mPrompt->control = nullptr;
-        mPrompt->param = nullptr;
-    }
+    mPrompt->model.Close();
     if (mX->timer.joinable()) {
         // Closed from the timer thread itself: it ends after this tick.
         mX->stop = true;
@@ -367,6 +346,8 @@ int64_t EditorX11::FrameCount() const {
 // --- driving: host idle and the timer thread
 
 void EditorX11::Idle() {
+    // What the controls tell the host waits until mLock is released.
+    ScopedNoteHold notes(mEffect);
     std::unique_lock<std::recursive_mutex> hold(mLock, std::try_to_lock);
     if (!hold.owns_lock() || !mX) return;
     Tick(NowMs() >= mNextFrameMs);
@@ -390,6 +371,8 @@ void EditorX11::TimerLoop() {
         pollfd fds[2] = {{xfd, POLLIN, 0}, {wake, POLLIN, 0}};
         poll(fds, wake >= 0 ? 2 : 1, int(wait));
         if (x->stop) break;
+        // What the controls tell the host waits until mLock is released.
+        ScopedNoteHold notes(mEffect);
         std::lock_guard<std::recursive_mutex> hold(mLock);
         if (x->stop || mX.get() != x) break;
         Tick(NowMs() >= mNextFrameMs);
@@ -432,32 +415,22 @@ void EditorX11::Tick(bool frameDue) {
 
 void EditorX11::Frame() {
     Prompt& p = *mPrompt;
-    if (p.open) {
-        switch (p.state) {
-        case PromptIdle:
-        case PromptFocused:
-            break;
-        case PromptRefresh: {
-            char text[kParamTextSize] = {};
-            p.param->FormatValue(text, sizeof text);
-            p.text = text;
-            p.caret = p.text.size();
-            p.state = PromptIdle;
-            RenderPrompt();
-            PutArea(p.rect);
-            return;
-        }
-        case PromptCommit:
-            CommitPrompt();
-            ClosePrompt();
-            return;
-        case PromptCancel:
-            ClosePrompt();
-            return;
-        default:
-            p.state = PromptIdle;
-            return;
-        }
+    switch (p.model.Tick()) {
+    case ValuePrompt::kNothing:
+        break;
+    case ValuePrompt::kShowText:
+        p.text = p.model.Shown();
+        p.caret = p.text.size();
+        RenderPrompt();
+        PutArea(p.rect);
+        return;
+    case ValuePrompt::kCommitAndClose:
+        CommitPrompt();
+        ClosePrompt();
+        return;
+    case ValuePrompt::kClose:
+        ClosePrompt();
+        return;
     }
     Rect dirty;
     if (mFullDrawPending) {
@@ -467,7 +440,7 @@ void EditorX11::Frame() {
     } else if (IsDirty(dirty)) {
         Draw(dirty);
         ++mFrames;
-        if (p.open && p.state == PromptIdle) p.state = PromptRefresh;
+        p.model.EditorDrew();
     }
 }
 
@@ -495,7 +468,7 @@ void EditorX11::HandleEvent(const void* raw) {
         const XButtonEvent& b = e.xbutton;
         MouseKeys mod = KeysOf(b.state);
         if (b.button == Button4 || b.button == Button5) {
-            if (p.open && p.rect.Contains(b.x, b.y)) break;
+            if (p.model.IsOpen() && p.rect.Contains(b.x, b.y)) break;
             OnMouseWheel(b.x, b.y, mod, b.button == Button4 ? 1 : -1);
             break;
         }
@@ -505,16 +478,16 @@ void EditorX11::HandleEvent(const void* raw) {
             mod.R = true;
         else
             mod.L = true;
-        if (p.open) {
+        if (p.model.IsOpen()) {
             if (right) {
-                p.state = PromptCancel;
+                p.model.Cancel();
                 break;
             }
             if (PromptMouse(b.x, b.y, true)) {
                 mPressInPrompt = true;
                 break;
             }
-            if (p.state == PromptFocused) p.state = PromptIdle;
+            p.model.FocusLost();
         }
         if (!right && mLastPressValid && b.time - mLastPressTime <= kDoubleClickMs &&
             std::abs(b.x - mLastPressX) <= kDoubleClickDistance &&
@@ -549,7 +522,7 @@ void EditorX11::HandleEvent(const void* raw) {
             if (mCaptured) OnMouseDrag(m.x, m.y, mod);
             break;
         }
-        if (p.open && PromptMouse(m.x, m.y, false)) break;
+        if (p.model.IsOpen() && PromptMouse(m.x, m.y, false)) break;
         if (OnMouseOver(m.x, m.y, mod)) mTracking = true;
         break;
     }
@@ -561,7 +534,7 @@ void EditorX11::HandleEvent(const void* raw) {
         break;
     }
     case KeyPress: {
-        if (!p.open || p.state != PromptFocused) break;
+        if (!p.model.IsOpen() || p.model.State() != PromptFocused) break;
         XKeyEvent key = e.xkey;
         char chars[8] = {};
         KeySym sym = NoSymbol;
@@ -594,7 +567,7 @@ void EditorX11::PutArea(const Rect& rect) {
     const int b = std::min({rect.B, int(mViewHeight), back->Height()});
     if (l < r && t < b) PutPixels(*back, l, t, l, t, r - l, b - t);
     Prompt& p = *mPrompt;
-    if (p.open && p.pixels.Pixels()) {
+    if (p.model.IsOpen() && p.pixels.Pixels()) {
         const int pl = std::max(l, p.rect.L), pt = std::max(t, p.rect.T);
         const int pr = std::min(r, p.rect.R), pb = std::min(b, p.rect.B);
         if (pl < pr && pt < pb)
@@ -665,11 +638,7 @@ void EditorX11::PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, in
 void EditorX11::SetSize(int32_t width, int32_t height) {
     std::lock_guard<std::recursive_mutex> hold(mLock);
     // The controls go: so does a prompt that edits one of them.
-    if (mPrompt->open) {
-        mPrompt->open = false;
-        mPrompt->control = nullptr;
-        mPrompt->param = nullptr;
-    }
+    mPrompt->model.Close();
     RasterEditor::SetSize(width, height);
     mCaptured = mTracking = false;
     if (mX && mX->alive) {
@@ -694,37 +663,31 @@ bool EditorX11::DrawString(const TextStyle& style, const char* text, const Rect&
 void EditorX11::OpenValuePrompt(Control* control, Param* param) {
     std::lock_guard<std::recursive_mutex> hold(mLock);
     Prompt& p = *mPrompt;
-    if (!control || !param || p.open || !mX || !mX->alive) return;
+    if (!control || !param || p.model.IsOpen() || !mX || !mX->alive) return;
     const Rect& r = control->GetRect();
     const int cx = int((r.L + r.R) * 0.5), cy = int((r.T + r.B) * 0.5);
-    char text[kParamTextSize] = {};
-    param->FormatValue(text, sizeof text);
-    p.entries = ValueTexts(*param);
-    p.list = !p.entries.empty();
-    p.text = text;
+    p.model.Open(control, param, PromptFocused);
+    const std::vector<std::string>& entries = p.model.Entries();
+    p.list = p.model.IsList();
+    p.text = p.model.Shown();
     p.caret = p.text.size();
     p.selectAll = true;
-    p.selected = p.hot = -1;
+    p.selected = p.model.ShownEntry();
+    p.hot = -1;
     if (p.list) {
         size_t longest = 0;
-        for (size_t i = 0; i < p.entries.size(); ++i) {
-            longest = std::max(longest, p.entries[i].size());
-            if (p.entries[i] == p.text) p.selected = int(i);
-        }
+        for (const std::string& entry : entries)
+            longest = std::max(longest, entry.size());
         const int width = std::max(24, int(8 * longest) + 24);
         p.rect = Rect(cx - width / 2, cy - 8, cx - width / 2 + width,
-                      cy - 8 + kPromptRowHeight * int(p.entries.size()));
+                      cy - 8 + kPromptRowHeight * int(entries.size()));
     } else {
         int w = 0, h = 0;
-        mText->Measure(kPromptStyle, text, w, h);
+        mText->Measure(kPromptStyle, p.text.c_str(), w, h);
         const int width = std::max(32, w + 8);
         p.rect = Rect(cx - width / 2, cy - 8, cx - width / 2 + width, cy + 8);
     }
     p.rect = ClampToView(p.rect);
-    p.control = control;
-    p.param = param;
-    p.state = PromptFocused;
-    p.open = true;
     {
         // The keys go to the prompt while it is open.
         XTrap trap(mX->display);
@@ -746,42 +709,24 @@ Rect EditorX11::ClampToView(Rect r) const {
 }
 
 bool EditorX11::ParsePromptNumber(const char* text, double& value) {
-    if (!text) return false;
-    std::string s(text);
-    size_t i = s.find_first_not_of(" \t");
-    if (i == std::string::npos) return false;
-    if (s[i] == '+') ++i;
-    // A decimal comma reads as a point: the same text works in every locale.
-    for (char& c : s)
-        if (c == ',') c = '.';
-    double parsed = 0.0;
-    const auto result = std::from_chars(s.data() + i, s.data() + s.size(), parsed);
-    if (result.ec != std::errc() || !std::isfinite(parsed)) return false;
-    value = parsed;
-    return true;
+    return ::ParsePromptNumber(text, value);
 }
 
 void EditorX11::CommitPrompt() {
     Prompt& p = *mPrompt;
-    if (!p.control || !p.param) return;
-    double value = 0.0;
     if (p.list) {
-        int32_t v = 0;
-        const std::string text = p.selected >= 0 ? p.entries[size_t(p.selected)] : "";
-        value = p.param->ValueFromText(text.c_str(), v) ? v : 0;
-    } else if (!ParsePromptNumber(p.text.substr(0, kPromptMaxText).c_str(), value)) {
-        return; // not a number: the parameter keeps its value
+        const std::vector<std::string>& entries = p.model.Entries();
+        const bool chosen = p.selected >= 0 && size_t(p.selected) < entries.size();
+        p.model.Commit(chosen ? entries[size_t(p.selected)].c_str() : "");
+    } else {
+        p.model.Commit(p.text.c_str());
     }
-    p.control->CommitUserValue(p.param->NormalizedOf(value));
 }
 
 void EditorX11::ClosePrompt() {
     Prompt& p = *mPrompt;
-    if (!p.open) return;
-    p.open = false;
-    p.control = nullptr;
-    p.param = nullptr;
-    p.state = PromptIdle;
+    if (!p.model.IsOpen()) return;
+    p.model.Close();
     if (mX && mX->focusTaken) {
         XTrap trap(mX->display);
         if (mX->alive) XSetInputFocus(mX->display, mX->focusBefore, mX->revertBefore, CurrentTime);
@@ -800,14 +745,15 @@ void EditorX11::RenderPrompt() {
     if (p.list) {
         style.mAlign = TextStyle::AlignLeft;
         const int lit = p.hot >= 0 ? p.hot : p.selected;
-        for (int i = 0; i < int(p.entries.size()); ++i) {
+        const std::vector<std::string>& entries = p.model.Entries();
+        for (int i = 0; i < int(entries.size()); ++i) {
             const Rect row(0, i * kPromptRowHeight, w, (i + 1) * kPromptRowHeight);
             style.mColor = Color(255, 0, 0, 0);
             if (i == lit) {
                 FillPixels(p.pixels, row, kPromptHighlight);
                 style.mColor = Color(255, 255, 255, 255);
             }
-            mText->Draw(p.pixels, Rect(), style, p.entries[size_t(i)].c_str(),
+            mText->Draw(p.pixels, Rect(), style, entries[size_t(i)].c_str(),
                         Rect(4, row.T + 1, w - 2, row.B));
         }
     } else {
@@ -815,7 +761,7 @@ void EditorX11::RenderPrompt() {
         int tw = 0, th = 0;
         mText->Measure(style, p.text.c_str(), tw, th);
         const int left = (inner.L + inner.R - tw) / 2;
-        const bool focused = p.state == PromptFocused;
+        const bool focused = p.model.State() == PromptFocused;
         if (focused && p.selectAll && !p.text.empty()) {
             FillPixels(p.pixels, Rect(left, 2, left + tw, h - 2), kPromptHighlight);
             style.mColor = Color(255, 255, 255, 255);
@@ -842,7 +788,7 @@ bool EditorX11::PromptMouse(int x, int y, bool press) {
         if (press && inside) {
             p.selected = row;
             p.hot = -1;
-            p.state = PromptCommit; // a choice in the list commits
+            p.model.Enter(); // a choice in the list commits
         } else if (!press && row != p.hot) {
             p.hot = row;
         } else {
@@ -864,7 +810,7 @@ bool EditorX11::PromptMouse(int x, int y, bool press) {
         }
         p.caret = best;
         p.selectAll = false;
-        p.state = PromptFocused;
+        p.model.FocusGained();
     }
     RenderPrompt();
     PutArea(p.rect);
@@ -875,15 +821,15 @@ void EditorX11::PromptKey(unsigned long keysym, const char* chars, int count) {
     Prompt& p = *mPrompt;
     if (keysym == XK_Return || keysym == XK_KP_Enter) {
         if (p.list && p.hot >= 0) p.selected = p.hot;
-        p.state = PromptCommit;
+        p.model.Enter();
         return;
     }
     if (keysym == XK_Escape) {
-        p.state = PromptCancel;
+        p.model.Cancel();
         return;
     }
     if (p.list) {
-        const int n = int(p.entries.size());
+        const int n = int(p.model.Entries().size());
         if (keysym == XK_Up || keysym == XK_KP_Up)
             p.selected = std::max(0, p.selected - 1);
         else if (keysym == XK_Down || keysym == XK_KP_Down)
@@ -927,15 +873,15 @@ void EditorX11::PromptKey(unsigned long keysym, const char* chars, int count) {
 
 bool EditorX11::PromptOpen() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    return mPrompt->open;
+    return mPrompt->model.IsOpen();
 }
 int EditorX11::PromptStateNow() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    return mPrompt->state;
+    return mPrompt->model.State();
 }
 Rect EditorX11::PromptRect() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    return mPrompt->open ? mPrompt->rect : Rect();
+    return mPrompt->model.IsOpen() ? mPrompt->rect : Rect();
 }
 std::string EditorX11::PromptText() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);
@@ -943,7 +889,7 @@ std::string EditorX11::PromptText() const {
 }
 std::vector<std::string> EditorX11::PromptEntries() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    return mPrompt->entries;
+    return mPrompt->model.Entries();
 }
 int EditorX11::PromptSelection() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);

@@ -23,20 +23,13 @@
 #include <vector>
 
 #include "editor/raster_editor.h"
+#include "editor/value_prompt.h"
 
 class Param;
 class TextRaster;
 
 class EditorX11 : public RasterEditor {
 public:
-    // What the value prompt does next, as on Windows.
-    enum PromptState : int {
-        PromptIdle = 0,    // open, nothing pending
-        PromptFocused = 1, // takes the keys
-        PromptRefresh = 2, // shows the parameter's text again on the next tick
-        PromptCancel = 3,  // closes on the next tick
-        PromptCommit = 4,  // sets the value, then closes, on the next tick
-    };
     // Two presses of the left button at most this far apart in time and
     // place make a double click.
     static constexpr unsigned kDoubleClickMs = 400;
@@ -86,8 +79,7 @@ public:
     // A copy of the back buffer (0xAARRGGBB rows of ViewWidth pixels), taken
     // between frames; false before the surface exists.
     bool CopyBackBuffer(std::vector<uint32_t>& pixels) const;
-    // The number a prompt text stands for, whatever the process's locale;
-    // false when it does not start with a finite number.
+    // The number a prompt text stands for: the shared ParsePromptNumber.
     static bool ParsePromptNumber(const char* text, double& value);
 
 private:

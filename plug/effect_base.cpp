@@ -30,6 +30,9 @@ EffectBase::EffectBase(InstanceInfo instance, int32_t paramCount, int32_t inputs
       mInstrumentFlag(instrument) {
     for (int32_t i = 0; i < paramCount; ++i)
         mParams.push_back(std::make_unique<Param>());
+    // Sized once: a gesture never allocates.
+    mGestureTaken.assign(mParams.size(), 0);
+    mGestureOrder.reserve(mParams.size());
     CopyText(mEffectName, kNameSize, effectName);
     CopyText(mProductName, kNameSize, productName);
     CopyText(mVendorName, kNameSize, vendorName);
@@ -96,11 +99,102 @@ bool EffectBase::LoadState(ByteBlock*) {
 void EffectBase::EditorParamChange(int32_t index, double normalized) {
     Param* param = ParamAt(index);
     if (!param) return;
-    ScopedLock hold(mLock);
-    // The current normalized value stands for the current value (converting it
-    // back could differ in the last bit).
-    if (normalized != param->Normalized()) param->SetFromNormalized(normalized);
-    ParamChanged(index);
+    double taken;
+    {
+        ScopedLock hold(mLock);
+        // The current normalized value stands for the current value (converting
+        // it back could differ in the last bit).
+        if (normalized != param->Normalized()) param->SetFromNormalized(normalized);
+        ParamChanged(index);
+        // The host records the value the parameter took (clamped, quantised),
+        // read under the lock: a host thread may be setting it meanwhile.
+        taken = param->Normalized();
+    }
+    {
+        std::lock_guard<std::mutex> hold(mGestureLock);
+        if (!mGestureOpen) {
+            PostHostNote(HostNoteKind::BeginEdit, index, 0.0);
+            PostHostNote(HostNoteKind::Automate, index, taken);
+            PostHostNote(HostNoteKind::EndEdit, index, 0.0);
+        } else {
+            if (!mGestureTaken[size_t(index)]) {
+                mGestureTaken[size_t(index)] = 1;
+                mGestureOrder.push_back(index); // capacity reserved: no allocation
+                PostHostNote(HostNoteKind::BeginEdit, index, 0.0);
+            }
+            PostHostNote(HostNoteKind::Automate, index, taken);
+        }
+    }
+    DeliverHostNotes();
+}
+
+// ---------------------------------------------------------------- host notes
+
+void EffectBase::BeginGesture() {
+    std::lock_guard<std::mutex> hold(mGestureLock);
+    mGestureOpen = true;
+}
+
+void EffectBase::EndGesture() {
+    {
+        std::lock_guard<std::mutex> hold(mGestureLock);
+        if (!mGestureOpen) return;
+        mGestureOpen = false;
+        for (int32_t index : mGestureOrder) {
+            mGestureTaken[size_t(index)] = 0;
+            PostHostNote(HostNoteKind::EndEdit, index, 0.0);
+        }
+        mGestureOrder.clear();
+        if (mGestureStateChanged) PostHostNote(HostNoteKind::StateChanged, -1, 0.0);
+        mGestureStateChanged = false;
+    }
+    DeliverHostNotes();
+}
+
+bool EffectBase::GestureOpen() const {
+    std::lock_guard<std::mutex> hold(mGestureLock);
+    return mGestureOpen;
+}
+
+void EffectBase::StateChanged() {
+    {
+        std::lock_guard<std::mutex> hold(mGestureLock);
+        if (mGestureOpen) {
+            mGestureStateChanged = true;
+            return;
+        }
+        PostHostNote(HostNoteKind::StateChanged, -1, 0.0);
+    }
+    DeliverHostNotes();
+}
+
+void EffectBase::HoldHostNotes() {
+    mNoteHolds.fetch_add(1);
+}
+
+void EffectBase::ReleaseHostNotes() {
+    if (mNoteHolds.fetch_sub(1) == 1) DeliverHostNotes();
+}
+
+void EffectBase::DeliverHostNotes() {
+    if (mLock.HeldByThisThread() || mNoteHolds.load() > 0) return;
+    // One thread at a time, so the host hears the notes in their order. A
+    // thread that finds another delivering leaves its notes to it: the other
+    // looks again after letting go.
+    while (!mOutbox.Empty()) {
+        bool idle = false;
+        if (!mDelivering.compare_exchange_strong(idle, true)) return;
+        HostNote note;
+        while (mOutbox.Take(note))
+            SendHostNote(note);
+        mDelivering.store(false);
+    }
+}
+
+void EffectBase::SendHostNote(const HostNote&) {}
+
+void EffectBase::PostHostNote(HostNoteKind kind, int32_t index, double value) {
+    mOutbox.Post(HostNote{kind, index, value});
 }
 
 int32_t EffectBase::HostKind() {

@@ -3,12 +3,15 @@
 // The host adapter derives from it; the effect derives from the adapter.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/byte_block.h"
 #include "plug/host_kind.h"
+#include "plug/host_outbox.h"
 #include "plug/lock.h"
 #include "plug/param.h"
 
@@ -76,6 +79,8 @@ public:
     virtual bool SaveState(ByteBlock* chunk);
     virtual bool LoadState(ByteBlock* chunk);
     // Under the lock: the parameter takes the normalized value, then ParamChanged.
+    // Then, with the lock released, the host hears the value the parameter took,
+    // inside the open gesture (see BeginGesture) or as a gesture of its own.
     // An index out of range does nothing.
     virtual void EditorParamChange(int32_t index, double normalized);
     // The host's sample position; 64-bit, as a host's timeline outlasts 2^31
@@ -115,6 +120,36 @@ public:
     double ParamNormalized(int32_t index) const;
     // One MIDI event from the host, handed to HandleMidi under the lock.
     void ReceiveMidi(const MidiMessage* message);
+
+    // --- what the host hears of the user's work (format-neutral; the adapter
+    // maps each note to its host's calls in SendHostNote). Every note is
+    // queued and delivered in order with no lock of ours held: at once when
+    // the posting thread holds none, else by the next DeliverHostNotes that
+    // may deliver (the end of a hold, the next editor call, the next host
+    // dispatch).
+    //
+    // A user gesture (a mouse press to its release, a double click, a burst of
+    // wheel steps, a prompt's commit) on the editor thread. Inside it, each
+    // parameter changed is announced once (begin edit) before its first value
+    // and let go (end edit) when the gesture ends, in the order they were
+    // taken; a change of the saved state outside the parameters is told once,
+    // at the end. Opening an open gesture does nothing; ending none does nothing.
+    void BeginGesture();
+    void EndGesture();
+    bool GestureOpen() const;
+    // The saved state changed outside the parameters (a shape point, a display's
+    // scale): told when the open gesture ends, or at once without one. Any thread.
+    void StateChanged();
+    // While any hold is active nothing is delivered; the last release delivers.
+    // A face whose lock is held around the editor's work holds the notes for
+    // that long (the X11 face's tick).
+    void HoldHostNotes();
+    void ReleaseHostNotes();
+    // Delivers the queued notes in order, unless this thread holds the plug-in's
+    // lock or a hold is active. Any thread; one thread delivers at a time.
+    void DeliverHostNotes();
+    // Notes lost to a full queue (see HostOutbox).
+    int64_t DroppedHostNotes() const { return mOutbox.Dropped(); }
 
     // --- non-virtual operations
     void SetSampleRate(double rate);
@@ -175,6 +210,10 @@ public:
     bool InstrumentFlag() const { return mInstrumentFlag; }
 
 protected:
+    // Tells the host one note; called with no lock of ours held. Default: nothing.
+    virtual void SendHostNote(const HostNote& note);
+    void PostHostNote(HostNoteKind kind, int32_t index, double value);
+
     InstanceInfo mInstance;
     char mEffectName[128];
     char mProductName[128];
@@ -207,8 +246,35 @@ private:
     template <typename T>
     void ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_t frames, BlockMode mode);
 
+    // The gesture: guarded by mGestureLock (StateChanged may come from any thread).
+    mutable std::mutex mGestureLock;
+    bool mGestureOpen = false;
+    bool mGestureStateChanged = false;
+    std::vector<uint8_t> mGestureTaken; // per parameter: begin edit told
+    std::vector<int32_t> mGestureOrder; // parameters in the order taken
+    HostOutbox mOutbox;
+    std::atomic<int> mNoteHolds{0};
+    std::atomic<bool> mDelivering{false};
+
     bool mMidiFlag;
     bool mMonoFlag;
     bool mInstrumentFlag;
     int32_t mBlockOffset = 0;
+};
+
+// Holds an effect's host notes for the lifetime of the object (null: nothing).
+// Made before a lock of the editor's is taken, so it is let go after it.
+class ScopedNoteHold {
+public:
+    explicit ScopedNoteHold(EffectBase* effect) : mEffect(effect) {
+        if (mEffect) mEffect->HoldHostNotes();
+    }
+    ~ScopedNoteHold() {
+        if (mEffect) mEffect->ReleaseHostNotes();
+    }
+    ScopedNoteHold(const ScopedNoteHold&) = delete;
+    ScopedNoteHold& operator=(const ScopedNoteHold&) = delete;
+
+private:
+    EffectBase* mEffect;
 };

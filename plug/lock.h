@@ -2,6 +2,9 @@
 // The platform object lives in opaque storage so that this header stays portable.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 class Lock {
 public:
     Lock();
@@ -13,8 +16,18 @@ public:
     // Takes the lock only if that needs no wait; true when taken (then Leave).
     bool TryEnter();
     void Leave();
+    // True when the calling thread holds the lock (any depth). Other threads'
+    // holds read as false; no thread-local storage, so the audio thread pays
+    // one store per entry and per exit.
+    bool HeldByThisThread() const;
 
 private:
+    // The platform's tag of the calling thread (never 0).
+    static uintptr_t ThisThreadTag();
+
+    // The holder's tag (0: free) and its depth; written only by the holder.
+    std::atomic<uintptr_t> mOwner{0};
+    int mDepth = 0;
     // Large and aligned enough for a CRITICAL_SECTION or a std::recursive_mutex;
     // each platform file checks this at compile time.
     alignas(16) unsigned char mStorage[64];

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <new>
 
+#include <pthread.h>
+
 namespace {
 
 std::recursive_mutex& Mutex(unsigned char* storage) {
@@ -23,10 +25,20 @@ Lock::~Lock() {
 }
 void Lock::Enter() {
     Mutex(mStorage).lock();
+    if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 }
 bool Lock::TryEnter() {
     return Mutex(mStorage).try_lock();
 }
 void Lock::Leave() {
+    if (--mDepth == 0) mOwner.store(0, std::memory_order_relaxed);
     Mutex(mStorage).unlock();
+}
+bool Lock::HeldByThisThread() const {
+    return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();
+}
+uintptr_t Lock::ThisThreadTag() {
+    // The address of a thread-local byte would need TLS; pthread_self is the
+    // thread's own descriptor and never 0.
+    return uintptr_t(pthread_self());
 }

@@ -22,10 +22,19 @@ Lock::~Lock() {
 }
 void Lock::Enter() {
     EnterCriticalSection(Section(mStorage));
+    if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 }
 bool Lock::TryEnter() {
     return TryEnterCriticalSection(Section(mStorage)) != 0;
 }
 void Lock::Leave() {
+    if (--mDepth == 0) mOwner.store(0, std::memory_order_relaxed);
     LeaveCriticalSection(Section(mStorage));
+}
+bool Lock::HeldByThisThread() const {
+    return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();
+}
+uintptr_t Lock::ThisThreadTag() {
+    // Thread ids are never 0 on Windows.
+    return uintptr_t(GetCurrentThreadId());
 }

@@ -126,6 +126,9 @@ enum : int32_t {
     kVstHostGetVendorString = 32,  // ptr = text buffer
     kVstHostGetProductString = 33, // ptr = text buffer
     kVstHostGetVendorVersion = 34, // answers the host version as a decimal number
+    kVstHostUpdateDisplay = 42,    // something the host shows or saves changed
+    kVstHostBeginEdit = 43,        // index = parameter the user takes hold of
+    kVstHostEndEdit = 44,          // index = parameter the user lets go of
 };
 
 constexpr intptr_t kVstCategoryEffect = 1;

@@ -141,6 +141,16 @@ VstAdapter* VstAdapter::FromRecord(VstEffectRecord* effect) {
 }
 
 intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+    if (opcode == kVstOpClose) return DispatchOne(opcode, index, value, ptr, opt);
+    const intptr_t answer = DispatchOne(opcode, index, value, ptr, opt);
+    // Notes queued while a lock of ours was held (a hook that pushed a value)
+    // reach the host here at the latest, on the host's own call.
+    DeliverHostNotes();
+    return answer;
+}
+
+intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                                 float opt) {
     switch (opcode) {
     case kVstOpOpen:
         NotifyAllParams();
@@ -148,7 +158,8 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
     case kVstOpClose:
         // A host may close the plug-in with its editor still open: the
         // window goes first, while the effect behind it is whole.
-        Dispatch(kVstOpEditorClose, 0, 0, nullptr, 0.0f);
+        DispatchOne(kVstOpEditorClose, 0, 0, nullptr, 0.0f);
+        DeliverHostNotes(); // the last of what the user did
         delete this;
         return 0;
     case kVstOpSetProgram: {
@@ -209,6 +220,8 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
             CloseEditorWindow();
             mEditorWindowOpen = false;
         }
+        // A window closed in the middle of a drag never sees the release.
+        EndGesture();
         return 1;
     case kVstOpEditorIdle:
         if (mEditorWindowOpen && GetEditor()) GetEditor()->Idle();
@@ -374,18 +387,22 @@ intptr_t VstAdapter::VendorRequest(int32_t, intptr_t, void*, float) {
     return 0;
 }
 
-void VstAdapter::EditorParamChange(int32_t index, double normalized) {
-    EffectBase::EditorParamChange(index, normalized);
-    // Told after the base has released the lock it took, so a host that answers
-    // by setting the parameter from another thread does not wait on us. The host
-    // records the value the parameter took (clamped, quantised), not the request,
-    // read under the lock: a host thread may be setting it meanwhile.
-    double taken;
-    {
-        ScopedLock hold(mLock);
-        taken = ParamNormalized(index);
+void VstAdapter::SendHostNote(const HostNote& note) {
+    switch (note.kind) {
+    case HostNoteKind::Automate:
+        if (ParamAt(note.index))
+            CallHost(kVstHostAutomate, note.index, 0, nullptr, float(note.value));
+        break;
+    case HostNoteKind::BeginEdit:
+        if (ParamAt(note.index)) CallHost(kVstHostBeginEdit, note.index, 0, nullptr, 0.0f);
+        break;
+    case HostNoteKind::EndEdit:
+        if (ParamAt(note.index)) CallHost(kVstHostEndEdit, note.index, 0, nullptr, 0.0f);
+        break;
+    case HostNoteKind::StateChanged:
+        CallHost(kVstHostUpdateDisplay, 0, 0, nullptr, 0.0f);
+        break;
     }
-    if (ParamAt(index)) CallHost(kVstHostAutomate, index, 0, nullptr, float(taken));
 }
 
 const VstTimeInfo* VstAdapter::HostTime(int32_t mask) {

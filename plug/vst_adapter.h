@@ -51,7 +51,6 @@ public:
     intptr_t Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
 
     // --- overrides of the base
-    void EditorParamChange(int32_t index, double normalized) override;
     int64_t TransportSample() override;
     double TransportTempo() override;
     void TransportMeter(int32_t& numerator, int32_t& denominator) override;
@@ -61,6 +60,10 @@ public:
     bool EmitMidi(const MidiMessage* message) override;
 
 protected:
+    // Automate (0), begin edit (43), end edit (44); a change of the saved state
+    // outside the parameters is "update display" (42), which VST 2.4 hosts
+    // take as "the project changed".
+    void SendHostNote(const HostNote& note) override;
     // Opens the editor's window inside the host's parent window; false when it
     // cannot.
     virtual bool OpenEditorWindow(void* parent);
@@ -75,6 +78,7 @@ protected:
     VstEffectRecord mEffectRecord;
 
 private:
+    intptr_t DispatchOne(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
     intptr_t GetChunk(void* ptr);
     intptr_t SetChunk(intptr_t size, const void* data);
     intptr_t ProcessEvents(const VstEvents* events);

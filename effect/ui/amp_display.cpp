@@ -94,19 +94,24 @@ void AmpDisplay::AutoFit() {
         SyncLocked();
         FeedLocked();
     }
+    // The fitted shape is saved state: told at the end of the user's gesture
+    // (or, from a host thread holding the plug-in's lock, once it is released).
+    if (mEffect) mEffect->StateChanged();
     MarkDirty();
 }
 
 void AmpDisplay::SetLength(int length, bool push) {
+    int rate;
     {
         MaybeLock plugin(PluginLock());
-        {
-            ScopedLock lock(mLock);
-            SetLengthLocked(length);
-            length = mModel.Length();
-        }
-        if (push) PushLength(length);
+        ScopedLock lock(mLock);
+        SetLengthLocked(length);
+        length = mModel.Length();
+        rate = mModel.SampleRate();
     }
+    // Pushed with both locks released: the host hears the value at once, or,
+    // if the caller holds the plug-in's lock, once it is released.
+    if (push) PushLength(length, rate);
     MarkDirty();
 }
 
@@ -319,8 +324,8 @@ void AmpDisplay::ClearPointFlagsLocked() {
         mHovered[i] = mDragged[i] = false;
 }
 
-void AmpDisplay::PushLength(int length) {
-    const int rate = mModel.SampleRate();
+void AmpDisplay::PushLength(int length, int rate) {
+    if (rate < 1) return;
     double n = (double(length) / rate - 0.05) / 0.95;
     n = n < 0.0 ? 0.0 : n > 1.0 ? 1.0 : n;
     if (Editor* editor = GetEditor())
@@ -453,12 +458,14 @@ void AmpDisplay::OnMouseOut() {
 void AmpDisplay::OnMouseDrag(int x, int, int dX, int dY, const MouseKeys&) {
     dX = Bounded(dX);
     dY = Bounded(dY);
+    int pushed = -1, rate = 0;
+    bool shaped = false;
     {
         MaybeLock plugin(PluginLock());
-        int pushed = -1;
         {
             ScopedLock lock(mLock);
             SyncLocked();
+            rate = mModel.SampleRate();
             const int zone = mDragZone;
             if (zone == kZoneSlider) {
                 const int lo = mModel.MinLength(), hi = mModel.MaxLength();
@@ -468,24 +475,33 @@ void AmpDisplay::OnMouseDrag(int x, int, int dX, int dY, const MouseKeys&) {
                 pushed = mModel.Length();
             } else if (zone == kZonePointUpper || zone == kZonePointLower) {
                 for (int i = 0; i < M::kPoints; ++i)
-                    if (mDragged[i]) DragPointLocked(i, dX, zone == kZonePointLower ? -dY : dY);
+                    if (mDragged[i]) {
+                        DragPointLocked(i, dX, zone == kZonePointLower ? -dY : dY);
+                        shaped = true;
+                    }
             } else if (zone == kZoneScaleUpper || zone == kZoneScaleLower) {
                 const int d = zone == kZoneScaleLower ? -dY : dY;
                 SetScaleLocked(mModel.Scale() + d * mModel.AmpPerPixel());
+                shaped = true;
             }
         }
-        if (pushed >= 0) PushLength(pushed);
     }
+    // The host hears of it with no lock of ours held: the slider's length as
+    // "env time", a shape or scale change as saved state (once per gesture).
+    if (pushed >= 0) PushLength(pushed, rate);
+    if (shaped && mEffect) mEffect->StateChanged();
     MarkDirty();
 }
 
 void AmpDisplay::OnMouseWheel(int, int, const MouseKeys&, int steps) {
+    int pushed = -1, rate = 0;
+    bool shaped = false;
     {
         MaybeLock plugin(PluginLock());
-        int pushed = -1;
         {
             ScopedLock lock(mLock);
             SyncLocked();
+            rate = mModel.SampleRate();
             const int zone = mHoverZone;
             const int d =
                 Bounded(zone == kZoneScaleLower || zone == kZonePointLower ? -steps : steps);
@@ -497,39 +513,53 @@ void AmpDisplay::OnMouseWheel(int, int, const MouseKeys&, int steps) {
                 pushed = mModel.Length();
             } else if (zone == kZonePointUpper || zone == kZonePointLower) {
                 for (int i = 0; i < M::kPoints; ++i)
-                    if (mHovered[i]) DragPointLocked(i, 0, -2 * d);
+                    if (mHovered[i]) {
+                        DragPointLocked(i, 0, -2 * d);
+                        shaped = true;
+                    }
             } else if (zone == kZoneScaleUpper || zone == kZoneScaleLower) {
                 SetScaleLocked(mModel.Scale() + 2.0 * d * mModel.AmpPerPixel());
+                shaped = true;
             }
         }
-        if (pushed >= 0) PushLength(pushed);
     }
+    // The host hears of it with no lock of ours held: the slider's length as
+    // "env time", a shape or scale change as saved state (once per gesture).
+    if (pushed >= 0) PushLength(pushed, rate);
+    if (shaped && mEffect) mEffect->StateChanged();
     MarkDirty();
 }
 
 void AmpDisplay::OnMouseDblClick(int, int, const MouseKeys&) {
+    int pushed = -1, rate = 0;
+    bool shaped = false;
     {
         MaybeLock plugin(PluginLock());
-        int pushed = -1;
         {
             ScopedLock lock(mLock);
             SyncLocked();
+            rate = mModel.SampleRate();
             const int zone = mHoverZone;
             if (zone == kZoneSlider) {
                 SetLengthLocked(TruncClamp(0.2 * mModel.SampleRate(), 1, kMaxLength));
                 pushed = mModel.Length();
             } else if (zone == kZoneScaleUpper || zone == kZoneScaleLower) {
                 SetScaleLocked(1.0);
+                shaped = true;
             } else if (zone == kZonePointUpper || zone == kZonePointLower) {
                 for (int i = 0; i < M::kPoints; ++i) {
                     if (!mHovered[i]) continue;
                     const double level = ColumnLevelLocked(ColumnOfPointLocked(i));
                     if (level != 0.0 || i == 6) SetPointLevelLocked(i, level);
                 }
+                shaped = true;
             }
         }
-        if (pushed >= 0) PushLength(pushed);
     }
+    // The host hears of it with no lock of ours held: the slider's length as
+    // "env time", a shape or scale change as saved state (once per gesture).
+    if (pushed >= 0) PushLength(pushed, rate);
+    if (shaped && mEffect) mEffect->StateChanged();
     MarkDirty();
 }
 

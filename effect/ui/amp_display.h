@@ -164,9 +164,10 @@ private:
     int ColumnOfPointLocked(int i) const;
     double ColumnLevelLocked(int k) const;
     void ClearPointFlagsLocked();
-    // Pushes the normalised "env time" of a length to the controls bound to it
-    // (and so to the effect). Editor thread, plug-in lock held, display lock not.
-    void PushLength(int length);
+    // Pushes the normalised "env time" of a length at a rate to the controls
+    // bound to it (and so to the effect and the host). Editor thread, with
+    // neither lock held by the display.
+    void PushLength(int length, int rate);
     // The first sample position of column k at the current length.
     int64_t ColumnStart(int k) const;
 

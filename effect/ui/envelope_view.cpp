@@ -99,10 +99,16 @@ void EnvelopeView::SetScale(double scale) {
 }
 
 void EnvelopeView::ChooseScale(double scale) {
+    const double before = mScale;
     SetScale(scale);
     if (!mKelo) return;
-    ScopedLock lock(mKelo->FrameLock());
-    mKelo->EnvView().StoreScale(mScale);
+    {
+        ScopedLock lock(mKelo->FrameLock());
+        mKelo->EnvView().StoreScale(mScale);
+    }
+    // The scale is saved with the project: the host hears of it (once per
+    // gesture), with the lock released.
+    if (mScale != before) mKelo->StateChanged();
 }
 
 void EnvelopeView::SetThreshold(double threshold, bool push) {

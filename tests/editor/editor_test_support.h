@@ -1,4 +1,5 @@
-// A plug-in with a frequency-like parameter and its offscreen editor, and
+// A plug-in with a frequency-like parameter (recording what it tells the
+// host) and its offscreen editor, and
 // controls that log what reaches them or only hold a value.
 #pragma once
 
@@ -9,15 +10,15 @@
 
 #include "editor/control.h"
 #include "editor/offscreen_editor.h"
-#include "tests/plug/test_effect.h"
+#include "tests/plug/note_effect.h"
 
 using Log = std::vector<std::string>;
 
 // Parameter 1 runs 0..22000 Hz on a cubic curve like the effect's
 // frequencies; the others are the frame test's -10..10 dB parameters.
-struct EditorPlug : TestEffect {
+struct EditorPlug : NoteEffect {
     static constexpr int32_t kFreq = 1;
-    EditorPlug() : TestEffect(4) {
+    EditorPlug() : NoteEffect(4) {
         ParamAt(kFreq)->DefineContinuous("freq", 1000.0, 0.0, 22000.0, 1.0, "Hz");
         ParamAt(kFreq)->SetCurve(3.0);
     }

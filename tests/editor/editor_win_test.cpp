@@ -17,7 +17,8 @@
 #include "editor/control.h"
 #include "editor/editor_win.h"
 #include "plug/param.h"
-#include "tests/plug/test_effect.h"
+#include "tests/editor/prompt_cases.h"
+#include "tests/plug/note_effect.h"
 #include "tools/host/parent_window.h"
 
 namespace {
@@ -128,7 +129,7 @@ protected:
     }
 
     static constexpr int32_t kLevel = 0, kSwitch = 1;
-    TestEffect effect{4};
+    NoteEffect effect{4};
     EditorWin* editor = nullptr; // owned by effect
     Probe* level = nullptr;
     Probe* gate = nullptr;
@@ -415,6 +416,50 @@ TEST_F(EditorWinTest, TypedTextIsReadTheSameInAnyLocaleAndNonsenseChangesNothing
     EXPECT_EQ(value, 2.5);
     std::setlocale(LC_ALL, "C");
     if (!german) std::printf("(no German locale here; parsed in the C locale only)\n");
+}
+
+// The table the X11 face runs too: what Enter commits for each typed text.
+TEST_F(EditorWinTest, TheSharedTableOfTypedTexts) {
+    ASSERT_NE(OpenStill(), nullptr);
+    Param* param = effect.ParamAt(kLevel);
+    for (const PromptCase& c : PromptCases()) {
+        const std::string name = PromptCaseName(c);
+        effect.HostParamChange(kLevel, param->NormalizedOf(kPromptStartValue));
+        Tick();
+        const double before = param->Value();
+        effect.ClearNotes();
+        editor->OpenValuePrompt(level, param);
+        ASSERT_NE(PromptWnd(), nullptr) << name;
+        if (c.typed) SetWindowTextA(PromptWnd(), c.typed);
+        SendMessageA(PromptWnd(), WM_KEYDOWN, VK_RETURN, 0);
+        Tick();
+        EXPECT_EQ(PromptWnd(), nullptr) << name;
+        const std::vector<std::string> notes = effect.Notes();
+        if (c.keeps) {
+            EXPECT_EQ(param->Value(), before) << name;
+            EXPECT_TRUE(notes.empty()) << name << ": the host heard " << notes.size();
+        } else {
+            EXPECT_NEAR(param->Value(), c.value, 1e-9) << name;
+            ASSERT_EQ(notes.size(), 3u) << name;
+            EXPECT_EQ(notes[0], "begin 0") << name;
+            EXPECT_EQ(notes[2], "end 0") << name;
+        }
+    }
+}
+
+TEST_F(EditorWinTest, TheListKeepsTheValueWhenNothingOrTheShownEntryIsChosen) {
+    ASSERT_NE(OpenStill(), nullptr);
+    for (int choice : {-1, 0}) {
+        effect.ClearNotes();
+        editor->OpenValuePrompt(gate, effect.ParamAt(kSwitch));
+        ASSERT_NE(PromptWnd(), nullptr);
+        SendMessageA(PromptWnd(), CB_SETCURSEL, WPARAM(choice), 0);
+        SendMessageA(PromptWnd(), WM_KEYDOWN, VK_RETURN, 0);
+        Tick();
+        EXPECT_EQ(PromptWnd(), nullptr);
+        EXPECT_EQ(effect.ParamAt(kSwitch)->Value(), 0.0) << choice;
+        EXPECT_TRUE(effect.Notes().empty()) << choice;
+    }
 }
 
 TEST_F(EditorWinTest, AChoiceInTheListCommitsOnTheNextTick) {

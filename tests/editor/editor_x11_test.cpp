@@ -20,6 +20,7 @@
 #include "editor/editor_x11.h"
 #include "editor/text_raster.h"
 #include "tests/editor/editor_test_support.h"
+#include "tests/editor/prompt_cases.h"
 #include "tools/host/parent_window.h"
 
 // Xlib's macros (None, Bool) clash with the test framework's names: last.
@@ -181,6 +182,31 @@ struct Session {
             e.xkey.window = target;
             e.xkey.root = DefaultRootWindow(d);
             e.xkey.keycode = XKeysymToKeycode(d, sym);
+            e.xkey.same_screen = True;
+            XSendEvent(d, target, False, 0, &e);
+        }
+        XCloseDisplay(d);
+        Pump(60);
+    }
+    // Types printable ASCII text, with shift where the keyboard map puts the
+    // character on the shifted level.
+    void Type(const std::string& text) {
+        Display* d = XOpenDisplay(nullptr);
+        ASSERT_NE(d, nullptr);
+        const Window target = Window(reinterpret_cast<uintptr_t>(editor->WindowHandle()));
+        for (char ch : text) {
+            const KeySym sym = KeySym(static_cast<unsigned char>(ch)); // Latin-1 keysyms
+            XEvent e = {};
+            e.xkey.type = KeyPress;
+            e.xkey.display = d;
+            e.xkey.window = target;
+            e.xkey.root = DefaultRootWindow(d);
+            e.xkey.keycode = XKeysymToKeycode(d, sym);
+            ASSERT_NE(e.xkey.keycode, 0u) << "no key for '" << ch << "'";
+            int per = 0;
+            KeySym* map = XGetKeyboardMapping(d, KeyCode(e.xkey.keycode), 1, &per);
+            if (map && per > 1 && map[0] != sym && map[1] == sym) e.xkey.state = ShiftMask;
+            if (map) XFree(map);
             e.xkey.same_screen = True;
             XSendEvent(d, target, False, 0, &e);
         }
@@ -471,6 +497,54 @@ TEST(EditorX11Prompt, TheListOffersTheValueTextsAndCommitsAChoice) {
     s.Mouse(MouseAction::Click, r.L + 10, r.T + EditorX11::kPromptRowHeight + 4);
     EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
     EXPECT_EQ(s.plug->ParamAt(kSwitch)->Value(), 1.0);
+}
+
+// The table the Win32 face runs too: what Enter commits for each typed text.
+TEST(EditorX11Prompt, TheSharedTableOfTypedTexts) {
+    REQUIRE_DISPLAY();
+    Session s;
+    s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, 0));
+    ASSERT_TRUE(s.Open());
+    s.Pump(50);
+    Param* param = s.plug->ParamAt(0);
+    for (const PromptCase& c : PromptCases()) {
+        const std::string name = PromptCaseName(c);
+        s.plug->HostParamChange(0, param->NormalizedOf(kPromptStartValue));
+        s.Pump(50);
+        const double before = param->Value();
+        s.plug->ClearNotes();
+        s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
+        ASSERT_TRUE(s.editor->PromptOpen()) << name;
+        if (c.typed && !*c.typed) s.Keys({XK_BackSpace});
+        if (c.typed && *c.typed) s.Type(c.typed);
+        s.Keys({XK_Return});
+        EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); })) << name;
+        const std::vector<std::string> notes = s.plug->Notes();
+        if (c.keeps) {
+            EXPECT_EQ(param->Value(), before) << name;
+            EXPECT_TRUE(notes.empty()) << name << ": the host heard " << notes.size();
+        } else {
+            EXPECT_NEAR(param->Value(), c.value, 1e-9) << name;
+            ASSERT_EQ(notes.size(), 3u) << name;
+            EXPECT_EQ(notes[0], "begin 0") << name;
+            EXPECT_EQ(notes[2], "end 0") << name;
+        }
+    }
+}
+
+TEST(EditorX11Prompt, TheListKeepsTheValueWhenTheShownEntryIsTakenAgain) {
+    REQUIRE_DISPLAY();
+    Session s;
+    s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, kSwitch));
+    ASSERT_TRUE(s.Open());
+    s.Pump(50);
+    s.plug->ClearNotes();
+    s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
+    ASSERT_TRUE(s.editor->PromptOpen());
+    s.Keys({XK_Return});
+    EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
+    EXPECT_EQ(s.plug->ParamAt(kSwitch)->Value(), 0.0);
+    EXPECT_TRUE(s.plug->Notes().empty());
 }
 
 TEST(EditorX11Prompt, NumbersReadTheSameInEveryLocale) {

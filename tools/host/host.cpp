@@ -174,6 +174,23 @@ void PluginInstance::Advance(int32_t frames) {
     if (mTransport.playing && frames > 0) mTransport.position += frames;
 }
 
+std::vector<TouchEvent> PluginInstance::TouchRecord() const {
+    std::lock_guard<std::mutex> guard(mObservedLock);
+    return mTouch;
+}
+
+void PluginInstance::RecordTouch(int32_t opcode, int32_t index, float value) {
+    TouchEvent event{TouchEvent::Value, index, value};
+    if (opcode == kVstHostBeginEdit) event = {TouchEvent::Begin, index, 0.0f};
+    if (opcode == kVstHostEndEdit) event = {TouchEvent::End, index, 0.0f};
+    if (opcode == kVstHostUpdateDisplay) event = {TouchEvent::StateChanged, -1, 0.0f};
+    {
+        std::lock_guard<std::mutex> guard(mObservedLock);
+        mTouch.push_back(event);
+    }
+    if (mOptions.onEdit) mOptions.onEdit(opcode, index, value);
+}
+
 std::vector<AutomationEvent> PluginInstance::Automation() const {
     std::lock_guard<std::mutex> guard(mObservedLock);
     return mAutomation;
@@ -197,6 +214,7 @@ int32_t PluginInstance::TimeRequests() const {
 void PluginInstance::ClearObservations() {
     std::lock_guard<std::mutex> guard(mObservedLock);
     mAutomation.clear();
+    mTouch.clear();
     mMidi.clear();
     mOtherEvents.clear();
     mTimeRequests = 0;
@@ -217,8 +235,14 @@ intptr_t PluginInstance::Answer(int32_t opcode, int32_t index, intptr_t /*value*
     case kVstHostAutomate: {
         std::lock_guard<std::mutex> guard(mObservedLock);
         mAutomation.push_back({index, opt});
-        return 0;
     }
+        RecordTouch(opcode, index, opt);
+        return 0;
+    case kVstHostUpdateDisplay:
+    case kVstHostBeginEdit:
+    case kVstHostEndEdit:
+        RecordTouch(opcode, index, opt);
+        return 1;
     case kVstHostVersion:
         return kVstVersion;
     case kVstHostGetTime: {

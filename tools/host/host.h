@@ -45,6 +45,19 @@ struct HostOptions {
     // Called on the plug-in's calling thread with every request, before it is
     // answered (a validator's host that makes the plug-in wait, for one).
     std::function<void(int32_t opcode, int32_t index, float opt)> onRequest;
+    // Called, outside the harness's own locks, for each automate (0), update
+    // display (42), begin edit (43) and end edit (44) after it is recorded; a
+    // test host may wait for its audio thread here (see touch.h).
+    std::function<void(int32_t opcode, int32_t index, float value)> onEdit;
+};
+
+// One note of the Touch-mode record: what a host in Touch mode hears of the
+// user's work, in order.
+struct TouchEvent {
+    enum Kind { Begin, Value, End, StateChanged };
+    Kind kind;
+    int32_t index; // -1 for StateChanged
+    float value;   // Value only
 };
 
 // The host's transport as the plug-in sees it through opcode 7.
@@ -156,6 +169,8 @@ public:
     // Events of other kinds than MIDI sent back by the plug-in.
     std::vector<VstEvent> OtherEventsReceived() const;
     int32_t TimeRequests() const;
+    // Begin edit, automate, end edit and update display, in the order heard.
+    std::vector<TouchEvent> TouchRecord() const;
     void ClearObservations();
 
     HostOptions& Options() { return mOptions; }
@@ -166,6 +181,7 @@ public:
 
 private:
     intptr_t Answer(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+    void RecordTouch(int32_t opcode, int32_t index, float value);
     void Advance(int32_t frames);
 
     HostOptions mOptions;
@@ -176,6 +192,7 @@ private:
 
     mutable std::mutex mObservedLock;
     std::vector<AutomationEvent> mAutomation;
+    std::vector<TouchEvent> mTouch;
     std::vector<VstMidiEvent> mMidi;
     std::vector<VstEvent> mOtherEvents;
     int32_t mTimeRequests = 0;

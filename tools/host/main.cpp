@@ -5,13 +5,14 @@
 //
 //   kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]
 //   kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]
-//                    [--editor-png OUT.png] [--hold SECONDS]
+//                    [--editor-png OUT.png] [--hold SECONDS] [--touch] [--waiting-host]
 //   kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]
 //                    [--report FILE] [--in-process] [--timeout SECONDS]
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "tools/host/editor_session.h"
 #include "tools/host/host.h"
 #include "tools/host/validate/validate.h"
+#include "tools/host/touch.h"
 
 namespace {
 
@@ -36,6 +38,8 @@ struct Options {
     std::string png;       // picture of the editor
     double hold =
         -1.0; // seconds to keep the window open after; -1: until closed, or 0 with a picture
+    bool touch = false;       // print and check the Touch-mode record
+    bool waitingHost = false; // answer edit callbacks by waiting for an audio block
     // Validation mode.
     bool validate = false;
     ValidateOptions validation;
@@ -45,7 +49,8 @@ struct Options {
 constexpr const char* kUsage =
     "usage: kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]\n"
     "       kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]\n"
-    "                        [--editor-png OUT.png] [--hold SECONDS]\n"
+    "                        [--editor-png OUT.png] [--hold SECONDS] [--touch]\n"
+    "                        [--waiting-host]\n"
     "\n"
     "--editor opens the plug-in's editor in a window of its own and plays the demo\n"
     "signal through the plug-in (looped) while it is open; --editor-png implies it,\n"
@@ -55,6 +60,11 @@ constexpr const char* kUsage =
     "   dblclick 30,30; rclick 10,10; move 5,5; leave; wait 200\"\n"
     "(right button: rpress, rdrag, rrelease, rclick, rdblclick; modifiers shift,\n"
     "ctrl, alt).\n"
+    "--touch prints what a host in Touch mode heard (begin edit, values, end edit,\n"
+    "state changed) and fails when a value comes outside a begin/end pair.\n"
+    "--waiting-host answers each of those calls by processing 16 frames on a\n"
+    "thread of its own and waiting for it (the demo does not play then); it fails\n"
+    "when a block could not run while the plug-in was calling.\n"
     "\n"
     "       kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]\n"
     "                        [--report FILE] [--in-process] [--timeout SECONDS]\n"
@@ -103,6 +113,10 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.playDemo = std::atof(argv[++i]);
         } else if (arg == "--mouse" && hasValue) {
             options.mouse = argv[++i];
+        } else if (arg == "--touch") {
+            options.touch = true;
+        } else if (arg == "--waiting-host") {
+            options.waitingHost = true;
         } else if (arg == "--hold" && hasValue) {
             options.hold = std::atof(argv[++i]);
         } else if (arg == "--validate") {
@@ -197,6 +211,24 @@ void RunBlocks(PluginInstance& plugin, const Options& options) {
                 options.blocks, frames, options.rate, inPeak, outPeak);
 }
 
+// Prints the Touch-mode record and its gestures; false when it is malformed.
+bool ReportTouch(PluginInstance& plugin) {
+    const std::vector<TouchEvent> record = plugin.TouchRecord();
+    std::printf("touch record (%zu notes):\n%s", record.size(), FormatTouchRecord(record).c_str());
+    std::vector<TouchGesture> gestures;
+    int stateChanges = 0;
+    std::string error;
+    if (!SplitTouchGestures(record, gestures, stateChanges, error)) {
+        std::fprintf(stderr, "kelo-host: touch record: %s\n", error.c_str());
+        return false;
+    }
+    for (const TouchGesture& g : gestures)
+        std::printf("gesture on %d \"%s\": %zu values\n", int(g.index),
+                    plugin.ParamName(g.index).c_str(), g.values.size());
+    std::printf("state changed %d times\n", stateChanges);
+    return true;
+}
+
 // Opens the editor, plays the demo, runs the mouse sequence, saves the
 // picture, holds the window open as asked. Returns the exit code.
 int RunEditor(PluginInstance& plugin, const Options& options) {
@@ -212,7 +244,11 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
         return 1;
     }
     std::printf("editor %d x %d open\n", session.Width(), session.Height());
-    session.StartAudio(DemoSignal(options.rate), options.rate, options.blockSize, true);
+    std::unique_ptr<WaitingHost> waiting;
+    if (options.waitingHost)
+        waiting = std::make_unique<WaitingHost>(plugin);
+    else
+        session.StartAudio(DemoSignal(options.rate), options.rate, options.blockSize, true);
     session.Pump(int(options.playDemo * 1000.0));
     if (!session.Play(steps)) {
         std::fprintf(stderr, "kelo-host: the editor went away during the mouse sequence\n");
@@ -235,6 +271,13 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
     std::printf("played %.1f s of the demo signal\n",
                 double(session.FramesPlayed()) / options.rate);
     session.Close();
+    if (waiting) {
+        std::printf("waiting host: %d calls, %d blocks, %d stalled\n", waiting->Calls(),
+                    int(waiting->Blocks()), waiting->Stalls());
+        if (waiting->Stalls() > 0) code = 1;
+        waiting.reset();
+    }
+    if (options.touch && !ReportTouch(plugin)) code = 1;
     return code;
 }
 
