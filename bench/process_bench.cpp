@@ -1,10 +1,12 @@
 // Cost of KeloEffect::ProcessBlock in nanoseconds per stereo frame at 48 kHz,
-// for blocks of 64, 512 and 4096 frames and three signals:
+// for blocks of 64, 512 and 4096 frames and these signals:
 //   idle      - a noise floor at about -50 dBFS that never reaches the threshold;
 //   drums     - a decaying noise burst every 250 ms (40 ms decay, every fourth
 //               accented) over that floor, so envelopes keep starting;
 //   tail      - one loud burst, then two seconds of digital silence: filter and
-//               follower tails decay towards the denormal range.
+//               follower tails decay towards the denormal range;
+//   drums moving - drums, with "lo freq" and "hi freq" jumping far every 5 ms
+//               (at block ends), so the detector's cutoffs glide nearly always.
 // Each benchmark iteration processes one block; the signal loops.
 #include <benchmark/benchmark.h>
 
@@ -63,15 +65,24 @@ void MakeSignal(Signal signal, std::vector<double>& left, std::vector<double>& r
     }
 }
 
-void ProcessBlock(benchmark::State& state, Signal signal) {
+// With moving, "lo freq" and "hi freq" take new values every 5 ms, so the
+// detector's cutoffs glide all the time.
+void ProcessBlock(benchmark::State& state, Signal signal, bool moving = false) {
     const int block = int(state.range(0));
     std::vector<double> left, right;
     MakeSignal(signal, left, right);
     std::vector<double> outL(static_cast<size_t>(block)), outR(static_cast<size_t>(block));
     BenchKelo fx(block);
     const size_t frames = left.size() - left.size() % size_t(block);
-    size_t at = 0;
+    size_t at = 0, lastMove = 0;
+    int move = 0;
     for (auto _ : state) {
+        if (moving && at - lastMove >= size_t(0.005 * kRate)) {
+            lastMove = at;
+            ++move;
+            fx.HostParamChange(kParamLoFreq, move % 2 ? 0.9 : 0.05);
+            fx.HostParamChange(kParamHiFreq, move % 2 ? 0.3 : 0.95);
+        }
         double* in[2] = {&left[at], &right[at]};
         double* out[2] = {outL.data(), outR.data()};
         fx.ProcessBlock(in, out, block);
@@ -81,7 +92,7 @@ void ProcessBlock(benchmark::State& state, Signal signal) {
         at += size_t(block);
         fx.mPosition += block;
         if (at >= frames) {
-            at = 0;
+            at = lastMove = 0;
             fx.mPosition = 0;
         }
     }
@@ -100,6 +111,9 @@ void Drums(benchmark::State& state) {
 void Tail(benchmark::State& state) {
     ProcessBlock(state, kTail);
 }
+void DrumsMoving(benchmark::State& state) {
+    ProcessBlock(state, kDrums, true);
+}
 
 } // namespace
 
@@ -108,5 +122,6 @@ void Tail(benchmark::State& state) {
 BENCHMARK(Idle)->Arg(64)->Arg(512)->Arg(4096)->UseRealTime();
 BENCHMARK(Drums)->Arg(64)->Arg(512)->Arg(4096)->UseRealTime();
 BENCHMARK(Tail)->Arg(64)->Arg(512)->Arg(4096)->UseRealTime();
+BENCHMARK(DrumsMoving)->Arg(64)->Arg(512)->Arg(4096)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -30,20 +30,21 @@
 //   it is would read it as another state: near half the rate g is in the
 //   hundreds, s holds hundreds of times the input's fast wiggles, and a jump to
 //   a low cutoff turns them into a step of several times the input.
-// - g glides: it moves by a factor of at most GlideRatio per sample, so that it
-//   crosses the whole range (1 Hz to 22 kHz, or to just below half the rate)
-//   in 5 ms. The trapezoidal
-//   rule with steps that jump by large factors from sample to sample can pump
-//   energy in (random cutoffs every few samples drove random input to 56 times
-//   its level); with the glide the worst seen is 3.2 times, against 3.4 for the
-//   worst fixed settings.
+// - g glides: it moves by a factor of at most GlideRatio per sample, so that
+//   it crosses the whole range (1 Hz to 22 kHz, or to just below half the
+//   rate) in 5 ms; a section at rest takes a new cutoff at once. The
+//   trapezoidal rule with steps that jump by large factors from sample to
+//   sample can pump energy in (random cutoffs every few samples drove random
+//   input to 56 times its level); with the glide the worst seen is 3.2 times,
+//   against 3.4 for the worst fixed settings.
 // - With fixed g and the input silent the memories never grow: they follow
 //   s' = (I - g A)^-1 (I + g A) s, A = [-k -1; 1 0], and A + A^T <= 0 makes
 //   that map shorten or keep any vector.
 // A direct form keeps past outputs as its memory instead; new coefficients near
 // 0 Hz applied to the outputs of old ones multiply them without bound.
-// Nothing costs more per sample while the cutoff stays; a glide costs one
-// division per sample and section while it lasts.
+// While the cutoffs stay, nothing is spent on moving them; a glide costs one
+// division per sample and section, and the block loop taking it frame by
+// frame, while it lasts.
 #pragma once
 
 #include "base/round_double.h"
