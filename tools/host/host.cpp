@@ -112,7 +112,10 @@ void PluginInstance::Close(bool stopFirst) {
 }
 
 void PluginInstance::SetSampleRate(double rate) {
-    mTransport.sampleRate = rate;
+    {
+        std::lock_guard<std::mutex> guard(mTransportLock);
+        mTransport.sampleRate = rate;
+    }
     Dispatch(kVstOpSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
 }
 
@@ -171,7 +174,9 @@ void PluginInstance::ProcessDouble(double** inputs, double** outputs, int32_t fr
 }
 
 void PluginInstance::Advance(int32_t frames) {
-    if (mTransport.playing && frames > 0) mTransport.position += frames;
+    if (frames <= 0) return;
+    std::lock_guard<std::mutex> guard(mTransportLock);
+    if (mTransport.playing) mTransport.position += frames;
 }
 
 std::vector<TouchEvent> PluginInstance::TouchRecord() const {
@@ -252,8 +257,15 @@ intptr_t PluginInstance::Answer(int32_t opcode, int32_t index, intptr_t /*value*
         }
         if (!mOptions.answerTime) return 0;
         // Every field is valid whatever the filter mask asks for, as many hosts do.
-        const TransportState& t = mTransport;
-        VstTimeInfo& info = mTimeInfo;
+        // Plug-ins ask from any thread (the user interface's too) while the
+        // audio thread advances the position: a copy under the lock, and a record
+        // per asking thread, valid until that thread asks again.
+        TransportState t;
+        {
+            std::lock_guard<std::mutex> guard(mTransportLock);
+            t = mTransport;
+        }
+        thread_local VstTimeInfo info;
         info = VstTimeInfo{};
         info.samplePos = t.position;
         info.sampleRate = t.sampleRate;

@@ -23,7 +23,8 @@
 //
 // A module must outlive the instances created from it. Instances may be driven
 // from several threads as a host does (audio and user interface); the recorded
-// observations are guarded, the transport belongs to the audio thread.
+// observations and the transport's position (which plug-ins may ask for from
+// any thread) are guarded; setting the transport belongs to the audio thread.
 #pragma once
 
 #include <cstdint>
@@ -161,7 +162,10 @@ public:
     TransportState& Transport() { return mTransport; }
     void Play() { mTransport.playing = true; }
     void Stop() { mTransport.playing = false; }
-    void MoveTo(double samples) { mTransport.position = samples; }
+    void MoveTo(double samples) {
+        std::lock_guard<std::mutex> guard(mTransportLock);
+        mTransport.position = samples;
+    }
 
     // What the plug-in told the host.
     std::vector<AutomationEvent> Automation() const;
@@ -188,7 +192,7 @@ private:
     VstEffectRecord* mRecord = nullptr;
     bool mMainsOn = false;
     TransportState mTransport;
-    VstTimeInfo mTimeInfo{};
+    mutable std::mutex mTransportLock; // the position: advanced by audio, read by any thread
 
     mutable std::mutex mObservedLock;
     std::vector<AutomationEvent> mAutomation;
