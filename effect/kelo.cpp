@@ -473,6 +473,9 @@ bool KeloEffect::AutoFit() {
         if (fitted) mModel.HandShape();
     }
     MarkDirty(mAmpView);
+    // The fitted shape is saved state the host hears of: at the end of the
+    // user's gesture, or once our lock is released.
+    if (fitted) StateChanged();
     return fitted;
 }
 

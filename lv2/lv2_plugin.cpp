@@ -14,7 +14,7 @@
 #include <lv2/time/time.h>
 
 #include "editor/editor.h"
-#include "effect/kelo.h"
+#include "effect/ui/kelo_plugin.h"
 #include "plug/lock.h"
 #include "plug/param.h"
 
@@ -118,7 +118,7 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
         if (static_cast<void*>(&plugin->mLink) != static_cast<void*>(plugin.get())) return nullptr;
         plugin->mRate = rate;
         plugin->mMapped = map != nullptr;
-        plugin->mEffect.reset(new KeloEffect(InstanceInfo{CurrentModuleHandle(), 0, 0}));
+        plugin->mEffect.reset(new KeloPlugin(InstanceInfo{CurrentModuleHandle(), 0, 0}));
         KeloEffect& effect = *plugin->mEffect;
         effect.Record()->user = plugin.get();
         plugin->mParamCount =

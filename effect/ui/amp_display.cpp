@@ -94,9 +94,6 @@ void AmpDisplay::AutoFit() {
         SyncLocked();
         FeedLocked();
     }
-    // The fitted shape is saved state: told at the end of the user's gesture
-    // (or, from a host thread holding the plug-in's lock, once it is released).
-    if (mEffect) mEffect->StateChanged();
     MarkDirty();
 }
 

@@ -14,8 +14,6 @@
 
 // Requests of the interface the rest of the harness has no use for.
 constexpr int32_t kVstOpGetTailSize = 52;
-constexpr int32_t kVstHostBeginEdit = 43;
-constexpr int32_t kVstHostEndEdit = 44;
 
 // The processing entries, and the replacing one with the output buffers being
 // the input buffers.
