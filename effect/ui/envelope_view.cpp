@@ -254,9 +254,8 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
             const int n = kPlotBottom - top;
             for (int i = 0; i < n; ++i)
                 editor->WritePixel(BarGradient(i, n), x, kPlotBottom - 1 - i);
-        } else {
-            for (int y = top; y < kPlotBottom; ++y)
-                editor->WritePixel(kGrey, x, y);
+        } else if (top < kPlotBottom) {
+            editor->DrawVerticalLine(kGrey, x, top, kPlotBottom - 1);
         }
         // A fading line up the side of a higher neighbour.
         int higher = top;

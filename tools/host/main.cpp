@@ -6,6 +6,7 @@
 //   kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]
 //   kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]
 //                    [--editor-png OUT.png] [--hold SECONDS]
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,7 @@ struct Options {
     double playDemo = 3.0; // seconds of the demo before the mouse and the picture
     std::string mouse;     // a mouse sequence (ParseMouseSequence)
     std::string png;       // picture of the editor
+    bool stopped = false;  // transport stopped, silence in: nothing for the editor to show
     double hold =
         -1.0; // seconds to keep the window open after; -1: until closed, or 0 with a picture
 };
@@ -38,11 +40,12 @@ struct Options {
 constexpr const char* kUsage =
     "usage: kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]\n"
     "       kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]\n"
-    "                        [--editor-png OUT.png] [--hold SECONDS]\n"
+    "                        [--editor-png OUT.png] [--hold SECONDS] [--stopped]\n"
     "\n"
     "--editor opens the plug-in's editor in a window of its own and plays the demo\n"
     "signal through the plug-in (looped) while it is open; --editor-png implies it,\n"
     "saves what the editor shows after the demo and the mouse sequence, and closes.\n"
+    "--stopped keeps the transport stopped and plays silence instead of the demo.\n"
     "A mouse sequence is steps at editor coordinates separated by ';', e.g.\n"
     "  \"press 120,80; drag 120,60 shift; release 120,60; wheel 40,40,-2;\n"
     "   dblclick 30,30; rclick 10,10; move 5,5; leave; wait 200\"\n"
@@ -68,6 +71,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.playDemo = std::atof(argv[++i]);
         } else if (arg == "--mouse" && hasValue) {
             options.mouse = argv[++i];
+        } else if (arg == "--stopped") {
+            options.stopped = true;
         } else if (arg == "--hold" && hasValue) {
             options.hold = std::atof(argv[++i]);
         } else if (options.path.empty() && arg.rfind("--", 0) != 0) {
@@ -159,7 +164,12 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
         return 1;
     }
     std::printf("editor %d x %d open\n", session.Width(), session.Height());
-    session.StartAudio(DemoSignal(options.rate), options.rate, options.blockSize, true);
+    std::vector<float> signal = DemoSignal(options.rate);
+    if (options.stopped) {
+        plugin.Stop();
+        std::fill(signal.begin(), signal.end(), 0.0f);
+    }
+    session.StartAudio(std::move(signal), options.rate, options.blockSize, true);
     session.Pump(int(options.playDemo * 1000.0));
     if (!session.Play(steps)) {
         std::fprintf(stderr, "kelo-host: the editor went away during the mouse sequence\n");
