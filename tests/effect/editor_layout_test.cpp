@@ -1,6 +1,9 @@
 // The effect's editor: what is built where, and how its knobs and switches
 // behave under the editor's mouse routing.
+#include <cstdlib>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "editor_fixture.h"
 
@@ -149,6 +152,93 @@ TEST_F(LayoutTest, SwitchesFlipOnAnyPressAndTheFitButtonIsOnOnlyWhileHeld) {
     EXPECT_EQ(fx.ParamAt(kParamAutofit)->Value(), 0.0);
     DrawAll();
     EXPECT_EQ(Pixel(128, 322), idle);
+}
+
+// --- drawing only what changed
+
+// The pixels of the editor's back buffer.
+std::vector<uint32_t> Picture(OffscreenEditor* editor) {
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < 619; ++y)
+        for (int x = 0; x < 675; ++x)
+            pixels.push_back(editor->GetPoint(x, y).Word());
+    return pixels;
+}
+
+TEST_F(LayoutTest, PassesOverTheChangedAreasLeaveThePictureAWholePassDraws) {
+    // Audio with events, knob moves, switches and hover, in a fixed random
+    // order; after each frame drawn from the dirty areas alone, a whole pass
+    // over the same state draws the very same picture.
+    uint32_t seed = 20261209u;
+    if (const char* s = std::getenv("KELO_TEST_SEED"))
+        seed = uint32_t(std::strtoul(s, nullptr, 10));
+    std::mt19937 random(seed);
+    Stereo in(48000);
+    for (size_t at = 2000; at < in.size(); at += 9000)
+        AddBurst(in, 48000.0, 180.0, 0.8, at, 3000);
+    Stereo out(in.size());
+    const int knobs[] = {kParamThreshold, kParamStrength, kParamEnvTime,
+                         kParamHiFreq,    kParamLoFreq,   kParamShowEnv};
+    DrawAll();
+    std::vector<Rect> areas;
+    size_t position = 0;
+    for (int frame = 0; frame < 40; ++frame) {
+        const int block = 256 << (random() % 3);
+        for (int k = 0; k < 4 && position + size_t(block) <= in.size(); ++k) {
+            fx.Block(&in.l[position], &in.r[position], &out.l[position], &out.r[position], block);
+            position += size_t(block);
+        }
+        if (random() % 3 == 0) {
+            const int param = knobs[random() % 6];
+            if (Control* c = Bound(param))
+                c->CommitUserValue(std::uniform_real_distribution<double>(0, 1)(random));
+        }
+        if (random() % 4 == 0) editor->OnMouseOver(int(random() % 675), int(random() % 619), {});
+        SCOPED_TRACE("frame " + std::to_string(frame));
+        // Frames until nothing is dirty (a knob flashes its glow for one pass
+        // after a change, so a picture settles over a few passes).
+        for (int pass = 0; pass < 8 && editor->DirtyRects(areas); ++pass)
+            editor->DrawRects(areas);
+        ASSERT_FALSE(editor->DirtyRects(areas));
+        const std::vector<uint32_t> partial = Picture(editor);
+        DrawAll();
+        const std::vector<uint32_t> whole = Picture(editor);
+        size_t differ = 0, first = 0;
+        for (size_t i = 0; i < whole.size(); ++i)
+            if (whole[i] != partial[i] && differ++ == 0) first = i;
+        ASSERT_EQ(differ, 0u) << "first at " << first % 675 << "," << first / 675;
+    }
+}
+
+// --- lifetime
+
+// A control that notes, as the editor deletes it, whether the effect is still
+// a whole Kelo effect (its own members not yet gone).
+struct LifetimeProbe : Control {
+    LifetimeProbe(EffectBase* effect, int* whole, int* broken)
+        : Control(effect, Rect(0, 0, 1, 1), -1, BlendAlpha), mWhole(whole), mBroken(broken) {}
+    ~LifetimeProbe() override {
+        // While the base's destructor runs the object is no longer a
+        // KeloEffect: the editor outlived the effect's members.
+        if (dynamic_cast<KeloEffect*>(mEffect))
+            ++*mWhole;
+        else
+            ++*mBroken;
+    }
+    bool Draw(Editor*) override { return true; }
+    int* mWhole;
+    int* mBroken;
+};
+
+TEST(KeloLifetime, DeletingTheEffectDropsItsEditorBeforeItsMembersGo) {
+    int whole = 0, broken = 0;
+    auto* fx = new TestKelo(48000.0);
+    auto* editor = new OffscreenEditor(fx, 675, 619, 0);
+    fx->BuildEditor(editor);
+    editor->AddControl(new LifetimeProbe(fx, &whole, &broken));
+    delete fx; // directly, as a host that skips "editor close" and "close"
+    EXPECT_EQ(whole, 1);
+    EXPECT_EQ(broken, 0);
 }
 
 } // namespace
