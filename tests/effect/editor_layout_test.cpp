@@ -1,11 +1,16 @@
 // The effect's editor: what is built where, and how its knobs and switches
 // behave under the editor's mouse routing.
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "editor_fixture.h"
+#ifdef __linux__
+#include "editor/text_raster.h"
+#endif
+#include "effect/ui/amp_display.h"
 
 namespace {
 
@@ -239,6 +244,95 @@ TEST(KeloLifetime, DeletingTheEffectDropsItsEditorBeforeItsMembersGo) {
     delete fx; // directly, as a host that skips "editor close" and "close"
     EXPECT_EQ(whole, 1);
     EXPECT_EQ(broken, 0);
+}
+
+// --- what collides
+
+TEST_F(LayoutTest, BothPanelsKeepTheirLeftOutlineOutsideThePlot) {
+    // The edit panel's first column at full height in both halves.
+    AmpDisplay* amp = fx.AmpView();
+    ASSERT_NE(amp, nullptr);
+    std::vector<double> level(40, 0.9), out(40);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = i % 2 ? 0.99 : -0.99;
+    amp->AddDetection(level.data(), out.data(), 0, int(out.size()));
+    DrawAll();
+    const Color outline(255, 0, 0, 0);
+    using A = AmpDisplay;
+    using V = EnvelopeView;
+    // The column is drawn beside the outline, not over it.
+    EXPECT_NE(Pixel(A::kPlotLeft, A::kCentreY - 20).Word(), outline.Word());
+    for (int y = A::kPlotTop; y <= A::kPlotBottom; ++y)
+        ASSERT_EQ(Pixel(A::kPlotLeft - 1, y).Word(), outline.Word()) << y;
+    // The detect panel's, but where the threshold's handle sits on it.
+    for (int y = V::kPlotTop - 1; y <= V::kPlotBottom; ++y)
+        if (std::abs(y - view->ThresholdY()) > 3)
+            ASSERT_EQ(Pixel(V::kPlotLeft - 1, y).Word(), outline.Word()) << y;
+}
+
+// An offscreen editor that notes the order of what touches the detect panel's
+// beats corner: pixel writes and lines there, and the beats text.
+struct CornerLog : OffscreenEditor {
+    CornerLog(EffectBase* effect) : OffscreenEditor(effect, 675, 619, 0) {}
+    static bool InCorner(int x, int y) {
+        return x >= EnvelopeView::kPlotRight - 29 && x < EnvelopeView::kPlotRight &&
+               y >= EnvelopeView::kPlotTop && y < EnvelopeView::kPlotTop + 12;
+    }
+    bool WritePixel(const Color& c, int x, int y) override {
+        if (InCorner(x, y)) lastPixel = ++order;
+        return OffscreenEditor::WritePixel(c, x, y);
+    }
+    bool DrawVerticalLine(const Color& c, int x, int yLo, int yHi) override {
+        if (InCorner(x, std::max(yLo, int(EnvelopeView::kPlotTop))) && yLo <= yHi)
+            lastPixel = ++order;
+        return OffscreenEditor::DrawVerticalLine(c, x, yLo, yHi);
+    }
+    bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override {
+        if (text && std::string(text).find("beats") != std::string::npos &&
+            rect.T < EnvelopeView::kBottom)
+            beats = ++order;
+        return OffscreenEditor::DrawString(style, text, rect);
+    }
+    int order = 0, lastPixel = 0, beats = 0;
+};
+
+TEST(KeloLayout, TheBeatsTextIsDrawnOverTheNewestBars) {
+    TestKelo fx(48000.0);
+    auto* log = new CornerLog(&fx);
+    fx.BuildEditor(log);
+    // Loud hits up to the newest column: the bars reach the plot's top.
+    Stereo in(96000), out(96000);
+    for (size_t at = 0; at < in.size(); at += 4800)
+        AddBurst(in, 48000.0, 150.0, 3.0, at, 4000);
+    RunBlocks(fx, in, 512);
+    log->Draw(Rect(0, 0, 675, 619));
+    ASSERT_GT(log->lastPixel, 0); // the bars did reach the corner
+    EXPECT_GT(log->beats, log->lastPixel);
+}
+
+TEST_F(LayoutTest, TheThresholdTextStaysInsideItsBox) {
+    Control* threshold = Bound(kParamThreshold);
+    ASSERT_NE(threshold, nullptr);
+    for (double normalized : {0.0, 0.8, 0.99}) { // -60, -12 and -0.6 dB
+        threshold->CommitUserValue(normalized);
+        editor->ClearTexts();
+        DrawAll();
+        const OffscreenEditor::Text* text = nullptr;
+        for (const auto& t : editor->Texts())
+            if (t.mStyle.mColor == Color(255, 255, 255, 255) &&
+                t.mRect.R == EnvelopeView::kPlotLeft - 6)
+                text = &t;
+        ASSERT_NE(text, nullptr) << normalized;
+        // The box's left side is the control's left edge; the text keeps a
+        // pixel off it.
+        EXPECT_GE(text->mRect.L, EnvelopeView::kLeft) << text->mText;
+#ifdef __linux__
+        TextRaster raster;
+        int w = 0, h = 0;
+        ASSERT_TRUE(raster.Measure(text->mStyle, text->mText.c_str(), w, h));
+        EXPECT_LE(w, text->mRect.R - (text->mRect.L + 1)) << text->mText;
+#endif
+    }
 }
 
 } // namespace
