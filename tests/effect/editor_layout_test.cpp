@@ -106,8 +106,8 @@ TEST_F(LayoutTest, AFrequencyKnobWritesItsFrequencyUnderTheKnobOnEveryPass) {
         DrawAll();
         const auto* text = FindText("2750"); // 0.5 cubed of 22000 Hz
         ASSERT_NE(text, nullptr) << pass;
-        EXPECT_EQ(text->mRect, Rect(26, 83, 63, 95));
-        EXPECT_EQ(text->mStyle.mSize, 12);
+        EXPECT_EQ(text->mRect, Rect(30, 84, 63, 95));
+        EXPECT_EQ(text->mStyle.mSize, 11);
         EXPECT_EQ(text->mStyle.mColor, Color(255, 127, 127, 127));
         EXPECT_EQ(text->mStyle.mAlign, TextStyle::AlignCenter);
         EXPECT_NE(FindText("22000"), nullptr); // "hi freq" at its top
@@ -157,6 +157,26 @@ TEST_F(LayoutTest, SwitchesFlipOnAnyPressAndTheFitButtonIsOnOnlyWhileHeld) {
     EXPECT_EQ(fx.ParamAt(kParamAutofit)->Value(), 0.0);
     DrawAll();
     EXPECT_EQ(Pixel(128, 322), idle);
+}
+
+TEST_F(LayoutTest, TheHighestFrequencyKeepsClearOfTheApplyLabelAndTheRing) {
+    auto* hi = dynamic_cast<FreqKnob*>(Bound(kParamHiFreq));
+    ASSERT_NE(hi, nullptr);
+    fx.HostParamChange(kParamHiFreq, 1.0);
+    editor->ClearTexts();
+    DrawAll();
+    const auto* text = FindText("22000");
+    ASSERT_NE(text, nullptr);
+    // The text starts below the knob's ring, which ends four pixels above the
+    // knob rectangle's bottom.
+    EXPECT_GE(text->mRect.T, hi->KnobRect().B - 3);
+#ifdef __linux__
+    // The "apply" label of the background ends at x = 121: two pixels clear.
+    TextRaster raster;
+    int w = 0, h = 0;
+    ASSERT_TRUE(raster.Measure(text->mStyle, "22000", w, h));
+    EXPECT_GE((text->mRect.L + text->mRect.R - w) / 2, 124) << w;
+#endif
 }
 
 // --- drawing only what changed
