@@ -106,19 +106,61 @@ bool Editor::IsDirty(Rect& rect) {
     return dirty;
 }
 
-bool Editor::Draw(const Rect& rect) {
+bool Editor::DirtyRects(std::vector<Rect>& rects) {
+    rects.clear();
+    for (auto& control : mControls) {
+        if (!control->IsDirty()) continue;
+        Rect r = control->GetRect();
+        if (r.IsEmpty()) continue;
+        // Whatever it meets joins it, until it meets nothing more.
+        for (size_t i = 0; i < rects.size();) {
+            const Rect& o = rects[i];
+            if (r.L < o.R && o.L < r.R && r.T < o.B && o.T < r.B) {
+                r = r.Union(o);
+                rects.erase(rects.begin() + ptrdiff_t(i));
+                i = 0;
+            } else {
+                ++i;
+            }
+        }
+        rects.push_back(r);
+    }
+    return !rects.empty();
+}
+
+void Editor::DrawArea(const Rect& rect) {
     mDrawRect = rect;
+    if (rect.IsEmpty()) return;
     // Indices rather than iterators: a control may change the editor while it draws.
     for (int32_t i = 0; i < ControlCount(); ++i) {
         Control* control = ControlAtIndex(i);
-        if (control->IsHidden() || rect.IsEmpty()) continue;
+        if (control->IsHidden()) continue;
         const Rect& r = control->GetRect();
         if (r.IsEmpty()) continue;
         if (rect.R >= r.L && rect.L < r.R && rect.B >= r.T && rect.T < r.B) control->Draw(this);
     }
+}
+
+bool Editor::Draw(const Rect& rect) {
+    mInPass = true;
+    DrawArea(rect);
+    mInPass = false;
     for (int32_t i = 0; i < ControlCount(); ++i)
         ControlAtIndex(i)->DrawPassDone();
     return PaintRect(rect);
+}
+
+bool Editor::DrawRects(const std::vector<Rect>& rects) {
+    mInPass = true;
+    for (const Rect& rect : rects)
+        DrawArea(rect);
+    mInPass = false;
+    for (int32_t i = 0; i < ControlCount(); ++i)
+        ControlAtIndex(i)->DrawPassDone();
+    bool painted = true;
+    for (const Rect& rect : rects)
+        painted = PaintRect(rect) && painted;
+    return painted;
 }
 
 int32_t Editor::ControlAt(int x, int y) const {

@@ -51,8 +51,14 @@ public:
     // Unites the rectangles of the dirty controls into rect; false if none.
     // Each frame starts here, so it also ends a quiet wheel burst.
     bool IsDirty(Rect& rect);
+    // The rectangles of the dirty controls, overlapping ones united, into
+    // rects (cleared first); false if none.
+    bool DirtyRects(std::vector<Rect>& rects);
     // Draws the controls that meet rect into the back buffer, then PaintRect.
     bool Draw(const Rect& rect);
+    // One drawing pass over several areas: each area's controls drawn into it,
+    // then PaintRect for each.
+    bool DrawRects(const std::vector<Rect>& rects);
     // The control that takes the mouse at (x, y): the captured one, else the
     // topmost visible, ungreyed control hit there; -1 if none.
     int32_t ControlAt(int x, int y) const;
@@ -152,9 +158,13 @@ public:
     int32_t Hover() const { return mHover; }
 
 protected:
+    // Draws the controls that meet rect into the back buffer.
+    void DrawArea(const Rect& rect);
+
     std::vector<std::unique_ptr<Control>> mControls;
     EffectBase* mEffect;
     Rect mDrawRect;
+    bool mInPass = false; // the controls are drawing into mDrawRect
     int32_t mViewWidth;
     int32_t mViewHeight;
     int32_t mFps;

@@ -149,6 +149,16 @@ int EditorWin::TimerPeriodFor(double fps) {
 
 bool EditorWin::PaintRect(const Rect& rect) {
     if (!mWnd) return false;
+    ++mBlits;
+    if (mPaintDc) {
+        // Inside WM_PAINT: one of its areas.
+        Bitmap* back = BackBuffer();
+        HDC source = back ? static_cast<HDC>(back->DeviceContext()) : nullptr;
+        if (source)
+            BitBlt(static_cast<HDC>(mPaintDc), rect.L, rect.T, rect.R - rect.L, rect.B - rect.T,
+                   source, rect.L, rect.T, SRCCOPY);
+        return true;
+    }
     PAINTSTRUCT paint;
     HDC target = BeginPaint(AsWnd(mWnd), &paint);
     Bitmap* back = BackBuffer();
@@ -323,14 +333,33 @@ intptr_t EditorWin::HandleMessage(void* window, unsigned message, uintptr_t wPar
     const bool alt = GetKeyState(VK_MENU) < 0;
     switch (message) {
     case WM_PAINT: {
-        RECT update;
-        if (GetUpdateRect(wnd, &update, FALSE) && update.right > update.left &&
-            update.bottom > update.top) {
-            Draw(Rect(update.left, update.top, update.right, update.bottom));
-            ValidateRect(wnd, &update);
-            return 0;
+        // Only the invalid areas are drawn and copied, not their bounding box.
+        HRGN region = CreateRectRgn(0, 0, 0, 0);
+        const int kind = region ? GetUpdateRgn(wnd, region, FALSE) : ERROR;
+        mPaintRects.clear();
+        if (kind == SIMPLEREGION || kind == COMPLEXREGION) {
+            const DWORD size = GetRegionData(region, 0, nullptr);
+            std::vector<char> data(size);
+            if (size && GetRegionData(region, size, reinterpret_cast<RGNDATA*>(data.data()))) {
+                const RGNDATA* rgn = reinterpret_cast<const RGNDATA*>(data.data());
+                const RECT* r = reinterpret_cast<const RECT*>(rgn->Buffer);
+                for (DWORD i = 0; i < rgn->rdh.nCount; ++i)
+                    if (r[i].right > r[i].left && r[i].bottom > r[i].top)
+                        mPaintRects.emplace_back(r[i].left, r[i].top, r[i].right, r[i].bottom);
+            }
         }
-        break;
+        if (region) DeleteObject(region);
+        if (mPaintRects.empty()) break;
+        PAINTSTRUCT paint;
+        HDC target = BeginPaint(wnd, &paint);
+        mPaintDc = target;
+        if (target) {
+            ++mPasses;
+            DrawRects(mPaintRects);
+        }
+        mPaintDc = nullptr;
+        EndPaint(wnd, &paint);
+        return 0;
     }
     case WM_CLOSE:
         CloseEditorWindow();
@@ -421,12 +450,32 @@ void EditorWin::OnTimer() {
             return;
         }
     }
+    if (!mWnd) return;
     Rect dirty;
-    if (!IsDirty(dirty) || !mWnd) return;
-    RECT area = {dirty.L, dirty.T, dirty.R, dirty.B};
-    InvalidateRect(AsWnd(mWnd), &area, FALSE);
+    if (!WindowShowing()) {
+        // Hidden or minimised: nothing is drawn; what changed comes back as
+        // one whole frame when the window shows again.
+        if (IsDirty(dirty)) mWholeFramePending = true;
+        return;
+    }
+    if (mWholeFramePending) {
+        mWholeFramePending = false;
+        InvalidateRect(AsWnd(mWnd), nullptr, FALSE);
+    } else {
+        if (!DirtyRects(mDirtyRects)) return;
+        for (const Rect& r : mDirtyRects) {
+            RECT area = {r.L, r.T, r.R, r.B};
+            InvalidateRect(AsWnd(mWnd), &area, FALSE);
+        }
+    }
     UpdateWindow(AsWnd(mWnd));
     if (mPromptWnd) mPrompt.EditorDrew();
+}
+
+bool EditorWin::WindowShowing() const {
+    if (!mWnd) return false;
+    HWND top = GetAncestor(AsWnd(mWnd), GA_ROOT);
+    return IsWindowVisible(AsWnd(mWnd)) && !(top && IsIconic(top));
 }
 
 void EditorWin::CommitPrompt() {

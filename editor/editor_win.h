@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "editor/raster_editor.h"
 #include "editor/value_prompt.h"
@@ -62,6 +63,12 @@ public:
     const uint32_t* CustomColors() const { return mCustomColors; }
     // The timer period the window was created with, in milliseconds (0 before).
     int TimerPeriod() const { return mTimerPeriod; }
+    // Drawing passes (frames and repaints) and areas copied to the window
+    // since construction.
+    int64_t PassCount() const { return mPasses; }
+    int64_t BlitCount() const { return mBlits; }
+    // The window is visible and its top-level window not minimised.
+    bool WindowShowing() const;
     // Editor windows of this module open now.
     static int OpenWindowCount();
     // The timer period for a frame rate: trunc(1000 / fps).
@@ -96,6 +103,11 @@ private:
     void* mFontDc = nullptr;     // the HDC mFont is selected into
     void* mOldFont = nullptr;    // what mFontDc selected before
     int mTimerPeriod = 0;
-    bool mOwnCaptureChange = false; // our own SetCapture/ReleaseCapture is under way
-    int mMouseX = 0, mMouseY = 0;   // last position of a mouse message
+    int64_t mPasses = 0, mBlits = 0;
+    void* mPaintDc = nullptr;        // the window's HDC during WM_PAINT
+    bool mWholeFramePending = false; // something changed while nobody could see it
+    std::vector<Rect> mPaintRects;   // the areas of one WM_PAINT, reused
+    std::vector<Rect> mDirtyRects;   // the changed controls of one frame, reused
+    bool mOwnCaptureChange = false;  // our own SetCapture/ReleaseCapture is under way
+    int mMouseX = 0, mMouseY = 0;    // last position of a mouse message
 };

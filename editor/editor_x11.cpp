@@ -3,12 +3,16 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/keysym.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +33,12 @@
 #include "plug/effect_base.h"
 #include "plug/param.h"
 
+// Xlib's internal header declares the per-display error hook; it defines min
+// and max as macros, so it comes last and they go.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 extern char** environ;
 
 namespace {
@@ -39,57 +49,58 @@ int64_t NowMs() {
 }
 
 // --- X errors
-// Xlib has one error handler for the whole process, and its default ends the
-// process. The handler below is installed only around this face's own calls
-// (one section at a time in the module); it counts errors of the display in
-// the section and hands any other display's errors to the handler it replaced.
-std::mutex gTrapLock;
-thread_local int tTrapDepth = 0;
-Display* gTrapDisplay = nullptr;
-int gTrapErrors = 0;
-XErrorHandler gPreviousHandler = nullptr;
+// Every editor talks to the server over a display connection of its own, so
+// its errors can be caught on that connection alone: the display's
+// wire-to-error hook (one per error code, per display) counts each error in
+// the editor's error book and drops it before Xlib would hand it to the
+// process-wide handler. Nothing process-wide is swapped, so the host's own
+// handler never races with ours and is never restored stale. The face reads
+// the count after an XSync where it must know at once (opening, the prompt's
+// focus) and at the start of each tick otherwise.
+std::mutex gBooksLock;
+std::vector<std::pair<Display*, int>> gBooks; // display, errors so far
 
-int TrapHandler(Display* display, XErrorEvent* error) {
-    if (display == gTrapDisplay) {
-        ++gTrapErrors;
-        return 0;
-    }
-    return gPreviousHandler ? gPreviousHandler(display, error) : 0;
+Bool CountError(Display* display, XErrorEvent*, xError*) {
+    std::lock_guard<std::mutex> hold(gBooksLock);
+    for (auto& book : gBooks)
+        if (book.first == display) ++book.second;
+    return False; // dropped: the process-wide handler never sees it
 }
 
-class XTrap {
-public:
-    explicit XTrap(Display* display) : mDisplay(display) {
-        if (tTrapDepth++ > 0) return;
-        gTrapLock.lock();
-        gTrapDisplay = display;
-        gTrapErrors = 0;
-        gPreviousHandler = XSetErrorHandler(TrapHandler);
+void OpenErrorBook(Display* display) {
+    {
+        std::lock_guard<std::mutex> hold(gBooksLock);
+        gBooks.emplace_back(display, 0);
     }
-    ~XTrap() { Finish(); }
-    XTrap(const XTrap&) = delete;
-    XTrap& operator=(const XTrap&) = delete;
-    // Waits for the server to answer everything sent so far; true when the
-    // section caused no error.
-    bool Clean() {
-        if (mDisplay) XSync(mDisplay, False);
-        return gTrapErrors == 0;
-    }
-    // Ends the section early (before the display is closed).
-    void Finish() {
-        if (mDone) return;
-        mDone = true;
-        if (--tTrapDepth > 0) return;
-        if (mDisplay) XSync(mDisplay, False);
-        XSetErrorHandler(gPreviousHandler);
-        gTrapDisplay = nullptr;
-        gTrapLock.unlock();
-    }
+    for (int code = 1; code < 256; ++code)
+        XESetWireToError(display, code, CountError);
+}
 
-private:
-    Display* mDisplay;
-    bool mDone = false;
-};
+void CloseErrorBook(Display* display) {
+    std::lock_guard<std::mutex> hold(gBooksLock);
+    gBooks.erase(std::remove_if(gBooks.begin(), gBooks.end(),
+                                [display](const auto& book) { return book.first == display; }),
+                 gBooks.end());
+}
+
+int ErrorsOf(Display* display) {
+    std::lock_guard<std::mutex> hold(gBooksLock);
+    for (const auto& book : gBooks)
+        if (book.first == display) return book.second;
+    return 0;
+}
+
+// A display connection of the editor's own, with its error book.
+Display* OpenOwnDisplay() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display) OpenErrorBook(display);
+    return display;
+}
+
+void CloseOwnDisplay(Display* display) {
+    XCloseDisplay(display);
+    CloseErrorBook(display);
+}
 
 // The editor whose tick runs on this thread, if any (closing from inside a
 // tick is deferred to its end).
@@ -169,12 +180,24 @@ struct EditorX11::X11 {
     int depth = 0;
     bool alive = false;     // the window exists on the server
     bool directPut = false; // back buffer words are the server's pixels
+    int errorsSeen = 0;     // the error book's count the face has accounted for
+    // What the user can see of the window: viewable (it and every ancestor
+    // mapped), and not fully covered.
+    bool viewable = true;
+    bool obscured = false;
+    bool visibilityStale = false;  // an ancestor moved in the tree, was mapped or unmapped
+    std::vector<Window> ancestors; // watched for map, unmap and reparent
+    // The server's shared-memory image, when it offers one: the changed area is
+    // copied into it and shown without going through the connection.
+    XShmSegmentInfo shm = {};
+    XImage* shmImage = nullptr;
+    int shmCompletion = -1; // event type of a finished put
+    bool shmBusy = false;   // the server may still read the image
     Window focusBefore = 0; // keyboard focus before the prompt took it
     int revertBefore = RevertToParent;
     bool focusTaken = false;
-    std::thread timer;
-    std::atomic<bool> stop{false};
     int wake[2] = {-1, -1};
+    std::vector<XEvent> events; // a tick's events, reused
 };
 
 // The drawn prompt: the shared state machine and what this face draws of it.
@@ -210,43 +233,39 @@ void* EditorX11::OpenEditorWindow(void* parent) {
     const Window parentWindow = Window(reinterpret_cast<uintptr_t>(parent));
     if (!parentWindow) return nullptr;
     if (!BackBuffer()) PrepareSurface();
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenOwnDisplay();
     if (!display) return nullptr;
     auto x = std::make_unique<X11>();
     x->display = display;
     x->parent = parentWindow;
-    {
-        XTrap trap(display);
-        XWindowAttributes parentAttributes;
-        if (!XGetWindowAttributes(display, parentWindow, &parentAttributes) || !trap.Clean()) {
-            trap.Finish();
-            XCloseDisplay(display);
-            return nullptr;
-        }
-        // The child shares the parent's visual, so any visual a host uses works.
-        x->visual = parentAttributes.visual;
-        x->depth = parentAttributes.depth;
-        XSetWindowAttributes attributes = {};
-        attributes.background_pixmap = None;
-        attributes.colormap = parentAttributes.colormap;
-        attributes.border_pixel = 0;
-        attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
-                                PointerMotionMask | LeaveWindowMask | KeyPressMask |
-                                StructureNotifyMask;
-        x->window =
-            XCreateWindow(display, parentWindow, 0, 0, unsigned(std::max(1, mViewWidth)),
-                          unsigned(std::max(1, mViewHeight)), 0, x->depth, InputOutput, x->visual,
-                          CWBackPixmap | CWColormap | CWBorderPixel | CWEventMask, &attributes);
-        if (x->window) {
-            XStoreName(display, x->window, "Quill");
-            x->gc = XCreateGC(display, x->window, 0, nullptr);
-            XMapWindow(display, x->window);
-        }
-        if (!x->window || !trap.Clean()) {
-            trap.Finish();
-            XCloseDisplay(display);
-            return nullptr;
-        }
+    XWindowAttributes parentAttributes;
+    if (!XGetWindowAttributes(display, parentWindow, &parentAttributes) || ErrorsOf(display)) {
+        CloseOwnDisplay(display);
+        return nullptr;
+    }
+    // The child shares the parent's visual, so any visual a host uses works.
+    x->visual = parentAttributes.visual;
+    x->depth = parentAttributes.depth;
+    XSetWindowAttributes attributes = {};
+    attributes.background_pixmap = None;
+    attributes.colormap = parentAttributes.colormap;
+    attributes.border_pixel = 0;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                            LeaveWindowMask | KeyPressMask | StructureNotifyMask |
+                            VisibilityChangeMask;
+    x->window =
+        XCreateWindow(display, parentWindow, 0, 0, unsigned(std::max(1, mViewWidth)),
+                      unsigned(std::max(1, mViewHeight)), 0, x->depth, InputOutput, x->visual,
+                      CWBackPixmap | CWColormap | CWBorderPixel | CWEventMask, &attributes);
+    if (x->window) {
+        XStoreName(display, x->window, "Quill");
+        x->gc = XCreateGC(display, x->window, 0, nullptr);
+        XMapWindow(display, x->window);
+    }
+    XSync(display, False);
+    if (!x->window || ErrorsOf(display)) {
+        CloseOwnDisplay(display);
+        return nullptr;
     }
     x->alive = true;
     const Visual* v = x->visual;
@@ -260,12 +279,118 @@ void* EditorX11::OpenEditorWindow(void* parent) {
                    v->green_mask == 0xFF00 && v->blue_mask == 0xFF;
     if (pipe2(x->wake, O_CLOEXEC | O_NONBLOCK) != 0) x->wake[0] = x->wake[1] = -1;
     mX = std::move(x);
+    WatchAncestors();
+    UpdateVisibility();
+    AttachSharedImage();
     mFullDrawPending = true;
     mCaptured = mTracking = mLastPressValid = mPressInPrompt = false;
     mClosePending = false;
     mNextFrameMs = NowMs();
-    mX->timer = std::thread([this] { TimerLoop(); });
+    mLastIdleMs = 0;
+    mStop = false;
+    mTimer = std::thread([this] { TimerLoop(); });
     return reinterpret_cast<void*>(uintptr_t(mX->window));
+}
+
+void EditorX11::WatchAncestors() {
+    X11& x = *mX;
+    Display* display = x.display;
+    x.ancestors.clear();
+    Window at = x.parent;
+    // Up to the root: a host that hides any window above ours hides ours.
+    for (int depth = 0; at && depth < 64; ++depth) {
+        Window root = 0, up = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, at, &root, &up, &children, &count)) break;
+        if (children) XFree(children);
+        x.ancestors.push_back(at);
+        XSelectInput(display, at, StructureNotifyMask);
+        if (up == root) break;
+        at = up;
+    }
+    XSync(display, False);
+    x.errorsSeen = ErrorsOf(display); // an ancestor that just went is no fault of ours
+}
+
+void EditorX11::UpdateVisibility() {
+    X11& x = *mX;
+    x.visibilityStale = false;
+    if (!x.alive) return;
+    XWindowAttributes a;
+    const bool was = Showing();
+    if (XGetWindowAttributes(x.display, x.window, &a)) x.viewable = a.map_state == IsViewable;
+    // Shown again: the first frame is a whole one.
+    if (!was && Showing()) mFullDrawPending = true;
+}
+
+int EditorX11::SyncedErrors() {
+    XSync(mX->display, False);
+    const int errors = ErrorsOf(mX->display);
+    const int fresh = errors - mX->errorsSeen;
+    mX->errorsSeen = errors;
+    return fresh;
+}
+
+bool EditorX11::Showing() const {
+    return mX && mX->alive && mX->viewable && !mX->obscured;
+}
+
+void EditorX11::AttachSharedImage() {
+    X11& x = *mX;
+    Display* display = x.display;
+    DetachSharedImage();
+    // KELO_X11_NO_SHM (any value) takes the plain path, as with a remote server.
+    if (std::getenv("KELO_X11_NO_SHM") || !x.directPut || ImageByteOrder(display) != LSBFirst ||
+        !XShmQueryExtension(display))
+        return;
+    const int w = std::max(1, int(mViewWidth)), h = std::max(1, int(mViewHeight));
+    XImage* image = XShmCreateImage(display, x.visual, unsigned(x.depth), ZPixmap, nullptr, &x.shm,
+                                    unsigned(w), unsigned(h));
+    if (!image) return;
+    x.shm.shmid = shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(h), IPC_CREAT | 0600);
+    if (x.shm.shmid < 0) {
+        XDestroyImage(image);
+        return;
+    }
+    void* address = shmat(x.shm.shmid, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+        shmctl(x.shm.shmid, IPC_RMID, nullptr);
+        XDestroyImage(image);
+        return;
+    }
+    x.shm.shmaddr = image->data = static_cast<char*>(address);
+    x.shm.readOnly = True;
+    const int before = ErrorsOf(display);
+    const bool attached = XShmAttach(display, &x.shm);
+    XSync(display, False);
+    // The segment goes once both sides let go of it, whatever happens next.
+    shmctl(x.shm.shmid, IPC_RMID, nullptr);
+    const int after = ErrorsOf(display);
+    x.errorsSeen = after;
+    if (!attached || after != before) {
+        // A server on another machine cannot see our memory: plain images then.
+        shmdt(x.shm.shmaddr);
+        image->data = nullptr;
+        XDestroyImage(image);
+        x.shm = {};
+        return;
+    }
+    x.shmImage = image;
+    x.shmCompletion = XShmGetEventBase(display) + ShmCompletion;
+    x.shmBusy = false;
+}
+
+void EditorX11::DetachSharedImage() {
+    X11& x = *mX;
+    if (!x.shmImage) return;
+    XShmDetach(x.display, &x.shm);
+    XSync(x.display, False);
+    shmdt(x.shm.shmaddr);
+    x.shmImage->data = nullptr;
+    XDestroyImage(x.shmImage);
+    x.shmImage = nullptr;
+    x.shm = {};
+    x.shmBusy = false;
 }
 
 void EditorX11::CloseEditorWindow() {
@@ -281,42 +406,41 @@ void EditorX11::CloseEditorWindow() {
 }
 
 void EditorX11::StopTimer() {
-    std::thread timer;
     {
         std::lock_guard<std::recursive_mutex> hold(mLock);
-        if (!mX || !mX->timer.joinable()) return;
-        mX->stop = true;
-        if (mX->wake[1] >= 0) {
+        mStop = true;
+        if (mX && mX->wake[1] >= 0) {
             const char byte = 1;
             ssize_t ignored = write(mX->wake[1], &byte, 1);
             (void)ignored;
         }
-        timer = std::move(mX->timer);
     }
-    if (timer.get_id() == std::this_thread::get_id())
-        timer.detach(); // cannot happen outside a tick; kept safe anyway
-    else
-        timer.join();
+    // Never detached: the thread has ended before the editor (and the module
+    // holding its code) can go. The timer thread itself never gets here: it
+    // closes the window through CloseLocked and returns.
+    if (mTimer.joinable() && mTimer.get_id() != std::this_thread::get_id()) mTimer.join();
 }
 
 void EditorX11::CloseLocked() {
     if (!mX) return;
     mPrompt->model.Close();
-    if (mX->timer.joinable()) {
-        // Closed from the timer thread itself: it ends after this tick.
-        mX->stop = true;
-        mX->timer.detach();
-    }
+    mStop = true; // a timer thread closing the window itself ends after this tick
     Display* display = mX->display;
-    {
-        XTrap trap(display);
-        if (mX->focusTaken && mX->alive)
-            XSetInputFocus(display, mX->focusBefore, mX->revertBefore, CurrentTime);
-        if (mX->gc) XFreeGC(display, mX->gc);
-        if (mX->alive) XDestroyWindow(display, mX->window);
-        trap.Finish();
+    if (mX->alive) {
+        if (mX->focusTaken) XSetInputFocus(display, mX->focusBefore, mX->revertBefore, CurrentTime);
+        DetachSharedImage();
     }
-    XCloseDisplay(display);
+    if (mX->gc) XFreeGC(display, mX->gc);
+    if (mX->alive) XDestroyWindow(display, mX->window);
+    XSync(display, False);
+    if (mX->shmImage) {
+        // The window died first; the server let go of the segment with it.
+        shmdt(mX->shm.shmaddr);
+        mX->shmImage->data = nullptr;
+        XDestroyImage(mX->shmImage);
+        mX->shmImage = nullptr;
+    }
+    CloseOwnDisplay(display);
     for (int fd : mX->wake)
         if (fd >= 0) close(fd);
     mX.reset();
@@ -324,8 +448,14 @@ void EditorX11::CloseLocked() {
 }
 
 bool EditorX11::IsWindowOpen() {
+    // Open while the window lives: one whose host frame was destroyed under it
+    // is closed for the host's next "editor open".
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    return mX != nullptr;
+    if (!mX || !mX->alive) return false;
+    // The server knows before our events tell: ask it.
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(mX->display, mX->window, &a) || SyncedErrors() > 0) mX->alive = false;
+    return mX->alive;
 }
 
 void* EditorX11::WindowHandle() {
@@ -338,16 +468,36 @@ bool EditorX11::WindowAlive() const {
     return mX && mX->alive;
 }
 
+bool EditorX11::WindowShowing() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return Showing();
+}
+
+bool EditorX11::UsesSharedImage() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mX && mX->shmImage;
+}
+
 int64_t EditorX11::FrameCount() const {
     std::lock_guard<std::recursive_mutex> hold(mLock);
     return mFrames;
 }
 
-// --- driving: host idle and the timer thread
+int64_t EditorX11::PutCount() const {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    return mPuts;
+}
+
+// --- driving: host idle, or the timer thread when the host does not idle
+// One source of wake-ups per frame: while the host calls editor-idle, the
+// timer thread only looks in every few hundred milliseconds to see whether it
+// still does; when the host stops (or never starts), the timer thread takes
+// the events and the frames.
 
 void EditorX11::Idle() {
     // What the controls tell the host waits until mLock is released.
     ScopedNoteHold notes(mEffect);
+    mLastIdleMs = NowMs();
     std::unique_lock<std::recursive_mutex> hold(mLock, std::try_to_lock);
     if (!hold.owns_lock() || !mX) return;
     Tick(NowMs() >= mNextFrameMs);
@@ -357,7 +507,13 @@ void EditorX11::Idle() {
     }
 }
 
+bool EditorX11::HostIdles() const {
+    const int64_t last = mLastIdleMs;
+    return last > 0 && NowMs() - last < kHostIdleGraceMs;
+}
+
 void EditorX11::TimerLoop() {
+    pthread_setname_np(pthread_self(), "kelo-editor"); // as tools show the thread
     int xfd = -1, wake = -1;
     {
         std::lock_guard<std::recursive_mutex> hold(mLock);
@@ -365,20 +521,24 @@ void EditorX11::TimerLoop() {
         xfd = ConnectionNumber(mX->display);
         wake = mX->wake[0];
     }
-    X11* x = mX.get();
-    while (!x->stop) {
-        const int64_t wait = std::clamp<int64_t>(mNextFrameMs - NowMs(), 0, mFramePeriodMs);
-        pollfd fds[2] = {{xfd, POLLIN, 0}, {wake, POLLIN, 0}};
-        poll(fds, wake >= 0 ? 2 : 1, int(wait));
-        if (x->stop) break;
+    while (!mStop) {
+        const bool hostDrives = HostIdles();
+        const int64_t wait = hostDrives
+                                 ? kHostIdleGraceMs / 2
+                                 : std::clamp<int64_t>(mNextFrameMs - NowMs(), 0, mFramePeriodMs);
+        // While the host drives, the connection is its idle call's to read.
+        pollfd fds[2] = {{wake, POLLIN, 0}, {xfd, POLLIN, 0}};
+        poll(fds, hostDrives ? 1 : 2, int(wait));
+        if (mStop) break;
+        if (HostIdles()) continue;
         // What the controls tell the host waits until mLock is released.
         ScopedNoteHold notes(mEffect);
         std::lock_guard<std::recursive_mutex> hold(mLock);
-        if (x->stop || mX.get() != x) break;
+        if (mStop || !mX) break;
         Tick(NowMs() >= mNextFrameMs);
         if (mClosePending) {
             mClosePending = false;
-            CloseLocked(); // detaches this thread; x is gone now
+            CloseLocked(); // the thread ends here; whoever closes or deletes next joins it
             return;
         }
     }
@@ -389,14 +549,18 @@ void EditorX11::Tick(bool frameDue) {
     const EditorX11* outer = tTicking;
     tTicking = this;
     ReapChildren(false);
-    std::vector<XEvent> events;
-    {
-        XTrap trap(mX->display);
-        while (XPending(mX->display) > 0) {
-            XEvent event;
-            XNextEvent(mX->display, &event);
-            events.push_back(event);
-        }
+    std::vector<XEvent>& events = mX->events;
+    events.clear();
+    while (XPending(mX->display) > 0) {
+        XEvent event;
+        XNextEvent(mX->display, &event);
+        events.push_back(event);
+    }
+    // An error since the last look: the window went with its host's frame.
+    const int errors = ErrorsOf(mX->display);
+    if (errors != mX->errorsSeen) {
+        mX->errorsSeen = errors;
+        mX->alive = false;
     }
     for (size_t i = 0; i < events.size() && mX; ++i) {
         // Moves wait for the last one of a row, as a window system folds them.
@@ -405,6 +569,7 @@ void EditorX11::Tick(bool frameDue) {
             continue;
         HandleEvent(&events[i]);
     }
+    if (mX && mX->visibilityStale) UpdateVisibility();
     if (frameDue && mX) {
         mNextFrameMs += mFramePeriodMs;
         if (mNextFrameMs <= NowMs()) mNextFrameMs = NowMs() + mFramePeriodMs;
@@ -432,13 +597,19 @@ void EditorX11::Frame() {
         ClosePrompt();
         return;
     }
-    Rect dirty;
+    if (!Showing()) {
+        // Nothing is drawn or sent while nobody can see it; what changed
+        // meanwhile comes back as one whole frame.
+        Rect ignored;
+        if (IsDirty(ignored)) mFullDrawPending = true;
+        return;
+    }
     if (mFullDrawPending) {
         mFullDrawPending = false;
         Draw(Rect(0, 0, mViewWidth, mViewHeight));
         ++mFrames;
-    } else if (IsDirty(dirty)) {
-        Draw(dirty);
+    } else if (DirtyRects(mDirtyRects)) {
+        DrawRects(mDirtyRects);
         ++mFrames;
         p.model.EditorDrew();
     }
@@ -446,23 +617,48 @@ void EditorX11::Frame() {
 
 void EditorX11::HandleEvent(const void* raw) {
     const XEvent& e = *static_cast<const XEvent*>(raw);
-    if (e.xany.window != mX->window) return;
+    X11& x = *mX;
+    if (e.type == x.shmCompletion) {
+        x.shmBusy = false;
+        return;
+    }
+    switch (e.type) {
+    case MapNotify:
+    case UnmapNotify:
+    case ReparentNotify:
+        // Ours or an ancestor's: what the user sees is asked anew after the batch.
+        if (e.type == ReparentNotify && e.xreparent.window != x.window) {
+            WatchAncestors();
+        }
+        x.visibilityStale = true;
+        return;
+    default:
+        break;
+    }
+    if (e.xany.window != x.window) return;
     Prompt& p = *mPrompt;
     switch (e.type) {
+    case VisibilityNotify: {
+        const bool was = Showing();
+        x.obscured = e.xvisibility.state == VisibilityFullyObscured;
+        if (!was && Showing()) mFullDrawPending = true;
+        break;
+    }
     case Expose: {
+        if (!Showing()) break;
         if (mFullDrawPending) {
             mFullDrawPending = false;
             Draw(Rect(0, 0, mViewWidth, mViewHeight));
             ++mFrames;
         } else {
-            const XExposeEvent& x = e.xexpose;
-            PutArea(Rect(x.x, x.y, x.x + x.width, x.y + x.height));
+            const XExposeEvent& ex = e.xexpose;
+            PutArea(Rect(ex.x, ex.y, ex.x + ex.width, ex.y + ex.height));
         }
         break;
     }
     case DestroyNotify:
         // The host destroyed its window (and ours with it) before closing us.
-        mX->alive = false;
+        if (e.xdestroywindow.window == x.window) x.alive = false;
         break;
     case ButtonPress: {
         const XButtonEvent& b = e.xbutton;
@@ -539,10 +735,7 @@ void EditorX11::HandleEvent(const void* raw) {
         char chars[8] = {};
         KeySym sym = NoSymbol;
         int count = 0;
-        {
-            XTrap trap(mX->display); // the first lookup reads the keyboard map
-            count = XLookupString(&key, chars, sizeof chars - 1, &sym, nullptr);
-        }
+        count = XLookupString(&key, chars, sizeof chars - 1, &sym, nullptr);
         PromptKey(sym, chars, count);
         break;
     }
@@ -555,13 +748,13 @@ void EditorX11::HandleEvent(const void* raw) {
 
 bool EditorX11::PaintRect(const Rect& rect) {
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    if (mX && mX->alive) PutArea(rect);
+    if (Showing()) PutArea(rect);
     return true;
 }
 
 void EditorX11::PutArea(const Rect& rect) {
     Bitmap* back = BackBuffer();
-    if (!mX || !mX->alive || !back || !back->Pixels()) return;
+    if (!Showing() || !back || !back->Pixels()) return;
     const int l = std::max(rect.L, 0), t = std::max(rect.T, 0);
     const int r = std::min({rect.R, int(mViewWidth), back->Width()});
     const int b = std::min({rect.B, int(mViewHeight), back->Height()});
@@ -573,14 +766,33 @@ void EditorX11::PutArea(const Rect& rect) {
         if (pl < pr && pt < pb)
             PutPixels(p.pixels, pl - p.rect.L, pt - p.rect.T, pl, pt, pr - pl, pb - pt);
     }
+    XFlush(mX->display);
 }
 
 void EditorX11::PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w,
                           int h) {
     Display* display = mX->display;
-    XTrap trap(display);
     const uint32_t* pixels = source.Pixels();
-    if (mX->directPut && !source.IsBottomUp()) {
+    ++mPuts;
+    XImage* shared = mX->shmImage;
+    if (shared && !source.IsBottomUp() && dstX + w <= shared->width && dstY + h <= shared->height) {
+        // The changed area goes into the shared image at its place in the
+        // window, and the server takes it from there. The image is written
+        // only once the server has finished reading the last one.
+        if (mX->shmBusy) {
+            XSync(display, False);
+            mX->shmBusy = false;
+        }
+        const size_t span = size_t(shared->bytes_per_line) / 4;
+        uint32_t* dst = reinterpret_cast<uint32_t*>(shared->data);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(dst + size_t(dstY + y) * span + size_t(dstX),
+                        pixels + size_t(srcY + y) * size_t(source.RowSpan()) + size_t(srcX),
+                        size_t(w) * 4);
+        XShmPutImage(display, mX->window, mX->gc, shared, dstX, dstY, dstX, dstY, unsigned(w),
+                     unsigned(h), True);
+        mX->shmBusy = true;
+    } else if (mX->directPut && !source.IsBottomUp()) {
         // The words are laid out as the server's 24-bit pixels: no copy.
         XImage* image = XCreateImage(display, mX->visual, unsigned(mX->depth), ZPixmap, 0,
                                      reinterpret_cast<char*>(const_cast<uint32_t*>(pixels)),
@@ -630,7 +842,6 @@ void EditorX11::PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, in
             XDestroyImage(image);
         }
     }
-    if (!trap.Clean()) mX->alive = false;
 }
 
 // --- size and text
@@ -642,10 +853,9 @@ void EditorX11::SetSize(int32_t width, int32_t height) {
     RasterEditor::SetSize(width, height);
     mCaptured = mTracking = false;
     if (mX && mX->alive) {
-        XTrap trap(mX->display);
         XResizeWindow(mX->display, mX->window, unsigned(std::max(1, width)),
                       unsigned(std::max(1, height)));
-        if (!trap.Clean()) mX->alive = false;
+        AttachSharedImage(); // an image of the new size
         mFullDrawPending = true;
     }
 }
@@ -690,10 +900,9 @@ void EditorX11::OpenValuePrompt(Control* control, Param* param) {
     p.rect = ClampToView(p.rect);
     {
         // The keys go to the prompt while it is open.
-        XTrap trap(mX->display);
         XGetInputFocus(mX->display, &mX->focusBefore, &mX->revertBefore);
         XSetInputFocus(mX->display, mX->window, RevertToParent, CurrentTime);
-        mX->focusTaken = trap.Clean();
+        mX->focusTaken = SyncedErrors() == 0;
     }
     RenderPrompt();
     PutArea(p.rect);
@@ -728,8 +937,8 @@ void EditorX11::ClosePrompt() {
     if (!p.model.IsOpen()) return;
     p.model.Close();
     if (mX && mX->focusTaken) {
-        XTrap trap(mX->display);
         if (mX->alive) XSetInputFocus(mX->display, mX->focusBefore, mX->revertBefore, CurrentTime);
+        SyncedErrors(); // a focus window gone meanwhile is no fault of ours
         mX->focusTaken = false;
     }
     PutArea(p.rect); // the back buffer's picture again

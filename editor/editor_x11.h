@@ -4,15 +4,21 @@
 // and a value prompt (a text field or a list) that the editor draws itself.
 //
 // Threads: every editor has its own display connection and a timer thread.
-// The host's editor-idle call and the timer thread both drive the window
-// (events, then a frame when one is due), whichever comes first; one lock
-// keeps their Xlib calls and the editor work apart. That lock is taken before
-// the plug-in's lock, never while holding it; host threads that only show
-// parameter values never take it.
+// The host's editor-idle call drives the window (events, then a frame when one
+// is due) while the host makes it; the timer thread takes over when it stops
+// or never starts, so each frame has one wake-up. One lock keeps their Xlib
+// calls and the editor work apart. That lock is taken before the plug-in's
+// lock, never while holding it; host threads that only show parameter values
+// never take it. The timer thread is joined, never detached, before the
+// window's resources or the editor go.
+//
+// Frames draw and send only the controls that changed, through the server's
+// shared memory when it offers it (XPutImage otherwise), and nothing while
+// the window is unmapped or fully covered; it comes back with one whole frame.
 //
 // X errors (a host that destroyed its window before closing the editor) are
-// caught by a handler installed only around this face's own Xlib calls; they
-// close nothing but the editor's window.
+// counted on the editor's own connection and never reach the process-wide
+// handler; they close nothing but the editor's window.
 #pragma once
 
 #include <atomic>
@@ -20,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "editor/raster_editor.h"
@@ -67,8 +74,16 @@ public:
     int FramePeriodMs() const { return mFramePeriodMs; }
     // Frames that drew something since construction.
     int64_t FrameCount() const;
+    // Images sent to the server (shared or plain) since construction.
+    int64_t PutCount() const;
     // False once the window died with its parent (or was never made).
     bool WindowAlive() const;
+    // The window is mapped with every ancestor and not fully covered.
+    bool WindowShowing() const;
+    // Frames go through the server's shared memory.
+    bool UsesSharedImage() const;
+    // Without an editor-idle call for this long, the timer thread draws.
+    static constexpr int kHostIdleGraceMs = 250;
     bool PromptOpen() const;
     int PromptStateNow() const;
     Rect PromptRect() const;
@@ -87,6 +102,18 @@ private:
     struct Prompt;
 
     void TimerLoop();
+    // The host called editor-idle lately.
+    bool HostIdles() const;
+    // Selects map and reparent events on every window above ours.
+    void WatchAncestors();
+    // Asks the server whether the window is viewable.
+    void UpdateVisibility();
+    bool Showing() const;
+    // Makes (or drops) the shared image of the view's size.
+    void AttachSharedImage();
+    void DetachSharedImage();
+    // Waits for the server; the errors it reported since the last look.
+    int SyncedErrors();
     // Handles pending events, then a frame when due; under mLock.
     void Tick(bool frameDue);
     void Frame();
@@ -113,7 +140,12 @@ private:
     std::unique_ptr<TextRaster> mText;
     int mFramePeriodMs;
     int64_t mFrames = 0;
+    int64_t mPuts = 0;
     std::atomic<int64_t> mNextFrameMs{0};
+    std::atomic<int64_t> mLastIdleMs{0};
+    std::thread mTimer;
+    std::atomic<bool> mStop{false};
+    std::vector<Rect> mDirtyRects; // a frame's changed areas, reused
     bool mClosePending = false;
     bool mFullDrawPending = false;
     // Mouse state as the Windows face keeps it.

@@ -148,9 +148,15 @@ bool RasterEditor::DrawPoint(const Color& color, float x, float y, const Blend* 
 }
 
 bool RasterEditor::WritePixel(const Color& color, int x, int y) {
-    int w, h;
-    if (!DrawableSize(w, h) || x < 0 || y < 0 || x >= w || y >= h) return false;
-    *PixelAddress(x, y) = color.Word();
+    // Called for every pixel of a bar: the checks of DrawableSize, each
+    // property asked once.
+    Bitmap* b = mBackBuffer.get();
+    if (!b || x < 0 || y < 0 || x >= mViewWidth || y >= mViewHeight) return false;
+    uint32_t* pixels = b->Pixels();
+    const int w = b->Width(), h = b->Height(), span = b->RowSpan();
+    if (!pixels || x >= w || y >= h || span < w) return false;
+    const int row = b->IsBottomUp() ? h - 1 - y : y;
+    pixels[ptrdiff_t(row) * span + x] = color.Word();
     return true;
 }
 
@@ -184,6 +190,9 @@ bool RasterEditor::FillColorRect(const Color& color, const Rect& rect, const Ble
     // Limited to the buffer first, so no size below can overflow.
     Rect c;
     if (!Clip(rect, Rect(0, 0, b->Width(), b->Height()), c)) return true;
+    // In a drawing pass, only the pass's area changes: a pass over part of
+    // the window leaves the rest as the window shows it.
+    if (mInPass && !Clip(c, mDrawRect, c)) return true;
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
     FillRect(mBackBuffer.get(), c.L, c.T, c.W(), c.H(), color.Word(), weight, flags);

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -75,8 +77,46 @@ struct TextRaster::Impl {
         int ascent = 0, descent = 0;
     };
 
+    // A rendered glyph: its coverage (0..255 per pixel), placement and
+    // advance, kept so that text drawn again each frame is not rendered again.
+    struct Glyph {
+        bool ok = false; // FreeType could render it
+        int advance = 0, left = 0, top = 0, width = 0, rows = 0;
+        std::vector<uint8_t> cover;
+    };
+    static constexpr size_t kMaxGlyphs = 4096;
+
     FT_Library library = nullptr;
     std::vector<Face> faces;
+    std::map<std::tuple<FT_Face, int, uint32_t>, Glyph> glyphs;
+
+    const Glyph& GlyphOf(Face& f, uint32_t cp) {
+        const auto key = std::make_tuple(f.face, f.pixelSize, cp);
+        auto found = glyphs.find(key);
+        if (found != glyphs.end()) return found->second;
+        if (glyphs.size() >= kMaxGlyphs) glyphs.clear();
+        Glyph& g = glyphs[key];
+        if (FT_Load_Char(f.face, cp, FT_LOAD_RENDER) != 0) return g;
+        const FT_GlyphSlot slot = f.face->glyph;
+        const FT_Bitmap& bm = slot->bitmap;
+        g.ok = true;
+        g.advance = int(slot->advance.x >> 6);
+        if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return g;
+        g.left = slot->bitmap_left;
+        g.top = slot->bitmap_top;
+        g.width = int(bm.width);
+        g.rows = int(bm.rows);
+        g.cover.resize(size_t(g.width) * size_t(g.rows));
+        for (int row = 0; row < g.rows; ++row) {
+            const unsigned char* src = bm.buffer + row * bm.pitch;
+            for (int col = 0; col < g.width; ++col)
+                g.cover[size_t(row) * size_t(g.width) + size_t(col)] =
+                    bm.pixel_mode == FT_PIXEL_MODE_GRAY
+                        ? src[col]
+                        : uint8_t(((src[col >> 3] >> (7 - (col & 7))) & 1) * 255);
+        }
+        return g;
+    }
 
     ~Impl() {
         for (Face& f : faces)
@@ -136,9 +176,8 @@ struct TextRaster::Impl {
     int LineWidth(Face& f, const std::string& line) {
         int width = 0;
         for (size_t i = 0; i < line.size();) {
-            const uint32_t cp = NextChar(line, i);
-            if (FT_Load_Char(f.face, cp, FT_LOAD_DEFAULT) == 0)
-                width += int(f.face->glyph->advance.x >> 6);
+            const Glyph& glyph = GlyphOf(f, NextChar(line, i));
+            if (glyph.ok) width += glyph.advance;
         }
         return width;
     }
@@ -226,35 +265,29 @@ bool TextRaster::Draw(Bitmap& target, const Rect& clip, const TextStyle& style, 
             pen = rect.R - mImpl->LineWidth(*f, line);
         const int baseline = lineTop + f->ascent;
         for (size_t i = 0; i < line.size();) {
-            const uint32_t cp = NextChar(line, i);
-            if (FT_Load_Char(f->face, cp, FT_LOAD_RENDER) != 0) continue;
-            const FT_GlyphSlot glyph = f->face->glyph;
-            const FT_Bitmap& bm = glyph->bitmap;
-            if (bm.pixel_mode == FT_PIXEL_MODE_GRAY || bm.pixel_mode == FT_PIXEL_MODE_MONO) {
-                const int x0 = pen + glyph->bitmap_left;
-                const int y0 = baseline - glyph->bitmap_top;
-                for (int row = 0; row < int(bm.rows); ++row) {
-                    const int y = y0 + row;
-                    if (y < ct || y >= cb) continue;
-                    const unsigned char* src = bm.buffer + row * bm.pitch;
-                    uint32_t* dst = pixels + size_t(bottomUp ? height - 1 - y : y) * span;
-                    for (int col = 0; col < int(bm.width); ++col) {
-                        const int x = x0 + col;
-                        if (x < cl || x >= cr) continue;
-                        uint32_t cover = bm.pixel_mode == FT_PIXEL_MODE_GRAY
-                                             ? src[col]
-                                             : ((src[col >> 3] >> (7 - (col & 7))) & 1) * 255;
-                        if (!cover) continue;
-                        const uint32_t old = dst[x];
-                        const auto mix = [cover](uint32_t from, uint32_t to) {
-                            return (from * (255 - cover) + to * cover + 127) / 255;
-                        };
-                        dst[x] = (old & 0xFF000000u) | mix(old >> 16 & 0xFF, r) << 16 |
-                                 mix(old >> 8 & 0xFF, g) << 8 | mix(old & 0xFF, b);
-                    }
+            const Impl::Glyph& glyph = mImpl->GlyphOf(*f, NextChar(line, i));
+            if (!glyph.ok) continue;
+            const int x0 = pen + glyph.left;
+            const int y0 = baseline - glyph.top;
+            for (int row = 0; row < glyph.rows; ++row) {
+                const int y = y0 + row;
+                if (y < ct || y >= cb) continue;
+                const uint8_t* src = glyph.cover.data() + size_t(row) * size_t(glyph.width);
+                uint32_t* dst = pixels + size_t(bottomUp ? height - 1 - y : y) * span;
+                for (int col = 0; col < glyph.width; ++col) {
+                    const int x = x0 + col;
+                    if (x < cl || x >= cr) continue;
+                    const uint32_t cover = src[col];
+                    if (!cover) continue;
+                    const uint32_t old = dst[x];
+                    const auto mix = [cover](uint32_t from, uint32_t to) {
+                        return (from * (255 - cover) + to * cover + 127) / 255;
+                    };
+                    dst[x] = (old & 0xFF000000u) | mix(old >> 16 & 0xFF, r) << 16 |
+                             mix(old >> 8 & 0xFF, g) << 8 | mix(old & 0xFF, b);
                 }
             }
-            pen += int(glyph->advance.x >> 6);
+            pen += glyph.advance;
         }
         lineTop += f->pixelSize;
     }

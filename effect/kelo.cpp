@@ -262,7 +262,13 @@ KeloEffect::KeloEffect(const InstanceInfo& instance)
     DefineKeloParams(*this);
 }
 
-KeloEffect::~KeloEffect() = default;
+KeloEffect::~KeloEffect() {
+    // The editor draws from the effect's members: its window and thread end,
+    // and the editor goes, before any of them does.
+    AttachDisplays(nullptr, nullptr);
+    AttachAmpDisplay(nullptr);
+    DropEditor();
+}
 
 double KeloEffect::Rate() const {
     const double rate = mSampleRate;
@@ -733,6 +739,9 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         if (pos < mLastEndPos) mHistoryBuf.Reset();
         WriteNewest(mHistoryBuf, bandEnv, frames);
         mLastEndPos = pos + frames;
+        // The detect panel changes only with its history: a stopped
+        // transport leaves it as it is, and it is not drawn again.
+        MarkDirty(mEnvView);
     }
 
     // 7. The listener hears the detector band.
@@ -740,7 +749,6 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         CopyOrClear(Scratch(mBandL), outL, frames, false);
         CopyOrClear(Scratch(mBandR), outR, frames, false);
     }
-    MarkDirty(mEnvView);
 }
 
 int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,

@@ -211,6 +211,19 @@ void EffectBase::SetEditor(EditorFace* editor) {
     mEditor = editor;
 }
 
+void EffectBase::DropEditor() {
+    // No lock of ours while the window closes: its thread may be waiting for
+    // the plug-in's lock to finish a frame.
+    if (mEditor) mEditor->CloseEditorWindow();
+    EditorFace* doomed = nullptr;
+    {
+        ScopedLock hold(mLock);
+        doomed = mEditor;
+        mEditor = nullptr;
+    }
+    delete doomed;
+}
+
 void EffectBase::SetMaxBlock(int32_t n) {
     if (n <= 0) return;
     ScopedLock hold(mLock);

@@ -93,6 +93,11 @@ public:
     // Shows every parameter to the editor, prepares its drawing surface and takes
     // ownership. Null is ignored; attaching another editor destroys the previous one.
     virtual void SetEditor(EditorFace* editor);
+    // Closes the editor's window (its drawing threads end with it), then
+    // deletes the editor. A derived effect whose members the editor draws calls
+    // it first in its destructor, while those members are still whole; the
+    // base's destructor deletes whatever editor is left.
+    void DropEditor();
     // Sizes the scratch regions for blocks of n frames. n <= 0, or a size whose
     // scratch cannot be allocated, keeps the previous size.
     virtual void SetMaxBlock(int32_t n);

@@ -209,7 +209,15 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
     case kVstOpEditorGetRect:
         return EditorRect(ptr);
     case kVstOpEditorOpen:
-        if (!GetEditor() || mEditorWindowOpen || !OpenEditorWindow(ptr)) return 0;
+        if (!GetEditor()) return 0;
+        if (mEditorWindowOpen && !GetEditor()->IsWindowOpen()) {
+            // The host destroyed its frame (and our window in it) without
+            // "editor close": that window is over, this open is a new one.
+            EditorClosed();
+            CloseEditorWindow();
+            mEditorWindowOpen = false;
+        }
+        if (mEditorWindowOpen || !OpenEditorWindow(ptr)) return 0;
         mEditorWindowOpen = true;
         EditorOpened();
         return 1;

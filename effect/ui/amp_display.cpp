@@ -632,10 +632,11 @@ bool AmpDisplay::Draw(Editor* editor) {
 
     const Rect plot(kPlotLeft, kPlotTop, kPlotRight, kPlotBottom);
     bool ok = true;
-    // 2. The plot's outline.
-    ok = editor->DrawHorizontalLine(kBlack, kPlotTop, kPlotLeft, kPlotRight) && ok;
-    ok = editor->DrawHorizontalLine(kBlack, kPlotBottom, kPlotLeft, kPlotRight) && ok;
-    ok = editor->DrawVerticalLine(kBlack, kPlotLeft, kPlotTop, kPlotBottom) && ok;
+    // 2. The plot's outline, left of the first column as in the detect panel,
+    // so that no column covers it.
+    ok = editor->DrawHorizontalLine(kBlack, kPlotTop, kPlotLeft - 1, kPlotRight) && ok;
+    ok = editor->DrawHorizontalLine(kBlack, kPlotBottom, kPlotLeft - 1, kPlotRight) && ok;
+    ok = editor->DrawVerticalLine(kBlack, kPlotLeft - 1, kPlotTop, kPlotBottom) && ok;
     ok = editor->DrawVerticalLine(kBlack, kPlotRight, kPlotTop, kPlotBottom) && ok;
     // 3. Time axis above, mirrored level axis on the left.
     ok = mTimeAxis.DrawTimeScale(editor, mTextStyle, plot, kGrid, true) && ok;

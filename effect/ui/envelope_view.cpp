@@ -232,13 +232,13 @@ bool EnvelopeView::Draw(Editor* editor) {
     // 3. The axes with their grid lines.
     ok = mTimeAxis.DrawTimeScale(editor, mTextStyle, plot, kGrid, true) && ok;
     ok = mLevelAxis.DrawLevelScale(editor, mTextStyle, plot, kGrid, true) && ok;
-    // 4. The history's length in beats.
+    // 4. The bars.
+    ok = DrawColumns(editor) && ok;
+    // 5. The history's length in beats, over the newest bars.
     mTextStyle.mAlign = TextStyle::AlignRight;
     ok = editor->DrawString(mTextStyle, mBeatsText,
                             Rect(kPlotRight - 29, kPlotTop + 1, kPlotRight - 2, kPlotTop + 6)) &&
          ok;
-    // 5. The bars.
-    ok = DrawColumns(editor) && ok;
     // 6. The threshold line.
     ok = editor->DrawHorizontalLine(kAzure, mThresholdY, kPlotLeft, kPlotRight - 1) && ok;
     // 7. Its handle, red while hovered or dragged.
@@ -269,9 +269,8 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
             const int n = kPlotBottom - top;
             for (int i = 0; i < n; ++i)
                 editor->WritePixel(BarGradient(i, n), x, kPlotBottom - 1 - i);
-        } else {
-            for (int y = top; y < kPlotBottom; ++y)
-                editor->WritePixel(kGrey, x, y);
+        } else if (top < kPlotBottom) {
+            editor->DrawVerticalLine(kGrey, x, top, kPlotBottom - 1);
         }
         // A fading line up the side of a higher neighbour.
         int higher = top;
@@ -287,7 +286,8 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
 
 bool EnvelopeView::DrawThresholdBox(Editor* editor) {
     const int y = mThresholdY;
-    const Rect box(kPlotLeft - 30, y - 7, kPlotLeft - 3, y + 7);
+    // From the control's left edge: "-12.0" and "-60.0" fit inside it.
+    const Rect box(kLeft, y - 7, kPlotLeft - 3, y + 7);
     const Blend copy(BlendCopy, 1.0f);
     bool ok = editor->FillColorRect(kBoxFill, box, &copy);
     const int l = box.L, t = box.T, r = box.R - 1, b = box.B - 1;

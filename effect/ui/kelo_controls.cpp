@@ -50,8 +50,11 @@ bool GlowKnob::Draw(Editor* editor) {
 
 FreqKnob::FreqKnob(EffectBase* effect, const Rect& rect, int32_t paramIdx, const BitmapRef& glow)
     : GlowKnob(effect, rect, paramIdx, glow, 5.0), mKnobRect(rect.L, rect.T, rect.R, rect.B - 8),
-      mTextRect(rect.L, rect.B - 12, rect.R, rect.B),
-      mTextStyle(12, Color(255, 127, 127, 127), "Arial", TextStyle::Normal, TextStyle::AlignCenter,
+      // One size smaller, a pixel lower and centred two pixels right of the
+      // knob: "22000" then keeps clear of the knob's ring and of the "apply"
+      // label left of the hi knob.
+      mTextRect(rect.L + 4, rect.B - 11, rect.R, rect.B),
+      mTextStyle(11, Color(255, 127, 127, 127), "Arial", TextStyle::Normal, TextStyle::AlignCenter,
                  0) {}
 
 bool FreqKnob::Draw(Editor* editor) {

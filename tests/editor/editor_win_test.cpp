@@ -213,6 +213,48 @@ TEST_F(EditorWinTest, ATickPaintsTheDirtyControlsOntoTheScreen) {
     EXPECT_EQ(pixels[40 * w + 130], 0xFF0ADC5Au) << "the gate probe's colour";
 }
 
+TEST_F(EditorWinTest, TicksDrawOnlyWhatChangedAndNothingWhileHiddenOrMinimised) {
+    ASSERT_NE(OpenStill(), nullptr);
+    // The first frames: values shown before the window opened draw twice.
+    for (int i = 0; i < 3; ++i)
+        Tick();
+    const int64_t passes = editor->PassCount(), blits = editor->BlitCount();
+    // Nothing changed: no pass, nothing copied.
+    for (int i = 0; i < 5; ++i)
+        Tick();
+    EXPECT_EQ(editor->PassCount(), passes);
+    EXPECT_EQ(editor->BlitCount(), blits);
+    // Two controls apart: one pass, their two areas.
+    level->SetDirty(false);
+    gate->SetDirty(false);
+    Tick();
+    EXPECT_EQ(editor->PassCount(), passes + 1);
+    EXPECT_EQ(editor->BlitCount(), blits + 2);
+
+    HWND top = static_cast<HWND>(frame->NativeHandle());
+    for (int hide : {SW_HIDE, SW_MINIMIZE}) {
+        SCOPED_TRACE(hide == SW_HIDE ? "hidden" : "minimised");
+        ShowWindow(top, hide);
+        EXPECT_FALSE(editor->WindowShowing());
+        const int64_t before = editor->PassCount();
+        for (int i = 0; i < 5; ++i) {
+            level->SetDirty(false);
+            Tick();
+        }
+        EXPECT_EQ(editor->PassCount(), before);
+        // Shown again: the next tick brings one whole frame.
+        ShowWindow(top, SW_RESTORE);
+        ShowWindow(top, SW_SHOW);
+        EXPECT_TRUE(editor->WindowShowing());
+        Tick();
+        EXPECT_GT(editor->PassCount(), before);
+        std::vector<uint32_t> pixels;
+        int w = 0, h = 0;
+        ASSERT_TRUE(frame->Capture(pixels, w, h));
+        EXPECT_EQ(pixels[40 * w + 50], 0xFFC81E3Cu) << "the level probe's colour";
+    }
+}
+
 // --- mouse messages
 
 TEST_F(EditorWinTest, MouseMessagesReachTheCoreWithTheirKeysAndPositions) {

@@ -49,8 +49,8 @@ TEST(EditorPicture, ShowsTheOutlineTheThresholdAndTheDemosBars) {
     for (int x = kL + 5; x < kR; x += 17)
         EXPECT_TRUE(is(x, kThresholdRow, 0x006EFF)) << x;
     EXPECT_FALSE(is(400, kThresholdRow - 1, 0x006EFF) || is(400, kThresholdRow + 1, 0x006EFF));
-    // The threshold box's grey sides.
-    EXPECT_TRUE(is(kL - 30, kThresholdRow, 0x7F7F7F) && is(kL - 4, kThresholdRow, 0x7F7F7F));
+    // The threshold box's grey sides, the left one on the panel's left edge.
+    EXPECT_TRUE(is(kL - 34, kThresholdRow, 0x7F7F7F) && is(kL - 4, kThresholdRow, 0x7F7F7F));
     int grey = 0, green = 0;
     for (int y = kT; y < kB; ++y)
         for (int x = kL; x < kR; ++x) {

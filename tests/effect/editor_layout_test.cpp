@@ -1,8 +1,16 @@
 // The effect's editor: what is built where, and how its knobs and switches
 // behave under the editor's mouse routing.
+#include <algorithm>
+#include <cstdlib>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "editor_fixture.h"
+#ifdef __linux__
+#include "editor/text_raster.h"
+#endif
+#include "effect/ui/amp_display.h"
 
 namespace {
 
@@ -98,8 +106,8 @@ TEST_F(LayoutTest, AFrequencyKnobWritesItsFrequencyUnderTheKnobOnEveryPass) {
         DrawAll();
         const auto* text = FindText("2750"); // 0.5 cubed of 22000 Hz
         ASSERT_NE(text, nullptr) << pass;
-        EXPECT_EQ(text->mRect, Rect(26, 83, 63, 95));
-        EXPECT_EQ(text->mStyle.mSize, 12);
+        EXPECT_EQ(text->mRect, Rect(30, 84, 63, 95));
+        EXPECT_EQ(text->mStyle.mSize, 11);
         EXPECT_EQ(text->mStyle.mColor, Color(255, 127, 127, 127));
         EXPECT_EQ(text->mStyle.mAlign, TextStyle::AlignCenter);
         EXPECT_NE(FindText("22000"), nullptr); // "hi freq" at its top
@@ -149,6 +157,202 @@ TEST_F(LayoutTest, SwitchesFlipOnAnyPressAndTheFitButtonIsOnOnlyWhileHeld) {
     EXPECT_EQ(fx.ParamAt(kParamAutofit)->Value(), 0.0);
     DrawAll();
     EXPECT_EQ(Pixel(128, 322), idle);
+}
+
+TEST_F(LayoutTest, TheHighestFrequencyKeepsClearOfTheApplyLabelAndTheRing) {
+    auto* hi = dynamic_cast<FreqKnob*>(Bound(kParamHiFreq));
+    ASSERT_NE(hi, nullptr);
+    fx.HostParamChange(kParamHiFreq, 1.0);
+    editor->ClearTexts();
+    DrawAll();
+    const auto* text = FindText("22000");
+    ASSERT_NE(text, nullptr);
+    // The text starts below the knob's ring, which ends four pixels above the
+    // knob rectangle's bottom.
+    EXPECT_GE(text->mRect.T, hi->KnobRect().B - 3);
+#ifdef __linux__
+    // The "apply" label of the background ends at x = 121: two pixels clear.
+    TextRaster raster;
+    int w = 0, h = 0;
+    ASSERT_TRUE(raster.Measure(text->mStyle, "22000", w, h));
+    EXPECT_GE((text->mRect.L + text->mRect.R - w) / 2, 124) << w;
+#endif
+}
+
+// --- drawing only what changed
+
+// The pixels of the editor's back buffer.
+std::vector<uint32_t> Picture(OffscreenEditor* editor) {
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < 619; ++y)
+        for (int x = 0; x < 675; ++x)
+            pixels.push_back(editor->GetPoint(x, y).Word());
+    return pixels;
+}
+
+TEST_F(LayoutTest, PassesOverTheChangedAreasLeaveThePictureAWholePassDraws) {
+    // Audio with events, knob moves, switches and hover, in a fixed random
+    // order; after each frame drawn from the dirty areas alone, a whole pass
+    // over the same state draws the very same picture.
+    uint32_t seed = 20261209u;
+    if (const char* s = std::getenv("KELO_TEST_SEED"))
+        seed = uint32_t(std::strtoul(s, nullptr, 10));
+    std::mt19937 random(seed);
+    Stereo in(48000);
+    for (size_t at = 2000; at < in.size(); at += 9000)
+        AddBurst(in, 48000.0, 180.0, 0.8, at, 3000);
+    Stereo out(in.size());
+    const int knobs[] = {kParamThreshold, kParamStrength, kParamEnvTime,
+                         kParamHiFreq,    kParamLoFreq,   kParamShowEnv};
+    DrawAll();
+    std::vector<Rect> areas;
+    size_t position = 0;
+    for (int frame = 0; frame < 40; ++frame) {
+        const int block = 256 << (random() % 3);
+        for (int k = 0; k < 4 && position + size_t(block) <= in.size(); ++k) {
+            fx.Block(&in.l[position], &in.r[position], &out.l[position], &out.r[position], block);
+            position += size_t(block);
+        }
+        if (random() % 3 == 0) {
+            const int param = knobs[random() % 6];
+            if (Control* c = Bound(param))
+                c->CommitUserValue(std::uniform_real_distribution<double>(0, 1)(random));
+        }
+        if (random() % 4 == 0) editor->OnMouseOver(int(random() % 675), int(random() % 619), {});
+        SCOPED_TRACE("frame " + std::to_string(frame));
+        // Frames until nothing is dirty (a knob flashes its glow for one pass
+        // after a change, so a picture settles over a few passes).
+        for (int pass = 0; pass < 8 && editor->DirtyRects(areas); ++pass)
+            editor->DrawRects(areas);
+        ASSERT_FALSE(editor->DirtyRects(areas));
+        const std::vector<uint32_t> partial = Picture(editor);
+        DrawAll();
+        const std::vector<uint32_t> whole = Picture(editor);
+        size_t differ = 0, first = 0;
+        for (size_t i = 0; i < whole.size(); ++i)
+            if (whole[i] != partial[i] && differ++ == 0) first = i;
+        ASSERT_EQ(differ, 0u) << "first at " << first % 675 << "," << first / 675;
+    }
+}
+
+// --- lifetime
+
+// A control that notes, as the editor deletes it, whether the effect is still
+// a whole Kelo effect (its own members not yet gone).
+struct LifetimeProbe : Control {
+    LifetimeProbe(EffectBase* effect, int* whole, int* broken)
+        : Control(effect, Rect(0, 0, 1, 1), -1, BlendAlpha), mWhole(whole), mBroken(broken) {}
+    ~LifetimeProbe() override {
+        // While the base's destructor runs the object is no longer a
+        // KeloEffect: the editor outlived the effect's members.
+        if (dynamic_cast<KeloEffect*>(mEffect))
+            ++*mWhole;
+        else
+            ++*mBroken;
+    }
+    bool Draw(Editor*) override { return true; }
+    int* mWhole;
+    int* mBroken;
+};
+
+TEST(KeloLifetime, DeletingTheEffectDropsItsEditorBeforeItsMembersGo) {
+    int whole = 0, broken = 0;
+    auto* fx = new TestKelo(48000.0);
+    auto* editor = new OffscreenEditor(fx, 675, 619, 0);
+    fx->BuildEditor(editor);
+    editor->AddControl(new LifetimeProbe(fx, &whole, &broken));
+    delete fx; // directly, as a host that skips "editor close" and "close"
+    EXPECT_EQ(whole, 1);
+    EXPECT_EQ(broken, 0);
+}
+
+// --- what collides
+
+TEST_F(LayoutTest, BothPanelsKeepTheirLeftOutlineOutsideThePlot) {
+    // The edit panel's first column at full height in both halves.
+    AmpDisplay* amp = fx.AmpView();
+    ASSERT_NE(amp, nullptr);
+    std::vector<double> level(40, 0.9), out(40);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = i % 2 ? 0.99 : -0.99;
+    amp->AddDetection(level.data(), out.data(), 0, int(out.size()));
+    DrawAll();
+    const Color outline(255, 0, 0, 0);
+    using A = AmpDisplay;
+    using V = EnvelopeView;
+    // The column is drawn beside the outline, not over it.
+    EXPECT_NE(Pixel(A::kPlotLeft, A::kCentreY - 20).Word(), outline.Word());
+    for (int y = A::kPlotTop; y <= A::kPlotBottom; ++y)
+        ASSERT_EQ(Pixel(A::kPlotLeft - 1, y).Word(), outline.Word()) << y;
+    // The detect panel's, but where the threshold's handle sits on it.
+    for (int y = V::kPlotTop - 1; y <= V::kPlotBottom; ++y)
+        if (std::abs(y - view->ThresholdY()) > 3)
+            ASSERT_EQ(Pixel(V::kPlotLeft - 1, y).Word(), outline.Word()) << y;
+}
+
+// An offscreen editor that notes the order of what touches the detect panel's
+// beats corner: pixel writes and lines there, and the beats text.
+struct CornerLog : OffscreenEditor {
+    CornerLog(EffectBase* effect) : OffscreenEditor(effect, 675, 619, 0) {}
+    static bool InCorner(int x, int y) {
+        return x >= EnvelopeView::kPlotRight - 29 && x < EnvelopeView::kPlotRight &&
+               y >= EnvelopeView::kPlotTop && y < EnvelopeView::kPlotTop + 12;
+    }
+    bool WritePixel(const Color& c, int x, int y) override {
+        if (InCorner(x, y)) lastPixel = ++order;
+        return OffscreenEditor::WritePixel(c, x, y);
+    }
+    bool DrawVerticalLine(const Color& c, int x, int yLo, int yHi) override {
+        if (InCorner(x, std::max(yLo, int(EnvelopeView::kPlotTop))) && yLo <= yHi)
+            lastPixel = ++order;
+        return OffscreenEditor::DrawVerticalLine(c, x, yLo, yHi);
+    }
+    bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override {
+        if (text && std::string(text).find("beats") != std::string::npos &&
+            rect.T < EnvelopeView::kBottom)
+            beats = ++order;
+        return OffscreenEditor::DrawString(style, text, rect);
+    }
+    int order = 0, lastPixel = 0, beats = 0;
+};
+
+TEST(KeloLayout, TheBeatsTextIsDrawnOverTheNewestBars) {
+    TestKelo fx(48000.0);
+    auto* log = new CornerLog(&fx);
+    fx.BuildEditor(log);
+    // Loud hits up to the newest column: the bars reach the plot's top.
+    Stereo in(96000), out(96000);
+    for (size_t at = 0; at < in.size(); at += 4800)
+        AddBurst(in, 48000.0, 150.0, 3.0, at, 4000);
+    RunBlocks(fx, in, 512);
+    log->Draw(Rect(0, 0, 675, 619));
+    ASSERT_GT(log->lastPixel, 0); // the bars did reach the corner
+    EXPECT_GT(log->beats, log->lastPixel);
+}
+
+TEST_F(LayoutTest, TheThresholdTextStaysInsideItsBox) {
+    Control* threshold = Bound(kParamThreshold);
+    ASSERT_NE(threshold, nullptr);
+    for (double normalized : {0.0, 0.8, 0.99}) { // -60, -12 and -0.6 dB
+        threshold->CommitUserValue(normalized);
+        editor->ClearTexts();
+        DrawAll();
+        const OffscreenEditor::Text* text = nullptr;
+        for (const auto& t : editor->Texts())
+            if (t.mStyle.mColor == Color(255, 255, 255, 255) &&
+                t.mRect.R == EnvelopeView::kPlotLeft - 6)
+                text = &t;
+        ASSERT_NE(text, nullptr) << normalized;
+        // The box's left side is the control's left edge; the text keeps a
+        // pixel off it.
+        EXPECT_GE(text->mRect.L, EnvelopeView::kLeft) << text->mText;
+#ifdef __linux__
+        TextRaster raster;
+        int w = 0, h = 0;
+        ASSERT_TRUE(raster.Measure(text->mStyle, text->mText.c_str(), w, h));
+        EXPECT_LE(w, text->mRect.R - (text->mRect.L + 1)) << text->mText;
+#endif
+    }
 }
 
 } // namespace

@@ -86,8 +86,9 @@ TEST_F(EnvelopeViewTest, TheThresholdLineHandleAndBoxSitOnTheThresholdsRow) {
     EXPECT_EQ(view->HoverZone(), V::kZoneThreshold);
     DrawAll();
     EXPECT_TRUE(Rgb(V::kPlotLeft + 1, y + 1, 255, 0, 0));
-    // The box: dark fill, grey sides, rounded corners, the value in white.
-    const int l = V::kPlotLeft - 30, r = V::kPlotLeft - 4, t = y - 7, b = y + 6;
+    // The box: dark fill, grey sides, rounded corners, the value in white;
+    // from the control's left edge, wide enough for "-60.0".
+    const int l = V::kLeft, r = V::kPlotLeft - 4, t = y - 7, b = y + 6;
     EXPECT_TRUE(Rgb(l, t, 32, 32, 32));
     EXPECT_TRUE(Rgb(l + 10, t, 127, 127, 127));
     EXPECT_TRUE(Rgb(r, y, 127, 127, 127));

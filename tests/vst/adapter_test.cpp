@@ -235,6 +235,23 @@ TEST_F(AdapterTest, TheEditorHearsOfOpeningAndClosingOnlyWhenAWindowOpened) {
     EXPECT_EQ(effect->editorClosed, 1);
 }
 
+TEST_F(AdapterTest, AFrameDestroyedWithoutCloseDoesNotBlockTheNextOpen) {
+    auto* editor = static_cast<TestEditor*>(effect->GetEditor());
+    int parent = 0, second = 0;
+    ASSERT_EQ(Call(kVstOpEditorOpen, 0, 0, &parent), 1);
+    EXPECT_EQ(Call(kVstOpEditorOpen, 0, 0, &parent), 0); // open is open
+    // The host destroys its frame, and our window in it, without "editor close".
+    editor->windowOpen = false;
+    EXPECT_EQ(Call(kVstOpEditorOpen, 0, 0, &second), 1);
+    EXPECT_TRUE(editor->windowOpen);
+    // The lost window was closed once, the new one opened once.
+    EXPECT_EQ(effect->editorClosed, 1);
+    EXPECT_EQ(effect->editorOpened, 2);
+    EXPECT_EQ(Call(kVstOpEditorClose), 1);
+    EXPECT_EQ(effect->editorClosed, 2);
+    EXPECT_FALSE(editor->windowOpen);
+}
+
 TEST_F(AdapterTest, HostParameterChangesReachTheEditorAndTheEffect) {
     auto* editor = static_cast<TestEditor*>(effect->GetEditor());
     const int32_t shown = editor->shownCount;

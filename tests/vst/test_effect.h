@@ -47,9 +47,15 @@ public:
 
     void ShowParamValue(int32_t, double, bool) override { ++shownCount; }
     void PrepareSurface() override {}
-    void* OpenEditorWindow(void*) override { return nullptr; }
-    void CloseEditorWindow() override {}
-    bool IsWindowOpen() override { return false; }
+    // The window is make-believe: open from a parent until closed, or until
+    // the test plays a host that destroys its frame (windowOpen = false).
+    void* OpenEditorWindow(void* parent) override {
+        windowOpen = parent != nullptr;
+        return parent;
+    }
+    void CloseEditorWindow() override { windowOpen = false; }
+    bool IsWindowOpen() override { return windowOpen; }
+    bool windowOpen = false;
     int32_t ViewWidth() const override { return 675; }
     int32_t ViewHeight() const override { return 619; }
 };
@@ -82,7 +88,9 @@ public:
     std::atomic<int32_t> processedFrames{0};
 
 protected:
-    bool OpenEditorWindow(void* parent) override { return parent != nullptr; }
+    bool OpenEditorWindow(void* parent) override {
+        return parent != nullptr && VstAdapter::OpenEditorWindow(parent);
+    }
 
 private:
     bool SaveSections(ByteBlock& chunk) override;

@@ -1,5 +1,9 @@
 #include "tools/host/editor_session.h"
 
+#ifdef __linux__
+#include <pthread.h>
+#endif
+
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -250,6 +254,9 @@ void EditorSession::StopAudio() {
 
 void EditorSession::AudioLoop(std::vector<float> stereo, double rate, int32_t blockSize,
                               bool loop) {
+#ifdef __linux__
+    pthread_setname_np(pthread_self(), "host-audio"); // as tools show the thread
+#endif
     VstEffectRecord* record = mPlugin.Record();
     const int32_t inputs = record ? record->numInputs : 0;
     const int32_t outputs = record ? record->numOutputs : 0;

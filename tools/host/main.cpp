@@ -5,9 +5,11 @@
 //
 //   kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]
 //   kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]
-//                    [--editor-png OUT.png] [--hold SECONDS] [--touch] [--waiting-host]
+//                    [--editor-png OUT.png] [--hold SECONDS] [--stopped] [--touch]
+//                    [--waiting-host]
 //   kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]
 //                    [--report FILE] [--in-process] [--timeout SECONDS]
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,7 @@ struct Options {
     double playDemo = 3.0; // seconds of the demo before the mouse and the picture
     std::string mouse;     // a mouse sequence (ParseMouseSequence)
     std::string png;       // picture of the editor
+    bool stopped = false;  // transport stopped, silence in: nothing for the editor to show
     double hold =
         -1.0; // seconds to keep the window open after; -1: until closed, or 0 with a picture
     bool touch = false;       // print and check the Touch-mode record
@@ -49,12 +52,13 @@ struct Options {
 constexpr const char* kUsage =
     "usage: kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]\n"
     "       kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]\n"
-    "                        [--editor-png OUT.png] [--hold SECONDS] [--touch]\n"
-    "                        [--waiting-host]\n"
+    "                        [--editor-png OUT.png] [--hold SECONDS] [--stopped]\n"
+    "                        [--touch] [--waiting-host]\n"
     "\n"
     "--editor opens the plug-in's editor in a window of its own and plays the demo\n"
     "signal through the plug-in (looped) while it is open; --editor-png implies it,\n"
     "saves what the editor shows after the demo and the mouse sequence, and closes.\n"
+    "--stopped keeps the transport stopped and plays silence instead of the demo.\n"
     "A mouse sequence is steps at editor coordinates separated by ';', e.g.\n"
     "  \"press 120,80; drag 120,60 shift; release 120,60; wheel 40,40,-2;\n"
     "   dblclick 30,30; rclick 10,10; move 5,5; leave; wait 200\"\n"
@@ -117,6 +121,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.touch = true;
         } else if (arg == "--waiting-host") {
             options.waitingHost = true;
+        } else if (arg == "--stopped") {
+            options.stopped = true;
         } else if (arg == "--hold" && hasValue) {
             options.hold = std::atof(argv[++i]);
         } else if (arg == "--validate") {
@@ -245,10 +251,16 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
     }
     std::printf("editor %d x %d open\n", session.Width(), session.Height());
     std::unique_ptr<WaitingHost> waiting;
-    if (options.waitingHost)
+    if (options.waitingHost) {
         waiting = std::make_unique<WaitingHost>(plugin);
-    else
-        session.StartAudio(DemoSignal(options.rate), options.rate, options.blockSize, true);
+    } else {
+        std::vector<float> signal = DemoSignal(options.rate);
+        if (options.stopped) {
+            plugin.Stop();
+            std::fill(signal.begin(), signal.end(), 0.0f);
+        }
+        session.StartAudio(std::move(signal), options.rate, options.blockSize, true);
+    }
     session.Pump(int(options.playDemo * 1000.0));
     if (!session.Play(steps)) {
         std::fprintf(stderr, "kelo-host: the editor went away during the mouse sequence\n");

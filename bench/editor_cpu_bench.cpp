@@ -1,0 +1,216 @@
+// What an open editor costs the machine: the host harness with the product's
+// editor open on a private virtual X server, measured from /proc over 10 s
+// for the harness process (every thread: the host's idle loop, its audio
+// thread, the editor) plus the X server receiving the frames.
+//
+//   editor_cpu_bench [PLUGIN] [--seconds S] [--runs N]
+//
+// Prints, per case and run, "editor cpu: X% of a core" (host + X server) with
+// the parts and the busiest threads, for the demo playing at the editor's
+// 24 frames a second and for a stopped transport with nothing changing. Runs
+// natively only; needs Xvfb. Note the machine's load (uptime) with the figures.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// Time a process or thread has run, in nanoseconds: the scheduler's own
+// account (schedstat) where the kernel keeps it, else user plus system
+// time in clock ticks. dir is /proc/PID or /proc/PID/task/TID.
+long long CpuNs(const std::string& dir, std::string* name = nullptr) {
+    if (name) {
+        std::ifstream comm(dir + "/comm");
+        std::getline(comm, *name);
+    }
+    {
+        std::ifstream sched(dir + "/schedstat");
+        long long ns = -1;
+        if (sched >> ns && ns >= 0) return ns;
+    }
+    std::ifstream in(dir + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return -1;
+    // The name is in parentheses and may hold spaces; the fields follow it.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    // Fields 3.. after the name: state is field 3, utime 14, stime 15.
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::atoll(field.c_str());
+        if (i == 15) stime = std::atoll(field.c_str());
+    }
+    return (utime + stime) * (1000000000LL / sysconf(_SC_CLK_TCK));
+}
+
+// Every thread's time, by thread id.
+std::map<int, std::pair<std::string, long long>> ThreadTicks(pid_t pid) {
+    std::map<int, std::pair<std::string, long long>> threads;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::string name;
+            const long long ticks = CpuNs(dir + "/" + e->d_name, &name);
+            if (ticks >= 0) threads[std::atoi(e->d_name)] = {name, ticks};
+        }
+        closedir(d);
+    }
+    return threads;
+}
+
+pid_t Start(const std::vector<std::string>& args, bool quiet) {
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void Stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+// A private Xvfb on the first free display from :150; its process id.
+pid_t StartXvfb(std::string& display) {
+    for (int n = 150; n < 200; ++n) {
+        const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        struct stat st;
+        if (stat(lock.c_str(), &st) == 0 || stat(socket.c_str(), &st) == 0) continue;
+        display = ":" + std::to_string(n);
+        const pid_t pid =
+            Start({"Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+                  true);
+        if (pid <= 0) return -1;
+        for (int i = 0; i < 50; ++i) {
+            if (stat(socket.c_str(), &st) == 0) return pid;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        Stop(pid);
+    }
+    return -1;
+}
+
+struct Case {
+    const char* name;
+    std::vector<std::string> extra;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string plugin = KELO_PRODUCT_PLUGIN;
+    double seconds = 10.0;
+    int runs = 3;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (arg == "--runs" && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else
+            plugin = arg;
+    }
+    std::string display;
+    const pid_t xvfb = StartXvfb(display);
+    if (xvfb <= 0) {
+        std::fprintf(stderr, "editor_cpu_bench: cannot start Xvfb\n");
+        return 1;
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    const Case cases[] = {
+        {"demo playing, 24 fps", {}},
+        {"transport stopped, nothing changing", {"--stopped"}},
+    };
+    std::printf("editor cpu over %.0f s, %s, Xvfb %s\n", seconds, plugin.c_str(), display.c_str());
+    for (const Case& c : cases) {
+        for (int run = 0; run < runs; ++run) {
+            std::vector<std::string> args = {
+                KELO_HOST_PROGRAM, plugin, "--editor", "--play-demo", "0", "--hold", "86400"};
+            args.insert(args.end(), c.extra.begin(), c.extra.end());
+            const pid_t host = Start(args, true);
+            if (host <= 0) {
+                std::fprintf(stderr, "editor_cpu_bench: cannot start %s\n", KELO_HOST_PROGRAM);
+                Stop(xvfb);
+                return 1;
+            }
+            // The window opens and settles first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            const std::string xStat = "/proc/" + std::to_string(xvfb);
+            const auto before = ThreadTicks(host);
+            const long long x0 = CpuNs(xStat);
+            const auto t0 = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            const auto after = ThreadTicks(host);
+            int status = 0;
+            if (waitpid(host, &status, WNOHANG) != 0) {
+                std::fprintf(stderr, "editor_cpu_bench: the harness ended early\n");
+                Stop(xvfb);
+                return 1;
+            }
+            const long long x1 = CpuNs(xStat);
+            const double wall =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            Stop(host);
+            long long hostTicks = 0;
+            std::vector<std::pair<long long, std::string>> busiest;
+            for (const auto& [tid, entry] : after) {
+                const auto was = before.find(tid);
+                const long long used =
+                    entry.second - (was != before.end() ? was->second.second : 0);
+                hostTicks += used;
+                busiest.emplace_back(used, entry.first);
+            }
+            std::sort(busiest.rbegin(), busiest.rend());
+            const double toPercent = 100.0 / (1e9 * wall);
+            const double hostPct = double(hostTicks) * toPercent;
+            const double xPct = double(x1 - x0) * toPercent;
+            std::printf("%s, run %d: editor cpu: %.2f%% of a core (host %.2f%%, X server %.2f%%;",
+                        c.name, run + 1, hostPct + xPct, hostPct, xPct);
+            for (size_t i = 0; i < busiest.size() && i < 3; ++i)
+                std::printf(" %s %.2f%%", busiest[i].second.c_str(),
+                            double(busiest[i].first) * toPercent);
+            std::printf(")\n");
+            std::fflush(stdout);
+        }
+    }
+    Stop(xvfb);
+    std::ifstream load("/proc/loadavg");
+    std::string loadavg;
+    std::getline(load, loadavg);
+    std::printf("load average: %s\n", loadavg.c_str());
+    return 0;
+}
