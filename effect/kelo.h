@@ -8,6 +8,7 @@
 #include "base/byte_block.h"
 #include "base/sample_ring.h"
 #include "effect/biquad.h"
+#include "effect/delay_line.h"
 #include "effect/envelope_shape.h"
 #include "effect/kelo_params.h"
 #include "effect/ui/amp_display.h"
@@ -46,6 +47,8 @@ public:
     void ProcessBlock(double** in, double** out, int32_t frames) override;
     bool SaveState(ByteBlock* chunk) override;
     bool LoadState(ByteBlock* chunk) override;
+    // Tells the host of a latency the loaded options changed.
+    void StateLoaded() override { ReportLatency(); }
 
     // --- exchange with the displays; each takes the plug-in's lock
     // Takes the shape's seven points and the envelope length in samples (at
@@ -61,6 +64,23 @@ public:
     // levels whose position falls outside 0..capacity-1 are dropped. Returns the
     // number of levels drained.
     int ReadDetection(double* levelDst, double* outDst, int capacity, int& start) override;
+
+    // --- options beyond the eleven parameters, off by default; saved in the
+    // state (a section of its own, written only when one is on). Any thread but
+    // the audio thread; the caller holds none of our locks.
+    // Detection hears both polarities alike: the detector follows the level of
+    // the band's magnitude instead of the signed signal, and the shaping divides
+    // by that level too.
+    void SetDetectBothPolarities(bool on);
+    bool DetectBothPolarities() const { return mBothPolarities; }
+    // Lookahead: the audio (not the detector) is delayed by kLookaheadSeconds,
+    // so an envelope can start at the hit that triggers it. The delay is the
+    // plug-in's latency; the host is told after our lock is released.
+    void SetLookahead(bool on);
+    bool Lookahead() const { return mLookahead; }
+    // The delay lookahead adds at the current rate, in samples (also while off).
+    int LookaheadSamples() const { return mLookaheadLen; }
+    static constexpr double kLookaheadSeconds = 0.005;
 
     // The displays that get marked dirty; null (the default) for none.
     void AttachDisplays(DisplayLink* envView, DisplayLink* ampView);
@@ -89,13 +109,19 @@ public:
     int EnvPos() const { return mEnvPos; }
     double BandLevel() const { return mBandLevel; }
     double FullLevel() const { return mFullLevel; }
+    // Levels of the magnitude followers (the band's and the full signal's).
+    double BandMagnitudeLevel() const { return mBandMagLevel; }
+    double FullMagnitudeLevel() const { return mFullMagLevel; }
+    // Frames until a lookahead envelope that has triggered starts (0 otherwise).
+    int StartWait() const { return mStartWait; }
     const EnvelopeShape& ShapeInUse() const { return mShape; }
     const Biquad& HighPassL() const { return mHighPassL; }
     const Biquad& LowPassL() const { return mLowPassL; }
     // Frames one ProcessBlock piece can hold (0 before the first reset).
     int ScratchFrames() const { return mScratchFrames; }
 
-    // StateSections: the envelope view's scale, then the shape's section.
+    // StateSections: the envelope view's scale, then the shape's section, then
+    // the options' section when an option is on.
     bool SaveSections(ByteBlock& chunk) override;
     bool LoadSections(const ByteBlock& chunk, int& position) override;
 
@@ -118,7 +144,14 @@ private:
     // shape and the divisor levels r, and records the output level.
     template <int kShapedPhase>
     void ApplyShape(const double* h, const double* l, const double* a, const double* b,
-                    const double* r, double* outL, double* outR, int g, int t, double strength);
+                    const double* r, const double* m, double* outL, double* outR, int g, int t,
+                    double strength);
+    // The level the detector compares with the threshold: the signed band
+    // level, or its magnitude's with both polarities.
+    const double* DetectorLevels() { return Scratch(mBothPolarities ? mBandMag : mBandEnv); }
+    // From frame g up to t: where a new hit restarts the envelope (t if none),
+    // following the re-arm condition.
+    int FindRestart(const double* level, int g, int t);
     // Sample rate used for lengths and coefficients: the frame's, or 44100 Hz when
     // the frame's is not a usable rate.
     double Rate() const;
@@ -127,6 +160,21 @@ private:
     // two frequency knobs cannot cross.
     void LimitControls(int32_t index, double low, double high);
     double* Scratch(ByteBlock& block) { return reinterpret_cast<double*>(block.Bytes()); }
+    // The options' section: written only when an option is on; read where it
+    // is present, anything malformed leaves both options off.
+    void SaveOptions(ByteBlock& chunk) const;
+    void LoadOptions(const ByteBlock& chunk, int position);
+    // The latency the options ask for, in samples.
+    int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
+    // Tells the host that the latency changed, if it did since last told; takes
+    // no lock of ours and must be called with none held.
+    void ReportLatency();
+    // Where frame t of a piece starts its lookahead envelope: frames to wait,
+    // from how far back the level last was near its floor (level holds the
+    // piece's detector levels, mPastLevel the ones before).
+    int LookaheadWait(const double* level, int t) const;
+    // Keeps the last levels of the piece for LookaheadWait.
+    void KeepPastLevels(const double* level, int frames);
 
     double mThreshold;
     double mThresholdLow;
@@ -149,6 +197,19 @@ private:
     bool mShapeOn = true;
     bool mGate = false;
     bool mProcessOnly = false;
+    bool mBothPolarities = false;
+    bool mLookahead = false;
+    // The level fell to the re-arm level since the envelope started: a rise to
+    // the threshold is a new hit and restarts the envelope.
+    bool mRearmed = false;
+    bool mRestart = false;
+    // Frames before a triggered lookahead envelope starts.
+    int mStartWait = 0;
+    int mLookaheadLen = 240;
+    // Latency last reported to the host (read and written under mLock).
+    int32_t mReportedLatency = 0;
+    double mBandMagLevel = 0.0;
+    double mFullMagLevel = 0.0;
     // "autofit" as last heard: only a change to on asks for a fit.
     bool mAutofitOn = false;
     EnvelopeShape mShape;
@@ -156,6 +217,18 @@ private:
     HighPass mHighPassL, mHighPassR;
     // Per-block scratch, one sample per frame of the largest block.
     ByteBlock mBandL, mBandR, mRestL, mRestR, mBandEnv, mFullEnv, mOutLevel, mZeros;
+    // Magnitude levels, and the two levels the shaping divides by (delayed
+    // with lookahead).
+    ByteBlock mBandMag, mFullMag, mDivLevel, mDivMag;
+    // Lookahead: the audio, the band and the divisor levels, delayed.
+    DelayLine mDelayInL, mDelayInR, mDelayBandL, mDelayBandR, mDelayLevel, mDelayMag;
+    // The detector levels of the last mLookaheadLen frames before the piece.
+    DelayLine mPastLevel;
+    // The levels the shaping of the current piece divides by.
+    const double* mDivR = nullptr;
+    const double* mDivM = nullptr;
+    // A shaped phase ended early (the lookahead's wait); the phase goes on.
+    bool mHold = false;
     // The input with samples that are not finite or too loud replaced by
     // silence; used only for blocks that hold such samples.
     ByteBlock mCleanL, mCleanR;

@@ -66,6 +66,13 @@ protected:
     virtual bool OpenEditorWindow(void* parent);
     // Closes the window opened by OpenEditorWindow.
     virtual void CloseEditorWindow();
+    // Tells the host that the I/O changed (the latency in the record, for
+    // one): hosts read the record again. Never from the audio thread, never with
+    // a lock of ours held; a host that ignores it is not harmed.
+    void TellHostIoChanged();
+    // After a state load from the host, once the lock is released: the place to
+    // tell the host what the load changed. Does nothing by default.
+    virtual void StateLoaded() {}
 
     bool mMidiIo;
     ByteBlock mStateChunk;
