@@ -51,6 +51,10 @@ const double kMagnitudeShare = 0.25;
 // share of the threshold or less (12 dB under it) before the trigger, or at its
 // lowest within the lookahead when it never was.
 const double kOnsetShare = 0.25;
+// Inside an envelope, a new hit is a rise of the band's magnitude level by this
+// factor (6 dB) over its lowest since the level fell to the re-arm level; the
+// ripple of a decaying low note stays under it.
+const double kNewHitRise = 2.0;
 // The options' section of the state: a tag, then the options as bits.
 const int32_t kOptionsTag = 0x4B6F7074; // "Kopt"
 const int32_t kOptionBothPolarities = 1;
@@ -307,8 +311,9 @@ void KeloEffect::ResetProcessing() {
     mLastDetectPos = mLastEndPos = 0;
     mEnvPos = 0;
     mPhase = kPhaseRearm;
-    mRearmed = mRestart = mHold = false;
+    mRearmed = mRestart = mHold = mStartPending = mRiseGuard = false;
     mStartWait = 0;
+    mStartCount = mLastStart = 0;
 
     // The lookahead's delay lines are sized here for the rate, whether it is on
     // or not, so switching it needs no memory. Its delay is the latency.
@@ -744,13 +749,17 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mPhase = kPhaseOnset;
             mEnvPos = 0;
             mRearmed = false;
+            mStartPending = true;
             mStartWait = mLookahead ? LookaheadWait(DetectorLevels(), t) : 0;
             mEnvBuf.Reset();
             mAmpBuf.Reset();
         } else if (mHold) {
             mHold = false;
-        } else if (mPhase == kPhaseFade && mRearmed) {
-            mPhase = kPhaseArmed;
+        } else if (mPhase == kPhaseFade) {
+            // The hit that ran the envelope may still ring around the threshold:
+            // until it has died down, only a new hit triggers.
+            mPhase = mRearmed ? kPhaseArmed : kPhaseRearm;
+            mRiseGuard = true;
         } else {
             mPhase = (mPhase + 1) % 5;
         }
@@ -782,9 +791,13 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
         const double low = mThresholdLow;
         // NaN fails the comparison and ends the phase like a low level.
         t = ScanLevels(level, g, frames, [low](double v) { return v > low; });
+        if (t < frames) mRiseFloor = Scratch(mBandMag)[t];
     } else {
         const double threshold = mThreshold;
-        t = ScanLevels(level, g, frames, [threshold](double v) { return threshold > v; });
+        t = g;
+        if (mRiseGuard) t = GuardedTrigger(level, g, frames);
+        if (!mRiseGuard)
+            t = ScanLevels(level, t, frames, [threshold](double v) { return threshold > v; });
     }
     CopyOrClear(inL + g, outL + g, t - g, mGate);
     CopyOrClear(inR + g, outR + g, t - g, mGate);
@@ -793,6 +806,7 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
         // With lookahead it starts where its hit does, once that is heard.
         mEnvPos = 0;
         mRearmed = false;
+        mStartPending = true;
         mStartWait = mLookahead ? LookaheadWait(level, t) : 0;
         mEnvBuf.Reset();
         mAmpBuf.Reset();
@@ -802,15 +816,46 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
 
 int KeloEffect::FindRestart(const double* level, int g, int t) {
     const double low = mThresholdLow, threshold = mThreshold;
+    const double* magnitude = Scratch(mBandMag);
     int i = g;
     if (!mRearmed) {
         i = ScanLevels(level, g, t, [low](double v) { return v > low; });
         if (i >= t) return t;
         mRearmed = true;
+        mRiseFloor = magnitude[i];
     }
-    // As in the armed phase: NaN counts as reaching the threshold.
-    i = ScanLevels(level, i, t, [threshold](double v) { return threshold > v; });
-    if (i < t) mRestart = true;
+    // The level rippling around the threshold as a hit decays is no new hit:
+    // that one also lifts the band's magnitude level kNewHitRise over its
+    // lowest since the re-arm. (As in the armed phase, NaN reaches the threshold.)
+    double floor = mRiseFloor;
+    for (; i < t; ++i) {
+        const double m = magnitude[i];
+        floor = m < floor ? m : floor;
+        if (!(threshold > level[i]) && !(m < kNewHitRise * floor)) {
+            mRestart = true;
+            break;
+        }
+    }
+    mRiseFloor = floor;
+    return i;
+}
+
+int KeloEffect::GuardedTrigger(const double* level, int g, int frames) {
+    const double threshold = mThreshold, quiet = kOnsetShare * threshold;
+    const double* magnitude = Scratch(mBandMag);
+    double floor = mRiseFloor;
+    int i = g;
+    for (; i < frames; ++i) {
+        const double v = level[i], m = magnitude[i];
+        if (v <= quiet) {
+            // Quiet enough that the hit is over: the threshold alone decides.
+            mRiseGuard = false;
+            break;
+        }
+        floor = m < floor ? m : floor;
+        if (!(threshold > v) && !(m < kNewHitRise * floor)) break;
+    }
+    mRiseFloor = floor;
     return i;
 }
 
@@ -857,6 +902,11 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     int count = end - mEnvPos;
     if (count > frames - g) count = frames - g;
     if (count < 0) count = 0;
+    if (mStartPending) {
+        mStartPending = false;
+        ++mStartCount;
+        mLastStart = pos + g;
+    }
     // A new hit ends the run where it starts the envelope again.
     const int t = FindRestart(DetectorLevels(), g, g + count);
     count = t - g;

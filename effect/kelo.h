@@ -114,6 +114,10 @@ public:
     double FullMagnitudeLevel() const { return mFullMagLevel; }
     // Frames until a lookahead envelope that has triggered starts (0 otherwise).
     int StartWait() const { return mStartWait; }
+    // Envelopes started since the last reset, and the host position of the
+    // last one's first frame (where its position 0 is heard).
+    int64_t EnvelopeStarts() const { return mStartCount; }
+    int64_t LastEnvelopeStart() const { return mLastStart; }
     const EnvelopeShape& ShapeInUse() const { return mShape; }
     const Biquad& HighPassL() const { return mHighPassL; }
     const Biquad& LowPassL() const { return mLowPassL; }
@@ -152,6 +156,10 @@ private:
     // From frame g up to t: where a new hit restarts the envelope (t if none),
     // following the re-arm condition.
     int FindRestart(const double* level, int g, int t);
+    // The armed phase after an envelope, from frame g: where a new hit
+    // triggers, or where the level is quiet enough to drop the guard (frames if
+    // neither).
+    int GuardedTrigger(const double* level, int g, int frames);
     // Sample rate used for lengths and coefficients: the frame's, or 44100 Hz when
     // the frame's is not a usable rate.
     double Rate() const;
@@ -203,8 +211,17 @@ private:
     // the threshold is a new hit and restarts the envelope.
     bool mRearmed = false;
     bool mRestart = false;
+    // The band's lowest magnitude level since the re-arm (for a new hit's rise).
+    double mRiseFloor = 0.0;
+    // After an envelope, until the level falls well under the threshold, only
+    // such a rise triggers.
+    bool mRiseGuard = false;
     // Frames before a triggered lookahead envelope starts.
     int mStartWait = 0;
+    // Set at a trigger; the envelope counts as started at its first frame.
+    bool mStartPending = false;
+    int64_t mStartCount = 0;
+    int64_t mLastStart = 0;
     int mLookaheadLen = 240;
     // Latency last reported to the host (read and written under mLock).
     int32_t mReportedLatency = 0;

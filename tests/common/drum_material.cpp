@@ -19,6 +19,7 @@ struct Sample {
     double rate = 0.0;
     std::vector<double> l, r;
     double peak = 0.0;
+    double midPeak = 0.0;
     size_t onset = 0; // first frame within 26 dB of the peak
 };
 
@@ -45,6 +46,7 @@ const Sample& LoadSample(const std::string& path) {
         sample.l.push_back(f[0]);
         sample.r.push_back(info.channels > 1 ? f[1] : f[0]);
         sample.peak = std::max(sample.peak, std::max(std::fabs(f[0]), std::fabs(sample.r.back())));
+        sample.midPeak = std::max(sample.midPeak, std::fabs(0.5 * (f[0] + sample.r.back())));
     }
     for (size_t i = 0; i < sample.l.size(); ++i)
         if (std::max(std::fabs(sample.l[i]), std::fabs(sample.r[i])) >= 0.05 * sample.peak) {
@@ -190,8 +192,9 @@ DrumTrack Build(const std::string& name, const std::vector<Placement>& placement
         const double late = listed ? 0.0 : 0.0015;
         const size_t start = size_t(std::lround((p.seconds + late) * track.rate));
         const size_t onset = Mix(track, sample, start, gain * p.velocity);
+        const double g = gain * p.velocity;
         if (listed)
-            track.hits.push_back({onset, p.velocity, p.voice, gain * p.velocity * sample.peak});
+            track.hits.push_back({onset, p.velocity, p.voice, g * sample.peak, g * sample.midPeak});
     }
     std::sort(track.hits.begin(), track.hits.end(),
               [](const DrumHit& a, const DrumHit& b) { return a.frame < b.frame; });
@@ -280,7 +283,8 @@ DrumTrack RoomLoop(uint32_t seed) {
             if (sample.l.empty()) continue;
             const double at = 0.05 + s * step + Uniform(rng, -0.002, 0.002);
             const size_t onset = Mix(dry, sample, size_t(std::lround(at * dry.rate)), velocity);
-            dry.hits.push_back({onset, velocity, v, velocity * sample.peak});
+            dry.hits.push_back(
+                {onset, velocity, v, velocity * sample.peak, velocity * sample.midPeak});
         }
     }
     std::sort(dry.hits.begin(), dry.hits.end(),

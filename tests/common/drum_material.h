@@ -13,12 +13,14 @@ enum DrumVoice { kKick, kSnare, kGhost, kHat, kTomHigh, kTomMid, kTomLow, kCrash
 
 // One hit as placed: frame of its onset (the first sample of the drum's sound
 // within 26 dB of its peak), the velocity it was played at, the voice, and the
-// peak of the hit's own sound (before the other voices are mixed in).
+// peaks of the hit's own sound (before the other voices are mixed in): of
+// either channel, and of the mid signal (L + R) / 2 the detector follows.
 struct DrumHit {
     size_t frame;
     double velocity;
     DrumVoice voice;
     double peak;
+    double midPeak;
 };
 
 struct DrumTrack {
