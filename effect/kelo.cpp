@@ -749,6 +749,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mPhase = kPhaseOnset;
             mEnvPos = 0;
             mRearmed = false;
+            mRisePeak = 0.0;
             mStartPending = true;
             mStartWait = mLookahead ? LookaheadWait(DetectorLevels(), t) : 0;
             mEnvBuf.Reset();
@@ -806,6 +807,7 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
         // With lookahead it starts where its hit does, once that is heard.
         mEnvPos = 0;
         mRearmed = false;
+        mRisePeak = 0.0;
         mStartPending = true;
         mStartWait = mLookahead ? LookaheadWait(level, t) : 0;
         mEnvBuf.Reset();
@@ -817,26 +819,35 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
 int KeloEffect::FindRestart(const double* level, int g, int t) {
     const double low = mThresholdLow, threshold = mThreshold;
     const double* magnitude = Scratch(mBandMag);
+    bool rearmed = mRearmed;
+    double floor = mRiseFloor, peak = mRisePeak;
     int i = g;
-    if (!mRearmed) {
-        i = ScanLevels(level, g, t, [low](double v) { return v > low; });
-        if (i >= t) return t;
-        mRearmed = true;
-        mRiseFloor = magnitude[i];
-    }
-    // The level rippling around the threshold as a hit decays is no new hit:
-    // that one also lifts the band's magnitude level kNewHitRise over its
-    // lowest since the re-arm. (As in the armed phase, NaN reaches the threshold.)
-    double floor = mRiseFloor;
     for (; i < t; ++i) {
-        const double m = magnitude[i];
+        const double v = level[i], m = magnitude[i];
+        if (!rearmed) {
+            // Re-armed once the level falls to the re-arm level, or the band's
+            // magnitude level to half its peak in this envelope: a decaying
+            // hit, which a new one can follow.
+            peak = m > peak ? m : peak;
+            if (!(v > low) || !(m > 0.5 * peak)) {
+                rearmed = true;
+                floor = m;
+            }
+            continue;
+        }
+        // The level rippling around the threshold as a hit decays is no new
+        // hit: that one also lifts the band's magnitude level kNewHitRise over
+        // its lowest since the re-arm. (As in the armed phase, NaN reaches the
+        // threshold.)
         floor = m < floor ? m : floor;
-        if (!(threshold > level[i]) && !(m < kNewHitRise * floor)) {
+        if (!(threshold > v) && !(m < kNewHitRise * floor)) {
             mRestart = true;
             break;
         }
     }
+    mRearmed = rearmed;
     mRiseFloor = floor;
+    mRisePeak = peak;
     return i;
 }
 

@@ -213,6 +213,8 @@ private:
     bool mRestart = false;
     // The band's lowest magnitude level since the re-arm (for a new hit's rise).
     double mRiseFloor = 0.0;
+    // The band's highest magnitude level in the envelope before the re-arm.
+    double mRisePeak = 0.0;
     // After an envelope, until the level falls well under the threshold, only
     // such a rise triggers.
     bool mRiseGuard = false;

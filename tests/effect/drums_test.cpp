@@ -91,10 +91,10 @@ Played Play(TestKelo& fx, const Stereo& in, int block = 32) {
     return played;
 }
 
-// A loud event: hits starting within 15 ms of each other (a flam, a sample's
-// slow start) count as one, loud when
-// the loudest one's mid peak is at least minPeak. until: where the next event
-// (of any loudness) starts.
+// A loud event: hits starting within 15 ms of each other (a flam, a hat with
+// a kick whose sound starts late) count as one, loud when one of them has a mid
+// peak of at least minPeak; it starts at the first such hit. until: where the
+// next event (of any loudness) starts.
 struct Event {
     int64_t onset, until;
     double midPeak;
@@ -102,19 +102,39 @@ struct Event {
 
 std::vector<Event> LoudEvents(const DrumTrack& track, double minPeak) {
     const int64_t together = int64_t(0.015 * track.rate);
-    std::vector<Event> all;
+    struct Group {
+        int64_t first, loud;
+        double midPeak;
+    };
+    std::vector<Group> groups;
     for (const DrumHit& hit : track.hits) {
-        if (!all.empty() && int64_t(hit.frame) - all.back().onset <= together) {
-            all.back().midPeak = std::max(all.back().midPeak, hit.midPeak);
-            continue;
-        }
-        all.push_back({int64_t(hit.frame), int64_t(track.size()), hit.midPeak});
+        const int64_t at = int64_t(hit.frame);
+        const bool isLoud = hit.midPeak >= minPeak;
+        if (groups.empty() || at - groups.back().first > together) groups.push_back({at, -1, 0.0});
+        Group& g = groups.back();
+        if (isLoud && g.loud < 0) g.loud = at;
+        g.midPeak = std::max(g.midPeak, hit.midPeak);
     }
-    for (size_t k = 0; k + 1 < all.size(); ++k)
-        all[k].until = all[k + 1].onset;
+    // Loud in the mix too: its mid peak over the next 20 ms reaches minPeak and
+    // stands 6 dB over the 20 ms before (a hit masked by, or cancelling with,
+    // a ringing drum is no hit the detector can hear).
+    const int64_t span = int64_t(0.02 * track.rate);
+    const auto midPeak = [&](int64_t from, int64_t to) {
+        double peak = 0.0;
+        for (int64_t i = std::max<int64_t>(from, 0); i < to && i < int64_t(track.size()); ++i)
+            peak = std::max(peak, std::fabs(0.5 * (track.l[size_t(i)] + track.r[size_t(i)])));
+        return peak;
+    };
     std::vector<Event> loud;
-    for (const Event& e : all)
-        if (e.midPeak >= minPeak) loud.push_back(e);
+    for (size_t k = 0; k < groups.size(); ++k) {
+        if (groups[k].loud < 0) continue;
+        const double after = midPeak(groups[k].loud, groups[k].loud + span);
+        if (after < minPeak || after < 2.0 * midPeak(groups[k].loud - span, groups[k].loud))
+            continue;
+        loud.push_back({groups[k].loud,
+                        k + 1 < groups.size() ? groups[k + 1].first : int64_t(track.size()),
+                        groups[k].midPeak});
+    }
     return loud;
 }
 
@@ -205,8 +225,9 @@ TEST(DrumDetection, WithBothPolaritiesEveryLoudHitTriggersOnceInEitherPolarity) 
                         for (int64_t st : played.starts)
                             if (st >= e.onset - 4800 && st < e.until + 4800)
                                 at += " " + std::to_string(double(st - e.onset) / track.rate);
-                        EXPECT_EQ(n, 1) << "starts after the hit (s):" << at << "; " << c.material << " " << c.thresholdDb << " dB, sign "
-                                        << sign << ", hit at " << double(e.onset) / track.rate;
+                        EXPECT_EQ(n, 1) << "starts after the hit (s):" << at << "; " << c.material
+                                        << " " << c.thresholdDb << " dB, sign " << sign
+                                        << ", hit at " << double(e.onset) / track.rate;
                     }
                 }
                 std::printf("%-6s %5.1f dB %5.0f Hz polarity %+2.0f %s: %d of %zu loud hits "
@@ -214,6 +235,223 @@ TEST(DrumDetection, WithBothPolaritiesEveryLoudHitTriggersOnceInEitherPolarity) 
                             c.material, c.thresholdDb, c.hiFreq, sign, both ? "both " : "signed",
                             once, loud.size());
             }
+        }
+    }
+}
+
+TEST(DrumLookahead, EnvelopesStartWithinAMillisecondOfTheirHits) {
+    SKIP_WITHOUT_KITS();
+    // Single tracks: within a millisecond. In a mix the ring of the drum before
+    // hides a hit's first moment from the detector, so the start can only be
+    // found where the hit rises above it.
+    struct Case {
+        const char* material;
+        double thresholdDb;
+        double toleranceMs;
+    } cases[] = {
+        {"kick", -18.0, 1.0}, {"snare", -12.0, 1.0}, {"groove", -12.0, 2.5}, {"toms", -12.0, 2.5}};
+    for (const Case& c : cases) {
+        const DrumTrack& track = Material(c.material);
+        const std::vector<Event> loud = LoudEvents(track, DbToAmp(c.thresholdDb + 3.0));
+        ASSERT_FALSE(loud.empty()) << c.material;
+        for (double sign : {1.0, -1.0}) {
+            TestKelo fx(track.rate);
+            Settings s;
+            s.thresholdDb = c.thresholdDb;
+            s.bothPolarities = true;
+            s.lookahead = true;
+            Apply(fx, s);
+            const int delay = fx.LookaheadSamples();
+            // A fixed time: the samples follow the rate (whole samples, cut).
+            ASSERT_EQ(delay, int(KeloEffect::kLookaheadSeconds * track.rate));
+            EXPECT_EQ(fx.Record()->initialDelay, delay);
+            const Stereo in = ToStereo(track, sign);
+            const Played played = Play(fx, in);
+            // Before the first envelope the output is the input, delayed.
+            ASSERT_FALSE(played.starts.empty());
+            for (int64_t i = delay; i < played.starts[0]; ++i)
+                ASSERT_EQ(played.out.l[size_t(i)], in.l[size_t(i - delay)]) << i;
+            const int64_t ms = int64_t(0.001 * track.rate);
+            const int64_t near = int64_t(c.toleranceMs * 0.001 * track.rate);
+            double worst = 0.0;
+            for (const Event& e : loud) {
+                const int64_t heard = e.onset + delay;
+                EXPECT_EQ(StartsWithin(played.starts, heard - near, heard + near + 1), 1)
+                    << c.material << " sign " << sign << " hit at " << double(e.onset) / track.rate
+                    << " peak " << Db(e.midPeak) << " dB, nearest start " <<
+                    [&] {
+                        double best = 1e9;
+                        for (int64_t st : played.starts)
+                            if (std::fabs(double(st - heard)) < std::fabs(best))
+                                best = double(st - heard);
+                        return 1000.0 * best / track.rate;
+                    }()
+                    << " ms";
+                for (int64_t st : played.starts)
+                    if (st >= heard - 10 * ms && st < heard + 30 * ms)
+                        worst = std::max(worst, std::fabs(double(st - heard)));
+            }
+            std::printf("%-6s lookahead %d samples, polarity %+2.0f: latest start %.2f ms from "
+                        "its hit\n",
+                        c.material, delay, sign, 1000.0 * worst / track.rate);
+        }
+    }
+}
+
+// --- the shape's level below zero
+
+TEST(DrumShaping, ATailShapedToTheBottomNeverSwellsNorExceedsTheInput) {
+    SKIP_WITHOUT_KITS();
+    const DrumTrack& track = Material("kick");
+    const Stereo in = ToStereo(track);
+    const double rate = track.rate;
+    for (double strength : {1.0, 0.6}) {
+        TestKelo fx(rate);
+        Settings s;
+        s.thresholdDb = -18.0;
+        s.strength = strength;
+        s.bothPolarities = true; // every kick gets an envelope
+        Apply(fx, s);
+        // "Tighter": P4 and P6 on the bottom line; the derived P5 goes on
+        // down, so the last curve dips under zero between them (and the middle
+        // one, with P3 under zero, too).
+        const int length = fx.EnvLen();
+        const double p4 = 0.06 * rate;
+        const ShapePoint points[7] = {
+            {0, DbToAmp(-18.0)}, {0.002 * rate, 0.4},  {0.005 * rate, 0.6},  {0.03 * rate, -0.3},
+            {p4, 0.0},           {0.13 * rate, -0.25}, {double(length), 0.0}};
+        fx.SetShape(points, length);
+        const Played played = Play(fx, in);
+        ASSERT_GE(played.starts.size(), track.hits.size());
+        const size_t window = size_t(0.005 * rate);
+        double worstRise = -1e9, worstOver = -1e9;
+        for (int64_t start : played.starts) {
+            if (start < 0) continue;
+            double lowest = 1e9;
+            for (size_t w = size_t(start) + size_t(p4);
+                 w + window <= size_t(start) + size_t(fx.BodyEnd()); w += window) {
+                const double inLevel = Rms(in, w, window), outLevel = Rms(played.out, w, window);
+                if (inLevel < 1e-7) continue;
+                // Silence (120 dB under the input) counts as that, not as
+                // the rounding noise it is made of.
+                const double gainDb = std::max(Db(outLevel) - Db(inLevel), -120.0);
+                lowest = std::min(lowest, gainDb);
+                worstRise = std::max(worstRise, gainDb - lowest);
+                worstOver = std::max(worstOver, gainDb);
+            }
+        }
+        std::printf("tighter at strength %.1f: tail gain rises at most %.2f dB, peaks at %.2f dB\n",
+                    strength, worstRise, worstOver);
+        EXPECT_LE(worstRise, 0.5) << strength;
+        EXPECT_LE(worstOver, 0.01) << strength;
+    }
+}
+
+// --- a low band, processed alone
+
+TEST(DrumShaping, ALowBandIsNeverTurnedOverNorLiftedAboveTheShape) {
+    SKIP_WITHOUT_KITS();
+    for (const char* name : {"kick", "groove"}) {
+        const DrumTrack& track = Material(name);
+        const Stereo in = ToStereo(track);
+        for (bool both : {false, true}) {
+            Settings s;
+            s.thresholdDb = -24.0;
+            s.hiFreq = 150.0;
+            s.strength = 0.6;
+            s.processOnly = true;
+            s.bothPolarities = both;
+            TestKelo fx(track.rate), band(track.rate);
+            Apply(fx, s);
+            Apply(band, s);
+            band.Set(kParamMonitor, 1.0);
+            const Played played = Play(fx, in);
+            const Stereo h = RunBlocks(band, in, 32);
+            ASSERT_FALSE(played.starts.empty());
+            double most = 0.0;
+            for (int n = 0; n <= fx.EnvLen(); ++n)
+                most = std::max(most, fx.ShapeInUse().At(n));
+            double lift = -1e9;
+            for (size_t i = 0; i < in.size(); ++i) {
+                // out = gain * band + (input - band), channel by channel.
+                const double shapedL = played.out.l[i] - (in.l[i] - h.l[i]);
+                const double shapedR = played.out.r[i] - (in.r[i] - h.r[i]);
+                const double slack = 1e-12 * (1.0 + std::fabs(in.l[i]) + std::fabs(in.r[i]));
+                ASSERT_GE(shapedL * std::copysign(1.0, h.l[i]), -slack) << name << " " << i;
+                ASSERT_GE(shapedR * std::copysign(1.0, h.r[i]), -slack) << name << " " << i;
+                ASSERT_LE(std::fabs(shapedL), std::max(std::fabs(h.l[i]), most) + slack) << i;
+                ASSERT_LE(std::fabs(shapedR), std::max(std::fabs(h.r[i]), most) + slack) << i;
+            }
+            const size_t window = size_t(0.01 * track.rate);
+            for (size_t w = 0; w + window <= in.size(); w += window)
+                if (Rms(in, w, window) > DbToAmp(-60.0))
+                    lift = std::max(lift, Db(Rms(played.out, w, window)) - Db(Rms(in, w, window)));
+            std::printf("%-6s low band%s: most lift over 10 ms %.1f dB (shape up to %.1f dBFS)\n",
+                        name, both ? ", both polarities" : "", lift, Db(most));
+        }
+    }
+}
+
+// --- hits inside a running envelope
+
+TEST(DrumShaping, EveryHitOfAFastPatternGetsItsOwnEnvelopeWithoutASpike) {
+    SKIP_WITHOUT_KITS();
+    struct Case {
+        const char* material;
+        double thresholdDb;
+    } cases[] = {{"kick16", -18.0}, {"toms", -12.0}, {"groove", -12.0}};
+    for (const Case& c : cases) {
+        const DrumTrack& track = Material(c.material);
+        const Stereo in = ToStereo(track);
+        const std::vector<Event> loud = LoudEvents(track, DbToAmp(c.thresholdDb + 3.0));
+        for (bool both : {false, true}) {
+            TestKelo fx(track.rate);
+            Settings s;
+            s.thresholdDb = c.thresholdDb;
+            s.bothPolarities = both;
+            Apply(fx, s);
+            const Played played = Play(fx, in);
+            double most = 0.0;
+            for (int n = 0; n <= fx.EnvLen(); ++n)
+                most = std::max(most, fx.ShapeInUse().At(n));
+            // No sample leaves louder than it came or than the shape.
+            for (size_t i = 0; i < in.size(); ++i) {
+                const double bound =
+                    std::max(std::max(std::fabs(in.l[i]), std::fabs(in.r[i])), most);
+                ASSERT_LE(std::fabs(played.out.l[i]), bound * (1.0 + 1e-12))
+                    << c.material << " " << i;
+                ASSERT_LE(std::fabs(played.out.r[i]), bound * (1.0 + 1e-12))
+                    << c.material << " " << i;
+            }
+            const int64_t ms = int64_t(0.001 * track.rate);
+            double latest = 0.0, spike = -1e9;
+            for (const Event& e : loud) {
+                // Its own envelope, soon after it begins, and only one. (The
+                // signed level hears a hit that starts downward late, if at
+                // all; that is what the polarity option is for.)
+                if (both) {
+                    EXPECT_EQ(StartsWithin(played.starts, e.onset - ms, e.onset + 10 * ms), 1)
+                        << c.material << " hit at " << double(e.onset) / track.rate;
+                    EXPECT_EQ(StartsWithin(played.starts, e.onset - ms, e.until), 1)
+                        << c.material << " hit at " << double(e.onset) / track.rate;
+                }
+                for (int64_t st : played.starts) {
+                    if (st < e.onset - ms || st >= e.until) continue;
+                    latest = std::max(latest, double(st - e.onset));
+                    // The first 1.5 ms of the envelope against the input's.
+                    const size_t from = size_t(st), n = size_t(1.5 * double(ms));
+                    double inPeak = 0.0, outPeak = 0.0;
+                    for (size_t i = from; i < from + n && i < in.size(); ++i) {
+                        inPeak = std::max(inPeak, std::fabs(in.l[i]));
+                        outPeak = std::max(outPeak, std::fabs(played.out.l[i]));
+                    }
+                    spike = std::max(spike, Db(outPeak) - Db(inPeak));
+                }
+            }
+            std::printf("%-6s %s: %zu hits, latest envelope start %.2f ms after its hit, first "
+                        "1.5 ms at most %+.1f dB\n",
+                        c.material, both ? "both  " : "signed", loud.size(),
+                        1000.0 * latest / track.rate, spike);
         }
     }
 }
