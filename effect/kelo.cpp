@@ -494,15 +494,19 @@ void KeloEffect::LoadOptions(const ByteBlock& chunk, int position) {
         whole && tag == kOptionsTag && (bits & ~(kOptionBothPolarities | kOptionLookahead)) == 0;
     if (!good) bits = 0;
     mBothPolarities = (bits & kOptionBothPolarities) != 0;
-    const bool lookahead = (bits & kOptionLookahead) != 0;
-    if (lookahead != mLookahead) {
-        mLookahead = lookahead;
-        for (DelayLine* line :
-             {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel, &mDelayMag})
-            line->Clear();
-        mStartWait = 0;
-        SetDelay(OptionLatency());
-    }
+    SwitchLookahead((bits & kOptionLookahead) != 0);
+}
+
+void KeloEffect::SwitchLookahead(bool on) {
+    if (mLookahead == on) return;
+    mLookahead = on;
+    // The delayed audio starts from silence; an envelope waiting to start is
+    // dropped.
+    for (DelayLine* line :
+         {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel, &mDelayMag})
+        line->Clear();
+    mStartWait = 0;
+    SetDelay(OptionLatency());
 }
 
 void KeloEffect::SetDetectBothPolarities(bool on) {
@@ -514,16 +518,7 @@ void KeloEffect::SetDetectBothPolarities(bool on) {
 void KeloEffect::SetLookahead(bool on) {
     {
         ScopedLock lock(mLock);
-        if (mLookahead != on) {
-            mLookahead = on;
-            // The delayed audio starts from silence; an envelope waiting to
-            // start is dropped.
-            for (DelayLine* line :
-                 {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel, &mDelayMag})
-                line->Clear();
-            mStartWait = 0;
-            SetDelay(OptionLatency());
-        }
+        SwitchLookahead(on);
     }
     ReportLatency();
 }

@@ -31,7 +31,7 @@ float Normalized(KeloParam index, double value) {
     return float(param.NormalizedOf(value));
 }
 
-void Run(PluginInstance& plugin, const Stereo& in, Stereo& out, size_t from, size_t to) {
+void RunHost(PluginInstance& plugin, const Stereo& in, Stereo& out, size_t from, size_t to) {
     for (size_t i = from; i < to; i += kBlock) {
         const int n = int(to - i < size_t(kBlock) ? to - i : size_t(kBlock));
         double* ins[2] = {const_cast<double*>(&in.l[i]), const_cast<double*>(&in.r[i])};
@@ -86,10 +86,10 @@ TEST(DrumAutofit, DISABLED_TheFittedKickComesOutAsItWentInWithinOneDb) {
         in.r[again + i] = track.r[loudest.frame - lead + i];
     }
     Stereo out(in.size());
-    Run(plugin, in, out, 0, heardUntil);
+    RunHost(plugin, in, out, 0, heardUntil);
     plugin.SetParameter(kParamAutofit, 1.0f);
     plugin.SetParameter(kParamAutofit, 0.0f);
-    Run(plugin, in, out, heardUntil, in.size());
+    RunHost(plugin, in, out, heardUntil, in.size());
 
     size_t start = again;
     while (start < in.size() && out.l[start] == in.l[start] && out.r[start] == in.r[start])

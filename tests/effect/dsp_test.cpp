@@ -232,7 +232,9 @@ TEST(EnvelopeShape, ACurveUnderTheZeroLineIsSilenceNeverItsMagnitude) {
         const double v = shape.At(n);
         ASSERT_GE(v, 0.0) << n;
         // Once silent it stays silent: no rebound before P4.
-        if (reachedZero) ASSERT_EQ(v, 0.0) << n;
+        if (reachedZero) {
+            ASSERT_EQ(v, 0.0) << n;
+        }
         reachedZero = reachedZero || v == 0.0;
         lowest = std::min(lowest, v);
     }

@@ -165,8 +165,8 @@ TEST_F(LayoutTest, TheOptionSwitchesUnderTheEmblemFlipTheOptionsAndShowThem) {
     for (int i = 1; i < count - 2; ++i) {
         const Rect r = editor->ControlAtIndex(i)->GetRect();
         for (OptionSwitch* s : {both, ahead})
-            EXPECT_TRUE(r.R <= s->GetRect().L || r.L >= s->GetRect().R ||
-                        r.B <= s->GetRect().T || r.T >= s->GetRect().B)
+            EXPECT_TRUE(r.R <= s->GetRect().L || r.L >= s->GetRect().R || r.B <= s->GetRect().T ||
+                        r.T >= s->GetRect().B)
                 << i;
     }
     DrawAll();
