@@ -128,7 +128,10 @@ public:
     int ScratchFrames() const { return mScratchFrames; }
 
     // StateSections: the envelope view's scale, then the shape's section, then
-    // the options' section when an option is on.
+    // the options' section when an option is on: the int32 0x4B6F7074 ("Kopt")
+    // and an int32 of bits (1: both polarities, 2: lookahead), as ByteBlock
+    // writes them. A state without it (188 bytes) has both options off; one
+    // whose section is malformed loads with both off.
     bool SaveSections(ByteBlock& chunk) override;
     bool LoadSections(const ByteBlock& chunk, int& position) override;
 
