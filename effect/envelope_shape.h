@@ -1,6 +1,8 @@
 // The envelope shape: seven points joined by three quadratic Bezier segments
 // (P0 P1 P2), (P2 P3 P4), (P4 P5 P6); P1, P3 and P5 are control points. x is a
-// position in samples from the envelope start, y a linear amplitude.
+// position in samples from the envelope start, y a linear amplitude. The shape
+// is a level, so where a curve runs below zero (a control point under the zero
+// line) the level is zero: silence, never the curve's magnitude.
 #pragma once
 
 #include <cmath>
@@ -20,8 +22,9 @@ public:
 
     // Takes the time and level of points[0..6].
     void Set(const ShapePoint* points);
-    // Level of the shape at sample position n. Positions before P0 extrapolate
-    // the first segment; positions at or past P6 give P6's level. Points whose x
+    // Level of the shape at sample position n, never below zero. Positions
+    // before P0 extrapolate the first segment; positions at or past P6 give
+    // P6's level. Points whose x
     // values do not rise through a segment can give NaN; callers guard the gain.
     double At(double n) const { return AtSegment(SegmentOf(n), n); }
 
@@ -35,7 +38,7 @@ public:
         return 3;
     }
     double AtSegment(int segment, double n) const {
-        if (segment >= 3) return mY[kPoints - 1];
+        if (segment >= 3) return Level(mY[kPoints - 1]);
         const int i = 2 * segment;
         const double x0 = mX[i], x1 = mX[i + 1], x2 = mX[i + 2];
         const double y0 = mY[i], y1 = mY[i + 1], y2 = mY[i + 2];
@@ -45,8 +48,10 @@ public:
         const double c = x0 - n;
         const double t = a != 0.0 ? (std::sqrt(b * b - 4.0 * a * c) - b) / (2.0 * a) : -c / b;
         const double u = 1.0 - t;
-        return u * u * y0 + 2.0 * t * u * y1 + t * t * y2;
+        return Level(u * u * y0 + 2.0 * t * u * y1 + t * t * y2);
     }
+    // A curve's value as a level: below zero is zero (NaN stays NaN).
+    static double Level(double y) { return y < 0.0 ? 0.0 : y; }
 
     double X(int i) const { return mX[i]; }
     double Y(int i) const { return mY[i]; }

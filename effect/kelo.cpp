@@ -46,6 +46,23 @@ const double kTiny = 1e-20;
 // that are not numbers, are heard and detected as silence; below it every sum
 // the detector forms stays finite.
 const double kLoudest = 1e100;
+// The shaping divides by at least this share of the magnitude level: the
+// signed level sinks on low notes and pauses while the signal goes on, and a
+// divisor near zero or below it would lift the signal without bound or turn it
+// over. A quarter leaves the signed level in charge down to about 25 Hz.
+const double kMagnitudeShare = 0.25;
+// With lookahead, an envelope starts where the detector level last was this
+// share of the threshold or less (12 dB under it) before the trigger, or at its
+// lowest within the lookahead when it never was.
+const double kOnsetShare = 0.25;
+// Inside an envelope, a new hit is a rise of the band's magnitude level by this
+// factor (6 dB) over its lowest since the level fell to the re-arm level; the
+// ripple of a decaying low note stays under it.
+const double kNewHitRise = 2.0;
+// The options' section of the state: a tag, then the options as bits.
+const int32_t kOptionsTag = 0x4B6F7074; // "Kopt"
+const int32_t kOptionBothPolarities = 1;
+const int32_t kOptionLookahead = 2;
 
 // Samples in seconds at rate, truncated toward zero, except that a product
 // within rounding of a whole number counts as that number: a length handed out
@@ -178,16 +195,22 @@ double RampAt(const ShapedRun& run, double n) {
 // few arrays, so they have no branches and run on the vector units; the
 // shaping is split into such loops.
 //
-// The divisor keeps at least half the magnitude of the louder shaped sample
-// (its sign stays). The follower is a level of the signed mid signal: low
-// content, an offset or a pause inside a long envelope bring it near zero while
-// the samples are not, and |shape| / r would then lift them without bound. With
-// the floor the shaped part of a sample, |shape| * h / r, stays within twice the
-// shape's level, so the output stays within the input's level plus twice the
-// shape's; where the follower is at least half the sample, nothing changes.
+// The shape is a level: where its curve runs below zero it is zero (silence),
+// never the curve's magnitude.
+//
+// The divisor is the level r, but never less than the louder shaped sample's
+// magnitude nor kMagnitudeShare of the magnitude level m, so it is never
+// negative and the gain never is either. The signed level r lags a rising
+// signal (a new hit inside an envelope, the attack of any hit) and sinks on low
+// content or in pauses while the samples go on; without the floors the gain
+// would lift the samples above the shape's level, or turn them over. With them
+// the shaped part of a sample, shape * h / divisor, stays within the shape's
+// level, and where r is at least the sample and the share of m (everywhere but
+// in those cases) nothing changes.
 template <int kShapedPhase, int kKind>
-KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const double* h,
-                                    const double* l, double* gain, int from, int to) {
+KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const double* m,
+                                    const double* h, const double* l, double* gain, int from,
+                                    int to) {
     const double n0 = run.n0, s = run.strength, x0 = run.x0, qa = run.qa, qb = run.qb;
     const double y0 = run.y0, y1 = run.y1, y2 = run.y2;
     const double halfOverA = 1.0 / (2.0 * qa);
@@ -206,16 +229,19 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const
             const double u = 1.0 - t;
             level = u * u * y0 + 2.0 * t * u * y1 + t * t * y2;
         }
+        level = level < 0.0 ? 0.0 : level;
         // Computed, then chosen: a choice between two values needs no branch.
         const double rampAtN = RampAt<kShapedPhase>(run, n);
         const double strengthRamp = rampStrength ? rampAtN : 1.0;
         const double left = std::fabs(h[i]), right = std::fabs(l[i]);
-        const double half = 0.5 * (left > right ? left : right);
-        const double divisor = std::fabs(r[i]) < half ? std::copysign(half, r[i]) : r[i];
-        const double ratio = std::fabs(level) / divisor;
+        const double louder = left > right ? left : right;
+        const double share = kMagnitudeShare * m[i];
+        const double floor = louder > share ? louder : share;
+        const double divisor = r[i] > floor ? r[i] : floor;
+        const double ratio = level / divisor;
         const double w = 1.0 + (ratio - 1.0) * s * strengthRamp;
-        // A level of 0 (or a shape that is not a number), or one too far above
-        // the divisor for a double, leaves no gain to speak of: the sample keeps
+        // A divisor of 0 (silence), a shape that is not a number, or a level too
+        // far above the divisor for a double, leaves no gain to speak of: the sample keeps
         // its own level instead of turning into Inf or NaN. The ratio is tested
         // by itself, as x87 code holds it in a wider range where it stays finite.
         const double most = 1.7976931348623157e308;
@@ -266,7 +292,6 @@ KeloEffect::~KeloEffect() {
     // The editor draws from the effect's members: its window and thread end,
     // and the editor goes, before any of them does.
     AttachDisplays(nullptr, nullptr);
-    AttachAmpDisplay(nullptr);
     DropEditor();
 }
 
@@ -296,17 +321,29 @@ void KeloEffect::ResetProcessing() {
     if (mEnvLen < 1) mEnvLen = 1;
     mRampLen = int(sr * kAttackSeconds);
     mBodyEnd = mEnvLen - mFadeLen;
-    mBandLevel = mFullLevel = 0.0;
+    mBandLevel = mFullLevel = mBandMagLevel = mFullMagLevel = 0.0;
     mLastDetectPos = mLastEndPos = 0;
     mEnvPos = 0;
     mPhase = kPhaseRearm;
     mDetectLog.EndEvent(false);
+    mRearmed = mRestart = mHold = mStartPending = mRiseGuard = false;
+    mStartWait = 0;
+    mStartCount = mLastStart = 0;
+
+    // The lookahead's delay lines are sized here for the rate, whether it is on
+    // or not, so switching it needs no memory. Its delay is the latency.
+    mLookaheadLen = SamplesOf(kLookaheadSeconds, sr);
+    for (DelayLine* line : {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel,
+                            &mDelayMag, &mPastLevel})
+        if (!line->SetLength(mLookaheadLen)) mLookaheadLen = 0;
+    SetDelay(OptionLatency());
 
     // One sample per frame of the largest block. If any buffer cannot be had,
     // the effect copies its input through until the next reset.
     const int32_t frames = mMaxBlock > 0 ? mMaxBlock : 0;
-    ByteBlock* scratch[] = {&mBandL,   &mBandR,    &mRestL, &mRestR,  &mBandEnv,
-                            &mFullEnv, &mOutLevel, &mZeros, &mCleanL, &mCleanR};
+    ByteBlock* scratch[] = {&mBandL,   &mBandR,    &mRestL,    &mRestR,  &mBandEnv,
+                            &mFullEnv, &mOutLevel, &mZeros,    &mCleanL, &mCleanR,
+                            &mBandMag, &mFullMag,  &mDivLevel, &mDivMag};
     bool ok = frames > 0;
     for (ByteBlock* block : scratch)
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
@@ -498,7 +535,8 @@ bool KeloEffect::LoadState(ByteBlock* chunk) {
     // state before or after the load, never a mixture.
     ScopedLock lock(mLock);
     const bool loaded = LoadTaggedState(*this, *chunk, kKeloStateTag, this);
-    // A loaded "autofit" is part of the state, not a request to fit.
+    // A loaded "autofit" is part of the state, not a request to fit. The
+    // options' latency reaches the host in StateLoaded, after the lock.
     mAutofitOn = ParamAt(kParamAutofit)->Value() >= 0.5;
     return loaded;
 }
@@ -507,8 +545,10 @@ bool KeloEffect::SaveSections(ByteBlock& chunk) {
     const int32_t before = chunk.Size();
     mEnvViewState.SaveViewState(chunk);
     mModel.SaveViewState(chunk);
-    // Each section is a fixed number of doubles; a short block means an append failed.
-    return chunk.Size() == before + 8 + 11 * 8;
+    const bool options = mBothPolarities || mLookahead;
+    SaveOptions(chunk);
+    // Each section has a fixed size; a short block means an append failed.
+    return chunk.Size() == before + 8 + 11 * 8 + (options ? 8 : 0);
 }
 
 bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
@@ -517,8 +557,69 @@ bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
     // follow hand it over again with their own length and threshold).
     const bool shape = mModel.LoadViewState(chunk, position);
     mModel.HandShape();
+    LoadOptions(chunk, position);
     MarkDirty(mAmpView);
     return env && shape;
+}
+
+void KeloEffect::SaveOptions(ByteBlock& chunk) const {
+    if (!mBothPolarities && !mLookahead) return;
+    const int32_t bits =
+        (mBothPolarities ? kOptionBothPolarities : 0) | (mLookahead ? kOptionLookahead : 0);
+    chunk.AppendInt32(kOptionsTag);
+    chunk.AppendInt32(bits);
+}
+
+void KeloEffect::LoadOptions(const ByteBlock& chunk, int position) {
+    // Older states end before the section: both options off, as anything that
+    // is not a whole, well-formed section leaves them.
+    int32_t tag = 0, bits = 0;
+    int at = position;
+    const bool whole = chunk.ReadInt32(at, tag) && chunk.ReadInt32(at, bits);
+    const bool good =
+        whole && tag == kOptionsTag && (bits & ~(kOptionBothPolarities | kOptionLookahead)) == 0;
+    if (!good) bits = 0;
+    mBothPolarities = (bits & kOptionBothPolarities) != 0;
+    SwitchLookahead((bits & kOptionLookahead) != 0);
+}
+
+void KeloEffect::SwitchLookahead(bool on) {
+    if (mLookahead == on) return;
+    mLookahead = on;
+    // The delayed audio starts from silence; an envelope waiting to start is
+    // dropped.
+    for (DelayLine* line :
+         {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel, &mDelayMag})
+        line->Clear();
+    mStartWait = 0;
+    SetDelay(OptionLatency());
+}
+
+void KeloEffect::SetDetectBothPolarities(bool on) {
+    ScopedLock lock(mLock);
+    mBothPolarities = on;
+    MarkDirty(mEnvView);
+}
+
+void KeloEffect::SetLookahead(bool on) {
+    {
+        ScopedLock lock(mLock);
+        SwitchLookahead(on);
+    }
+    ReportLatency();
+}
+
+void KeloEffect::ReportLatency() {
+    bool changed;
+    {
+        ScopedLock lock(mLock);
+        const int32_t latency = OptionLatency();
+        changed = latency != mReportedLatency;
+        mReportedLatency = latency;
+    }
+    // The host reads the new delay from the effect record when it handles the
+    // change (most do at the next resume); one that ignores it only plays late.
+    if (changed) TellHostIoChanged();
 }
 
 int KeloEffect::ReadHistory(double* dst, int capacity, int64_t& start, bool& marked) {
@@ -576,12 +677,14 @@ void KeloEffect::RecordPeaks(const double* h, const double* l, int at, int count
     }
 }
 
-void KeloEffect::RecordEvent(const double* level, const double* out, int at, int count) {
+void KeloEffect::RecordEvent(const double* r, const double* m, const double* out, int at,
+                             int count) {
     double* levels = Scratch(mEventLevel);
     double* outs = Scratch(mEventOut);
     const int end = at + count < mEventCapacity ? at + count : mEventCapacity;
     for (int p = at < 0 ? 0 : at; p < end; ++p) {
-        levels[p] = level[p - at];
+        const double share = kMagnitudeShare * m[p - at];
+        levels[p] = r[p - at] > share ? r[p - at] : share;
         outs[p] = out[p - at];
     }
     if (end > mEventRecorded) mEventRecorded = end;
@@ -608,6 +711,8 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     double* bandR = Scratch(mBandR);
     double* bandEnv = Scratch(mBandEnv);
     double* fullEnv = Scratch(mFullEnv);
+    double* bandMag = Scratch(mBandMag);
+    double* fullMag = Scratch(mFullMag);
     // Everything the loop carries lives in locals (the scratch arrays could alias
     // the members, which would force a store and reload on every sample), and
     // the left and right sections run side by side as pairs.
@@ -620,6 +725,8 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     const Pair attack = {mAttackCoef, mAttackCoef}, release = {mReleaseCoef, mReleaseCoef};
     const Pair half = {0.5, 0.5};
     Pair levels = {mBandLevel, mFullLevel};
+    // And the followers of the same two signals' magnitudes.
+    Pair magnitudes = {mBandMagLevel, mFullMagLevel};
     // Samples beyond kLoudest are found by comparison (NaN fails both), not by
     // letting the sums overflow: x87 code keeps intermediates in a wider
     // exponent range, where they would not. The lanes' masks gather beside the
@@ -643,8 +750,11 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
             }
             const Pair mid = (Pair{y[1], x[1]} + Pair{y[0], x[0]}) * half;
             FollowLevelStep(levels, mid, attack, release);
+            FollowLevelStep(magnitudes, (Pair)((PairMask)mid & magnitudeBits), attack, release);
             bandEnv[i] = levels[0];
             fullEnv[i] = levels[1];
+            bandMag[i] = magnitudes[0];
+            fullMag[i] = magnitudes[1];
         }
     };
     // While a cutoff glides, each frame gets the coefficients of its own step
@@ -670,7 +780,10 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
     }
     filter(i, frames);
     const double band = levels[0], full = levels[1];
-    if (!inRange[0] || !inRange[1] || !std::isfinite(band) || !std::isfinite(full)) return false;
+    const double bandM = magnitudes[0], fullM = magnitudes[1];
+    if (!inRange[0] || !inRange[1] || !std::isfinite(band) || !std::isfinite(full) ||
+        !std::isfinite(bandM) || !std::isfinite(fullM))
+        return false;
     if (moved) {
         mHighPassL = moved->highL;
         mHighPassR = moved->highR;
@@ -684,6 +797,8 @@ bool KeloEffect::Detect(const double* inL, const double* inR, int frames) {
         section->FlushTinyMemory(kTiny);
     mBandLevel = std::fabs(band) < kTiny ? 0.0 : band;
     mFullLevel = std::fabs(full) < kTiny ? 0.0 : full;
+    mBandMagLevel = bandM < kTiny ? 0.0 : bandM;
+    mFullMagLevel = fullM < kTiny ? 0.0 : fullM;
     return true;
 }
 
@@ -696,6 +811,8 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         mPhase = kPhaseRearm;
         mEnvPos = 0;
         StartEvent();
+        mStartWait = 0;
+        mRestart = mHold = false;
         mHistoryBuf.Reset();
     }
 
@@ -704,7 +821,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // neither reach the output nor stay in the filters and followers.
     // The band's samples are kept only when they are heard or shaped; otherwise
     // only its level is, and the loop saves two stores per frame.
-    const bool keepBand = mMonitor || mProcessOnly;
+    const bool keepBand = mMonitor || mProcessOnly || mLookahead;
     const auto detect = [&](const double* l, const double* r) {
         return keepBand ? Detect<true>(l, r, frames) : Detect<false>(l, r, frames);
     };
@@ -722,22 +839,71 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     }
 
     mDetectLog.AddLevels(pos, Scratch(mBandEnv), frames);
+    // 3. The levels the shaping divides by: the routed signal's signed level (or
+    // its magnitude's with both polarities) and its magnitude level.
+    mDivM = Scratch(mProcessOnly ? mBandMag : mFullMag);
+    mDivR = mBothPolarities ? mDivM : Scratch(mProcessOnly ? mBandEnv : mFullEnv);
+
+    // 4. Lookahead: everything the output is made of is delayed, the detector
+    // is not, so an envelope can start before its hit is heard.
+    if (mLookahead) {
+        double* delayedL = Scratch(mCleanL);
+        double* delayedR = Scratch(mCleanR);
+        CopyOrClear(inL, delayedL, frames, false);
+        CopyOrClear(inR, delayedR, frames, false);
+        mDelayInL.Process(delayedL, frames);
+        mDelayInR.Process(delayedR, frames);
+        mDelayBandL.Process(Scratch(mBandL), frames);
+        mDelayBandR.Process(Scratch(mBandR), frames);
+        double* level = Scratch(mDivLevel);
+        double* magnitude = Scratch(mDivMag);
+        CopyOrClear(mDivR, level, frames, false);
+        CopyOrClear(mDivM, magnitude, frames, false);
+        mDelayLevel.Process(level, frames);
+        mDelayMag.Process(magnitude, frames);
+        inL = delayedL;
+        inR = delayedR;
+        mDivR = level;
+        mDivM = magnitude;
+    }
 
     // 5. Segment loop: each phase runs until its condition fails, then the next
-    // one starts on the same frame.
+    // one starts on the same frame. A new hit inside an envelope starts it
+    // again; an envelope that ends after the level fell to the re-arm level
+    // ends armed.
     for (int g = 0;;) {
         const int t = mPhase <= kPhaseArmed ? RunIdle(inL, inR, outL, outR, g, frames)
                                             : RunShaped(inL, inR, outL, outR, g, frames, pos);
         if (t >= frames) break;
-        mPhase = (mPhase + 1) % 5;
+        if (mRestart) {
+            mRestart = false;
+            mPhase = kPhaseOnset;
+            mEnvPos = 0;
+            mRearmed = false;
+            mRisePeak = 0.0;
+            mStartPending = true;
+            mStartWait = mLookahead ? LookaheadWait(DetectorLevels(), t) : 0;
+            mDetectLog.EndEvent(false); // cut short by the new hit
+            StartEvent();
+        } else if (mHold) {
+            mHold = false;
+        } else if (mPhase == kPhaseFade) {
+            // The hit that ran the envelope may still ring around the threshold:
+            // until it has died down, only a new hit triggers.
+            mPhase = mRearmed ? kPhaseArmed : kPhaseRearm;
+            mRiseGuard = true;
+        } else {
+            mPhase = (mPhase + 1) % 5;
+        }
         g = t;
     }
 
-    // 6. History of the band level, recorded once per host position.
-    const double* bandEnv = Scratch(mBandEnv);
+    // 6. History of the detector level, recorded once per host position.
+    const double* detectorLevel = DetectorLevels();
+    KeepPastLevels(detectorLevel, frames);
     if (pos + frames != mLastEndPos) {
         if (pos < mLastEndPos) mHistoryBuf.Reset();
-        WriteNewest(mHistoryBuf, bandEnv, frames);
+        WriteNewest(mHistoryBuf, detectorLevel, frames);
         mLastEndPos = pos + frames;
         // The detect panel changes only with its history: a stopped
         // transport leaves it as it is, and it is not drawn again.
@@ -753,45 +919,152 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
 
 int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
                         int frames) {
-    const double* level = Scratch(mBandEnv);
+    const double* level = DetectorLevels();
     int t;
     if (mPhase == kPhaseRearm) {
         const double low = mThresholdLow;
         // NaN fails the comparison and ends the phase like a low level.
         t = ScanLevels(level, g, frames, [low](double v) { return v > low; });
+        if (t < frames) mRiseFloor = Scratch(mBandMag)[t];
     } else {
         const double threshold = mThreshold;
-        t = ScanLevels(level, g, frames, [threshold](double v) { return threshold > v; });
+        t = g;
+        if (mRiseGuard) t = GuardedTrigger(level, g, frames);
+        if (!mRiseGuard)
+            t = ScanLevels(level, t, frames, [threshold](double v) { return threshold > v; });
     }
     CopyOrClear(inL + g, outL + g, t - g, mGate);
     CopyOrClear(inR + g, outR + g, t - g, mGate);
     if (mPhase == kPhaseArmed && t < frames) {
-        // Trigger: a new envelope, recorded from its first position on.
+        // Trigger: a new envelope, whose data replaces what was not yet read.
+        // With lookahead it starts where its hit does, once that is heard.
         mEnvPos = 0;
+        mRearmed = false;
+        mRisePeak = 0.0;
+        mStartPending = true;
+        mStartWait = mLookahead ? LookaheadWait(level, t) : 0;
         StartEvent();
     }
     return t;
 }
 
+int KeloEffect::FindRestart(const double* level, int g, int t) {
+    const double low = mThresholdLow, threshold = mThreshold;
+    const double* magnitude = Scratch(mBandMag);
+    bool rearmed = mRearmed;
+    double floor = mRiseFloor, peak = mRisePeak;
+    int i = g;
+    for (; i < t; ++i) {
+        const double v = level[i], m = magnitude[i];
+        if (!rearmed) {
+            // Re-armed once the level falls to the re-arm level, or the band's
+            // magnitude level to half its peak in this envelope: a decaying
+            // hit, which a new one can follow.
+            peak = m > peak ? m : peak;
+            if (!(v > low) || !(m > 0.5 * peak)) {
+                rearmed = true;
+                floor = m;
+            }
+            continue;
+        }
+        // The level rippling around the threshold as a hit decays is no new
+        // hit: that one also lifts the band's magnitude level kNewHitRise over
+        // its lowest since the re-arm. (As in the armed phase, NaN reaches the
+        // threshold.)
+        floor = m < floor ? m : floor;
+        if (!(threshold > v) && !(m < kNewHitRise * floor)) {
+            mRestart = true;
+            break;
+        }
+    }
+    mRearmed = rearmed;
+    mRiseFloor = floor;
+    mRisePeak = peak;
+    return i;
+}
+
+int KeloEffect::GuardedTrigger(const double* level, int g, int frames) {
+    const double threshold = mThreshold, quiet = kOnsetShare * threshold;
+    const double* magnitude = Scratch(mBandMag);
+    double floor = mRiseFloor;
+    int i = g;
+    for (; i < frames; ++i) {
+        const double v = level[i], m = magnitude[i];
+        if (v <= quiet) {
+            // Quiet enough that the hit is over: the threshold alone decides.
+            mRiseGuard = false;
+            break;
+        }
+        floor = m < floor ? m : floor;
+        if (!(threshold > v) && !(m < kNewHitRise * floor)) break;
+    }
+    mRiseFloor = floor;
+    return i;
+}
+
+int KeloEffect::LookaheadWait(const double* level, int t) const {
+    const int reach = mLookaheadLen;
+    if (reach <= 0) return 0;
+    const double quiet = kOnsetShare * mThreshold;
+    // Level k frames before frame t: from the piece, or from before it.
+    const auto past = [&](int k) { return k <= t ? level[t - k] : mPastLevel.Past(k - t); };
+    int back = 0;
+    double lowest = past(0);
+    for (int k = 0; k <= reach; ++k) {
+        const double v = past(k);
+        if (v <= quiet) {
+            // The hit begins on the frame after the last quiet one.
+            back = k > 0 ? k - 1 : 0;
+            return reach - back;
+        }
+        if (v < lowest) {
+            lowest = v;
+            back = k;
+        }
+    }
+    return reach - back;
+}
+
+void KeloEffect::KeepPastLevels(const double* level, int frames) {
+    if (mLookahead) mPastLevel.Push(level, frames);
+}
+
 int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, double* outR, int g,
                           int frames, int64_t pos) {
+    if (mStartWait > 0) {
+        // A lookahead envelope whose hit is not heard yet: the audio passes (or
+        // the gate holds it) until it is.
+        const int wait = mStartWait < frames - g ? mStartWait : frames - g;
+        CopyOrClear(inL + g, outL + g, wait, mGate);
+        CopyOrClear(inR + g, outR + g, wait, mGate);
+        mStartWait -= wait;
+        mHold = true;
+        return g + wait;
+    }
     const int end = mPhase == kPhaseOnset ? mRampLen : mPhase == kPhaseBody ? mBodyEnd : mEnvLen;
     int count = end - mEnvPos;
     if (count > frames - g) count = frames - g;
     if (count < 0) count = 0;
-    const int t = g + count;
+    if (mStartPending) {
+        mStartPending = false;
+        ++mStartCount;
+        mLastStart = pos + g;
+    }
+    // A new hit ends the run where it starts the envelope again.
+    const int t = FindRestart(DetectorLevels(), g, g + count);
+    count = t - g;
 
     // Routing: the whole signal with its full-band level, or the band alone with
     // its own level and the rest of the spectrum added back unchanged.
     const double* h = inL;
     const double* l = inR;
-    const double* r = Scratch(mFullEnv);
+    const double* r = mDivR;
+    const double* m = mDivM;
     const double* a = Scratch(mZeros);
     const double* b = a;
     if (mProcessOnly) {
         h = Scratch(mBandL);
         l = Scratch(mBandR);
-        r = Scratch(mBandEnv);
         if (!mMonitor) {
             // The rest is formed only for the frames it is added back to, not in
             // the detector's loop, which would store it on every frame.
@@ -812,15 +1085,15 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     RecordPeaks(h + g, l + g, at, count);
     if (mPhase == kPhaseOnset && mEnvPos == 0) mDetectLog.BeginEvent(pos + g);
     if (mPhase == kPhaseOnset)
-        ApplyShape<kPhaseOnset>(h, l, a, b, r, outL, outR, g, t, s);
+        ApplyShape<kPhaseOnset>(h, l, a, b, r, m, outL, outR, g, t, s);
     else if (mPhase == kPhaseBody)
-        ApplyShape<kPhaseBody>(h, l, a, b, r, outL, outR, g, t, s);
+        ApplyShape<kPhaseBody>(h, l, a, b, r, m, outL, outR, g, t, s);
     else
-        ApplyShape<kPhaseFade>(h, l, a, b, r, outL, outR, g, t, s);
+        ApplyShape<kPhaseFade>(h, l, a, b, r, m, outL, outR, g, t, s);
     mDetectLog.EventLevels(Scratch(mBandEnv) + g, count);
     if (mPhase == kPhaseFade && mEnvPos >= mEnvLen) mDetectLog.EndEvent(true);
 
-    RecordEvent(r + g, Scratch(mOutLevel) + g, at, count);
+    RecordEvent(r + g, m + g, Scratch(mOutLevel) + g, at, count);
     mLastDetectPos = pos + t;
     MarkDirty(mAmpView);
     return t;
@@ -828,8 +1101,8 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
 
 template <int kShapedPhase>
 void KeloEffect::ApplyShape(const double* h, const double* l, const double* a, const double* b,
-                            const double* r, double* outL, double* outR, int g, int t,
-                            double strength) {
+                            const double* r, const double* m, double* outL, double* outR, int g,
+                            int t, double strength) {
     ShapedRun run;
     run.n0 = mEnvPos - g;
     run.strength = strength;
@@ -862,12 +1135,12 @@ void KeloEffect::ApplyShape(const double* h, const double* l, const double* a, c
             run.qa = shape.X(i) - 2.0 * shape.X(i + 1) + shape.X(i + 2);
             run.qb = 2.0 * (shape.X(i + 1) - shape.X(i));
             if (run.qa != 0.0)
-                GainFrames<kShapedPhase, kCurved>(run, r, h, l, gain, from, to);
+                GainFrames<kShapedPhase, kCurved>(run, r, m, h, l, gain, from, to);
             else
-                GainFrames<kShapedPhase, kStraight>(run, r, h, l, gain, from, to);
+                GainFrames<kShapedPhase, kStraight>(run, r, m, h, l, gain, from, to);
         } else {
             run.y2 = shape.Y(EnvelopeShape::kPoints - 1);
-            GainFrames<kShapedPhase, kFlat>(run, r, h, l, gain, from, to);
+            GainFrames<kShapedPhase, kFlat>(run, r, m, h, l, gain, from, to);
         }
         from = to;
     }

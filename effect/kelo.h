@@ -8,6 +8,7 @@
 #include "base/byte_block.h"
 #include "base/sample_ring.h"
 #include "effect/biquad.h"
+#include "effect/delay_line.h"
 #include "effect/detect_log.h"
 #include "effect/display_link.h"
 #include "effect/env_view_state.h"
@@ -47,6 +48,8 @@ public:
     void ProcessBlock(double** in, double** out, int32_t frames) override;
     bool SaveState(ByteBlock* chunk) override;
     bool LoadState(ByteBlock* chunk) override;
+    // Tells the host of a latency the loaded options changed.
+    void StateLoaded() override { ReportLatency(); }
 
     // --- the shape's point model, owned here; each call takes the plug-in's lock
     // Takes the shape's seven points and the envelope length in samples (at
@@ -88,6 +91,26 @@ public:
     // Positions one event can record (0 before the first reset).
     int EventCapacity() const { return mEventCapacity; }
 
+    // --- options beyond the eleven parameters, off by default; saved in the
+    // state (a section of its own, written only when one is on). Any thread but
+    // the audio thread; the caller holds none of our locks.
+    // Detection hears both polarities alike: the detector follows the level of
+    // the band's magnitude instead of the signed signal, and the shaping divides
+    // by that level too. (Measured against the larger of two signed followers,
+    // one per polarity, on the test groove: the magnitude's level reaches the
+    // threshold 0.3 ms sooner after a hit and crosses it again half as often
+    // while the hit rings.)
+    void SetDetectBothPolarities(bool on);
+    bool DetectBothPolarities() const { return mBothPolarities; }
+    // Lookahead: the audio (not the detector) is delayed by kLookaheadSeconds,
+    // so an envelope can start at the hit that triggers it. The delay is the
+    // plug-in's latency; the host is told after our lock is released.
+    void SetLookahead(bool on);
+    bool Lookahead() const { return mLookahead; }
+    // The delay lookahead adds at the current rate, in samples (also while off).
+    int LookaheadSamples() const { return mLookaheadLen; }
+    static constexpr double kLookaheadSeconds = 0.005;
+
     // The displays that get marked dirty; null (the default) for none.
     void AttachDisplays(DisplayLink* envView, DisplayLink* ampView);
     // The envelope view's saved part.
@@ -108,13 +131,26 @@ public:
     int EnvPos() const { return mEnvPos; }
     double BandLevel() const { return mBandLevel; }
     double FullLevel() const { return mFullLevel; }
+    // Levels of the magnitude followers (the band's and the full signal's).
+    double BandMagnitudeLevel() const { return mBandMagLevel; }
+    double FullMagnitudeLevel() const { return mFullMagLevel; }
+    // Frames until a lookahead envelope that has triggered starts (0 otherwise).
+    int StartWait() const { return mStartWait; }
+    // Envelopes started since the last reset, and the host position of the
+    // last one's first frame (where its position 0 is heard).
+    int64_t EnvelopeStarts() const { return mStartCount; }
+    int64_t LastEnvelopeStart() const { return mLastStart; }
     const EnvelopeShape& ShapeInUse() const { return mShape; }
     const Biquad& HighPassL() const { return mHighPassL; }
     const Biquad& LowPassL() const { return mLowPassL; }
     // Frames one ProcessBlock piece can hold (0 before the first reset).
     int ScratchFrames() const { return mScratchFrames; }
 
-    // StateSections: the envelope view's scale, then the shape's section.
+    // StateSections: the envelope view's scale, then the shape's section, then
+    // the options' section when an option is on: the int32 0x4B6F7074 ("Kopt")
+    // and an int32 of bits (1: both polarities, 2: lookahead), as ByteBlock
+    // writes them. A state without it (188 bytes) has both options off; one
+    // whose section is malformed loads with both off.
     bool SaveSections(ByteBlock& chunk) override;
     bool LoadSections(const ByteBlock& chunk, int& position) override;
 
@@ -142,16 +178,29 @@ private:
     // shape and the divisor levels r, and records the output level.
     template <int kShapedPhase>
     void ApplyShape(const double* h, const double* l, const double* a, const double* b,
-                    const double* r, double* outL, double* outR, int g, int t, double strength);
+                    const double* r, const double* m, double* outL, double* outR, int g, int t,
+                    double strength);
+    // The level the detector compares with the threshold: the signed band
+    // level, or its magnitude's with both polarities.
+    const double* DetectorLevels() { return Scratch(mBothPolarities ? mBandMag : mBandEnv); }
+    // From frame g up to t: where a new hit restarts the envelope (t if none),
+    // following the re-arm condition.
+    int FindRestart(const double* level, int g, int t);
+    // The armed phase after an envelope, from frame g: where a new hit
+    // triggers, or where the level is quiet enough to drop the guard (frames if
+    // neither).
+    int GuardedTrigger(const double* level, int g, int frames);
     // Sample rate used for lengths and coefficients: the frame's, or 44100 Hz when
     // the frame's is not a usable rate.
     double Rate() const;
     static void MarkDirty(DisplayLink* view);
     // Write count shaped frames from envelope position at on into the event's
     // record (positions past its capacity are dropped): the louder magnitude of
-    // the samples about to be shaped, then the divisor and output levels.
+    // the samples about to be shaped, then the divisor's level floors (the
+    // level r, at least the share of the magnitude level m) and the output
+    // level. With the louder magnitude they give the divisor the gain used.
     void RecordPeaks(const double* h, const double* l, int at, int count);
-    void RecordEvent(const double* level, const double* out, int at, int count);
+    void RecordEvent(const double* r, const double* m, const double* out, int at, int count);
     // A new event (or none): the record starts again under a new counter.
     void StartEvent();
 
@@ -163,6 +212,23 @@ protected:
 
 private:
     double* Scratch(ByteBlock& block) { return reinterpret_cast<double*>(block.Bytes()); }
+    // The options' section: written only when an option is on; read where it
+    // is present, anything malformed leaves both options off.
+    void SaveOptions(ByteBlock& chunk) const;
+    void LoadOptions(const ByteBlock& chunk, int position);
+    // Switches lookahead (under the lock): clears the delays, sets the latency.
+    void SwitchLookahead(bool on);
+    // The latency the options ask for, in samples.
+    int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
+    // Tells the host that the latency changed, if it did since last told; takes
+    // no lock of ours and must be called with none held.
+    void ReportLatency();
+    // Where frame t of a piece starts its lookahead envelope: frames to wait,
+    // from how far back the level last was near its floor (level holds the
+    // piece's detector levels, mPastLevel the ones before).
+    int LookaheadWait(const double* level, int t) const;
+    // Keeps the last levels of the piece for LookaheadWait.
+    void KeepPastLevels(const double* level, int frames);
 
     double mThreshold;
     double mThresholdLow;
@@ -185,6 +251,30 @@ private:
     bool mShapeOn = true;
     bool mGate = false;
     bool mProcessOnly = false;
+    bool mBothPolarities = false;
+    bool mLookahead = false;
+    // The level fell to the re-arm level since the envelope started: a rise to
+    // the threshold is a new hit and restarts the envelope.
+    bool mRearmed = false;
+    bool mRestart = false;
+    // The band's lowest magnitude level since the re-arm (for a new hit's rise).
+    double mRiseFloor = 0.0;
+    // The band's highest magnitude level in the envelope before the re-arm.
+    double mRisePeak = 0.0;
+    // After an envelope, until the level falls well under the threshold, only
+    // such a rise triggers.
+    bool mRiseGuard = false;
+    // Frames before a triggered lookahead envelope starts.
+    int mStartWait = 0;
+    // Set at a trigger; the envelope counts as started at its first frame.
+    bool mStartPending = false;
+    int64_t mStartCount = 0;
+    int64_t mLastStart = 0;
+    int mLookaheadLen = 240;
+    // Latency last reported to the host (read and written under mLock).
+    int32_t mReportedLatency = 0;
+    double mBandMagLevel = 0.0;
+    double mFullMagLevel = 0.0;
     // "autofit" as last heard: only a change to on asks for a fit.
     bool mAutofitOn = false;
     bool mShowEnv = false;
@@ -193,6 +283,18 @@ private:
     HighPass mHighPassL, mHighPassR;
     // Per-block scratch, one sample per frame of the largest block.
     ByteBlock mBandL, mBandR, mRestL, mRestR, mBandEnv, mFullEnv, mOutLevel, mZeros;
+    // Magnitude levels, and the two levels the shaping divides by (delayed
+    // with lookahead).
+    ByteBlock mBandMag, mFullMag, mDivLevel, mDivMag;
+    // Lookahead: the audio, the band and the divisor levels, delayed.
+    DelayLine mDelayInL, mDelayInR, mDelayBandL, mDelayBandR, mDelayLevel, mDelayMag;
+    // The detector levels of the last mLookaheadLen frames before the piece.
+    DelayLine mPastLevel;
+    // The levels the shaping of the current piece divides by.
+    const double* mDivR = nullptr;
+    const double* mDivM = nullptr;
+    // A shaped phase ended early (the lookahead's wait); the phase goes on.
+    bool mHold = false;
     // The input with samples that are not finite or too loud replaced by
     // silence; used only for blocks that hold such samples.
     ByteBlock mCleanL, mCleanR;

@@ -38,8 +38,10 @@ bool Gather(const EventLevels& event, int length, double rate, Bins& bins) {
     const int end = event.count < length ? event.count : length;
     if (!event.level || !event.peak || end <= 0) return false;
     auto divisorAt = [&event](int p) {
-        const double level = std::fabs(event.level[p]), half = 0.5 * event.peak[p];
-        return level > half ? level : half;
+        // As the gain law takes it: the recorded level, but never less than the
+        // louder shaped sample's magnitude.
+        const double level = event.level[p], louder = event.peak[p];
+        return level > louder ? level : louder;
     };
     double loudest = 0.0;
     for (int p = 0; p < end; ++p) {

@@ -3,8 +3,8 @@
 //
 // At strength 1 a sample's gain is |shape| / d, with d the divisor level: the
 // level the processing divides by (the full-band follower, or the band's with
-// "process only detected signal"), kept at least half the louder shaped
-// sample. The event is kept when the shape equals d; d ripples with the
+// "process only detected signal"), kept at least the louder shaped sample's
+// magnitude and a share of the magnitude level. The event is kept when the shape equals d; d ripples with the
 // signal, so the fit asks, for each short stretch of the envelope, for the
 // level that gives the stretch its own energy back (sqrt(sum x^2 / sum (x/d)^2)
 // with x the sample's magnitude), and minimises the shape's error relative to

@@ -123,6 +123,7 @@ enum : int32_t {
     kVstHostVersion = 1,           // answers the interface version
     kVstHostGetTime = 7,           // value = filter mask; answers a VstTimeInfo pointer or 0
     kVstHostProcessEvents = 8,     // ptr = VstEvents
+    kVstHostIoChanged = 13,        // the record's I/O or initial delay changed
     kVstHostGetVendorString = 32,  // ptr = text buffer
     kVstHostGetProductString = 33, // ptr = text buffer
     kVstHostGetVendorVersion = 34, // answers the host version as a decimal number

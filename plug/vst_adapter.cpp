@@ -303,12 +303,16 @@ intptr_t VstAdapter::SetChunk(intptr_t size, const void* data) {
     if (size > 0) std::memcpy(incoming.Bytes(), data, size_t(size));
     // The load and the delivery of its values are one step for the audio thread
     // and for parameter changes from other threads.
-    ScopedLock hold(mLock);
-    mStateChunk = std::move(incoming);
-    const bool loaded = LoadState(&mStateChunk);
-    // A load that fails part-way keeps the values it read: the effect hears of
-    // whatever the parameters now hold, so its derived state agrees with them.
-    NotifyAllParams();
+    bool loaded;
+    {
+        ScopedLock hold(mLock);
+        mStateChunk = std::move(incoming);
+        loaded = LoadState(&mStateChunk);
+        // A load that fails part-way keeps the values it read: the effect hears
+        // of whatever the parameters now hold, so its derived state agrees.
+        NotifyAllParams();
+    }
+    StateLoaded();
     return loaded ? 1 : 0;
 }
 
@@ -481,6 +485,10 @@ bool VstAdapter::EmitMidi(const MidiMessage* message) {
     list.numEvents = 1;
     list.events[0] = reinterpret_cast<VstEvent*>(&event);
     return CallHost(kVstHostProcessEvents, 0, 0, &list, 0.0f) == 1;
+}
+
+void VstAdapter::TellHostIoChanged() {
+    CallHost(kVstHostIoChanged, 0, 0, nullptr, 0.0f);
 }
 
 intptr_t VstAdapter::CallHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {

@@ -72,6 +72,13 @@ protected:
     // The host's vendor-specific request (opcode 50); the effect's own
     // requests are told apart by index. Answers 0 (unknown) unless overridden.
     virtual intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt);
+    // Tells the host that the I/O changed (the latency in the record, for
+    // one): hosts read the record again. Never from the audio thread, never with
+    // a lock of ours held; a host that ignores it is not harmed.
+    void TellHostIoChanged();
+    // After a state load from the host, once the lock is released: the place to
+    // tell the host what the load changed. Does nothing by default.
+    virtual void StateLoaded() {}
 
     bool mMidiIo;
     ByteBlock mStateChunk;

@@ -101,3 +101,33 @@ bool MomentaryButton::Draw(Editor* editor) {
     editor->DrawBitmapFrame(Value() == 1.0 ? mOnBitmap : mOffBitmap, mRect, 1, nullptr);
     return true;
 }
+
+OptionSwitch::OptionSwitch(EffectBase* effect, const Rect& rect, const char* label, Getter get,
+                           Setter set)
+    : Control(effect, rect, -1, 0), mLabel(label), mGet(get), mSet(set),
+      mTextStyle(11, Color(255, 127, 127, 127), "Arial", TextStyle::Normal, TextStyle::AlignLeft,
+                 0) {}
+
+void OptionSwitch::OnMouseDown(int, int, const MouseKeys&) {
+    mSet(mEffect, !mGet(mEffect));
+    SetDirty(false);
+}
+
+bool OptionSwitch::IsDirty() const {
+    return Control::IsDirty() || mDrawnOn.load() != int(mGet(mEffect));
+}
+
+bool OptionSwitch::Draw(Editor* editor) {
+    const bool on = mGet(mEffect);
+    mDrawnOn = int(on);
+    // The lamp: a square as high as the control, a rim and the light.
+    const int side = mRect.H();
+    const Rect lamp(mRect.L, mRect.T, mRect.L + side, mRect.B);
+    const Rect light(lamp.L + 2, lamp.T + 2, lamp.R - 2, lamp.B - 2);
+    bool ok = editor->FillColorRect(Color(255, 20, 22, 24), lamp, nullptr);
+    ok = editor->FillColorRect(on ? Color(255, 90, 230, 110) : Color(255, 52, 56, 60), light,
+                               nullptr) &&
+         ok;
+    const Rect text(lamp.R + 5, mRect.T - 1, mRect.R, mRect.B + 1);
+    return editor->DrawString(mTextStyle, mLabel, text) && ok;
+}

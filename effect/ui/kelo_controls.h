@@ -1,6 +1,9 @@
 // The effect's own controls: knobs that flash a glow when their value changes,
-// a frequency knob with a readout under it, and two kinds of lamp switches.
+// a frequency knob with a readout under it, two kinds of lamp switches, and a
+// small switch for a setting that is no parameter.
 #pragma once
+
+#include <atomic>
 
 #include "draw/paint.h"
 #include "editor/control.h"
@@ -71,4 +74,30 @@ public:
     void OnMouseDown(int x, int y, const MouseKeys& mod) override;
     void OnMouseUp(int x, int y) override;
     bool Draw(Editor* editor) override;
+};
+
+// A small switch for a setting of the effect that is no parameter (the host
+// does not see it): a lamp with its label to the right. A press flips the
+// setting through set; the lamp shows what get answers, also after a change
+// from elsewhere (a loaded state). get and set are called on the editor's
+// thread with no lock of the editor held.
+class OptionSwitch : public Control {
+public:
+    typedef bool (*Getter)(EffectBase* effect);
+    typedef void (*Setter)(EffectBase* effect, bool on);
+    OptionSwitch(EffectBase* effect, const Rect& rect, const char* label, Getter get, Setter set);
+    void OnMouseDown(int x, int y, const MouseKeys& mod) override;
+    bool Draw(Editor* editor) override;
+    bool IsDirty() const override;
+
+    bool IsOn() const { return mGet(mEffect); }
+    const char* Label() const { return mLabel; }
+
+protected:
+    const char* mLabel;
+    Getter mGet;
+    Setter mSet;
+    TextStyle mTextStyle;
+    // What the lamp showed when last drawn (-1 before the first pass).
+    std::atomic<int> mDrawnOn{-1};
 };

@@ -1,5 +1,6 @@
 // The effect's editor: the background, the eleven controls in the left column,
-// the link to the manual over the emblem, and the two displays.
+// the two option switches under the emblem, the link to the manual over the
+// emblem, and the two displays.
 #include <memory>
 #include <string>
 
@@ -72,6 +73,18 @@ void KeloPlugin::BuildEditor(Editor* given) {
     AmpDisplay* amp = new AmpDisplay(this);
     e.AddControl(amp);
     mAmpDisplay = amp;
+    // The two options beyond the parameters, in the free space under the emblem
+    // (after the displays, so the specified controls keep their places).
+    e.AddControl(new OptionSwitch(
+        this, Rect(12, 578, 160, 590), "hear both polarities",
+        [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->DetectBothPolarities(); },
+        [](EffectBase* fx, bool on) {
+            static_cast<KeloEffect*>(fx)->SetDetectBothPolarities(on);
+        }));
+    e.AddControl(new OptionSwitch(
+        this, Rect(12, 597, 160, 609), "lookahead 5 ms",
+        [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->Lookahead(); },
+        [](EffectBase* fx, bool on) { static_cast<KeloEffect*>(fx)->SetLookahead(on); }));
     AttachDisplays(envView, amp);
     SetEditor(editor.release());
 }

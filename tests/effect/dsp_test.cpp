@@ -217,6 +217,28 @@ TEST(EnvelopeShape, ABentSegmentFollowsTheQuadraticCurve) {
 TEST(EnvelopeShape, PositionsBeforeTheFirstPointExtrapolateTheFirstSegment) {
     auto shape = ShapeOf(
         {{100, 0.5}, {150, 1.0}, {200, 1.5}, {250, 1.5}, {300, 1.5}, {350, 1.5}, {400, 1.5}});
+    EXPECT_NEAR(shape.At(75), 0.25, 1e-12);
     EXPECT_NEAR(shape.At(50), 0.0, 1e-12);
-    EXPECT_NEAR(shape.At(0), -0.5, 1e-12);
+    // Where the extrapolated line runs below zero the level is zero.
+    EXPECT_EQ(shape.At(0), 0.0);
+}
+
+TEST(EnvelopeShape, ACurveUnderTheZeroLineIsSilenceNeverItsMagnitude) {
+    // P3 far below zero: the middle curve dips under the line between P2 and P4.
+    auto shape =
+        ShapeOf({{0, 1.0}, {50, 0.8}, {100, 0.6}, {200, -1.5}, {300, 0.0}, {350, 0.0}, {400, 0.0}});
+    double lowest = 1.0;
+    bool reachedZero = false;
+    for (double n = 100; n <= 400; n += 0.5) {
+        const double v = shape.At(n);
+        ASSERT_GE(v, 0.0) << n;
+        // Once silent it stays silent: no rebound before P4.
+        if (reachedZero) {
+            ASSERT_EQ(v, 0.0) << n;
+        }
+        reachedZero = reachedZero || v == 0.0;
+        lowest = std::min(lowest, v);
+    }
+    EXPECT_TRUE(reachedZero);
+    EXPECT_EQ(lowest, 0.0);
 }

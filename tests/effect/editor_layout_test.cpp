@@ -356,3 +356,41 @@ TEST_F(LayoutTest, TheThresholdTextStaysInsideItsBox) {
 }
 
 } // namespace
+
+TEST_F(LayoutTest, TheOptionSwitchesUnderTheEmblemFlipTheOptionsAndShowThem) {
+    const int count = editor->ControlCount();
+    auto* both = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 2));
+    auto* ahead = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 1));
+    ASSERT_NE(both, nullptr);
+    ASSERT_NE(ahead, nullptr);
+    EXPECT_EQ(both->GetRect(), Rect(12, 578, 160, 590));
+    EXPECT_EQ(ahead->GetRect(), Rect(12, 597, 160, 609));
+    // Clear of the eleven controls, the link and the displays.
+    for (int i = 1; i < count - 2; ++i) {
+        const Rect r = editor->ControlAtIndex(i)->GetRect();
+        for (OptionSwitch* s : {both, ahead})
+            EXPECT_TRUE(r.R <= s->GetRect().L || r.L >= s->GetRect().R || r.B <= s->GetRect().T ||
+                        r.T >= s->GetRect().B)
+                << i;
+    }
+    DrawAll();
+    const Color off = Pixel(18, 584);
+    Click(18, 584);
+    EXPECT_TRUE(fx.DetectBothPolarities());
+    EXPECT_FALSE(fx.Lookahead());
+    EXPECT_TRUE(both->IsDirty());
+    DrawDirty();
+    EXPECT_NE(Pixel(18, 584).Word(), off.Word());
+    Click(100, 603); // on the label
+    EXPECT_TRUE(fx.Lookahead());
+    EXPECT_EQ(fx.Record()->initialDelay, fx.LookaheadSamples());
+    Click(18, 584);
+    EXPECT_FALSE(fx.DetectBothPolarities());
+    // A change from elsewhere (a loaded state) shows at the next pass.
+    DrawDirty();
+    fx.SetLookahead(false);
+    EXPECT_TRUE(ahead->IsDirty());
+    DrawDirty();
+    EXPECT_FALSE(ahead->IsDirty());
+    EXPECT_EQ(Pixel(18, 603).Word(), off.Word());
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "effect/biquad.h"
+#include "effect/level_follower.h"
 #include "kelo_fixture.h"
 
 namespace {
@@ -164,13 +165,19 @@ TEST(Shaping, TheGainReplacesTheLevelByTheShapeInProportionToTheStrength) {
     twin.Set(kParamEnvTime, 0.1);
     const size_t trigger = Triggers(twin, in).at(0);
     const double s = 0.7, ramp = fx.RampLen(), bodyEnd = fx.BodyEnd(), fade = fx.FadeLen();
+    // The magnitude level of the mid signal, followed as the detector does.
+    std::vector<double> magnitude(in.size());
+    double m = 0.0;
+    for (size_t i = 0; i < in.size(); ++i)
+        magnitude[i] = m =
+            FollowLevel(m, std::fabs(0.5 * (in.l[i] + in.r[i])), fx.AttackCoef(), fx.ReleaseCoef());
     for (int n = 0; n < k; ++n) {
         const size_t i = trigger + size_t(n);
-        // The divisor keeps at least half the louder sample's magnitude.
-        const double half = 0.5 * std::max(std::fabs(in.l[i]), std::fabs(in.r[i]));
-        const double rn = r[size_t(n)];
-        const double divisor = std::fabs(rn) < half ? std::copysign(half, rn) : rn;
-        const double ratio = std::fabs(fx.ShapeInUse().At(n)) / divisor;
+        // The divisor is the level, but at least the louder sample's magnitude
+        // and a quarter of the magnitude level.
+        const double louder = std::max(std::fabs(in.l[i]), std::fabs(in.r[i]));
+        const double divisor = std::max(r[size_t(n)], std::max(louder, 0.25 * magnitude[i]));
+        const double ratio = fx.ShapeInUse().At(n) / divisor;
         double q = 1.0;
         if (n < ramp) q = n / ramp;
         if (n >= bodyEnd) q = 1.0 - (n - bodyEnd) / fade;

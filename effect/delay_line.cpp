@@ -1,0 +1,51 @@
+#include "effect/delay_line.h"
+
+#include <cstring>
+
+bool DelayLine::SetLength(int samples) {
+    mLength = 0;
+    mPos = 0;
+    if (samples <= 0) return true;
+    if (!mMemory.Resize(samples * int32_t(sizeof(double)), false)) return false;
+    mLength = samples;
+    Clear();
+    return true;
+}
+
+void DelayLine::Clear() {
+    if (mLength > 0) std::memset(mMemory.Bytes(), 0, size_t(mLength) * sizeof(double));
+    mPos = 0;
+}
+
+void DelayLine::Process(double* x, int n) {
+    if (mLength <= 0 || n <= 0) return;
+    double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    int pos = mPos;
+    for (int i = 0; i < n; ++i) {
+        const double out = memory[pos];
+        memory[pos] = x[i];
+        x[i] = out;
+        if (++pos == mLength) pos = 0;
+    }
+    mPos = pos;
+}
+
+void DelayLine::Push(const double* x, int n) {
+    if (mLength <= 0 || n <= 0) return;
+    if (n > mLength) {
+        x += n - mLength;
+        n = mLength;
+    }
+    double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    for (int i = 0; i < n; ++i) {
+        memory[mPos] = x[i];
+        if (++mPos == mLength) mPos = 0;
+    }
+}
+
+double DelayLine::Past(int k) const {
+    if (mLength <= 0 || k < 1 || k > mLength) return 0.0;
+    const double* memory = reinterpret_cast<const double*>(mMemory.Bytes());
+    const int at = mPos - k;
+    return memory[at < 0 ? at + mLength : at];
+}

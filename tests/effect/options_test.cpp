@@ -1,0 +1,216 @@
+// The two options beyond the eleven parameters (detection of both polarities,
+// lookahead): their section of the saved state, the latency lookahead reports
+// and how the host hears of it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <random>
+#include <vector>
+
+#include "kelo_fixture.h"
+#include "plug/lock.h"
+#include "plug/vst_abi.h"
+
+namespace {
+
+std::vector<uint8_t> Save(TestKelo& fx) {
+    ByteBlock chunk;
+    EXPECT_TRUE(fx.SaveState(&chunk));
+    return std::vector<uint8_t>(chunk.Bytes(), chunk.Bytes() + chunk.Size());
+}
+
+bool Load(TestKelo& fx, const std::vector<uint8_t>& bytes) {
+    ByteBlock chunk;
+    chunk.SetLength(int32_t(bytes.size()));
+    if (!bytes.empty()) std::memcpy(chunk.Bytes(), bytes.data(), bytes.size());
+    return fx.LoadState(&chunk);
+}
+
+struct Options {
+    bool both, lookahead;
+};
+
+} // namespace
+
+TEST(Options, AreOffByDefaultAndTheHostStillSeesElevenParameters) {
+    TestKelo fx;
+    EXPECT_FALSE(fx.DetectBothPolarities());
+    EXPECT_FALSE(fx.Lookahead());
+    EXPECT_EQ(fx.Record()->numParams, 11);
+    EXPECT_EQ(fx.Record()->initialDelay, 0);
+}
+
+TEST(Options, BothOffTheStateIsTheSame188Bytes) {
+    TestKelo fx;
+    const std::vector<uint8_t> before = Save(fx);
+    ASSERT_EQ(before.size(), 188u);
+    fx.SetDetectBothPolarities(true);
+    fx.SetLookahead(true);
+    EXPECT_EQ(Save(fx).size(), 196u);
+    fx.SetDetectBothPolarities(false);
+    fx.SetLookahead(false);
+    EXPECT_EQ(Save(fx), before);
+}
+
+TEST(Options, EachSetOfOptionsSavesAndLoadsIntoAFreshInstance) {
+    const Options sets[] = {{true, false}, {false, true}, {true, true}, {false, false}};
+    for (const Options& o : sets) {
+        TestKelo fx(96000.0);
+        fx.Set(kParamThreshold, -21.0);
+        fx.SetDetectBothPolarities(o.both);
+        fx.SetLookahead(o.lookahead);
+        const std::vector<uint8_t> saved = Save(fx);
+        EXPECT_EQ(saved.size(), o.both || o.lookahead ? 196u : 188u);
+
+        TestKelo other(96000.0);
+        ASSERT_TRUE(Load(other, saved));
+        other.NotifyAllParams();
+        EXPECT_EQ(other.DetectBothPolarities(), o.both);
+        EXPECT_EQ(other.Lookahead(), o.lookahead);
+        EXPECT_EQ(other.ParamAt(kParamThreshold)->Value(), -21.0);
+        EXPECT_EQ(other.Record()->initialDelay, o.lookahead ? 480 : 0);
+        EXPECT_EQ(Save(other), saved);
+    }
+}
+
+TEST(Options, AnOlderStateLoadsWithBothOff) {
+    TestKelo old;
+    const std::vector<uint8_t> saved = Save(old);
+    TestKelo fx;
+    fx.SetDetectBothPolarities(true);
+    fx.SetLookahead(true);
+    ASSERT_TRUE(Load(fx, saved));
+    EXPECT_FALSE(fx.DetectBothPolarities());
+    EXPECT_FALSE(fx.Lookahead());
+    EXPECT_EQ(fx.Record()->initialDelay, 0);
+}
+
+TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
+    TestKelo source;
+    source.Set(kParamStrength, 0.3);
+    source.SetLookahead(true);
+    const std::vector<uint8_t> good = Save(source);
+    ASSERT_EQ(good.size(), 196u);
+    std::vector<std::vector<uint8_t>> bad;
+    std::vector<uint8_t> b = good;
+    b[188] ^= 0x01; // another tag
+    bad.push_back(b);
+    b = good;
+    b[192] = 0x04; // an unknown option
+    bad.push_back(b);
+    b = good;
+    b[195] = 0x80; // bits out of range (or the sign)
+    bad.push_back(b);
+    b.assign(good.begin(), good.begin() + 192); // the tag without the bits
+    bad.push_back(b);
+    std::mt19937 rng(20261209u);
+    for (int k = 0; k < 32; ++k) {
+        b.assign(good.begin(), good.begin() + 188);
+        const int extra = int(rng() % 24);
+        for (int i = 0; i < extra; ++i)
+            b.push_back(uint8_t(rng()));
+        bad.push_back(b);
+    }
+    for (const std::vector<uint8_t>& chunk : bad) {
+        TestKelo fx;
+        fx.SetDetectBothPolarities(true);
+        Load(fx, chunk);
+        // Random tails may hold the tag and valid bits by chance: then they
+        // are a section like any other.
+        const bool wellFormed = chunk.size() >= 196 && chunk[188] == good[188] &&
+                                chunk[189] == good[189] && chunk[190] == good[190] &&
+                                chunk[191] == good[191];
+        if (!wellFormed) {
+            EXPECT_FALSE(fx.DetectBothPolarities());
+            EXPECT_FALSE(fx.Lookahead());
+        }
+        EXPECT_EQ(fx.ParamAt(kParamStrength)->Value(), 0.3);
+        Stereo in(600), out(600);
+        AddBurst(in, 48000.0, 440.0, 0.9, 10, 500);
+        fx.Block(in.l.data(), in.r.data(), out.l.data(), out.r.data(), 600);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_TRUE(std::isfinite(out.l[i]) && std::isfinite(out.r[i]));
+    }
+}
+
+TEST(Options, LookaheadDelaysTheAudioByItsLatencyAtEveryRate) {
+    for (double rate : {22050.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
+        TestKelo fx(rate, 256);
+        fx.Set(kParamStrength, 0.0);
+        fx.SetLookahead(true);
+        fx.ResetProcessing();
+        const int delay = fx.LookaheadSamples();
+        EXPECT_EQ(delay, int(KeloEffect::kLookaheadSeconds * rate)) << rate;
+        EXPECT_EQ(fx.Record()->initialDelay, delay) << rate;
+        Stereo in(3000);
+        AddBurst(in, rate, 1000.0, 0.8, 100, 2000);
+        const Stereo out = RunBlocks(fx, in, 77);
+        for (size_t i = 0; i < in.size(); ++i) {
+            const double expected = i >= size_t(delay) ? in.l[i - size_t(delay)] : 0.0;
+            ASSERT_EQ(out.l[i], expected) << rate << " " << i;
+        }
+    }
+}
+
+// --- the host hears of the latency, never under our lock
+
+namespace {
+
+struct HostLog {
+    KeloEffect* effect = nullptr;
+    int ioChanged = 0;
+    int32_t delaySeen = -1;
+    bool lockFree = true;
+    std::vector<std::future<void>> probes;
+};
+HostLog* gLog = nullptr;
+
+intptr_t KELO_VSTCALL LoggingHost(VstEffectRecord* record, int32_t opcode, int32_t, intptr_t, void*,
+                                  float) {
+    if (!gLog || opcode != kVstHostIoChanged) return 0;
+    ++gLog->ioChanged;
+    gLog->delaySeen = record ? record->initialDelay : -1;
+    // Another thread takes the plug-in's lock: it gets it at once unless this
+    // call came with the lock held. (The probe is kept, not waited for here.)
+    KeloEffect* effect = gLog->effect;
+    gLog->probes.push_back(
+        std::async(std::launch::async, [effect] { ScopedLock hold(effect->FrameLock()); }));
+    if (gLog->probes.back().wait_for(std::chrono::seconds(2)) != std::future_status::ready)
+        gLog->lockFree = false;
+    return 0;
+}
+
+} // namespace
+
+TEST(Options, TheHostIsToldOfEachLatencyChangeWithoutOurLock) {
+    HostLog log;
+    gLog = &log;
+    const VstHostCallback before = ModuleHostCallback();
+    SetModuleHostCallback(&LoggingHost);
+    {
+        TestKelo fx;
+        log.effect = &fx;
+        fx.SetLookahead(true);
+        EXPECT_EQ(log.ioChanged, 1);
+        EXPECT_EQ(log.delaySeen, fx.LookaheadSamples());
+        fx.SetLookahead(true); // no change, no call
+        EXPECT_EQ(log.ioChanged, 1);
+        fx.SetDetectBothPolarities(true); // no latency of its own
+        EXPECT_EQ(log.ioChanged, 1);
+
+        // A state without lookahead, loaded the way the host loads one.
+        TestKelo plain;
+        std::vector<uint8_t> saved = Save(plain);
+        EXPECT_EQ(fx.Dispatch(kVstOpSetChunk, 0, intptr_t(saved.size()), saved.data(), 0.0f), 1);
+        EXPECT_EQ(log.ioChanged, 2);
+        EXPECT_EQ(log.delaySeen, 0);
+        EXPECT_TRUE(log.lockFree);
+        for (std::future<void>& probe : log.probes)
+            probe.wait();
+        log.effect = nullptr;
+    }
+    SetModuleHostCallback(before);
+    gLog = nullptr;
+}
