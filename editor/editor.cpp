@@ -107,6 +107,7 @@ bool Editor::IsDirty(Rect& rect) {
 }
 
 bool Editor::DirtyRects(std::vector<Rect>& rects) {
+    EndQuietWheel();
     rects.clear();
     for (auto& control : mControls) {
         if (!control->IsDirty()) continue;

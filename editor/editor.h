@@ -71,7 +71,7 @@ public:
     bool OnMouseOver(int x, int y, const MouseKeys& mod);
     void OnMouseOut();
     // Ends a burst of wheel steps that has been quiet for kWheelQuietMs; the
-    // faces' frames call it (through IsDirty).
+    // faces' frames call it (through IsDirty or DirtyRects).
     void EndQuietWheel();
     // Wheel steps on one control with pauses shorter than this are one gesture.
     static constexpr int64_t kWheelQuietMs = 400;

@@ -4,14 +4,13 @@
 // At strength 1 a sample's gain is |shape| / d, with d the divisor level: the
 // level the processing divides by (the full-band follower, or the band's with
 // "process only detected signal"), kept at least the louder shaped sample's
-// magnitude and a share of the magnitude level. The event is kept when the shape equals d; d ripples with the
-// signal, so the fit asks, for each short stretch of the envelope, for the
-// level that gives the stretch its own energy back (sqrt(sum x^2 / sum (x/d)^2)
-// with x the sample's magnitude), and minimises the shape's error relative to
-// those levels by least squares over the free levels (a Huber loss, every frame
-// weighted by the square root of its level), so that errors count in dB and
-// a stretch no shape can follow does not pull the rest off. The points' times stay (they are
-// the user's); the levels are kept within 0 .. twice the scale.
+// magnitude and a share of the magnitude level. The event is kept when the shape equals d; d
+// ripples with the signal, so the fit asks, for each short stretch of the envelope, for the level
+// that gives the stretch its own energy back (sqrt(sum x^2 / sum (x/d)^2) with x the sample's
+// magnitude), and minimises the shape's error relative to those levels by least squares over the
+// free levels (a Huber loss, every frame weighted by the square root of its level), so that errors
+// count in dB and a stretch no shape can follow does not pull the rest off. The points' times stay
+// (they are the user's); the levels are kept within 0 .. twice the scale.
 #pragma once
 
 class ShapeModel;

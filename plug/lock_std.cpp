@@ -28,7 +28,9 @@ void Lock::Enter() {
     if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 }
 bool Lock::TryEnter() {
-    return Mutex(mStorage).try_lock();
+    if (!(Mutex(mStorage).try_lock())) return false;
+    if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
+    return true;
 }
 void Lock::Leave() {
     if (--mDepth == 0) mOwner.store(0, std::memory_order_relaxed);

@@ -25,7 +25,9 @@ void Lock::Enter() {
     if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 }
 bool Lock::TryEnter() {
-    return TryEnterCriticalSection(Section(mStorage)) != 0;
+    if (!(TryEnterCriticalSection(Section(mStorage)) != 0)) return false;
+    if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
+    return true;
 }
 void Lock::Leave() {
     if (--mDepth == 0) mOwner.store(0, std::memory_order_relaxed);

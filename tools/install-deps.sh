@@ -17,6 +17,8 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb xauth x11-apps dpkg-dev
+  # A VST plug-in of another project, a second patient for the validator.
+  dragonfly-reverb-vst
   python3-pil fonts-dejavu-core ccache
   # The Linux editor: Xlib (and its shared-memory images) for its window,
   # FreeType and fontconfig for its text, and Liberation, the faces

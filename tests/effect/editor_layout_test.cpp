@@ -285,9 +285,10 @@ TEST_F(LayoutTest, BothPanelsKeepTheirLeftOutlineOutsideThePlot) {
     for (int y = A::kPlotTop; y <= A::kPlotBottom; ++y)
         ASSERT_EQ(Pixel(A::kPlotLeft - 1, y).Word(), outline.Word()) << y;
     // The detect panel's, but where the threshold's handle sits on it.
-    for (int y = V::kPlotTop - 1; y <= V::kPlotBottom; ++y)
+    for (int y = V::kPlotTop - 1; y <= V::kPlotBottom; ++y) {
         if (std::abs(y - view->ThresholdY()) > 3)
             ASSERT_EQ(Pixel(V::kPlotLeft - 1, y).Word(), outline.Word()) << y;
+    }
 }
 
 // An offscreen editor that notes the order of what touches the detect panel's

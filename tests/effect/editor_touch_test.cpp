@@ -128,7 +128,7 @@ TEST_F(EditorTouchTest, EachGestureIsOneBeginEndPairPerParameterAndOneStateChang
         {"threshold knob drag", [&] { Drag(72, 124, 0, -12); }, {kParamThreshold}, 2, -1},
         {"strength knob drag", [&] { Drag(41, 383, 0, 8); }, {kParamStrength}, 2, 0},
         {"gate switch click", [&] { Click(128, 383); }, {kParamGate}, 1, 0},
-        {"autofit press", [&] { Click(128, 322); }, {kParamAutofit}, 2, 1},
+        {"autofit press", [&] { Click(128, 322); }, {kParamAutofit}, 2, -1},
         {"length slider drag",
          [&] { Drag(M::kPlotLeft + 100, sliderY, 40, 0); },
          {kParamEnvTime},

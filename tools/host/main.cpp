@@ -21,8 +21,8 @@
 #include "tools/host/demo_signal.h"
 #include "tools/host/editor_session.h"
 #include "tools/host/host.h"
-#include "tools/host/validate/validate.h"
 #include "tools/host/touch.h"
+#include "tools/host/validate/validate.h"
 
 namespace {
 
