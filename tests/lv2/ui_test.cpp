@@ -7,8 +7,11 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <lv2/instance-access/instance-access.h>
@@ -126,8 +129,15 @@ TEST(Lv2Ui, EditorInTheHostsWindowBothWays) {
     effect.EditorParamChange(kParamGate, 1.0);
     effect.EditorParamChange(kParamThreshold, effect.ParamAt(kParamThreshold)->NormalizedOf(-33.3));
     EXPECT_TRUE(host.writes.empty());
-    EXPECT_EQ(idle->idle(handle), 0);
+    // The editor's own thread may be in a frame, holding what the effect tells
+    // the host until it is out: those edits come with a later idle call.
+    for (int tries = 0; tries < 400 && host.writes.size() < 2; ++tries) {
+        EXPECT_EQ(idle->idle(handle), 0);
+        if (host.writes.size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     ASSERT_EQ(host.writes.size(), 2u);
+    std::sort(host.writes.begin(), host.writes.end(),
+              [](const auto& a, const auto& b) { return a.port < b.port; });
     EXPECT_EQ(host.writes[0].port, uint32_t(kPortFirstParam + kParamThreshold));
     EXPECT_NEAR(host.writes[0].value, -33.3f, 1e-4);
     EXPECT_EQ(host.writes[1].port, uint32_t(kPortFirstParam + kParamGate));
