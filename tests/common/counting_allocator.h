@@ -52,6 +52,16 @@ void* operator new(size_t bytes) {
 void* operator new[](size_t bytes) {
     return counting_allocator::CountedNew(bytes);
 }
+// The forms that answer null instead of throwing come to the same place, so
+// whatever they hand out the deletes below may free.
+void* operator new(size_t bytes, const std::nothrow_t&) noexcept {
+    counting_allocator::Count();
+    return std::malloc(bytes ? bytes : 1);
+}
+void* operator new[](size_t bytes, const std::nothrow_t&) noexcept {
+    counting_allocator::Count();
+    return std::malloc(bytes ? bytes : 1);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
