@@ -3,6 +3,7 @@
 // signal's own level is replaced, in proportion to the strength, by a drawn shape.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/byte_block.h"
@@ -251,8 +252,9 @@ private:
     bool mShapeOn = true;
     bool mGate = false;
     bool mProcessOnly = false;
-    bool mBothPolarities = false;
-    bool mLookahead = false;
+    // Written under the plug-in's lock, read by the editor's switches without it.
+    std::atomic<bool> mBothPolarities{false};
+    std::atomic<bool> mLookahead{false};
     // The level fell to the re-arm level since the envelope started: a rise to
     // the threshold is a new hit and restarts the envelope.
     bool mRearmed = false;
