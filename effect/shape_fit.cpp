@@ -165,28 +165,12 @@ bool Solve(double a[kFree][kFree], double* b, double* x) {
     return true;
 }
 
-} // namespace
-
-bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
-    Bins b;
-    if (!Gather(event, model.Length(), model.SampleRate(), b)) return false;
-    const double top = 2.0 * model.Scale();
+// Fits the free levels of model (its times as they are) to the bins from
+// levels on by damped Gauss-Newton steps (Levenberg-Marquardt), with
+// differences for the derivatives: the derived points P1 and P5 move with the
+// levels, so the shape is not linear in them. Returns the final cost.
+double FitLevels(const ShapeModel& model, const Bins& b, double top, double* levels) {
     auto bounded = [top](double v) { return v < 0.0 ? 0.0 : v > top ? top : v; };
-
-    // Start from the target under each point (its own level where the event
-    // has none), then improve by damped Gauss-Newton steps (Levenberg-Marquardt)
-    // with differences for the derivatives: the derived points P1 and P5 move
-    // with the levels, so the shape is not linear in them.
-    double levels[kFree];
-    for (int j = 0; j < kFree; ++j) {
-        const double time = model.PointAt(kFreePoints[j]).time;
-        int nearest = 0;
-        for (int k = 1; k < b.count; ++k)
-            if (std::fabs(b.position[k] - time) < std::fabs(b.position[nearest] - time))
-                nearest = k;
-        const bool reached = std::fabs(b.position[nearest] - time) <= double(model.Length()) / 64;
-        levels[j] = bounded(reached ? b.target[nearest] : model.PointAt(kFreePoints[j]).level);
-    }
     double res[kBins], trial[kBins], jac[kFree][kBins];
     double cost = Residuals(model, levels, b, res);
     double damping = 1e-3;
@@ -247,7 +231,61 @@ bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
         }
         if (!improved) break;
     }
+    return cost;
+}
+
+} // namespace
+
+bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
+    Bins b;
+    if (!Gather(event, model.Length(), model.SampleRate(), b)) return false;
+    const double top = 2.0 * model.Scale();
+    auto bounded = [top](double v) { return v < 0.0 ? 0.0 : v > top ? top : v; };
+
+    // Start from the target under each point (its own level where the event
+    // has none).
+    double start[kFree];
+    for (int j = 0; j < kFree; ++j) {
+        const double time = model.PointAt(kFreePoints[j]).time;
+        int nearest = 0;
+        for (int k = 1; k < b.count; ++k)
+            if (std::fabs(b.position[k] - time) < std::fabs(b.position[nearest] - time))
+                nearest = k;
+        const bool reached = std::fabs(b.position[nearest] - time) <= double(model.Length()) / 64;
+        start[j] = bounded(reached ? b.target[nearest] : model.PointAt(kFreePoints[j]).level);
+    }
+    // P0 stays at the threshold, and the first curve climbs from it to P2: with
+    // P2 where the user left it, a hit whose attack peaks before P2 is cut to
+    // the curve there (the gain never lifts a sample above the shape). So P2's
+    // column is fitted too, among a few from the first one to P3's, each with
+    // its levels fitted, and the best fit is kept.
+    const int last = model.ColumnOf(3) - 1;
+    double best = -1.0, bestLevels[kFree] = {};
+    int bestColumn = model.ColumnOf(2);
+    for (int column = 1; column <= last; column = column < 4 ? column + 1 : column + column / 4) {
+        ShapeModel trial = model;
+        trial.SetSink(nullptr);
+        trial.SetPointColumn(2, column);
+        double levels[kFree];
+        for (int j = 0; j < kFree; ++j)
+            levels[j] = start[j];
+        const double cost = FitLevels(trial, b, top, levels);
+        if (best < 0.0 || cost < best) {
+            best = cost;
+            bestColumn = column;
+            for (int j = 0; j < kFree; ++j)
+                bestLevels[j] = levels[j];
+        }
+    }
+    if (best < 0.0) {
+        // No column between P0 and P3 to try: the levels alone.
+        for (int j = 0; j < kFree; ++j)
+            bestLevels[j] = start[j];
+        FitLevels(model, b, top, bestLevels);
+    } else {
+        model.SetPointColumn(2, bestColumn);
+    }
     for (int j = 0; j < kFree; ++j)
-        model.SetPointLevel(kFreePoints[j], levels[j]);
+        model.SetPointLevel(kFreePoints[j], bestLevels[j]);
     return true;
 }

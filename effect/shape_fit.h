@@ -1,5 +1,6 @@
-// Autofit: the free levels of the envelope shape (P2, P3, P4 and P6) fitted to
-// one recorded event, so that at strength 1 the event comes out as it went in.
+// Autofit: the free levels of the envelope shape (P2, P3, P4 and P6) and P2's
+// time fitted to one recorded event, so that at strength 1 the event comes out
+// as it went in.
 //
 // At strength 1 a sample's gain is |shape| / d, with d the divisor level: the
 // level the processing divides by (the full-band follower, or the band's with
@@ -9,8 +10,11 @@
 // that gives the stretch its own energy back (sqrt(sum x^2 / sum (x/d)^2) with x the sample's
 // magnitude), and minimises the shape's error relative to those levels by least squares over the
 // free levels (a Huber loss, every frame weighted by the square root of its level), so that errors
-// count in dB and a stretch no shape can follow does not pull the rest off. The points' times stay
-// (they are the user's); the levels are kept within 0 .. twice the scale.
+// count in dB and a stretch no shape can follow does not pull the rest off. P0 stays at the
+// threshold and the first curve climbs from it to P2, and no sample is lifted above the shape: a
+// hit whose attack peaks before P2 would lose it. So P2's column is chosen too, among a few
+// between P0 and P3, each with its levels fitted (the best fit is kept); the other times stay
+// (they are the user's). The levels are kept within 0 .. twice the scale.
 #pragma once
 
 class ShapeModel;

@@ -278,3 +278,17 @@ void ShapeModel::SetPointLevel(int index, double level) {
     mLevelFraction[index] = fraction;
     FollowFractions();
 }
+
+int ShapeModel::ColumnOf(int i) const {
+    return int(std::floor(mTimeFraction[i] * kColumns + 1e-9));
+}
+
+void ShapeModel::SetPointColumn(int index, int column) {
+    if (index != 2 && index != 3 && index != 4) return;
+    const int lo = index == 2 ? 1 : ColumnOf(index - 1) + 1;
+    const int hi = index == 4 ? kColumns - 1 : ColumnOf(index + 1) - 1;
+    if (lo > hi) return;
+    column = column < lo ? lo : column > hi ? hi : column;
+    mTimeFraction[index] = static_cast<double>(column) / kColumns;
+    FollowFractions();
+}

@@ -71,6 +71,12 @@ public:
     // level / scale, kept within twice the scale like a loaded one. Derives P1
     // and P5 again; the shape is not handed on. Non-finite levels do nothing.
     void SetPointLevel(int index, double level);
+    // Point 2, 3 or 4 moves to a column of the plot (autofit), kept a column
+    // clear of its neighbours as dragging keeps it: its time fraction becomes
+    // column / kColumns. Derives P1 and P5 again; the shape is not handed on.
+    void SetPointColumn(int index, int column);
+    // The plot column of point i's time fraction.
+    int ColumnOf(int i) const;
 
     // Appends the scale and the pairs (time / length, level / scale) of P0, P2,
     // P3, P4 and P6 as doubles.
