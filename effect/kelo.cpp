@@ -51,10 +51,21 @@ const double kLoudest = 1e100;
 // divisor near zero or below it would lift the signal without bound or turn it
 // over. A quarter leaves the signed level in charge down to about 25 Hz.
 const double kMagnitudeShare = 0.25;
-// With lookahead, an envelope starts where the detector level last was this
-// share of the threshold or less (12 dB under it) before the trigger, or at its
-// lowest within the lookahead when it never was.
-const double kOnsetShare = 0.25;
+// After an envelope, the hit that ran it is over once the detector level falls
+// to this share of the threshold (12 dB under it).
+const double kQuietShare = 0.25;
+// With lookahead, an envelope starts after the lowest onset level within the
+// lookahead before its trigger, but not before the band's magnitude level was
+// last this share (18 dB under) of its level at the trigger.
+const double kOnsetQuiet = 0.125;
+// With lookahead, inside an envelope (or while its hit rings after it) a rise
+// of the onset level by this factor (18 dB) over its lowest since the re-arm
+// is a new hit as well: a drum struck while another rings changes the band
+// much faster than the ring does, long before its level doubles the ring's.
+const double kOnsetJump = 8.0;
+// A rise no level reaches (the jump without lookahead), and an onset floor
+// that any level replaces (none seen yet).
+const double kNever = 1e300;
 // Inside an envelope, a new hit is a rise of the band's magnitude level by this
 // factor (6 dB) over its lowest since the level fell to the re-arm level; the
 // ripple of a decaying low note stays under it.
@@ -329,12 +340,14 @@ void KeloEffect::ResetProcessing() {
     mRearmed = mRestart = mHold = mStartPending = mRiseGuard = false;
     mStartWait = 0;
     mStartCount = mLastStart = 0;
+    mLastBandMid = mOnsetLevel = 0.0;
+    mOnsetFloor = kNever;
 
     // The lookahead's delay lines are sized here for the rate, whether it is on
     // or not, so switching it needs no memory. Its delay is the latency.
     mLookaheadLen = SamplesOf(kLookaheadSeconds, sr);
     for (DelayLine* line : {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel,
-                            &mDelayMag, &mPastLevel})
+                            &mDelayMag, &mPastOnset, &mPastMagnitude})
         if (!line->SetLength(mLookaheadLen)) mLookaheadLen = 0;
     SetDelay(OptionLatency());
 
@@ -343,7 +356,7 @@ void KeloEffect::ResetProcessing() {
     const int32_t frames = mMaxBlock > 0 ? mMaxBlock : 0;
     ByteBlock* scratch[] = {&mBandL,   &mBandR,    &mRestL,    &mRestR,  &mBandEnv,
                             &mFullEnv, &mOutLevel, &mZeros,    &mCleanL, &mCleanR,
-                            &mBandMag, &mFullMag,  &mDivLevel, &mDivMag};
+                            &mBandMag, &mFullMag,  &mDivLevel, &mDivMag, &mOnset};
     bool ok = frames > 0;
     for (ByteBlock* block : scratch)
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
@@ -588,9 +601,12 @@ void KeloEffect::SwitchLookahead(bool on) {
     mLookahead = on;
     // The delayed audio starts from silence; an envelope waiting to start is
     // dropped.
-    for (DelayLine* line :
-         {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel, &mDelayMag})
+    for (DelayLine* line : {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel,
+                            &mDelayMag, &mPastOnset, &mPastMagnitude})
         line->Clear();
+    mLastBandMid = mOnsetLevel = 0.0;
+    // The onset level was not followed while off: its floor starts afresh.
+    mOnsetFloor = kNever;
     mStartWait = 0;
     SetDelay(OptionLatency());
 }
@@ -847,6 +863,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // 4. Lookahead: everything the output is made of is delayed, the detector
     // is not, so an envelope can start before its hit is heard.
     if (mLookahead) {
+        FollowOnsets(frames);
         double* delayedL = Scratch(mCleanL);
         double* delayedR = Scratch(mCleanR);
         CopyOrClear(inL, delayedL, frames, false);
@@ -882,7 +899,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mRearmed = false;
             mRisePeak = 0.0;
             mStartPending = true;
-            mStartWait = mLookahead ? LookaheadWait(DetectorLevels(), t) : 0;
+            mStartWait = mLookahead ? LookaheadWait(Scratch(mOnset), t) : 0;
             mDetectLog.EndEvent(false); // cut short by the new hit
             StartEvent();
         } else if (mHold) {
@@ -900,7 +917,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
 
     // 6. History of the detector level, recorded once per host position.
     const double* detectorLevel = DetectorLevels();
-    KeepPastLevels(detectorLevel, frames);
+    KeepPastLevels(frames);
     if (pos + frames != mLastEndPos) {
         if (pos < mLastEndPos) mHistoryBuf.Reset();
         WriteNewest(mHistoryBuf, detectorLevel, frames);
@@ -925,7 +942,10 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
         const double low = mThresholdLow;
         // NaN fails the comparison and ends the phase like a low level.
         t = ScanLevels(level, g, frames, [low](double v) { return v > low; });
-        if (t < frames) mRiseFloor = Scratch(mBandMag)[t];
+        if (t < frames) {
+            mRiseFloor = Scratch(mBandMag)[t];
+            mOnsetFloor = mLookahead ? Scratch(mOnset)[t] : kNever;
+        }
     } else {
         const double threshold = mThreshold;
         t = g;
@@ -942,7 +962,7 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
         mRearmed = false;
         mRisePeak = 0.0;
         mStartPending = true;
-        mStartWait = mLookahead ? LookaheadWait(level, t) : 0;
+        mStartWait = mLookahead ? LookaheadWait(Scratch(mOnset), t) : 0;
         StartEvent();
     }
     return t;
@@ -951,11 +971,14 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
 int KeloEffect::FindRestart(const double* level, int g, int t) {
     const double low = mThresholdLow, threshold = mThreshold;
     const double* magnitude = Scratch(mBandMag);
+    // With lookahead, a sharp rise of the onset level is a new hit too.
+    const double* onset = Scratch(mOnset);
+    const double jump = mLookahead ? kOnsetJump : kNever;
     bool rearmed = mRearmed;
-    double floor = mRiseFloor, peak = mRisePeak;
+    double floor = mRiseFloor, peak = mRisePeak, onsetFloor = mOnsetFloor;
     int i = g;
     for (; i < t; ++i) {
-        const double v = level[i], m = magnitude[i];
+        const double v = level[i], m = magnitude[i], o = mLookahead ? onset[i] : 0.0;
         if (!rearmed) {
             // Re-armed once the level falls to the re-arm level, or the band's
             // magnitude level to half its peak in this envelope: a decaying
@@ -964,6 +987,7 @@ int KeloEffect::FindRestart(const double* level, int g, int t) {
             if (!(v > low) || !(m > 0.5 * peak)) {
                 rearmed = true;
                 floor = m;
+                onsetFloor = mLookahead ? o : kNever;
             }
             continue;
         }
@@ -972,61 +996,99 @@ int KeloEffect::FindRestart(const double* level, int g, int t) {
         // its lowest since the re-arm. (As in the armed phase, NaN reaches the
         // threshold.)
         floor = m < floor ? m : floor;
-        if (!(threshold > v) && !(m < kNewHitRise * floor)) {
+        onsetFloor = o < onsetFloor ? o : onsetFloor;
+        if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) {
             mRestart = true;
             break;
         }
     }
     mRearmed = rearmed;
+    mOnsetFloor = onsetFloor;
     mRiseFloor = floor;
     mRisePeak = peak;
     return i;
 }
 
 int KeloEffect::GuardedTrigger(const double* level, int g, int frames) {
-    const double threshold = mThreshold, quiet = kOnsetShare * threshold;
+    const double threshold = mThreshold, quiet = kQuietShare * threshold;
     const double* magnitude = Scratch(mBandMag);
-    double floor = mRiseFloor;
+    const double* onset = Scratch(mOnset);
+    const double jump = mLookahead ? kOnsetJump : kNever;
+    double floor = mRiseFloor, onsetFloor = mOnsetFloor;
     int i = g;
     for (; i < frames; ++i) {
-        const double v = level[i], m = magnitude[i];
+        const double v = level[i], m = magnitude[i], o = mLookahead ? onset[i] : 0.0;
         if (v <= quiet) {
             // Quiet enough that the hit is over: the threshold alone decides.
             mRiseGuard = false;
             break;
         }
         floor = m < floor ? m : floor;
-        if (!(threshold > v) && !(m < kNewHitRise * floor)) break;
+        onsetFloor = o < onsetFloor ? o : onsetFloor;
+        if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) break;
     }
     mRiseFloor = floor;
+    mOnsetFloor = onsetFloor;
     return i;
 }
 
-int KeloEffect::LookaheadWait(const double* level, int t) const {
+void KeloEffect::FollowOnsets(int frames) {
+    const double* bandL = Scratch(mBandL);
+    const double* bandR = Scratch(mBandR);
+    double* onset = Scratch(mOnset);
+    // It rises and falls as the detector's levels do.
+    const double attack = mAttackCoef, release = mReleaseCoef;
+    double last = mLastBandMid, level = mOnsetLevel;
+    for (int i = 0; i < frames; ++i) {
+        const double mid = 0.5 * (bandL[i] + bandR[i]);
+        level = FollowLevel(level, std::fabs(mid - last), attack, release);
+        last = mid;
+        onset[i] = level;
+    }
+    mLastBandMid = last;
+    mOnsetLevel = level < kTiny ? 0.0 : level;
+}
+
+int KeloEffect::LookaheadWait(const double* onset, int t) {
     const int reach = mLookaheadLen;
     if (reach <= 0) return 0;
-    const double quiet = kOnsetShare * mThreshold;
-    // Level k frames before frame t: from the piece, or from before it.
-    const auto past = [&](int k) { return k <= t ? level[t - k] : mPastLevel.Past(k - t); };
+    // Levels k frames before frame t: from the piece, or from before it.
+    const double* magnitude = Scratch(mBandMag);
+    const auto pastOnset = [&](int k) { return k <= t ? onset[t - k] : mPastOnset.Past(k - t); };
+    const auto pastMagnitude = [&](int k) {
+        return k <= t ? magnitude[t - k] : mPastMagnitude.Past(k - t);
+    };
+    // The onset level falls (slowly) before the hit and climbs at it: the hit
+    // begins after its lowest point within the lookahead (the latest, if it
+    // stays there).
     int back = 0;
-    double lowest = past(0);
-    for (int k = 0; k <= reach; ++k) {
-        const double v = past(k);
-        if (v <= quiet) {
-            // The hit begins on the frame after the last quiet one.
-            back = k > 0 ? k - 1 : 0;
-            return reach - back;
-        }
+    double lowest = pastOnset(0);
+    for (int k = 1; k <= reach; ++k) {
+        const double v = pastOnset(k);
         if (v < lowest) {
             lowest = v;
             back = k;
         }
     }
+    // But not before the band's magnitude level was last kOnsetQuiet of its
+    // level at the trigger: the fine grain of a quiet sound before a hit out of
+    // silence (a cymbal's bleed in a kick's microphone) moves the onset level
+    // too, and would pull the start ahead of the hit.
+    const double quiet = kOnsetQuiet * pastMagnitude(0);
+    for (int k = 0; k < back; ++k)
+        if (pastMagnitude(k) <= quiet) {
+            back = k;
+            break;
+        }
+    // The hit begins on the frame after.
+    back = back > 0 ? back - 1 : 0;
     return reach - back;
 }
 
-void KeloEffect::KeepPastLevels(const double* level, int frames) {
-    if (mLookahead) mPastLevel.Push(level, frames);
+void KeloEffect::KeepPastLevels(int frames) {
+    if (!mLookahead) return;
+    mPastOnset.Push(Scratch(mOnset), frames);
+    mPastMagnitude.Push(Scratch(mBandMag), frames);
 }
 
 int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, double* outR, int g,

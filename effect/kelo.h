@@ -224,12 +224,19 @@ private:
     // Tells the host that the latency changed, if it did since last told; takes
     // no lock of ours and must be called with none held.
     void ReportLatency();
+    // The onset levels of a piece (lookahead only): a follower of the
+    // magnitude of the band's change from frame to frame (the first difference
+    // of its mid signal). A hit's attack is where the band changes fastest, so
+    // this level rises at the hit even where the ring of the drum before (low
+    // and slow, so it changes little per frame) is louder than the hit's first
+    // moment, and it rises alike for either polarity.
+    void FollowOnsets(int frames);
     // Where frame t of a piece starts its lookahead envelope: frames to wait,
-    // from how far back the level last was near its floor (level holds the
-    // piece's detector levels, mPastLevel the ones before).
-    int LookaheadWait(const double* level, int t) const;
-    // Keeps the last levels of the piece for LookaheadWait.
-    void KeepPastLevels(const double* level, int frames);
+    // from how far back the onset level rose out of its floor (onset holds the
+    // piece's onset levels, mPastOnset the ones before).
+    int LookaheadWait(const double* onset, int t);
+    // Keeps the last onset and magnitude levels of the piece for LookaheadWait.
+    void KeepPastLevels(int frames);
 
     double mThreshold;
     double mThresholdLow;
@@ -261,6 +268,8 @@ private:
     bool mRestart = false;
     // The band's lowest magnitude level since the re-arm (for a new hit's rise).
     double mRiseFloor = 0.0;
+    // The onset level's lowest since the re-arm (lookahead only).
+    double mOnsetFloor = 1e300;
     // The band's highest magnitude level in the envelope before the re-arm.
     double mRisePeak = 0.0;
     // After an envelope, until the level falls well under the threshold, only
@@ -290,8 +299,13 @@ private:
     ByteBlock mBandMag, mFullMag, mDivLevel, mDivMag;
     // Lookahead: the audio, the band and the divisor levels, delayed.
     DelayLine mDelayInL, mDelayInR, mDelayBandL, mDelayBandR, mDelayLevel, mDelayMag;
-    // The detector levels of the last mLookaheadLen frames before the piece.
-    DelayLine mPastLevel;
+    // The onset levels of the piece; the onset and the band's magnitude levels
+    // of the last mLookaheadLen frames before it; the band's last mid sample
+    // and the onset follower's level.
+    ByteBlock mOnset;
+    DelayLine mPastOnset, mPastMagnitude;
+    double mLastBandMid = 0.0;
+    double mOnsetLevel = 0.0;
     // The levels the shaping of the current piece divides by.
     const double* mDivR = nullptr;
     const double* mDivM = nullptr;

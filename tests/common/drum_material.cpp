@@ -321,6 +321,43 @@ DrumTrack RoomLoop(uint32_t seed) {
     return room;
 }
 
+DrumTrack Resampled(const DrumTrack& track, double rate) {
+    if (rate == track.rate || !(rate > 0.0)) return track;
+    DrumTrack out;
+    out.name = track.name;
+    out.rate = rate;
+    const double step = track.rate / rate; // input frames per output frame
+    const size_t n = size_t(double(track.size()) / step);
+    out.l.resize(n, 0.0);
+    out.r.resize(n, 0.0);
+    // A sinc cut off at 0.45 of the lower rate, under a Blackman window of
+    // kReach input frames on either side (scaled when going down).
+    const double kPi = 3.14159265358979323846;
+    const double cutoff = 0.45 * std::min(rate, track.rate) / track.rate; // cycles per input frame
+    const int kReach = int(std::ceil(16.0 / (2.0 * cutoff)));
+    for (size_t i = 0; i < n; ++i) {
+        const double at = double(i) * step;
+        const long centre = long(std::floor(at));
+        double l = 0.0, r = 0.0;
+        for (long k = centre - kReach + 1; k <= centre + kReach; ++k) {
+            if (k < 0 || k >= long(track.size())) continue;
+            const double x = at - double(k);
+            const double w =
+                0.42 + 0.5 * std::cos(kPi * x / kReach) + 0.08 * std::cos(2.0 * kPi * x / kReach);
+            const double a = 2.0 * kPi * cutoff * x;
+            const double sinc = x == 0.0 ? 2.0 * cutoff : 2.0 * cutoff * std::sin(a) / a;
+            l += w * sinc * track.l[size_t(k)];
+            r += w * sinc * track.r[size_t(k)];
+        }
+        out.l[i] = l;
+        out.r[i] = r;
+    }
+    out.hits = track.hits;
+    for (DrumHit& hit : out.hits)
+        hit.frame = size_t(std::lround(double(hit.frame) / step));
+    return out;
+}
+
 std::vector<DrumTrack> AllDrumMaterial(uint32_t seed) {
     return {DrumGroove(seed),     KickTrack(seed), SnareTrack(seed),
             SixteenthKicks(seed), TomFill(seed),   RoomLoop(seed)};

@@ -52,6 +52,10 @@ DrumTrack TomFill(uint32_t seed);
 // 110 BPM through a small room (early reflections and a diffuse tail).
 DrumTrack RoomLoop(uint32_t seed);
 
+// track at another rate (windowed-sinc interpolation, band-limited below the
+// lower of the two Nyquist frequencies); hit frames move with it, rounded.
+DrumTrack Resampled(const DrumTrack& track, double rate);
+
 // All of the above, in the order listed.
 std::vector<DrumTrack> AllDrumMaterial(uint32_t seed);
 
