@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "base/db.h"
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 #include "tests/common/drum_material.h"
 
 namespace {
@@ -257,7 +257,7 @@ TEST(DrumLookahead, EnvelopesStartWithinAMillisecondOfTheirHits) {
         const std::vector<Event> loud = LoudEvents(track, DbToAmp(c.thresholdDb + 3.0));
         ASSERT_FALSE(loud.empty()) << c.material;
         for (double sign : {1.0, -1.0}) {
-            TestKelo fx(track.rate);
+            HostedKelo fx(track.rate);
             Settings s;
             s.thresholdDb = c.thresholdDb;
             s.bothPolarities = true;
