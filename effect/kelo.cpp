@@ -285,7 +285,7 @@ KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, double* gain, const do
 } // namespace
 
 KeloEffect::KeloEffect(const InstanceInfo& instance)
-    : VstAdapter(instance, kParamCount, 2, 2, "Kelo (No SSE2)", "", "mirel", 0x010101,
+    : EffectBase(instance, kParamCount, 2, 2, "Kelo (No SSE2)", "", "mirel", 0x010101,
                  FourCc("klox"), FourCc("Mire"), 0, false, true, true, false),
       mThreshold(DbToAmp(-12.0)), mThresholdLow(kRearmRatio * mThreshold), mHistoryBuf(kRingBytes),
       mModel(this) {
@@ -633,9 +633,9 @@ void KeloEffect::ReportLatency() {
         changed = latency != mReportedLatency;
         mReportedLatency = latency;
     }
-    // The host reads the new delay from the effect record when it handles the
+    // The host reads the new delay (set with SetDelay) when it handles the
     // change (most do at the next resume); one that ignores it only plays late.
-    if (changed) TellHostIoChanged();
+    if (changed) TellHostLatencyChanged();
 }
 
 int KeloEffect::ReadHistory(double* dst, int capacity, int64_t& start, bool& marked) {

@@ -16,8 +16,8 @@
 #include "effect/envelope_shape.h"
 #include "effect/kelo_params.h"
 #include "effect/shape_model.h"
+#include "plug/effect_base.h"
 #include "plug/state_chunk.h"
-#include "plug/vst_adapter.h"
 
 // Envelope phases: waiting for the level to fall to the re-arm level, waiting for
 // it to reach the threshold, then the onset ramp, the body and the final fade.
@@ -32,7 +32,7 @@ enum KeloPhase : int32_t {
 // The effect alone: processing, state and autofit, with no editor anywhere. The
 // product adds its editor in KeloPlugin (effect/ui/kelo_plugin.h); the
 // displays read what the effect publishes and change the shape through it.
-class KeloEffect : public VstAdapter,
+class KeloEffect : public EffectBase,
                    public ShapeSink,
                    public DetectionSource,
                    public StateSections {

@@ -13,9 +13,11 @@
 #include <lv2/options/options.h>
 #include <lv2/time/time.h>
 
+#include "base/byte_block.h"
 #include "editor/editor.h"
 #include "effect/ui/kelo_plugin.h"
 #include "plug/lock.h"
+#include "plug/module_handle.h"
 #include "plug/param.h"
 
 namespace {
@@ -31,14 +33,6 @@ void CpuPause() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
-}
-
-// The module's host callback: every instance's record points back to it.
-intptr_t KELO_VSTCALL Lv2HostCallback(VstEffectRecord* record, int32_t opcode, int32_t index,
-                                      intptr_t, void*, float opt) {
-    Lv2Plugin* plugin = record ? static_cast<Lv2Plugin*>(record->user) : nullptr;
-    if (!plugin) return opcode == kVstHostVersion ? kVstVersion : 0;
-    return plugin->Answer(opcode, index, opt);
 }
 
 void Report(LV2_Log_Log* log, LV2_URID_Map* map, const char* text) {
@@ -110,25 +104,28 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
         }
     }
 
-    SetModuleHostCallback(&Lv2HostCallback);
     try {
         std::unique_ptr<Lv2Plugin> plugin(new Lv2Plugin(uris, log));
         // The UI finds the link at the instance's address (no virtual table
         // comes before it).
         if (static_cast<void*>(&plugin->mLink) != static_cast<void*>(plugin.get())) return nullptr;
-        plugin->mRate = rate;
         plugin->mMapped = map != nullptr;
         plugin->mEffect.reset(new KeloPlugin(InstanceInfo{CurrentModuleHandle(), 0, 0}));
         KeloEffect& effect = *plugin->mEffect;
-        effect.Record()->user = plugin.get();
+        effect.SetHostLink(&plugin->mHost);
         plugin->mParamCount =
             effect.ParamCount() < kLv2MaxParams ? effect.ParamCount() : kLv2MaxParams;
         plugin->mLink.paramCount = uint32_t(plugin->mParamCount);
-        // As a VST host starts a plug-in: open, rate, block size, on.
-        effect.Dispatch(kVstOpOpen, 0, 0, nullptr, 0.0f);
+        // Started as every host starts it: both channels connected, every
+        // parameter heard, then the rate, the block size, and on.
+        effect.SetInputsConnected(0, effect.InputCount(), true);
+        effect.SetOutputsConnected(0, effect.OutputCount(), true);
+        effect.NotifyAllParams();
         effect.SetSampleRate(rate);
-        effect.Dispatch(kVstOpSetBlockSize, 0, maxBlock, nullptr, 0.0f);
-        effect.Dispatch(kVstOpMainsChanged, 0, 1, nullptr, 0.0f);
+        effect.SetMaxBlock(maxBlock);
+        effect.ResetProcessing();
+        effect.ActiveChanged(true);
+        effect.DeliverHostNotes();
         return plugin.release();
     } catch (...) {
         Report(log, map, "out of memory while creating the effect");
@@ -159,8 +156,7 @@ const KeloLv2EditorOps kEditorOps = {&OpsOpen, &OpsClose, &OpsIdle, &OpsTakeEdit
 } // namespace
 
 Lv2Plugin::Lv2Plugin(const Lv2Uris& uris, LV2_Log_Log* log)
-    : mLink{kKeloLv2LinkTag, 0, &kEditorOps}, mUris(uris), mLog(log), mParamCount(0),
-      mRate(44100.0) {
+    : mLink{kKeloLv2LinkTag, 0, &kEditorOps}, mUris(uris), mLog(log), mParamCount(0) {
     for (float& heard : mHeard)
         heard = std::numeric_limits<float>::quiet_NaN();
     for (auto& value : mEditValue)
@@ -170,8 +166,8 @@ Lv2Plugin::Lv2Plugin(const Lv2Uris& uris, LV2_Log_Log* log)
 Lv2Plugin::~Lv2Plugin() {
     if (!mEffect) return;
     CloseEditor();
-    // The effect goes with its record; no callback finds this instance again.
-    mEffect->Record()->user = nullptr;
+    // What the effect tells while it goes finds no host.
+    mEffect->SetHostLink(nullptr);
 }
 
 void Lv2Plugin::ConnectPort(uint32_t port, void* data) {
@@ -197,9 +193,11 @@ void Lv2Plugin::ConnectPort(uint32_t port, void* data) {
 }
 
 void Lv2Plugin::Activate() {
-    // As a VST host switches a plug-in off and on: the processing starts afresh.
-    mEffect->Dispatch(kVstOpMainsChanged, 0, 0, nullptr, 0.0f);
-    mEffect->Dispatch(kVstOpMainsChanged, 0, 1, nullptr, 0.0f);
+    // Off and on again: the processing starts afresh.
+    mEffect->ActiveChanged(false);
+    mEffect->ResetProcessing();
+    mEffect->ActiveChanged(true);
+    mEffect->DeliverHostNotes();
     mPosition.store(0.0, std::memory_order_relaxed);
 }
 
@@ -312,17 +310,10 @@ void Lv2Plugin::Run(uint32_t frames) {
 LV2_State_Status Lv2Plugin::Save(LV2_State_Store_Function store, LV2_State_Handle handle) {
     if (!store) return LV2_STATE_ERR_UNKNOWN;
     if (!mMapped) return LV2_STATE_ERR_NO_FEATURE;
-    std::vector<uint8_t> bytes;
-    {
-        // The chunk the VST host gets, copied while the lock keeps it whole.
-        ScopedLock hold(mEffect->FrameLock());
-        void* data = nullptr;
-        const intptr_t size = mEffect->Dispatch(kVstOpGetChunk, 0, 0, &data, 0.0f);
-        if (size <= 0 || !data) return LV2_STATE_ERR_UNKNOWN;
-        const uint8_t* begin = static_cast<const uint8_t*>(data);
-        bytes.assign(begin, begin + size);
-    }
-    return store(handle, mUris.stateKey, bytes.data(), bytes.size(), mUris.atomChunk,
+    // The same bytes as the VST chunk, saved whole under the effect's lock.
+    ByteBlock chunk;
+    if (!mEffect->SaveStateChunk(chunk)) return LV2_STATE_ERR_UNKNOWN;
+    return store(handle, mUris.stateKey, chunk.Bytes(), size_t(chunk.Size()), mUris.atomChunk,
                  LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
 }
 
@@ -335,8 +326,12 @@ LV2_State_Status Lv2Plugin::Restore(LV2_State_Retrieve_Function retrieve, LV2_St
     if (!data) return LV2_STATE_ERR_NO_PROPERTY;
     if (type != mUris.atomChunk) return LV2_STATE_ERR_BAD_TYPE;
     if (size > size_t(kMaxHostChunkSize)) return LV2_STATE_ERR_UNKNOWN;
-    const intptr_t loaded =
-        mEffect->Dispatch(kVstOpSetChunk, 0, intptr_t(size), const_cast<void*>(data), 0.0f);
+    ByteBlock chunk;
+    bool loaded = chunk.SetLength(int32_t(size));
+    if (loaded) {
+        if (size > 0) std::memcpy(chunk.Bytes(), data, size);
+        loaded = mEffect->LoadStateChunk(chunk);
+    }
     // The ports' present values count as heard: the state decides until the
     // host writes a port again (whatever it writes then, if it differs, wins).
     for (int32_t i = 0; i < mParamCount; ++i)
@@ -344,60 +339,61 @@ LV2_State_Status Lv2Plugin::Restore(LV2_State_Retrieve_Function retrieve, LV2_St
     return loaded ? LV2_STATE_SUCCESS : LV2_STATE_ERR_UNKNOWN;
 }
 
-intptr_t Lv2Plugin::Answer(int32_t opcode, int32_t index, float) {
-    switch (opcode) {
-    case kVstHostVersion:
-        return kVstVersion;
-    case kVstHostGetTime: {
-        // The effect asks only under its lock (processing, resets), so one
-        // record serves every caller.
-        VstTimeInfo& info = mTimeInfo;
-        info = VstTimeInfo{};
-        const double tempo = mTempo.load(std::memory_order_relaxed);
-        info.samplePos = mPosition.load(std::memory_order_relaxed);
-        info.sampleRate = mRate;
-        info.tempo = tempo;
-        info.ppqPos = info.samplePos / mRate * tempo / 60.0;
-        info.timeSigNumerator = mBeatsPerBar.load(std::memory_order_relaxed);
-        info.timeSigDenominator = mBeatUnit.load(std::memory_order_relaxed);
-        info.flags = kVstTimePpqValid | kVstTimeTempoValid | kVstTimeSignatureValid;
-        if (mSpeed.load(std::memory_order_relaxed) != 0.0) info.flags |= kVstTimePlaying;
-        return reinterpret_cast<intptr_t>(&info);
-    }
-    case kVstHostAutomate: {
-        // The editor changed a parameter (after releasing the effect's lock).
-        // The port takes the value the parameter holds, in its own unit.
-        if (index < 0 || index >= mParamCount) return 0;
-        double value;
-        {
-            ScopedLock hold(mEffect->FrameLock());
-            value = mEffect->ParamAt(index)->Value();
-        }
-        mEditValue[index].store(float(value), std::memory_order_relaxed);
-        mEditMask.fetch_or(1u << index, std::memory_order_release);
-        return 0;
-    }
-    default:
-        return 0;
-    }
+// ---------------------------------------------------------------- host link
+
+int64_t Lv2Plugin::Host::TransportSample(int32_t offset) {
+    const double start = mPlugin.mPosition.load(std::memory_order_relaxed);
+    if (!(start >= 0.0)) return 0;
+    // Positions past the int64 range (no timeline reaches them) stay at its end.
+    const double position = std::floor(start) + offset;
+    return position >= 9.2e18 ? INT64_MAX : int64_t(position);
 }
+
+double Lv2Plugin::Host::TransportTempo() {
+    const double tempo = mPlugin.mTempo.load(std::memory_order_relaxed);
+    return std::isfinite(tempo) && tempo >= 0.0 ? tempo : 0.0;
+}
+
+void Lv2Plugin::Host::TransportMeter(int32_t& numerator, int32_t& denominator) {
+    numerator = mPlugin.mBeatsPerBar.load(std::memory_order_relaxed);
+    denominator = mPlugin.mBeatUnit.load(std::memory_order_relaxed);
+}
+
+void Lv2Plugin::Host::SendHostNote(const HostNote& note) {
+    // The editor changed a parameter (the effect's lock is released). The
+    // port takes the value the parameter holds, in its own unit.
+    if (note.kind != HostNoteKind::Automate) return;
+    if (note.index < 0 || note.index >= mPlugin.mParamCount) return;
+    double value;
+    {
+        ScopedLock hold(mPlugin.mEffect->FrameLock());
+        value = mPlugin.mEffect->ParamAt(note.index)->Value();
+    }
+    mPlugin.mEditValue[note.index].store(float(value), std::memory_order_relaxed);
+    mPlugin.mEditMask.fetch_or(1u << note.index, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------- editor link
 
 uintptr_t Lv2Plugin::OpenEditor(uintptr_t parent, int32_t* width, int32_t* height) {
     auto* editor = static_cast<Editor*>(mEffect->GetEditor());
     if (!editor || !parent) return 0;
-    void* window = reinterpret_cast<void*>(parent);
-    if (!mEffect->Dispatch(kVstOpEditorOpen, 0, 0, window, 0.0f)) return 0;
+    const bool opened = mEffect->OpenEditor(reinterpret_cast<void*>(parent));
+    mEffect->DeliverHostNotes();
+    if (!opened) return 0;
     if (width) *width = editor->ViewWidth();
     if (height) *height = editor->ViewHeight();
     return reinterpret_cast<uintptr_t>(editor->WindowHandle());
 }
 
 void Lv2Plugin::CloseEditor() {
-    mEffect->Dispatch(kVstOpEditorClose, 0, 0, nullptr, 0.0f);
+    mEffect->CloseEditor();
+    mEffect->DeliverHostNotes(); // the last of what the user did
 }
 
 void Lv2Plugin::IdleEditor() {
-    mEffect->Dispatch(kVstOpEditorIdle, 0, 0, nullptr, 0.0f);
+    mEffect->IdleEditor();
+    mEffect->DeliverHostNotes();
 }
 
 void Lv2Plugin::TakeEdits(void* context, void (*deliver)(void*, uint32_t, float)) {

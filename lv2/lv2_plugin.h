@@ -1,9 +1,9 @@
 // Kelo as an LV2 plug-in: one instance owns one KeloEffect and drives the
-// frame's public operations the way a VST host does (rate, block size, the
-// audio road, parameters, the state chunk). The effect's host queries arrive
-// through the module's host callback, which this binary answers itself: the
-// transport from the LV2 time port, and editor automation, which is queued for
-// the UI thread.
+// frame's format-neutral operations (rate, block size, the audio road,
+// parameters, the saved state, the editor's window). It is the effect's host
+// link in LV2's terms: the transport comes from the time port, the latency
+// goes out through the latency port, and editor automation is queued for the
+// UI thread, which writes it to the parameter ports.
 //
 // Threads, as LV2 defines them: Run and ConnectPort on the audio thread;
 // Activate, Restore and the constructor in the instantiation class (never
@@ -21,7 +21,7 @@
 #include <lv2/urid/urid.h>
 
 #include "lv2/lv2_link.h"
-#include "plug/vst_abi.h"
+#include "plug/host_link.h"
 
 class KeloEffect;
 
@@ -59,9 +59,6 @@ public:
     LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
     LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
 
-    // --- the module's host callback lands here
-    intptr_t Answer(int32_t opcode, int32_t index, float opt);
-
     // --- editor link (UI thread)
     uintptr_t OpenEditor(uintptr_t parent, int32_t* width, int32_t* height);
     void CloseEditor();
@@ -76,6 +73,31 @@ public:
     int64_t MissedBlocks() const { return mMissedBlocks.load(std::memory_order_relaxed); }
 
 private:
+    // The effect's host link. A member of its own: the editor link must stay
+    // at the instance's address, with no virtual table before it.
+    class Host : public HostLink {
+    public:
+        explicit Host(Lv2Plugin& plugin) : mPlugin(plugin) {}
+        int64_t TransportSample(int32_t offset) override;
+        double TransportTempo() override;
+        void TransportMeter(int32_t& numerator, int32_t& denominator) override;
+        // LV2 names no host: false.
+        bool IdentifyHost(char*, char*, size_t, int32_t&) override { return false; }
+        // No MIDI port: false.
+        bool EmitMidi(const MidiMessage&) override { return false; }
+        // An automation note queues the parameter's value for the UI thread;
+        // the other notes have no LV2 counterpart.
+        void SendHostNote(const HostNote& note) override;
+        // The latency port carries the delay after every run.
+        void TellLatencyChanged() override {}
+        void LatencySet(int32_t) override {}
+        // The UI binary opens the editor; nothing to tell.
+        void EditorAttached() override {}
+
+    private:
+        Lv2Plugin& mPlugin;
+    };
+
     Lv2Plugin(const Lv2Uris& uris, LV2_Log_Log* log);
     // Takes new control port values into the parameters (under the lock).
     void ApplyPortValues();
@@ -90,6 +112,7 @@ private:
     Lv2Uris mUris;
     bool mMapped = false; // the host mapped the URIDs (urid:map)
     LV2_Log_Log* mLog;
+    Host mHost{*this};
     std::unique_ptr<KeloEffect> mEffect;
     int32_t mParamCount;
 
@@ -109,9 +132,6 @@ private:
     std::atomic<double> mTempo{120.0};
     std::atomic<int32_t> mBeatsPerBar{4};
     std::atomic<int32_t> mBeatUnit{4};
-    double mRate;
-    // The answer to the effect's time request (asked under the effect's lock).
-    VstTimeInfo mTimeInfo{};
 
     // Editor edits waiting for the UI thread: one bit and one value per parameter.
     std::atomic<uint32_t> mEditMask{0};

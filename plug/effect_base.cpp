@@ -191,15 +191,119 @@ void EffectBase::DeliverHostNotes() {
     }
 }
 
-void EffectBase::SendHostNote(const HostNote&) {}
+void EffectBase::SendHostNote(const HostNote& note) {
+    if (mHostLink) mHostLink->SendHostNote(note);
+}
 
 void EffectBase::PostHostNote(HostNoteKind kind, int32_t index, double value) {
     mOutbox.Post(HostNote{kind, index, value});
 }
 
+// ---------------------------------------------------------------- host link
+
+int64_t EffectBase::TransportSample() {
+    return mHostLink ? mHostLink->TransportSample(BlockOffset()) : 0;
+}
+
+double EffectBase::TransportTempo() {
+    return mHostLink ? mHostLink->TransportTempo() : 0.0;
+}
+
+void EffectBase::TransportMeter(int32_t& numerator, int32_t& denominator) {
+    numerator = 0;
+    denominator = 0;
+    if (mHostLink) mHostLink->TransportMeter(numerator, denominator);
+}
+
 int32_t EffectBase::HostKind() {
+    if (mHostKind != HostUnasked || !mHostLink) return mHostKind;
+    char vendor[256] = {};
+    char product[256] = {};
+    int32_t version = 0;
+    if (!mHostLink->IdentifyHost(vendor, product, sizeof vendor, version)) return HostUnasked;
+    SetHost(vendor, product, version);
     return mHostKind;
 }
+
+bool EffectBase::EmitMidi(const MidiMessage* message) {
+    return message && mHostLink && mHostLink->EmitMidi(*message);
+}
+
+intptr_t EffectBase::VendorRequest(int32_t, intptr_t, void*, float) {
+    return 0;
+}
+
+void EffectBase::TellHostLatencyChanged() {
+    if (mHostLink) mHostLink->TellLatencyChanged();
+}
+
+// ---------------------------------------------------------------- editor window
+
+bool EffectBase::OpenEditorWindow(void* parent) {
+    return mEditor && mEditor->OpenEditorWindow(parent) != nullptr;
+}
+
+void EffectBase::CloseEditorWindow() {
+    if (mEditor) mEditor->CloseEditorWindow();
+}
+
+bool EffectBase::OpenEditor(void* parent) {
+    if (!mEditor) return false;
+    if (mEditorWindowOpen && !mEditor->IsWindowOpen()) {
+        // The host destroyed its frame (and our window in it) without
+        // "editor close": that window is over, this open is a new one.
+        EditorClosed();
+        CloseEditorWindow();
+        mEditorWindowOpen = false;
+    }
+    if (mEditorWindowOpen || !OpenEditorWindow(parent)) return false;
+    mEditorWindowOpen = true;
+    EditorOpened();
+    return true;
+}
+
+bool EffectBase::CloseEditor() {
+    if (!mEditor) return false;
+    if (mEditorWindowOpen) {
+        EditorClosed();
+        CloseEditorWindow();
+        mEditorWindowOpen = false;
+    }
+    // A window closed in the middle of a drag never sees the release.
+    EndGesture();
+    return true;
+}
+
+void EffectBase::IdleEditor() {
+    if (mEditorWindowOpen && mEditor) mEditor->Idle();
+}
+
+// ---------------------------------------------------------------- saved state
+
+bool EffectBase::SaveStateChunk(ByteBlock& chunk) {
+    // Under the lock: automation and processing on other threads see the state
+    // before or after the save, never half of it saved.
+    ScopedLock hold(mLock);
+    chunk.Clear();
+    return SaveState(&chunk) && chunk.Size() > 0;
+}
+
+bool EffectBase::LoadStateChunk(ByteBlock& chunk) {
+    // The load and the delivery of its values are one step for the audio thread
+    // and for parameter changes from other threads.
+    bool loaded;
+    {
+        ScopedLock hold(mLock);
+        loaded = LoadState(&chunk);
+        // A load that fails part-way keeps the values it read: the effect hears
+        // of whatever the parameters now hold, so its derived state agrees.
+        NotifyAllParams();
+    }
+    StateLoaded();
+    return loaded;
+}
+
+// ---------------------------------------------------------------- editor
 
 void EffectBase::SetEditor(EditorFace* editor) {
     if (!editor) return;
@@ -209,6 +313,7 @@ void EffectBase::SetEditor(EditorFace* editor) {
     editor->PrepareSurface();
     if (mEditor != editor) delete mEditor;
     mEditor = editor;
+    if (mHostLink) mHostLink->EditorAttached();
 }
 
 void EffectBase::DropEditor() {
@@ -250,6 +355,7 @@ void EffectBase::SetMaxBlock(int32_t n) {
 void EffectBase::SetDelay(int32_t samples) {
     ScopedLock hold(mLock);
     mDelay = samples;
+    if (mHostLink) mHostLink->LatencySet(samples);
 }
 
 // ---------------------------------------------------------------- audio road

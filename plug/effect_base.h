@@ -1,6 +1,8 @@
 // The host-neutral plug-in base: owns the parameters, programs, channel buffers
 // and the editor, and serialises every change of state behind one re-entrant lock.
-// The host adapter derives from it; the effect derives from the adapter.
+// The effect derives from it; each format's adapter (plug/vst_adapter.h,
+// lv2/lv2_plugin.h) holds an effect and answers its host queries through the
+// HostLink it hands over (plug/host_link.h).
 #pragma once
 
 #include <atomic>
@@ -11,6 +13,7 @@
 
 #include "base/byte_block.h"
 #include "plug/host_kind.h"
+#include "plug/host_link.h"
 #include "plug/host_outbox.h"
 #include "plug/lock.h"
 #include "plug/param.h"
@@ -83,12 +86,14 @@ public:
     // inside the open gesture (see BeginGesture) or as a gesture of its own.
     // An index out of range does nothing.
     virtual void EditorParamChange(int32_t index, double normalized);
-    // The host's sample position; 64-bit, as a host's timeline outlasts 2^31
-    // samples (3.1 hours at 192 kHz).
-    virtual int64_t TransportSample() = 0;
-    virtual double TransportTempo() = 0;
-    virtual void TransportMeter(int32_t& numerator, int32_t& denominator) = 0;
-    // The identified host (a HostKind value); HostUnasked until SetHost.
+    // The host's sample position of the frame being processed; 64-bit, as a
+    // host's timeline outlasts 2^31 samples (3.1 hours at 192 kHz). These and
+    // EmitMidi ask the host link; without one they read 0 and false.
+    virtual int64_t TransportSample();
+    virtual double TransportTempo();
+    virtual void TransportMeter(int32_t& numerator, int32_t& denominator);
+    // The identified host (a HostKind value): asked of the host link until it
+    // answers; HostUnasked until then.
     virtual int32_t HostKind();
     // Shows every parameter to the editor, prepares its drawing surface and takes
     // ownership. Null is ignored; attaching another editor destroys the previous one.
@@ -101,8 +106,37 @@ public:
     // Sizes the scratch regions for blocks of n frames. n <= 0, or a size whose
     // scratch cannot be allocated, keeps the previous size.
     virtual void SetMaxBlock(int32_t n);
+    // The latency in samples; the host link stores it for the host to read.
     virtual void SetDelay(int32_t samples);
-    virtual bool EmitMidi(const MidiMessage* message) = 0;
+    virtual bool EmitMidi(const MidiMessage* message);
+    // A vendor-specific request from the host; the effect's own requests are
+    // told apart by index. Answers 0 (unknown) unless overridden.
+    virtual intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt);
+
+    // --- the host link: the adapter that holds the effect hands itself over
+    // (null: none). Set before the host calls in, cleared before the adapter goes.
+    void SetHostLink(HostLink* link) { mHostLink = link; }
+    HostLink* GetHostLink() const { return mHostLink; }
+
+    // --- the editor's window, the same road for every format
+    // Opens the editor's window in the host's parent window: false when there
+    // is no editor, the window is open, or it cannot be opened. A window the
+    // host destroyed (its frame went without a close) counts as closed.
+    bool OpenEditor(void* parent);
+    // Closes the window OpenEditor opened, and ends a gesture the closing cut
+    // short; false when there is no editor.
+    bool CloseEditor();
+    // The host's idle call for an open window.
+    void IdleEditor();
+
+    // --- the saved state, the same road for every format
+    // The state into chunk (cleared first), under the lock; false when the
+    // effect saved nothing.
+    bool SaveStateChunk(ByteBlock& chunk);
+    // Loads chunk under the lock and lets the effect hear every parameter
+    // (a load that fails part-way keeps the values it read), then, with the
+    // lock released, StateLoaded. False when the load failed.
+    bool LoadStateChunk(ByteBlock& chunk);
 
     // --- host entries of the audio road
     // Each runs one host block: converts or maps the host's channels, calls
@@ -215,8 +249,20 @@ public:
     bool InstrumentFlag() const { return mInstrumentFlag; }
 
 protected:
-    // Tells the host one note; called with no lock of ours held. Default: nothing.
+    // Tells the host one note; called with no lock of ours held. Default: the
+    // host link's.
     virtual void SendHostNote(const HostNote& note);
+    // Opens the editor's window inside the host's parent window; false when it
+    // cannot.
+    virtual bool OpenEditorWindow(void* parent);
+    // Closes the window opened by OpenEditorWindow.
+    virtual void CloseEditorWindow();
+    // After a state load, once the lock is released: the place to tell the
+    // host what the load changed. Does nothing by default.
+    virtual void StateLoaded() {}
+    // Tells the host that the latency changed. Never from the audio thread,
+    // never with a lock of ours held.
+    void TellHostLatencyChanged();
     void PostHostNote(HostNoteKind kind, int32_t index, double value);
 
     InstanceInfo mInstance;
@@ -265,6 +311,8 @@ private:
     bool mMonoFlag;
     bool mInstrumentFlag;
     int32_t mBlockOffset = 0;
+    HostLink* mHostLink = nullptr;
+    bool mEditorWindowOpen = false;
 };
 
 // Holds an effect's host notes for the lifetime of the object (null: nothing).
@@ -283,3 +331,8 @@ public:
 private:
     EffectBase* mEffect;
 };
+
+// Defined by every plug-in binary: creates its effect, which the format's entry
+// point hands to its adapter. May return null or throw; the entry point then
+// gives the host no effect.
+EffectBase* CreateEffectInstance(const InstanceInfo& instance);

@@ -38,30 +38,30 @@ intptr_t KELO_VSTCALL DispatcherEntry(VstEffectRecord* effect, int32_t opcode, i
 void KELO_VSTCALL ProcessAccumulatingEntry(VstEffectRecord* effect, float** inputs, float** outputs,
                                            int32_t frames) {
     if (VstAdapter* adapter = VstAdapter::FromRecord(effect))
-        adapter->ProcessFloatAccumulating(inputs, outputs, frames);
+        adapter->Effect().ProcessFloatAccumulating(inputs, outputs, frames);
 }
 
 void KELO_VSTCALL ProcessReplacingEntry(VstEffectRecord* effect, float** inputs, float** outputs,
                                         int32_t frames) {
     if (VstAdapter* adapter = VstAdapter::FromRecord(effect))
-        adapter->ProcessFloatReplacing(inputs, outputs, frames);
+        adapter->Effect().ProcessFloatReplacing(inputs, outputs, frames);
 }
 
 void KELO_VSTCALL ProcessDoubleEntry(VstEffectRecord* effect, double** inputs, double** outputs,
                                      int32_t frames) {
     if (VstAdapter* adapter = VstAdapter::FromRecord(effect))
-        adapter->ProcessDoubleReplacing(inputs, outputs, frames);
+        adapter->Effect().ProcessDoubleReplacing(inputs, outputs, frames);
 }
 
 void KELO_VSTCALL SetParameterEntry(VstEffectRecord* effect, int32_t index, float value) {
     VstAdapter* adapter = VstAdapter::FromRecord(effect);
     // NaN carries no value: the parameter keeps the one it has.
-    if (adapter && !std::isnan(value)) adapter->HostParamChange(index, value);
+    if (adapter && !std::isnan(value)) adapter->Effect().HostParamChange(index, value);
 }
 
 float KELO_VSTCALL GetParameterEntry(VstEffectRecord* effect, int32_t index) {
     VstAdapter* adapter = VstAdapter::FromRecord(effect);
-    return adapter ? float(adapter->ParamNormalized(index)) : 0.0f;
+    return adapter ? float(adapter->Effect().ParamNormalized(index)) : 0.0f;
 }
 
 // The host's block size held to 0..kMaxHostBlockSize; SetMaxBlock ignores 0.
@@ -95,13 +95,20 @@ bool CopyToHost(void* buffer, size_t bound, const char* text) {
     return true;
 }
 
-VstAdapter::VstAdapter(InstanceInfo instance, int32_t paramCount, int32_t inputs, int32_t outputs,
-                       const char* effectName, const char* productName, const char* vendorName,
-                       int32_t version, int32_t uniqueId, int32_t vendorId, int32_t delay,
-                       bool midi, bool mono, bool chunks, bool instrument)
-    : EffectBase(instance, paramCount, inputs, outputs, effectName, productName, vendorName,
-                 version, uniqueId, vendorId, delay, midi, mono, chunks, instrument),
-      mMidiIo(midi) {
+VstAdapter::VstAdapter(std::unique_ptr<EffectBase> effect)
+    : mOwned(std::move(effect)), mEffect(mOwned.get()) {
+    mEffect->SetInputsConnected(0, mEffect->InputCount(), true);
+    mEffect->SetOutputsConnected(0, mEffect->OutputCount(), true);
+    mEffect->SetMaxBlock(1024);
+    FillRecord();
+}
+
+VstAdapter::VstAdapter(EffectBase& effect) : mEffect(&effect) {
+    FillRecord();
+}
+
+void VstAdapter::FillRecord() {
+    EffectBase& fx = *mEffect;
     std::memset(&mEffectRecord, 0, sizeof mEffectRecord);
     VstEffectRecord& r = mEffectRecord;
     r.magic = kVstMagic;
@@ -109,28 +116,32 @@ VstAdapter::VstAdapter(InstanceInfo instance, int32_t paramCount, int32_t inputs
     r.process = &ProcessAccumulatingEntry;
     r.setParameter = &SetParameterEntry;
     r.getParameter = &GetParameterEntry;
-    r.numPrograms = ProgramCount();
-    r.numParams = ParamCount();
-    r.numInputs = InputCount();
-    r.numOutputs = OutputCount();
+    r.numPrograms = fx.ProgramCount();
+    r.numParams = fx.ParamCount();
+    r.numInputs = fx.InputCount();
+    r.numOutputs = fx.OutputCount();
     r.flags = kVstFlagCanReplacing | kVstFlagCanDoubleReplacing;
-    if (chunks) r.flags |= kVstFlagProgramChunks;
-    if (mono) r.flags |= kVstFlagCanMono;
-    if (instrument) r.flags |= kVstFlagInstrument;
-    r.initialDelay = delay;
+    if (fx.GetEditor()) r.flags |= kVstFlagHasEditor;
+    if (fx.UsesChunks()) r.flags |= kVstFlagProgramChunks;
+    if (fx.MonoFlag()) r.flags |= kVstFlagCanMono;
+    if (fx.InstrumentFlag()) r.flags |= kVstFlagInstrument;
+    r.initialDelay = fx.Delay();
     r.ioRatio = 1.0f;
     r.object = this;
-    r.uniqueId = uniqueId;
-    r.version = DecimalVersion(version);
+    r.uniqueId = fx.UniqueId();
+    r.version = DecimalVersion(fx.Version());
     r.processReplacing = &ProcessReplacingEntry;
     r.processDoubleReplacing = &ProcessDoubleEntry;
-
-    SetInputsConnected(0, InputCount(), true);
-    SetOutputsConnected(0, OutputCount(), true);
-    SetMaxBlock(1024);
+    fx.SetHostLink(this);
 }
 
 VstAdapter::~VstAdapter() {
+    // The effect goes first, while its host link is whole (its editor may
+    // still tell the host the last of the user's work).
+    if (mOwned)
+        mOwned.reset();
+    else
+        mEffect->SetHostLink(nullptr);
     // A host that keeps the record past closing finds no object behind it.
     mEffectRecord.object = nullptr;
     mEffectRecord.magic = 0;
@@ -145,43 +156,44 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
     const intptr_t answer = DispatchOne(opcode, index, value, ptr, opt);
     // Notes queued while a lock of ours was held (a hook that pushed a value)
     // reach the host here at the latest, on the host's own call.
-    DeliverHostNotes();
+    mEffect->DeliverHostNotes();
     return answer;
 }
 
 intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, void* ptr,
                                  float opt) {
+    EffectBase& fx = *mEffect;
     switch (opcode) {
     case kVstOpOpen:
-        NotifyAllParams();
+        fx.NotifyAllParams();
         return 0;
     case kVstOpClose:
         // A host may close the plug-in with its editor still open: the
         // window goes first, while the effect behind it is whole.
         DispatchOne(kVstOpEditorClose, 0, 0, nullptr, 0.0f);
-        DeliverHostNotes(); // the last of what the user did
+        fx.DeliverHostNotes(); // the last of what the user did
         delete this;
         return 0;
     case kVstOpSetProgram: {
-        StoreCurrentProgram();
+        fx.StoreCurrentProgram();
         const bool inRange = value >= INT32_MIN && value <= INT32_MAX;
-        return inRange && RecallProgram(int32_t(value)) ? 1 : 0;
+        return inRange && fx.RecallProgram(int32_t(value)) ? 1 : 0;
     }
     case kVstOpGetProgram:
-        return CurrentProgram();
+        return fx.CurrentProgram();
     case kVstOpSetProgramName:
         if (!ptr) return 0;
-        SetProgramName(static_cast<const char*>(ptr));
+        fx.SetProgramName(static_cast<const char*>(ptr));
         return 1;
     case kVstOpGetProgramName:
-        return CopyToHost(ptr, kHostProgramNameBound, ProgramName(CurrentProgram())) ? 1 : 0;
+        return CopyToHost(ptr, kHostProgramNameBound, fx.ProgramName(fx.CurrentProgram())) ? 1 : 0;
     case kVstOpGetParamLabel: {
-        const Param* param = ParamAt(index);
+        const Param* param = fx.ParamAt(index);
         CopyToHost(ptr, kHostParamTextBound, param ? param->Unit() : "");
         return 0;
     }
     case kVstOpGetParamDisplay: {
-        const Param* param = ParamAt(index);
+        const Param* param = fx.ParamAt(index);
         if (param && ptr)
             param->FormatValue(static_cast<char*>(ptr), int(kHostParamTextBound));
         else
@@ -189,50 +201,31 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
         return 0;
     }
     case kVstOpGetParamName: {
-        const Param* param = ParamAt(index);
+        const Param* param = fx.ParamAt(index);
         CopyToHost(ptr, kHostParamTextBound, param ? param->Name() : "");
         return 0;
     }
     case kVstOpSetSampleRate:
         // A rate that is not a positive number would poison every filter.
-        if (std::isfinite(opt) && opt > 0.0f) SetSampleRate(opt);
-        ResetProcessing();
+        if (std::isfinite(opt) && opt > 0.0f) fx.SetSampleRate(opt);
+        fx.ResetProcessing();
         return 0;
     case kVstOpSetBlockSize:
-        SetMaxBlock(HostBlockSize(value));
-        ResetProcessing();
+        fx.SetMaxBlock(HostBlockSize(value));
+        fx.ResetProcessing();
         return 0;
     case kVstOpMainsChanged:
-        ActiveChanged(value != 0);
-        if (value == 0) ResetProcessing();
+        fx.ActiveChanged(value != 0);
+        if (value == 0) fx.ResetProcessing();
         return 0;
     case kVstOpEditorGetRect:
         return EditorRect(ptr);
     case kVstOpEditorOpen:
-        if (!GetEditor()) return 0;
-        if (mEditorWindowOpen && !GetEditor()->IsWindowOpen()) {
-            // The host destroyed its frame (and our window in it) without
-            // "editor close": that window is over, this open is a new one.
-            EditorClosed();
-            CloseEditorWindow();
-            mEditorWindowOpen = false;
-        }
-        if (mEditorWindowOpen || !OpenEditorWindow(ptr)) return 0;
-        mEditorWindowOpen = true;
-        EditorOpened();
-        return 1;
+        return fx.OpenEditor(ptr) ? 1 : 0;
     case kVstOpEditorClose:
-        if (!GetEditor()) return 0;
-        if (mEditorWindowOpen) {
-            EditorClosed();
-            CloseEditorWindow();
-            mEditorWindowOpen = false;
-        }
-        // A window closed in the middle of a drag never sees the release.
-        EndGesture();
-        return 1;
+        return fx.CloseEditor() ? 1 : 0;
     case kVstOpEditorIdle:
-        if (mEditorWindowOpen && GetEditor()) GetEditor()->Idle();
+        fx.IdleEditor();
         return 0;
     case kVstOpIdle:
         return 0;
@@ -245,9 +238,9 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
     case kVstOpProcessEvents:
         return ProcessEvents(static_cast<const VstEvents*>(ptr));
     case kVstOpCanBeAutomated:
-        return ParamAt(index) ? 1 : 0;
+        return fx.ParamAt(index) ? 1 : 0;
     case kVstOpGetProgramNameIndexed: {
-        const char* name = ProgramName(index);
+        const char* name = fx.ProgramName(index);
         return CopyToHost(ptr, kHostProgramNameBound, name) && name[0] != '\0' ? 1 : 0;
     }
     case kVstOpGetInputProperties:
@@ -261,13 +254,13 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
         SetArrangement(static_cast<const VstSpeakerArrangementHead*>(ptr), false);
         return 1;
     case kVstOpGetEffectName:
-        return CopyToHost(ptr, kHostEffectNameBound, EffectName()) ? 1 : 0;
+        return CopyToHost(ptr, kHostEffectNameBound, fx.EffectName()) ? 1 : 0;
     case kVstOpGetVendorString:
-        return CopyToHost(ptr, kHostVendorTextBound, VendorName()) ? 1 : 0;
+        return CopyToHost(ptr, kHostVendorTextBound, fx.VendorName()) ? 1 : 0;
     case kVstOpGetProductString:
-        return CopyToHost(ptr, kHostVendorTextBound, ProductName()) ? 1 : 0;
+        return CopyToHost(ptr, kHostVendorTextBound, fx.ProductName()) ? 1 : 0;
     case kVstOpVendorSpecific:
-        return VendorRequest(index, value, ptr, opt);
+        return fx.VendorRequest(index, value, ptr, opt);
     case kVstOpCanDo:
         return CanDo(static_cast<const char*>(ptr));
     case kVstOpGetVstVersion:
@@ -276,7 +269,7 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
         VstKeyName* key = static_cast<VstKeyName*>(ptr);
         if (!key) return 0;
         key->keyName[0] = '\0';
-        return KeyName(key->keyNumber, key->keyName) ? 1 : 0;
+        return fx.KeyName(key->keyNumber, key->keyName) ? 1 : 0;
     }
     default:
         return 0;
@@ -285,11 +278,9 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
 
 intptr_t VstAdapter::GetChunk(void* ptr) {
     if (!ptr) return 0;
-    // Under the lock: automation and processing on other threads see the state
-    // before or after the save, never half of it saved.
-    ScopedLock hold(mLock);
-    mStateChunk.Clear();
-    if (!SaveState(&mStateChunk) || mStateChunk.Size() <= 0) return 0;
+    // The save and the handing over of its bytes are one step for other threads.
+    ScopedLock hold(mEffect->FrameLock());
+    if (!mEffect->SaveStateChunk(mStateChunk)) return 0;
     *static_cast<void**>(ptr) = mStateChunk.Bytes();
     return mStateChunk.Size();
 }
@@ -297,23 +288,11 @@ intptr_t VstAdapter::GetChunk(void* ptr) {
 intptr_t VstAdapter::SetChunk(intptr_t size, const void* data) {
     if (size < 0 || size > kMaxHostChunkSize || (size > 0 && !data)) return 0;
     // The bytes go through a fresh block: hosts may hand back the very address
-    // the last save gave them, which resizing mStateChunk could free.
+    // the last save gave them.
     ByteBlock incoming;
     if (!incoming.SetLength(int32_t(size))) return 0;
     if (size > 0) std::memcpy(incoming.Bytes(), data, size_t(size));
-    // The load and the delivery of its values are one step for the audio thread
-    // and for parameter changes from other threads.
-    bool loaded;
-    {
-        ScopedLock hold(mLock);
-        mStateChunk = std::move(incoming);
-        loaded = LoadState(&mStateChunk);
-        // A load that fails part-way keeps the values it read: the effect hears
-        // of whatever the parameters now hold, so its derived state agrees.
-        NotifyAllParams();
-    }
-    StateLoaded();
-    return loaded ? 1 : 0;
+    return mEffect->LoadStateChunk(incoming) ? 1 : 0;
 }
 
 intptr_t VstAdapter::ProcessEvents(const VstEvents* list) {
@@ -327,7 +306,7 @@ intptr_t VstAdapter::ProcessEvents(const VstEvents* list) {
             const VstMidiEvent* midi = reinterpret_cast<const VstMidiEvent*>(event);
             MidiMessage message = {midi->deltaFrames, midi->midiData[0], midi->midiData[1],
                                    midi->midiData[2]};
-            ReceiveMidi(&message);
+            mEffect->ReceiveMidi(&message);
         } else {
             VstEvents single = {};
             single.numEvents = 1;
@@ -339,7 +318,7 @@ intptr_t VstAdapter::ProcessEvents(const VstEvents* list) {
 }
 
 intptr_t VstAdapter::PinProperties(int32_t index, void* ptr, bool input) {
-    const int32_t count = input ? InputCount() : OutputCount();
+    const int32_t count = input ? mEffect->InputCount() : mEffect->OutputCount();
     if (!ptr || index < 0 || index >= count) return 0;
     VstPinProperties* pin = static_cast<VstPinProperties*>(ptr);
     std::snprintf(pin->label, sizeof pin->label, input ? "Input %d" : "Output %d", int(index));
@@ -350,15 +329,15 @@ intptr_t VstAdapter::PinProperties(int32_t index, void* ptr, bool input) {
 
 void VstAdapter::SetArrangement(const VstSpeakerArrangementHead* arrangement, bool input) {
     if (!arrangement) return;
-    const int32_t count = input ? InputCount() : OutputCount();
+    const int32_t count = input ? mEffect->InputCount() : mEffect->OutputCount();
     int32_t n = arrangement->numChannels;
     n = n < 0 ? 0 : (n > count ? count : n);
     if (input) {
-        SetInputsConnected(0, n, true);
-        SetInputsConnected(n, count - n, false);
+        mEffect->SetInputsConnected(0, n, true);
+        mEffect->SetInputsConnected(n, count - n, false);
     } else {
-        SetOutputsConnected(0, n, true);
-        SetOutputsConnected(n, count - n, false);
+        mEffect->SetOutputsConnected(0, n, true);
+        mEffect->SetOutputsConnected(n, count - n, false);
     }
 }
 
@@ -370,13 +349,13 @@ intptr_t VstAdapter::CanDo(const char* text) const {
     if (is("receiveVstTimeInfo")) return 1;
     if (is("sendVstEvents") || is("sendVstMidiEvent") || is("receiveVstEvents") ||
         is("receiveVstMidiEvent"))
-        return mMidiIo ? 1 : 0;
+        return mEffect->MidiFlag() ? 1 : 0;
     if (is("hasCockosExtensions") || is("hasCockosViewAsConfig")) return kVstCockosAnswer;
     return 0;
 }
 
 intptr_t VstAdapter::EditorRect(void* ptr) {
-    EditorFace* editor = GetEditor();
+    EditorFace* editor = mEffect->GetEditor();
     if (!editor || !ptr) return 0;
     std::call_once(sEditorRectOnce, [editor] {
         sEditorRect.bottom = ToInt16(editor->ViewHeight());
@@ -386,30 +365,17 @@ intptr_t VstAdapter::EditorRect(void* ptr) {
     return 1;
 }
 
-bool VstAdapter::OpenEditorWindow(void* parent) {
-    EditorFace* editor = GetEditor();
-    return editor && editor->OpenEditorWindow(parent) != nullptr;
-}
-
-void VstAdapter::CloseEditorWindow() {
-    if (EditorFace* editor = GetEditor()) editor->CloseEditorWindow();
-}
-
-intptr_t VstAdapter::VendorRequest(int32_t, intptr_t, void*, float) {
-    return 0;
-}
-
 void VstAdapter::SendHostNote(const HostNote& note) {
     switch (note.kind) {
     case HostNoteKind::Automate:
-        if (ParamAt(note.index))
+        if (mEffect->ParamAt(note.index))
             CallHost(kVstHostAutomate, note.index, 0, nullptr, float(note.value));
         break;
     case HostNoteKind::BeginEdit:
-        if (ParamAt(note.index)) CallHost(kVstHostBeginEdit, note.index, 0, nullptr, 0.0f);
+        if (mEffect->ParamAt(note.index)) CallHost(kVstHostBeginEdit, note.index, 0, nullptr, 0.0f);
         break;
     case HostNoteKind::EndEdit:
-        if (ParamAt(note.index)) CallHost(kVstHostEndEdit, note.index, 0, nullptr, 0.0f);
+        if (mEffect->ParamAt(note.index)) CallHost(kVstHostEndEdit, note.index, 0, nullptr, 0.0f);
         break;
     case HostNoteKind::StateChanged:
         CallHost(kVstHostUpdateDisplay, 0, 0, nullptr, 0.0f);
@@ -421,11 +387,11 @@ const VstTimeInfo* VstAdapter::HostTime(int32_t mask) {
     return reinterpret_cast<const VstTimeInfo*>(CallHost(kVstHostGetTime, 0, mask, nullptr, 0));
 }
 
-int64_t VstAdapter::TransportSample() {
+int64_t VstAdapter::TransportSample(int32_t offset) {
     const VstTimeInfo* time = HostTime(0);
     if (!time || !(time->samplePos >= 0.0)) return 0;
     // Positions past the int64 range (no timeline reaches them) stay at its end.
-    const double position = std::floor(time->samplePos) + BlockOffset();
+    const double position = std::floor(time->samplePos) + offset;
     return position >= 9.2e18 ? INT64_MAX : int64_t(position);
 }
 
@@ -446,48 +412,46 @@ void VstAdapter::TransportMeter(int32_t& numerator, int32_t& denominator) {
     denominator = time->timeSigDenominator;
 }
 
-int32_t VstAdapter::HostKind() {
-    if (mHostKind != HostUnasked) return mHostKind;
-    char vendor[256] = {};
-    char product[256] = {};
-    const bool vendorAnswered = CallHost(kVstHostGetVendorString, 0, 0, vendor, 0) != 0;
-    const bool productAnswered = CallHost(kVstHostGetProductString, 0, 0, product, 0) != 0;
+bool VstAdapter::IdentifyHost(char* vendor, char* product, size_t size, int32_t& decimalVersion) {
+    // The host writes up to 256 bytes whatever it is told.
+    char v[256] = {};
+    char p[256] = {};
+    const bool vendorAnswered = CallHost(kVstHostGetVendorString, 0, 0, v, 0) != 0;
+    const bool productAnswered = CallHost(kVstHostGetProductString, 0, 0, p, 0) != 0;
     // A host that filled the whole buffer still leaves us a terminated text.
-    vendor[sizeof vendor - 1] = '\0';
-    product[sizeof product - 1] = '\0';
-    if (!vendorAnswered || !productAnswered || (vendor[0] == '\0' && product[0] == '\0'))
-        return HostUnasked;
+    v[sizeof v - 1] = '\0';
+    p[sizeof p - 1] = '\0';
+    if (!vendorAnswered || !productAnswered || (v[0] == '\0' && p[0] == '\0')) return false;
     const intptr_t version = CallHost(kVstHostGetVendorVersion, 0, 0, nullptr, 0);
-    SetHost(vendor, product, int32_t(version < 0 || version > INT32_MAX ? 0 : version));
-    return mHostKind;
+    decimalVersion = int32_t(version < 0 || version > INT32_MAX ? 0 : version);
+    CopyToHost(vendor, size, v);
+    CopyToHost(product, size, p);
+    return true;
 }
 
-void VstAdapter::SetEditor(EditorFace* editor) {
-    EffectBase::SetEditor(editor);
-    if (GetEditor()) mEffectRecord.flags |= kVstFlagHasEditor;
+void VstAdapter::EditorAttached() {
+    mEffectRecord.flags |= kVstFlagHasEditor;
 }
 
-void VstAdapter::SetDelay(int32_t samples) {
+void VstAdapter::LatencySet(int32_t samples) {
     mEffectRecord.initialDelay = samples;
-    EffectBase::SetDelay(samples);
 }
 
-bool VstAdapter::EmitMidi(const MidiMessage* message) {
-    if (!message) return false;
+bool VstAdapter::EmitMidi(const MidiMessage& message) {
     VstMidiEvent event = {};
     event.type = kVstEventMidi;
     event.byteSize = int32_t(sizeof event);
-    event.deltaFrames = message->mOffset;
-    event.midiData[0] = message->mStatus;
-    event.midiData[1] = message->mData1;
-    event.midiData[2] = message->mData2;
+    event.deltaFrames = message.mOffset;
+    event.midiData[0] = message.mStatus;
+    event.midiData[1] = message.mData1;
+    event.midiData[2] = message.mData2;
     VstEvents list = {};
     list.numEvents = 1;
     list.events[0] = reinterpret_cast<VstEvent*>(&event);
     return CallHost(kVstHostProcessEvents, 0, 0, &list, 0.0f) == 1;
 }
 
-void VstAdapter::TellHostIoChanged() {
+void VstAdapter::TellLatencyChanged() {
     CallHost(kVstHostIoChanged, 0, 0, nullptr, 0.0f);
 }
 

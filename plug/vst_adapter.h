@@ -1,14 +1,16 @@
-// Binds an EffectBase to a VST 2.4 host: fills the effect record the host holds,
-// answers the dispatcher, routes the parameter and processing entries into the
-// base, and implements the transport, MIDI output and host queries with host
-// callbacks. The effect class derives from VstAdapter.
+// Binds an effect to a VST 2.4 host: holds the effect, fills the effect record
+// the host holds, maps the dispatcher's opcodes and the record's entries onto
+// the effect, and is the effect's host link, answered with host callbacks.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "base/byte_block.h"
 #include "plug/effect_base.h"
+#include "plug/host_link.h"
+#include "plug/module_handle.h"
 #include "plug/vst_abi.h"
 
 // Bounds of the texts copied into host buffers, terminator included. Hosts pass
@@ -20,12 +22,6 @@ constexpr size_t kHostProgramNameBound = kVstProgramNameSize;
 constexpr size_t kHostEffectNameBound = kVstEffectNameSize;
 constexpr size_t kHostVendorTextBound = kVstVendorTextSize;
 
-// Largest block size taken from the host; larger host blocks are processed in
-// pieces of this size, so the scratch memory stays bounded.
-constexpr int32_t kMaxHostBlockSize = 65536;
-// Largest state chunk accepted from the host (no state of ours comes near it).
-constexpr intptr_t kMaxHostChunkSize = intptr_t(1) << 30;
-
 // The editor rectangle handed to the host: four int16 values.
 struct VstEditorRect {
     int16_t top;
@@ -34,57 +30,46 @@ struct VstEditorRect {
     int16_t right;
 };
 
-class VstAdapter : public EffectBase {
+class VstAdapter : public HostLink {
 public:
-    VstAdapter(InstanceInfo instance, int32_t paramCount, int32_t inputs, int32_t outputs,
-               const char* effectName, const char* productName, const char* vendorName,
-               int32_t version, int32_t uniqueId, int32_t vendorId, int32_t delay, bool midi,
-               bool mono, bool chunks, bool instrument);
+    // Takes the effect and starts it as a host finds it: every channel
+    // connected, blocks of up to 1024 frames until the host says.
+    explicit VstAdapter(std::unique_ptr<EffectBase> effect);
+    // Over an effect its owner keeps and has prepared (tests, harnesses).
+    explicit VstAdapter(EffectBase& effect);
     ~VstAdapter() override;
+    VstAdapter(const VstAdapter&) = delete;
+    VstAdapter& operator=(const VstAdapter&) = delete;
 
+    EffectBase& Effect() { return *mEffect; }
     // The record whose address the entry point hands to the host.
     VstEffectRecord* Record() { return &mEffectRecord; }
     // The adapter behind a record, or null for a null record or object.
     static VstAdapter* FromRecord(VstEffectRecord* effect);
 
-    // The dispatcher's work for this instance (opcode 1 deletes the object).
+    // The dispatcher's work for this instance. Opcode 1 (close) deletes the
+    // adapter, and with it the effect it owns: the adapter must come from new.
     intptr_t Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
 
-    // --- overrides of the base
-    int64_t TransportSample() override;
+    // --- the effect's host link, answered with host callbacks
+    int64_t TransportSample(int32_t offset) override;
     double TransportTempo() override;
     void TransportMeter(int32_t& numerator, int32_t& denominator) override;
-    int32_t HostKind() override;
-    void SetEditor(EditorFace* editor) override;
-    void SetDelay(int32_t samples) override;
-    bool EmitMidi(const MidiMessage* message) override;
-
-protected:
+    bool IdentifyHost(char* vendor, char* product, size_t size, int32_t& decimalVersion) override;
+    bool EmitMidi(const MidiMessage& message) override;
     // Automate (0), begin edit (43), end edit (44); a change of the saved state
     // outside the parameters is "update display" (42), which VST 2.4 hosts
     // take as "the project changed".
     void SendHostNote(const HostNote& note) override;
-    // Opens the editor's window inside the host's parent window; false when it
-    // cannot.
-    virtual bool OpenEditorWindow(void* parent);
-    // Closes the window opened by OpenEditorWindow.
-    virtual void CloseEditorWindow();
-    // The host's vendor-specific request (opcode 50); the effect's own
-    // requests are told apart by index. Answers 0 (unknown) unless overridden.
-    virtual intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt);
-    // Tells the host that the I/O changed (the latency in the record, for
-    // one): hosts read the record again. Never from the audio thread, never with
-    // a lock of ours held; a host that ignores it is not harmed.
-    void TellHostIoChanged();
-    // After a state load from the host, once the lock is released: the place to
-    // tell the host what the load changed. Does nothing by default.
-    virtual void StateLoaded() {}
-
-    bool mMidiIo;
-    ByteBlock mStateChunk;
-    VstEffectRecord mEffectRecord;
+    // "I/O changed": hosts read the record (its initial delay) again.
+    void TellLatencyChanged() override;
+    // The record's initial delay.
+    void LatencySet(int32_t samples) override;
+    // The record's editor flag.
+    void EditorAttached() override;
 
 private:
+    void FillRecord();
     intptr_t DispatchOne(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
     intptr_t GetChunk(void* ptr);
     intptr_t SetChunk(intptr_t size, const void* data);
@@ -97,7 +82,10 @@ private:
     const VstTimeInfo* HostTime(int32_t mask);
     intptr_t CallHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
 
-    bool mEditorWindowOpen = false;
+    std::unique_ptr<EffectBase> mOwned; // null over an effect kept by its owner
+    EffectBase* mEffect;
+    ByteBlock mStateChunk; // the last state handed to the host
+    VstEffectRecord mEffectRecord;
 };
 
 // The callback of the host that called the entry point last; every instance of
@@ -108,10 +96,3 @@ VstHostCallback ModuleHostCallback();
 // Copies text into a host buffer of bound bytes: cut, always terminated. A null
 // text reads as "". False (nothing written) for a null buffer.
 bool CopyToHost(void* buffer, size_t bound, const char* text);
-
-// Defined by every plug-in binary: creates its effect. May return null or throw;
-// the entry point then gives the host no effect.
-VstAdapter* CreateEffectInstance(const InstanceInfo& instance);
-
-// The handle of the module this code is linked into (platform file).
-void* CurrentModuleHandle();

@@ -53,7 +53,7 @@ public:
 protected:
     // The frame's own road to the editor's window (the adapter test effect
     // answers without a window).
-    bool OpenEditorWindow(void* parent) override { return VstAdapter::OpenEditorWindow(parent); }
+    bool OpenEditorWindow(void* parent) override { return EffectBase::OpenEditorWindow(parent); }
 
 private:
     static TestEffectOptions Options() {
@@ -65,6 +65,6 @@ private:
 
 } // namespace
 
-VstAdapter* CreateEffectInstance(const InstanceInfo& instance) {
+EffectBase* CreateEffectInstance(const InstanceInfo& instance) {
     return new EditorTestEffect(instance);
 }

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct Channels {
 
 TEST(EffectAllocation, ShapingAllocatesNothingOnEitherHostPath) {
     AllocationCounter counter;
-    TestKelo fx(48000, 512);
+    HostedKelo fx(48000, 512);
     Stereo signal(48000);
     for (size_t at = 500; at < signal.size(); at += 9000)
         AddBurst(signal, 48000, 900, 0.9, at, 800);

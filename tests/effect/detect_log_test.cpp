@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "effect/detect_log.h"
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 
 namespace {
 
@@ -30,11 +30,11 @@ DetectLogRead NewRead(std::vector<double>& levels, std::vector<DetectLogEvent>& 
     return read;
 }
 
-intptr_t Request(KeloEffect& fx, int32_t tag, int32_t what, void* ptr) {
+intptr_t Request(HostedKelo& fx, int32_t tag, int32_t what, void* ptr) {
     return fx.Record()->dispatcher(fx.Record(), kVstOpVendorSpecific, tag, what, ptr, 0.0f);
 }
 
-bool StartLog(KeloEffect& fx, int32_t levels, int32_t events) {
+bool StartLog(HostedKelo& fx, int32_t levels, int32_t events) {
     DetectLogSetup setup{int32_t(sizeof(DetectLogSetup)), levels, events};
     return Request(fx, kDetectLogTag, kDetectLogStart, &setup) == 1;
 }
@@ -48,7 +48,7 @@ struct Taken {
     double threshold = 0.0;
     int64_t envLength = 0;
 
-    bool Drain(KeloEffect& fx, bool last) {
+    bool Drain(HostedKelo& fx, bool last) {
         std::vector<double> buf(4096);
         std::vector<DetectLogEvent> ev(16);
         for (;;) {
@@ -80,7 +80,7 @@ Stereo Hits(size_t frames, const std::vector<size_t>& hits) {
 }
 
 // Runs in in blocks of the given sizes (cycled), draining the log after each.
-Taken RunLogged(TestKelo& fx, const Stereo& in, const std::vector<int>& blocks, Stereo* out) {
+Taken RunLogged(HostedKelo& fx, const Stereo& in, const std::vector<int>& blocks, Stereo* out) {
     Taken taken;
     Stereo o(in.size());
     size_t k = 0;
@@ -150,7 +150,7 @@ TEST(DetectLogClass, KeepsContiguousLevelsAndEventsAndCountsWhatItLoses) {
 }
 
 TEST(DetectLogEffect, RequestsOutsideTheLogsAnswerNothing) {
-    TestKelo fx;
+    HostedKelo fx;
     std::vector<double> buf(16);
     std::vector<DetectLogEvent> ev(4);
     DetectLogRead read = NewRead(buf, ev);
@@ -183,7 +183,7 @@ TEST(DetectLogEffect, EventsStartAtTheHitsWhateverTheBlocksAndLeaveTheOutputAlon
 
     Taken first;
     for (const std::vector<int>& plan : plans) {
-        TestKelo fx(48000.0, 1024);
+        HostedKelo fx(48000.0, 1024);
         ASSERT_TRUE(StartLog(fx, 4096, 16));
         Stereo out;
         const Taken t = RunLogged(fx, in, plan, &out);
@@ -210,7 +210,7 @@ TEST(DetectLogEffect, EventsStartAtTheHitsWhateverTheBlocksAndLeaveTheOutputAlon
             EXPECT_EQ(e.length, last ? int64_t(frames) - e.start : int64_t(fx.EnvLen())) << i;
         }
         // The log only watches: the same render without it sounds the same.
-        TestKelo plain(48000.0, 1024);
+        HostedKelo plain(48000.0, 1024);
         EXPECT_EQ(RunBlocks(plain, in, plan[0]).l, out.l);
         if (first.events.empty()) {
             first = t;
@@ -224,7 +224,7 @@ TEST(DetectLogEffect, EventsStartAtTheHitsWhateverTheBlocksAndLeaveTheOutputAlon
 }
 
 TEST(DetectLogEffect, AJumpOfTheTransportCutsTheRunningEvent) {
-    TestKelo fx(48000.0, 512);
+    HostedKelo fx(48000.0, 512);
     ASSERT_TRUE(StartLog(fx, 4096, 16));
     const Stereo in = Hits(48000, {1000});
     Stereo out(in.size());

@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "effect/detect_log.h"
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 
 namespace {
 
-intptr_t Request(KeloEffect& fx, int32_t what, void* ptr) {
+intptr_t Request(HostedKelo& fx, int32_t what, void* ptr) {
     return fx.Record()->dispatcher(fx.Record(), kVstOpVendorSpecific, kDetectLogTag, what, ptr,
                                    0.0f);
 }
 
-bool Start(KeloEffect& fx) {
+bool Start(HostedKelo& fx) {
     DetectLogSetup setup{int32_t(sizeof(DetectLogSetup)), 1 << 20, 4096};
     return Request(fx, kDetectLogStart, &setup) == 1;
 }
@@ -27,7 +27,7 @@ bool Start(KeloEffect& fx) {
 
 TEST(DetectLogThreads, ReadsWhileThePluginPlaysContinueEachOther) {
     const int kBlocks = 1500, kBlock = 256;
-    TestKelo fx(48000.0, kBlock);
+    HostedKelo fx(48000.0, kBlock);
     ASSERT_TRUE(Start(fx));
     std::atomic<bool> done{false};
     std::thread audio([&] {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/db.h"
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 #include "tests/common/drum_material.h"
 
 namespace {
@@ -211,7 +211,7 @@ TEST(DrumDetection, WithBothPolaritiesEveryLoudHitTriggersOnceInEitherPolarity) 
         ASSERT_FALSE(loud.empty()) << c.material;
         for (double sign : {1.0, -1.0}) {
             for (bool both : {false, true}) {
-                TestKelo fx(track.rate);
+                HostedKelo fx(track.rate);
                 Settings s;
                 s.thresholdDb = c.thresholdDb;
                 s.hiFreq = c.hiFreq;
@@ -267,7 +267,7 @@ TEST(DrumLookahead, EnvelopesStartWithinAMillisecondOfTheirHits) {
             ASSERT_FALSE(loud.empty()) << c.material;
             for (bool both : {true, false}) {
                 for (double sign : {1.0, -1.0}) {
-                    TestKelo fx(rate);
+                    HostedKelo fx(rate);
                     Settings s;
                     s.thresholdDb = c.thresholdDb;
                     s.bothPolarities = both;
@@ -347,7 +347,7 @@ TEST(DrumLookahead, EveryBlockSplitGivesTheSameOutputAndStarts) {
         ASSERT_GE(expectedStarts, 6) << name;
         std::mt19937 rng(DrumSeed());
         for (int run = 0; run < 3; ++run) {
-            TestKelo fx(track.rate, 256);
+            HostedKelo fx(track.rate, 256);
             Apply(fx, s);
             Stereo out(in.size());
             for (size_t i = 0; i < in.size();) {
@@ -370,7 +370,7 @@ TEST(DrumShaping, ATailShapedToTheBottomNeverSwellsNorExceedsTheInput) {
     const Stereo in = ToStereo(track);
     const double rate = track.rate;
     for (double strength : {1.0, 0.6}) {
-        TestKelo fx(rate);
+        HostedKelo fx(rate);
         Settings s;
         s.thresholdDb = -18.0;
         s.strength = strength;
@@ -425,7 +425,7 @@ TEST(DrumShaping, ALowBandIsNeverTurnedOverNorLiftedAboveTheShape) {
             s.strength = 0.6;
             s.processOnly = true;
             s.bothPolarities = both;
-            TestKelo fx(track.rate), band(track.rate);
+            HostedKelo fx(track.rate), band(track.rate);
             Apply(fx, s);
             Apply(band, s);
             band.Set(kParamMonitor, 1.0);
@@ -471,7 +471,7 @@ TEST(DrumShaping, EveryHitOfAFastPatternGetsItsOwnEnvelopeWithoutASpike) {
         const Stereo in = ToStereo(track);
         const std::vector<Event> loud = LoudEvents(track, DbToAmp(c.thresholdDb + 3.0));
         for (bool both : {false, true}) {
-            TestKelo fx(track.rate);
+            HostedKelo fx(track.rate);
             Settings s;
             s.thresholdDb = c.thresholdDb;
             s.bothPolarities = both;
@@ -540,7 +540,7 @@ struct Recipe {
 
 // The state the recipe describes: a saved state with its values and points.
 std::vector<uint8_t> RecipeState(const Recipe& r, double rate) {
-    TestKelo fx(rate);
+    HostedKelo fx(rate);
     ByteBlock chunk;
     fx.SaveState(&chunk);
     std::vector<uint8_t> bytes(chunk.Bytes(), chunk.Bytes() + chunk.Size());
@@ -570,7 +570,7 @@ struct Outcome {
 
 Outcome Cook(const Recipe& r) {
     const DrumTrack& track = Material(r.material);
-    TestKelo fx(track.rate);
+    HostedKelo fx(track.rate);
     const std::vector<uint8_t> state = RecipeState(r, track.rate);
     ByteBlock chunk;
     chunk.SetLength(int32_t(state.size()));

@@ -10,7 +10,7 @@
 #include "editor/offscreen_editor.h"
 #include "effect/ui/envelope_view.h"
 #include "effect/ui/kelo_controls.h"
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 
 // At this rate the history of two seconds is 100 samples per column.
 constexpr double kRateOf100 = 21950.0;
@@ -64,7 +64,7 @@ protected:
         editor->OnMouseUp(x + dx, y + dy);
     }
 
-    TestKelo fx;
+    HostedKelo fx;
     OffscreenEditor* editor = nullptr; // owned by fx
     EnvelopeView* view = nullptr;      // owned by editor
 };

@@ -22,6 +22,9 @@ public:
     using Base::ProcessBlock;
     explicit TestEffectOf(double rate = 48000.0, int32_t maxBlock = 1024)
         : Base(InstanceInfo{nullptr, 0, 0}) {
+        // As a host adapter starts an effect: both channels connected.
+        this->SetInputsConnected(0, this->InputCount(), true);
+        this->SetOutputsConnected(0, this->OutputCount(), true);
         this->SetSampleRate(rate);
         this->SetMaxBlock(maxBlock);
         NotifyAllParams();

@@ -9,19 +9,19 @@
 #include <random>
 #include <vector>
 
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 #include "plug/lock.h"
 #include "plug/vst_abi.h"
 
 namespace {
 
-std::vector<uint8_t> Save(TestKelo& fx) {
+std::vector<uint8_t> Save(HostedKelo& fx) {
     ByteBlock chunk;
     EXPECT_TRUE(fx.SaveState(&chunk));
     return std::vector<uint8_t>(chunk.Bytes(), chunk.Bytes() + chunk.Size());
 }
 
-bool Load(TestKelo& fx, const std::vector<uint8_t>& bytes) {
+bool Load(HostedKelo& fx, const std::vector<uint8_t>& bytes) {
     ByteBlock chunk;
     chunk.SetLength(int32_t(bytes.size()));
     if (!bytes.empty()) std::memcpy(chunk.Bytes(), bytes.data(), bytes.size());
@@ -35,7 +35,7 @@ struct Options {
 } // namespace
 
 TEST(Options, AreOffByDefaultAndTheHostStillSeesElevenParameters) {
-    TestKelo fx;
+    HostedKelo fx;
     EXPECT_FALSE(fx.DetectBothPolarities());
     EXPECT_FALSE(fx.Lookahead());
     EXPECT_EQ(fx.Record()->numParams, 11);
@@ -43,7 +43,7 @@ TEST(Options, AreOffByDefaultAndTheHostStillSeesElevenParameters) {
 }
 
 TEST(Options, BothOffTheStateIsTheSame188Bytes) {
-    TestKelo fx;
+    HostedKelo fx;
     const std::vector<uint8_t> before = Save(fx);
     ASSERT_EQ(before.size(), 188u);
     fx.SetDetectBothPolarities(true);
@@ -57,14 +57,14 @@ TEST(Options, BothOffTheStateIsTheSame188Bytes) {
 TEST(Options, EachSetOfOptionsSavesAndLoadsIntoAFreshInstance) {
     const Options sets[] = {{true, false}, {false, true}, {true, true}, {false, false}};
     for (const Options& o : sets) {
-        TestKelo fx(96000.0);
+        HostedKelo fx(96000.0);
         fx.Set(kParamThreshold, -21.0);
         fx.SetDetectBothPolarities(o.both);
         fx.SetLookahead(o.lookahead);
         const std::vector<uint8_t> saved = Save(fx);
         EXPECT_EQ(saved.size(), o.both || o.lookahead ? 196u : 188u);
 
-        TestKelo other(96000.0);
+        HostedKelo other(96000.0);
         ASSERT_TRUE(Load(other, saved));
         other.NotifyAllParams();
         EXPECT_EQ(other.DetectBothPolarities(), o.both);
@@ -76,9 +76,9 @@ TEST(Options, EachSetOfOptionsSavesAndLoadsIntoAFreshInstance) {
 }
 
 TEST(Options, AnOlderStateLoadsWithBothOff) {
-    TestKelo old;
+    HostedKelo old;
     const std::vector<uint8_t> saved = Save(old);
-    TestKelo fx;
+    HostedKelo fx;
     fx.SetDetectBothPolarities(true);
     fx.SetLookahead(true);
     ASSERT_TRUE(Load(fx, saved));
@@ -88,7 +88,7 @@ TEST(Options, AnOlderStateLoadsWithBothOff) {
 }
 
 TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
-    TestKelo source;
+    HostedKelo source;
     source.Set(kParamStrength, 0.3);
     source.SetLookahead(true);
     const std::vector<uint8_t> good = Save(source);
@@ -114,7 +114,7 @@ TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
         bad.push_back(b);
     }
     for (const std::vector<uint8_t>& chunk : bad) {
-        TestKelo fx;
+        HostedKelo fx;
         fx.SetDetectBothPolarities(true);
         Load(fx, chunk);
         // Random tails may hold the tag and valid bits by chance: then they
@@ -137,7 +137,7 @@ TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
 
 TEST(Options, LookaheadDelaysTheAudioByItsLatencyAtEveryRate) {
     for (double rate : {22050.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
-        TestKelo fx(rate, 256);
+        HostedKelo fx(rate, 256);
         fx.Set(kParamStrength, 0.0);
         fx.SetLookahead(true);
         fx.ResetProcessing();
@@ -190,7 +190,7 @@ TEST(Options, TheHostIsToldOfEachLatencyChangeWithoutOurLock) {
     const VstHostCallback before = ModuleHostCallback();
     SetModuleHostCallback(&LoggingHost);
     {
-        TestKelo fx;
+        HostedKelo fx;
         log.effect = &fx;
         fx.SetLookahead(true);
         EXPECT_EQ(log.ioChanged, 1);
@@ -201,7 +201,7 @@ TEST(Options, TheHostIsToldOfEachLatencyChangeWithoutOurLock) {
         EXPECT_EQ(log.ioChanged, 1);
 
         // A state without lookahead, loaded the way the host loads one.
-        TestKelo plain;
+        HostedKelo plain;
         std::vector<uint8_t> saved = Save(plain);
         EXPECT_EQ(fx.Dispatch(kVstOpSetChunk, 0, intptr_t(saved.size()), saved.data(), 0.0f), 1);
         EXPECT_EQ(log.ioChanged, 2);

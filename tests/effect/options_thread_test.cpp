@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 
 TEST(OptionsThreads, SwitchingWhilePlayingAndSavingStaysWhole) {
-    TestKelo fx(48000.0, 256);
+    HostedKelo fx(48000.0, 256);
     fx.Set(kParamStrength, 0.8);
     fx.Set(kParamThreshold, -30.0);
     std::atomic<bool> done(false);

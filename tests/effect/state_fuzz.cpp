@@ -10,7 +10,7 @@
 
 #include "effect/kelo.h"
 
-VstAdapter* CreateEffectInstance(const InstanceInfo& instance) {
+EffectBase* CreateEffectInstance(const InstanceInfo& instance) {
     return new KeloEffect(instance);
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/db.h"
-#include "kelo_fixture.h"
+#include "hosted_fixture.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ double DoubleAt(const std::vector<uint8_t>& chunk, size_t at) {
     return v;
 }
 
-std::vector<uint8_t> Save(KeloEffect& fx) {
+std::vector<uint8_t> Save(HostedKelo& fx) {
     void* data = nullptr;
     const intptr_t size = fx.Record()->dispatcher(fx.Record(), kVstOpGetChunk, 0, 0, &data, 0.0f);
     if (size <= 0 || !data) return {};
@@ -38,7 +38,7 @@ std::vector<uint8_t> Save(KeloEffect& fx) {
     return std::vector<uint8_t>(bytes, bytes + size);
 }
 
-intptr_t Load(KeloEffect& fx, const std::vector<uint8_t>& chunk) {
+intptr_t Load(HostedKelo& fx, const std::vector<uint8_t>& chunk) {
     return fx.Record()->dispatcher(fx.Record(), kVstOpSetChunk, 0, intptr_t(chunk.size()),
                                    const_cast<uint8_t*>(chunk.data()), 0.0f);
 }
@@ -65,7 +65,7 @@ intptr_t Load(KeloEffect& fx, const std::vector<uint8_t>& chunk) {
 } // namespace
 
 TEST(StateWhilePlaying, EverySavedChunkIsOneMomentAndLoadsBackWhole) {
-    TestKelo fx(48000.0, 256);
+    HostedKelo fx(48000.0, 256);
     std::atomic<bool> done{false};
     std::thread audio([&] {
         // Audio blocks with threshold, env time and strength automated between them.
@@ -83,7 +83,7 @@ TEST(StateWhilePlaying, EverySavedChunkIsOneMomentAndLoadsBackWhole) {
     });
 
     std::vector<std::vector<uint8_t>> saved;
-    TestKelo checker(48000.0, 256);
+    HostedKelo checker(48000.0, 256);
     for (int i = 0; i < kSaves; ++i) {
         saved.push_back(Save(fx));
         EXPECT_TRUE(OneMoment(saved.back())) << "save " << i;

@@ -23,7 +23,7 @@ Factory sFactory = Factory::Normal;
 
 } // namespace
 
-VstAdapter* CreateEffectInstance(const InstanceInfo& instance) {
+EffectBase* CreateEffectInstance(const InstanceInfo& instance) {
     switch (sFactory) {
     case Factory::Null:
         return nullptr;
@@ -90,7 +90,8 @@ protected:
         sFactory = Factory::Normal;
         record = VSTPluginMain(&FakeCallback);
         ASSERT_NE(record, nullptr);
-        effect = static_cast<TestEffect*>(VstAdapter::FromRecord(record));
+        adapter = VstAdapter::FromRecord(record);
+        effect = static_cast<TestEffect*>(&adapter->Effect());
     }
     void TearDown() override {
         if (record) Call(kVstOpClose);
@@ -103,6 +104,7 @@ protected:
 
     FakeHost host;
     VstEffectRecord* record = nullptr;
+    VstAdapter* adapter = nullptr;
     TestEffect* effect = nullptr;
 };
 
@@ -113,7 +115,7 @@ TEST_F(AdapterTest, TheEntryPointKeepsTheHostCallbackAndTheModuleHandle) {
     EXPECT_NE(effect->Instance().mModule, nullptr);
     EXPECT_EQ(effect->Instance().mModule, CurrentModuleHandle());
     EXPECT_EQ(effect->Instance().mReserved1, 0);
-    EXPECT_EQ(record->object, static_cast<void*>(static_cast<VstAdapter*>(effect)));
+    EXPECT_EQ(record->object, static_cast<void*>(adapter));
 }
 
 TEST_F(AdapterTest, AFailingFactoryGivesTheHostNoEffect) {
@@ -124,12 +126,12 @@ TEST_F(AdapterTest, AFailingFactoryGivesTheHostNoEffect) {
     sFactory = Factory::Normal;
     VstEffectRecord* second = VSTPluginMain(nullptr); // a host without a callback
     ASSERT_NE(second, nullptr);
-    VstAdapter* adapter = VstAdapter::FromRecord(second);
+    EffectBase& alone = VstAdapter::FromRecord(second)->Effect();
     // Every host request then reads as unanswered.
-    EXPECT_EQ(adapter->TransportSample(), 0);
-    EXPECT_EQ(adapter->HostKind(), HostUnasked);
+    EXPECT_EQ(alone.TransportSample(), 0);
+    EXPECT_EQ(alone.HostKind(), HostUnasked);
     MidiMessage message = {0, 0x90, 1, 2};
-    EXPECT_FALSE(adapter->EmitMidi(&message));
+    EXPECT_FALSE(alone.EmitMidi(&message));
     second->dispatcher(second, kVstOpClose, 0, 0, nullptr, 0.0f);
     SetModuleHostCallback(&FakeCallback);
 }
@@ -201,17 +203,18 @@ TEST_F(AdapterTest, TheRecordFlagsFollowTheConstructorAndTheEditor) {
     bare.midi = false;
     bare.chunks = false;
     TestEffect plain(InstanceInfo{nullptr, 0, 0}, bare);
-    EXPECT_EQ(plain.Record()->flags, 0x1018);
+    VstAdapter vst(plain);
+    EXPECT_EQ(vst.Record()->flags, 0x1018);
     VstEditorRect* rect = nullptr;
-    EXPECT_EQ(plain.Dispatch(kVstOpEditorGetRect, 0, 0, &rect, 0), 0);
+    EXPECT_EQ(vst.Dispatch(kVstOpEditorGetRect, 0, 0, &rect, 0), 0);
     EXPECT_EQ(rect, nullptr);
     int parent = 0;
-    EXPECT_EQ(plain.Dispatch(kVstOpEditorOpen, 0, 0, &parent, 0), 0);
-    EXPECT_EQ(plain.Dispatch(kVstOpEditorClose, 0, 0, nullptr, 0), 0);
+    EXPECT_EQ(vst.Dispatch(kVstOpEditorOpen, 0, 0, &parent, 0), 0);
+    EXPECT_EQ(vst.Dispatch(kVstOpEditorClose, 0, 0, nullptr, 0), 0);
     plain.SetEditor(new TestEditor(&plain));
-    EXPECT_EQ(plain.Record()->flags, 0x1019);
+    EXPECT_EQ(vst.Record()->flags, 0x1019);
     plain.SetDelay(42);
-    EXPECT_EQ(plain.Record()->initialDelay, 42);
+    EXPECT_EQ(vst.Record()->initialDelay, 42);
     EXPECT_EQ(plain.Delay(), 42);
 }
 
@@ -219,10 +222,11 @@ TEST_F(AdapterTest, AnEffectWithoutMidiDeclinesTheMidiCanDos) {
     TestEffectOptions quiet;
     quiet.midi = false;
     TestEffect plain(InstanceInfo{nullptr, 0, 0}, quiet);
+    VstAdapter vst(plain);
     for (const char* text :
          {"sendVstEvents", "sendVstMidiEvent", "receiveVstEvents", "receiveVstMidiEvent"})
-        EXPECT_EQ(plain.Dispatch(kVstOpCanDo, 0, 0, const_cast<char*>(text), 0), 0) << text;
-    EXPECT_EQ(plain.Dispatch(kVstOpCanDo, 0, 0, const_cast<char*>("receiveVstTimeInfo"), 0), 1);
+        EXPECT_EQ(vst.Dispatch(kVstOpCanDo, 0, 0, const_cast<char*>(text), 0), 0) << text;
+    EXPECT_EQ(vst.Dispatch(kVstOpCanDo, 0, 0, const_cast<char*>("receiveVstTimeInfo"), 0), 1);
 }
 
 TEST_F(AdapterTest, TheEditorHearsOfOpeningAndClosingOnlyWhenAWindowOpened) {

@@ -9,7 +9,7 @@
 
 #include "tests/vst/test_effect.h"
 
-VstAdapter* CreateEffectInstance(const InstanceInfo& instance) {
+EffectBase* CreateEffectInstance(const InstanceInfo& instance) {
     return new TestEffect(instance);
 }
 
@@ -23,7 +23,8 @@ void Require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TestEffect* effect = new TestEffect(InstanceInfo{nullptr, 0, 0});
-    VstEffectRecord* record = effect->Record();
+    static VstAdapter* adapter = new VstAdapter(*effect);
+    VstEffectRecord* record = adapter->Record();
     auto call = [record](int32_t opcode, intptr_t value, void* ptr) {
         return record->dispatcher(record, opcode, 0, value, ptr, 0.0f);
     };

@@ -5,7 +5,7 @@
 #include <new>
 
 TestEffect::TestEffect(InstanceInfo instance, const TestEffectOptions& options)
-    : VstAdapter(instance, TestParamCount, options.inputs, options.outputs, "Kelo Test Gain",
+    : EffectBase(instance, TestParamCount, options.inputs, options.outputs, "Kelo Test Gain",
                  "Kelo Test Suite", "mirel", 0x010203, kTestUniqueId, 0x4D697265, 0, options.midi,
                  true, options.chunks, false) {
     ParamAt(TestGain)->DefineContinuous("gain", 0.0, -24.0, 24.0, 0.1, "dB");
@@ -76,7 +76,7 @@ void TestEffect::HandleMidi(const MidiMessage* message) {
         EditorParamChange(message->mData1, message->mData2 / 127.0);
         return;
     }
-    VstAdapter::HandleMidi(message);
+    EffectBase::HandleMidi(message);
 }
 
 bool TestEffect::KeyName(int32_t key, char* name) {

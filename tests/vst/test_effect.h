@@ -60,7 +60,7 @@ public:
     int32_t ViewHeight() const override { return 619; }
 };
 
-class TestEffect : public VstAdapter, private StateSections {
+class TestEffect : public EffectBase, private StateSections {
 public:
     TestEffect(InstanceInfo instance, const TestEffectOptions& options = TestEffectOptions());
 
@@ -89,7 +89,7 @@ public:
 
 protected:
     bool OpenEditorWindow(void* parent) override {
-        return parent != nullptr && VstAdapter::OpenEditorWindow(parent);
+        return parent != nullptr && EffectBase::OpenEditorWindow(parent);
     }
 
 private:

@@ -1,6 +1,6 @@
 // The factory of the test plug-in binary.
 #include "tests/vst/test_effect.h"
 
-VstAdapter* CreateEffectInstance(const InstanceInfo& instance) {
+EffectBase* CreateEffectInstance(const InstanceInfo& instance) {
     return new TestEffect(instance);
 }

@@ -1,7 +1,7 @@
 // The module handle on Windows: the HMODULE of the DLL holding this code.
 #include <windows.h>
 
-#include "plug/vst_adapter.h"
+#include "plug/module_handle.h"
 
 void* CurrentModuleHandle() {
     HMODULE module = nullptr;

@@ -1,7 +1,7 @@
 // The module handle on Linux: the load address of the shared object holding this code.
 #include <dlfcn.h>
 
-#include "plug/vst_adapter.h"
+#include "plug/module_handle.h"
 
 void* CurrentModuleHandle() {
     Dl_info info = {};
