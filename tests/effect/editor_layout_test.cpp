@@ -286,8 +286,9 @@ TEST_F(LayoutTest, BothPanelsKeepTheirLeftOutlineOutsideThePlot) {
         ASSERT_EQ(Pixel(A::kPlotLeft - 1, y).Word(), outline.Word()) << y;
     // The detect panel's, but where the threshold's handle sits on it.
     for (int y = V::kPlotTop - 1; y <= V::kPlotBottom; ++y) {
-        if (std::abs(y - view->ThresholdY()) > 3)
+        if (std::abs(y - view->ThresholdY()) > 3) {
             ASSERT_EQ(Pixel(V::kPlotLeft - 1, y).Word(), outline.Word()) << y;
+        }
     }
 }
 
