@@ -37,7 +37,8 @@ double Limited(double v, double lo, double hi) {
 
 EnvelopeView::EnvelopeView(KeloEffect* effect, Editor* editor)
     : Control(effect, Rect(kLeft, kTop, kRight, kBottom), -1, BlendAlpha, 1.0f), mKelo(effect),
-      mEditor(editor), mColumns(kColumns), mScratch(kScratchSamples, 0.0), mScale(DbToAmp(-3.0)), mThreshold(DbToAmp(-12.0)),
+      mEditor(editor), mColumns(kColumns), mScratch(kScratchSamples, 0.0), mScale(DbToAmp(-3.0)),
+      mThreshold(DbToAmp(-12.0)),
       mTextStyle(12, kGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0),
       mShownBars(kColumns, kBarUnknown) {
     mTimeAxis.mMinGap = 0.1;
