@@ -5,10 +5,14 @@
 //
 //   editor_cpu_bench [PLUGIN] [--seconds S] [--runs N]
 //
-// Prints, per case and run, "editor cpu: X% of a core" (host + X server) with
-// the parts and the busiest threads, for the demo playing at the editor's
-// 24 frames a second and for a stopped transport with nothing changing. Runs
-// natively only; needs Xvfb. Note the machine's load (uptime) with the figures.
+// The harness's own audio thread and idle loop cost the same with the editor
+// closed, so each run also measures the harness with the same window, audio
+// and idle calls but no editor opened (kelo-host --editor-closed), and prints
+// "editor cpu: X% of a core": host with the editor less host without, plus
+// the X server; and the total beside it. For the demo playing at the
+// editor's 24 frames a second and for a stopped transport with nothing
+// changing. Runs natively only; needs Xvfb. Note the machine's load (printed
+// at the end) with the figures.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -129,6 +133,62 @@ struct Case {
     std::vector<std::string> extra;
 };
 
+// One measured run of the harness: its process's time (and its busiest
+// threads), the X server's, in percent of a core over the wall time.
+struct Measure {
+    double host = 0.0, x = 0.0;
+    std::vector<std::pair<double, std::string>> busiest;
+};
+
+bool MeasureRun(const std::vector<std::string>& args, pid_t xvfb, double seconds, Measure& m) {
+    const pid_t host = Start(args, true);
+    if (host <= 0) {
+        std::fprintf(stderr, "editor_cpu_bench: cannot start %s\n", args[0].c_str());
+        return false;
+    }
+    // The window opens and settles first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::string xStat = "/proc/" + std::to_string(xvfb);
+    const auto before = ThreadTicks(host);
+    const long long x0 = CpuNs(xStat);
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const auto after = ThreadTicks(host);
+    const long long x1 = CpuNs(xStat);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    int status = 0;
+    if (waitpid(host, &status, WNOHANG) != 0) {
+        std::fprintf(stderr, "editor_cpu_bench: the harness ended early\n");
+        return false;
+    }
+    Stop(host);
+    const double toPercent = 100.0 / (1e9 * wall);
+    long long hostNs = 0;
+    m.busiest.clear();
+    for (const auto& [tid, entry] : after) {
+        const auto was = before.find(tid);
+        const long long used = entry.second - (was != before.end() ? was->second.second : 0);
+        hostNs += used;
+        m.busiest.emplace_back(double(used) * toPercent, entry.first);
+    }
+    std::sort(m.busiest.rbegin(), m.busiest.rend());
+    m.host = double(hostNs) * toPercent;
+    m.x = double(x1 - x0) * toPercent;
+    return true;
+}
+
+std::string Threads(const Measure& m) {
+    std::string text;
+    char part[96];
+    for (size_t i = 0; i < m.busiest.size() && i < 3; ++i) {
+        std::snprintf(part, sizeof part, "%s%s %.2f%%", i ? ", " : "", m.busiest[i].second.c_str(),
+                      m.busiest[i].first);
+        text += part;
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -156,54 +216,28 @@ int main(int argc, char** argv) {
         {"transport stopped, nothing changing", {"--stopped"}},
     };
     std::printf("editor cpu over %.0f s, %s, Xvfb %s\n", seconds, plugin.c_str(), display.c_str());
+    std::printf("Each run measures the harness twice: with the editor open, and with the same\n"
+                "window, audio and idle loop but the editor never opened (--editor-closed).\n"
+                "editor cpu = host with editor - host without + the X server: what the open\n"
+                "editor adds. total = host with editor + X server, the harness's own audio\n"
+                "thread and idle loop included.\n");
     for (const Case& c : cases) {
         for (int run = 0; run < runs; ++run) {
             std::vector<std::string> args = {
                 KELO_HOST_PROGRAM, plugin, "--editor", "--play-demo", "0", "--hold", "86400"};
             args.insert(args.end(), c.extra.begin(), c.extra.end());
-            const pid_t host = Start(args, true);
-            if (host <= 0) {
-                std::fprintf(stderr, "editor_cpu_bench: cannot start %s\n", KELO_HOST_PROGRAM);
+            std::vector<std::string> closedArgs = args;
+            closedArgs[2] = "--editor-closed";
+            Measure open, closed;
+            if (!MeasureRun(args, xvfb, seconds, open) ||
+                !MeasureRun(closedArgs, xvfb, seconds, closed)) {
                 Stop(xvfb);
                 return 1;
             }
-            // The window opens and settles first.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            const std::string xStat = "/proc/" + std::to_string(xvfb);
-            const auto before = ThreadTicks(host);
-            const long long x0 = CpuNs(xStat);
-            const auto t0 = std::chrono::steady_clock::now();
-            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-            const auto after = ThreadTicks(host);
-            int status = 0;
-            if (waitpid(host, &status, WNOHANG) != 0) {
-                std::fprintf(stderr, "editor_cpu_bench: the harness ended early\n");
-                Stop(xvfb);
-                return 1;
-            }
-            const long long x1 = CpuNs(xStat);
-            const double wall =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            Stop(host);
-            long long hostTicks = 0;
-            std::vector<std::pair<long long, std::string>> busiest;
-            for (const auto& [tid, entry] : after) {
-                const auto was = before.find(tid);
-                const long long used =
-                    entry.second - (was != before.end() ? was->second.second : 0);
-                hostTicks += used;
-                busiest.emplace_back(used, entry.first);
-            }
-            std::sort(busiest.rbegin(), busiest.rend());
-            const double toPercent = 100.0 / (1e9 * wall);
-            const double hostPct = double(hostTicks) * toPercent;
-            const double xPct = double(x1 - x0) * toPercent;
-            std::printf("%s, run %d: editor cpu: %.2f%% of a core (host %.2f%%, X server %.2f%%;",
-                        c.name, run + 1, hostPct + xPct, hostPct, xPct);
-            for (size_t i = 0; i < busiest.size() && i < 3; ++i)
-                std::printf(" %s %.2f%%", busiest[i].second.c_str(),
-                            double(busiest[i].first) * toPercent);
-            std::printf(")\n");
+            std::printf("%s, run %d: editor cpu: %.2f%% of a core (host %.2f%% with editor - "
+                        "%.2f%% without, X server %.2f%%); total %.2f%% (%s)\n",
+                        c.name, run + 1, open.host - closed.host + open.x, open.host, closed.host,
+                        open.x, open.host + open.x, Threads(open).c_str());
             std::fflush(stdout);
         }
     }

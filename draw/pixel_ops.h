@@ -22,8 +22,15 @@ struct View {
     ptrdiff_t step = 0;       // pixels from one row to the next
     int width = 0;
     int height = 0;
+    // Pixels the primitives may change: columns clipL..clipR-1 of rows
+    // clipT..clipB-1 (the whole view unless a clip is given). Where a
+    // primitive's pixels fall does not depend on it.
+    int clipL = 0, clipT = 0, clipR = 1 << 30, clipB = 1 << 30;
 
     uint32_t* Row(long long y) const { return row0 + ptrdiff_t(y) * step; }
+    bool InClip(long long x, long long y) const {
+        return x >= clipL && x < clipR && y >= clipT && y < clipB;
+    }
 };
 
 // Fills view from bmp, row 0 being the picture's top row; false when there is

@@ -97,7 +97,7 @@ template <class Op>
 void VerticalSegment(const View& view, int x, int y1, int y2, const Src& src, int weight) {
     const int dir = y2 >= y1 ? 1 : -1;
     for (int y = y1;; y += dir) {
-        Op::Apply(view.Row(y)[x], src, weight);
+        if (view.InClip(x, y)) Op::Apply(view.Row(y)[x], src, weight);
         if (y == y2) break;
     }
 }
@@ -107,7 +107,7 @@ void HorizontalSegment(const View& view, int y, int x1, int x2, const Src& src, 
     uint32_t* row = view.Row(y);
     const int dir = x2 >= x1 ? 1 : -1;
     for (int x = x1;; x += dir) {
-        Op::Apply(row[x], src, weight);
+        if (view.InClip(x, y)) Op::Apply(row[x], src, weight);
         if (x == x2) break;
     }
 }
@@ -133,7 +133,7 @@ void GeneralSegment(const View& view, const Point& a, const Point& b, const Src&
         const int w = WeightToInt(weight);
         float acc = 0.0f;
         for (int i = 0; i <= major; ++i) {
-            Op::Apply(view.Row(y)[x], src, w);
+            if (view.InClip(x, y)) Op::Apply(view.Row(y)[x], src, w);
             acc += slope;
             if (acc > 0.5f) {
                 if (minorDone < minor) {
@@ -152,8 +152,8 @@ void GeneralSegment(const View& view, const Point& a, const Point& b, const Src&
     // toward the far end share the weight by the fraction f.
     float f = 0.0f;
     for (int i = 0; i < major; ++i) {
-        Op::Apply(view.Row(y)[x], src, WeightToInt(weight * (1.0f - f)));
-        if (minorDone < minor)
+        if (view.InClip(x, y)) Op::Apply(view.Row(y)[x], src, WeightToInt(weight * (1.0f - f)));
+        if (minorDone < minor && view.InClip(x + minorX, y + minorY))
             Op::Apply(view.Row(y + minorY)[x + minorX], src, WeightToInt(weight * f));
         f += slope;
         if (f > 1.0f) {
@@ -197,6 +197,7 @@ inline void PlotLocal(const ArcFrame& fr, double u, double v, int weight) {
     const long long x = (long long)(fr.m.m0 * u + fr.m.m1 * v + fr.cx);
     const long long y = (long long)(fr.m.m2 * u + fr.m.m3 * v + fr.cy);
     if (Bounded && (x < 0 || y < 0 || x >= fr.view->width || y >= fr.view->height)) return;
+    if (!fr.view->InClip(x, y)) return;
     Op::Apply(fr.view->Row(y)[x], fr.src, weight);
 }
 
@@ -332,16 +333,32 @@ double ClampQuarter(double phi) {
     return phi < 0 ? 0 : phi > kQuarter ? kQuarter : phi;
 }
 
+// The clip in the view's rows (picture rows, or memory rows when memoryRows
+// and the bitmap is bottom-up).
+void SetClip(View& view, const Bitmap* dst, bool memoryRows, const PixelClip* clip) {
+    if (!clip) return;
+    view.clipL = clip->l;
+    view.clipR = clip->r;
+    if (memoryRows && dst->IsBottomUp()) {
+        view.clipT = view.height - clip->b;
+        view.clipB = view.height - clip->t;
+    } else {
+        view.clipT = clip->t;
+        view.clipB = clip->b;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
 
 void Line(Bitmap* dst, float x1, float y1, float x2, float y2, uint32_t color, float weight,
-          BlitFlags flags, bool antiAlias) {
+          BlitFlags flags, bool antiAlias, const PixelClip* clip) {
     if (!InIntRange(x1) || !InIntRange(y1) || !InIntRange(x2) || !InIntRange(y2)) return;
     // Memory rows: a bottom-up bitmap's picture rows are turned around first.
     View view;
     if (!MakeView(dst, &view, true)) return;
+    SetClip(view, dst, true, clip);
     Point a = {(long long)x1, (long long)y1};
     Point b = {(long long)x2, (long long)y2};
     if (dst->IsBottomUp()) {
@@ -363,12 +380,13 @@ void Line(Bitmap* dst, float x1, float y1, float x2, float y2, uint32_t color, f
 }
 
 void Arc(Bitmap* dst, float cx, float cy, float r, float startAngle, float endAngle, uint32_t color,
-         float weight, BlitFlags flags, bool antiAlias) {
+         float weight, BlitFlags flags, bool antiAlias, const PixelClip* clip) {
     if (!InIntRange(cx) || !InIntRange(cy) || !InIntRange(r) || !InIntRange(startAngle) ||
         !InIntRange(endAngle) || r <= 0)
         return;
     View view;
     if (!MakeView(dst, &view)) return;
+    SetClip(view, dst, false, clip);
     const double start = NormalizeAngle(startAngle);
     const double end = NormalizeAngle(endAngle);
 
@@ -401,6 +419,6 @@ void Arc(Bitmap* dst, float cx, float cy, float r, float startAngle, float endAn
 }
 
 void Circle(Bitmap* dst, float cx, float cy, float r, uint32_t color, float weight, BlitFlags flags,
-            bool antiAlias) {
-    Arc(dst, cx, cy, r, 0.0f, 6.2831855f, color, weight, flags, antiAlias);
+            bool antiAlias, const PixelClip* clip) {
+    Arc(dst, cx, cy, r, 0.0f, 6.2831855f, color, weight, flags, antiAlias, clip);
 }

@@ -46,6 +46,12 @@ public:
     // After each drawing pass: dirty again only if a redraw was asked for.
     virtual void DrawPassDone();
     virtual bool IsDirty() const;
+    // At the start of a frame, for a dirty control: takes in what it is to
+    // show and returns the part of its rectangle that will look different,
+    // empty when nothing will (the frame then draws none of it). The whole
+    // rectangle by default; a display that only scrolls or grows names the
+    // columns that moved.
+    virtual Rect ChangedArea() { return mRect; }
 
     // A value from the plug-in side (no push), any thread. The first one also
     // becomes the default value; NaN is ignored.

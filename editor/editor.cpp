@@ -111,8 +111,12 @@ bool Editor::DirtyRects(std::vector<Rect>& rects) {
     rects.clear();
     for (auto& control : mControls) {
         if (!control->IsDirty()) continue;
-        Rect r = control->GetRect();
-        if (r.IsEmpty()) continue;
+        if (control->GetRect().IsEmpty()) continue;
+        Rect r = control->ChangedArea();
+        if (r.IsEmpty()) {
+            control->DrawPassDone();
+            continue;
+        }
         // Whatever it meets joins it, until it meets nothing more.
         for (size_t i = 0; i < rects.size();) {
             const Rect& o = rects[i];

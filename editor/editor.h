@@ -51,8 +51,9 @@ public:
     // Unites the rectangles of the dirty controls into rect; false if none.
     // Each frame starts here, so it also ends a quiet wheel burst.
     bool IsDirty(Rect& rect);
-    // The rectangles of the dirty controls, overlapping ones united, into
-    // rects (cleared first); false if none.
+    // The areas the dirty controls will change (Control::ChangedArea),
+    // overlapping ones united, into rects (cleared first); false if none. A
+    // dirty control that will change nothing is done with at once.
     bool DirtyRects(std::vector<Rect>& rects);
     // Draws the controls that meet rect into the back buffer, then PaintRect.
     bool Draw(const Rect& rect);
@@ -150,6 +151,11 @@ public:
     int32_t ViewHeight() const override { return mViewHeight; }
     int32_t Fps() const { return mFps; }
     const Rect& DrawRect() const { return mDrawRect; }
+    // What the current drawing may change: the pass's area in a drawing pass,
+    // the whole view outside one (a control may skip what lies beyond it).
+    Rect PassArea() const { return mInPass ? mDrawRect : Rect(0, 0, mViewWidth, mViewHeight); }
+    // A drawing pass (Draw, DrawRects) is on.
+    bool InPass() const { return mInPass; }
     int32_t ControlCount() const { return int32_t(mControls.size()); }
     Control* ControlAtIndex(int32_t i) const;
     void SetTrackHover(bool on) { mTrackHover = on; }

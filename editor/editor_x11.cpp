@@ -192,7 +192,13 @@ struct EditorX11::X11 {
     XShmSegmentInfo shm = {};
     XImage* shmImage = nullptr;
     int shmCompletion = -1; // event type of a finished put
-    bool shmBusy = false;   // the server may still read the image
+    // Puts the server may still be reading from the image, by request serial:
+    // a frame's areas that do not overlap them are written at once.
+    struct ShmRead {
+        unsigned long serial;
+        Rect area;
+    };
+    std::vector<ShmRead> shmReads;
     Window focusBefore = 0; // keyboard focus before the prompt took it
     int revertBefore = RevertToParent;
     bool focusTaken = false;
@@ -377,7 +383,7 @@ void EditorX11::AttachSharedImage() {
     }
     x.shmImage = image;
     x.shmCompletion = XShmGetEventBase(display) + ShmCompletion;
-    x.shmBusy = false;
+    x.shmReads.clear();
 }
 
 void EditorX11::DetachSharedImage() {
@@ -390,7 +396,7 @@ void EditorX11::DetachSharedImage() {
     XDestroyImage(x.shmImage);
     x.shmImage = nullptr;
     x.shm = {};
-    x.shmBusy = false;
+    x.shmReads.clear();
 }
 
 void EditorX11::CloseEditorWindow() {
@@ -619,7 +625,13 @@ void EditorX11::HandleEvent(const void* raw) {
     const XEvent& e = *static_cast<const XEvent*>(raw);
     X11& x = *mX;
     if (e.type == x.shmCompletion) {
-        x.shmBusy = false;
+        // This put and every earlier one are done.
+        const unsigned long done = e.xany.serial;
+        std::vector<X11::ShmRead>& reads = x.shmReads;
+        reads.erase(
+            std::remove_if(reads.begin(), reads.end(),
+                           [done](const X11::ShmRead& r) { return long(r.serial - done) <= 0; }),
+            reads.end());
         return;
     }
     switch (e.type) {
@@ -777,21 +789,29 @@ void EditorX11::PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, in
     XImage* shared = mX->shmImage;
     if (shared && !source.IsBottomUp() && dstX + w <= shared->width && dstY + h <= shared->height) {
         // The changed area goes into the shared image at its place in the
-        // window, and the server takes it from there. The image is written
-        // only once the server has finished reading the last one.
-        if (mX->shmBusy) {
+        // window, and the server takes it from there. Where the server may
+        // still read an earlier put, the image is written once it has finished.
+        const Rect area(dstX, dstY, dstX + w, dstY + h);
+        if (mX->shmReads.size() >= 64) { // completions not read for long: wait for all
             XSync(display, False);
-            mX->shmBusy = false;
+            mX->shmReads.clear();
         }
+        for (const X11::ShmRead& read : mX->shmReads)
+            if (read.area.L < area.R && area.L < read.area.R && read.area.T < area.B &&
+                area.T < read.area.B) {
+                XSync(display, False);
+                mX->shmReads.clear();
+                break;
+            }
         const size_t span = size_t(shared->bytes_per_line) / 4;
         uint32_t* dst = reinterpret_cast<uint32_t*>(shared->data);
         for (int y = 0; y < h; ++y)
             std::memcpy(dst + size_t(dstY + y) * span + size_t(dstX),
                         pixels + size_t(srcY + y) * size_t(source.RowSpan()) + size_t(srcX),
                         size_t(w) * 4);
+        mX->shmReads.push_back({NextRequest(display), area});
         XShmPutImage(display, mX->window, mX->gc, shared, dstX, dstY, dstX, dstY, unsigned(w),
                      unsigned(h), True);
-        mX->shmBusy = true;
     } else if (mX->directPut && !source.IsBottomUp()) {
         // The words are laid out as the server's 24-bit pixels: no copy.
         XImage* image = XCreateImage(display, mX->visual, unsigned(mX->depth), ZPixmap, 0,

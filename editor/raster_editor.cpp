@@ -138,9 +138,16 @@ bool RasterEditor::DrawMaskedRotated(const BitmapRef& base, const BitmapRef& mas
     return true;
 }
 
+const PixelClip* RasterEditor::PassClip(PixelClip& clip) const {
+    if (!mInPass) return nullptr;
+    clip = {mDrawRect.L, mDrawRect.T, mDrawRect.R, mDrawRect.B};
+    return &clip;
+}
+
 bool RasterEditor::DrawPoint(const Color& color, float x, float y, const Blend* blend) {
     int px, py;
     if (!RoundedPixel(x, px) || !RoundedPixel(y, py)) return true;
+    if (mInPass && !mDrawRect.Contains(px, py)) return true;
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
     PutPixel(mBackBuffer.get(), px, py, color.Word(), weight, flags);
@@ -152,6 +159,7 @@ bool RasterEditor::WritePixel(const Color& color, int x, int y) {
     // property asked once.
     Bitmap* b = mBackBuffer.get();
     if (!b || x < 0 || y < 0 || x >= mViewWidth || y >= mViewHeight) return false;
+    if (mInPass && !mDrawRect.Contains(x, y)) return true;
     uint32_t* pixels = b->Pixels();
     const int w = b->Width(), h = b->Height(), span = b->RowSpan();
     if (!pixels || x >= w || y >= h || span < w) return false;
@@ -164,7 +172,8 @@ bool RasterEditor::DrawLine(const Color& color, float x1, float y1, float x2, fl
                             const Blend* blend, bool antiAlias) {
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
-    Line(mBackBuffer.get(), x1, y1, x2, y2, color.Word(), weight, flags, antiAlias);
+    PixelClip clip;
+    Line(mBackBuffer.get(), x1, y1, x2, y2, color.Word(), weight, flags, antiAlias, PassClip(clip));
     return true;
 }
 
@@ -172,7 +181,9 @@ bool RasterEditor::DrawArc(const Color& color, float cx, float cy, float r, floa
                            float endAngle, const Blend* blend, bool antiAlias) {
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
-    Arc(mBackBuffer.get(), cx, cy, r, startAngle, endAngle, color.Word(), weight, flags, antiAlias);
+    PixelClip clip;
+    Arc(mBackBuffer.get(), cx, cy, r, startAngle, endAngle, color.Word(), weight, flags, antiAlias,
+        PassClip(clip));
     return true;
 }
 
@@ -180,7 +191,8 @@ bool RasterEditor::DrawCircle(const Color& color, float cx, float cy, float r, c
                               bool antiAlias) {
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
-    Circle(mBackBuffer.get(), cx, cy, r, color.Word(), weight, flags, antiAlias);
+    PixelClip clip;
+    Circle(mBackBuffer.get(), cx, cy, r, color.Word(), weight, flags, antiAlias, PassClip(clip));
     return true;
 }
 
@@ -237,6 +249,11 @@ bool RasterEditor::DrawVerticalLine(const Color& color, int x, int yLo, int yHi)
     x = std::clamp(x, 0, w - 1);
     yLo = std::clamp(yLo, 0, h - 1);
     yHi = std::clamp(yHi, 0, h - 1);
+    if (mInPass) {
+        if (x < mDrawRect.L || x >= mDrawRect.R) return true;
+        yLo = std::max(yLo, mDrawRect.T);
+        yHi = std::min(yHi, mDrawRect.B - 1);
+    }
     if (yHi < yLo) return true;
     const uint32_t word = color.Word();
     const Bitmap* b = mBackBuffer.get();
@@ -254,6 +271,11 @@ bool RasterEditor::DrawHorizontalLine(const Color& color, int y, int xLo, int xH
     y = std::clamp(y, 0, h - 1);
     xLo = std::clamp(xLo, 0, w - 1);
     xHi = std::clamp(xHi, 0, w - 1);
+    if (mInPass) {
+        if (y < mDrawRect.T || y >= mDrawRect.B) return true;
+        xLo = std::max(xLo, mDrawRect.L);
+        xHi = std::min(xHi, mDrawRect.R - 1);
+    }
     if (xHi < xLo) return true;
     std::fill(PixelAddress(xLo, y), PixelAddress(xHi, y) + 1, color.Word());
     return true;

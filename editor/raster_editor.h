@@ -3,13 +3,16 @@
 // drawing operations of the editor interface carried out with the blitter and
 // the line, arc and circle primitives. The window faces derive from it and
 // supply the window-bound operations (painting to the screen, text, prompts,
-// dialogs).
+// dialogs). In a drawing pass every operation changes only the pixels inside
+// the pass's area, exactly as it would draw them without that limit, so a
+// control can be drawn again in part.
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "draw/bitmap.h"
+#include "draw/primitives.h"
 #include "editor/editor.h"
 
 class RasterEditor : public Editor {
@@ -77,4 +80,7 @@ private:
     BitmapRef Adopt(std::unique_ptr<Bitmap> bitmap, int frames);
     // Pointer to pixel (x, y) of the back buffer, which must lie inside it.
     uint32_t* PixelAddress(int x, int y) const;
+    // The pass's area as the primitives' clip (filled into clip), or null
+    // outside a drawing pass.
+    const PixelClip* PassClip(PixelClip& clip) const;
 };

@@ -1,5 +1,6 @@
 #include "effect/ui/amp_display.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -63,6 +64,8 @@ AmpDisplay::AmpDisplay(KeloEffect* kelo)
     mTimeAxis.mMinGap = 0.08;
     mLevelAxis.mMinGap = 0.08;
     mPicture.columns = mColumns;
+    mShown.columns = mColumns;
+    mShownColumn.assign(size_t(kColumns), 0);
     MaybeLock plugin(PluginLock());
     ScopedLock lock(mLock);
     SyncLocked();
@@ -79,6 +82,7 @@ void AmpDisplay::MarkDirty() {
 }
 
 void AmpDisplay::DrawPassDone() {
+    mPictureTaken = false;
     Control::DrawPassDone();
     // A mark that came after this pass's feed asks for another pass.
     if (mMarks.load() != mDrawnMarks.load()) mDirty = true;
@@ -562,8 +566,7 @@ void AmpDisplay::OnMouseDblClick(int, int, const MouseKeys&) {
 
 // --- drawing
 
-bool AmpDisplay::Draw(Editor* editor) {
-    if (!editor) return false;
+void AmpDisplay::TakePicture() {
     // The buffers take the length of the current rate's slider; the memory is
     // had before either lock is taken.
     int want, have;
@@ -617,6 +620,76 @@ bool AmpDisplay::Draw(Editor* editor) {
         pic.hoverZone = mHoverZone;
         pic.dragZone = mDragZone;
     }
+    mPictureTaken = true;
+}
+
+bool AmpDisplay::SameLook(const Picture& a, const Picture& b) const {
+    for (int i = 0; i < M::kPoints; ++i) {
+        const M::Point &p = a.points[i], &q = b.points[i];
+        if (p.time != q.time || p.level != q.level || p.x != q.x || p.y != q.y ||
+            p.mirrorY != q.mirrorY || p.hovered != q.hovered || p.dragged != q.dragged ||
+            a.hovered[i] != b.hovered[i] || a.dragged[i] != b.dragged[i])
+            return false;
+    }
+    return a.length == b.length && a.minLength == b.minLength && a.maxLength == b.maxLength &&
+           a.sampleRate == b.sampleRate && a.tempo == b.tempo && a.scale == b.scale &&
+           a.strength == b.strength && a.showInput == b.showInput && a.hoverZone == b.hoverZone &&
+           a.dragZone == b.dragZone;
+}
+
+namespace {
+
+// Rows a column's pixels can reach: its bar, outlines and input line (one
+// row beyond the plot for the line's anti-aliased pair).
+constexpr int kColumnTop = AmpDisplay::kPlotTop - 3;
+constexpr int kColumnBottom = AmpDisplay::kPlotBottom + 3;
+
+bool SameRows(const AmpDisplay::Column& a, const AmpDisplay::Column& b) {
+    return a.yMin == b.yMin && a.yMax == b.yMax && a.yLevel == b.yLevel && a.yMirror == b.yMirror;
+}
+
+} // namespace
+
+Rect AmpDisplay::ChangedArea() {
+    TakePicture();
+    if (!mShownLookValid || !SameLook(mPicture, mShown)) return GetRect();
+    int lo = kColumns, hi = -1;
+    for (int k = 0; k < kColumns; ++k)
+        if (!mShownColumn[size_t(k)] ||
+            !SameRows(mPicture.columns[size_t(k)], mShown.columns[size_t(k)])) {
+            if (lo > k) lo = k;
+            hi = k;
+        }
+    if (hi < 0) return Rect();
+    // A column's outlines follow its neighbours, the input line joins it to the next.
+    lo = lo > 2 ? lo - 2 : 0;
+    hi = hi + 2 < kColumns ? hi + 2 : kColumns - 1;
+    return Rect(kPlotLeft + lo, kColumnTop, kPlotLeft + hi + 1, kColumnBottom);
+}
+
+void AmpDisplay::RecordShown(const Rect& area) {
+    const Rect whole = GetRect();
+    if (area.L <= whole.L && area.T <= whole.T && area.R >= whole.R && area.B >= whole.B) {
+        mShown = mPicture;
+        mShownLookValid = true;
+        std::fill(mShownColumn.begin(), mShownColumn.end(), 1);
+        return;
+    }
+    if (mShownLookValid && !SameLook(mPicture, mShown)) mShownLookValid = false;
+    const bool fullHeight = area.T <= kColumnTop && area.B >= kColumnBottom;
+    const int from = area.L > kPlotLeft ? area.L - kPlotLeft : 0;
+    const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
+    for (int k = from; k < to; ++k) {
+        if (fullHeight) mShown.columns[size_t(k)] = mPicture.columns[size_t(k)];
+        mShownColumn[size_t(k)] = fullHeight ? 1 : 0;
+    }
+}
+
+bool AmpDisplay::Draw(Editor* editor) {
+    if (!editor) return false;
+    // The picture ChangedArea took is what this pass shows.
+    if (!mPictureTaken || !editor->InPass()) TakePicture();
+    Picture& pic = mPicture;
 
     if (pic.length != mAxisLength || pic.sampleRate != mAxisRate) {
         mTimeAxis.BuildTimeTicks(0.0, double(pic.length), double(pic.sampleRate), true);
@@ -652,7 +725,11 @@ bool AmpDisplay::Draw(Editor* editor) {
     ok = DrawColumns(editor, pic) && ok;
     if (pic.showInput) {
         const Blend copy(BlendCopy, 1.0f);
-        for (int k = 0; k + 1 < kColumns; ++k) {
+        // Only the lines that reach the columns the pass can change.
+        const Rect area = editor->PassArea();
+        const int from = area.L > kPlotLeft + 1 ? area.L - kPlotLeft - 1 : 0;
+        const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
+        for (int k = from; k < to && k + 1 < kColumns; ++k) {
             const Column &a = pic.columns[size_t(k)], &b = pic.columns[size_t(k + 1)];
             const float x = float(kPlotLeft + k);
             ok =
@@ -665,6 +742,7 @@ bool AmpDisplay::Draw(Editor* editor) {
     }
     ok = DrawShape(editor, pic) && ok;
     ok = DrawMarkers(editor, pic) && ok;
+    RecordShown(editor->PassArea());
     return ok;
 }
 
@@ -712,7 +790,11 @@ bool AmpDisplay::DrawSlider(Editor* editor, const Picture& pic) {
 bool AmpDisplay::DrawColumns(Editor* editor, const Picture& pic) {
     bool ok = true;
     const std::vector<Column>& cols = pic.columns;
-    for (int k = 0; k < kColumns; ++k) {
+    // Only the columns the pass can change.
+    const Rect area = editor->PassArea();
+    const int from = area.L > kPlotLeft ? area.L - kPlotLeft : 0;
+    const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
+    for (int k = from; k < to; ++k) {
         const Column& c = cols[size_t(k)];
         const int x = kPlotLeft + k;
         const int mid = (c.yMin + c.yMax) / 2;

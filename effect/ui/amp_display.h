@@ -17,6 +17,10 @@
 // holding neither. The audio thread and the effect's hooks only mark the
 // display dirty; a mark is counted, so one that lands during a drawing pass
 // makes another pass.
+//
+// A frame redraws only what will look different (ChangedArea): the columns
+// whose levels moved as an event comes in, or the whole panel when anything
+// else it shows changed.
 #pragma once
 
 #include <atomic>
@@ -82,6 +86,11 @@ public:
     // mark after the feed of a drawing pass keeps the display dirty.
     void MarkDirty() override;
     void DrawPassDone() override;
+    // Takes the effect's model and new levels into the picture the pass's
+    // Draw then shows; the columns that will differ from what was last drawn
+    // there, the whole rectangle when the rest of the picture changed, else
+    // nothing.
+    Rect ChangedArea() override;
 
     // Moves free point 2, 3, 4 or 6 by (dx, dy) pixels as a drag of its upper
     // image does, and hands the shape on.
@@ -142,6 +151,13 @@ private:
         int hoverZone, dragZone;
     };
 
+    // The picture of this pass: buffers sized, levels fed, copied out.
+    void TakePicture();
+    // The picture besides its columns is the same as the one last drawn whole.
+    bool SameLook(const Picture& a, const Picture& b) const;
+    // What a drawing over area leaves in the window, for ChangedArea.
+    void RecordShown(const Rect& area);
+
     Lock* PluginLock() const;
     // The following run under the display's lock; those that read the effect
     // also under the plug-in's, taken first.
@@ -199,6 +215,13 @@ private:
 
     // Editor thread only.
     Picture mPicture;
+    // What the window shows: the picture of the last whole drawing (its
+    // columns only where mShownColumn is set: drawn in full since), and
+    // whether its look still holds everywhere.
+    Picture mShown;
+    std::vector<char> mShownColumn;
+    bool mShownLookValid = false;
+    bool mPictureTaken = false; // this pass's picture is in
     AxisScale mTimeAxis;
     AxisScale mLevelAxis;
     int mAxisLength = -1, mAxisRate = -1;

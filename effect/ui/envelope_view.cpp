@@ -39,7 +39,8 @@ EnvelopeView::EnvelopeView(KeloEffect* effect, Editor* editor)
     : Control(effect, Rect(kLeft, kTop, kRight, kBottom), -1, BlendAlpha, 1.0f), mKelo(effect),
       mEditor(editor), mColumns(kColumns), mScratch(kScratchSamples, 0.0), mScale(DbToAmp(-3.0)),
       mThreshold(DbToAmp(-12.0)),
-      mTextStyle(12, kGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0) {
+      mTextStyle(12, kGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0),
+      mShownBars(kColumns, kBarUnknown) {
     mTimeAxis.mMinGap = 0.1;
     mLevelAxis.mMinGap = 0.08;
     mAmpPerPixel = mScale / kPlotHeight;
@@ -199,6 +200,7 @@ void EnvelopeView::MarkDirty() {
 }
 
 void EnvelopeView::DrawPassDone() {
+    mNewsTaken = false;
     Control::DrawPassDone();
     // A mark that came after this pass's feed asks for another pass.
     if (mMarks.load() != mDrawnMarks.load()) mDirty = true;
@@ -216,12 +218,59 @@ void EnvelopeView::Feed() {
     }
 }
 
-bool EnvelopeView::Draw(Editor* editor) {
-    if (!editor) return false;
+void EnvelopeView::TakeNews() {
     // Marks from here on ask for another pass (DrawPassDone).
     mDrawnMarks = mMarks.load();
     ApplyNews();
     Feed();
+    mNewsTaken = true;
+}
+
+EnvelopeView::Look EnvelopeView::CurrentLook() const {
+    return {mThreshold,  mScale,      mTempo,     mHistoryLength,
+            mThresholdY, mSampleRate, mHoverZone, mDragZone};
+}
+
+int EnvelopeView::BarKey(int j) const {
+    const Column& c = mColumns[size_t((mWriteIndex + j) % kColumns)];
+    return c.topY * 2 + (c.marked ? 1 : 0);
+}
+
+Rect EnvelopeView::ChangedArea() {
+    TakeNews();
+    if (!mShownLookValid || !(CurrentLook() == mShownLook)) return GetRect();
+    int lo = kColumns, hi = -1;
+    for (int j = 0; j < kColumns; ++j)
+        if (BarKey(j) != mShownBars[size_t(j)]) {
+            if (lo > j) lo = j;
+            hi = j;
+        }
+    if (hi < 0) return Rect();
+    // A bar's fading line follows its neighbours' tops.
+    lo = lo > 0 ? lo - 1 : 0;
+    hi = hi + 1 < kColumns ? hi + 1 : kColumns - 1;
+    return Rect(kPlotLeft + lo, kPlotTop, kPlotLeft + hi + 1, kPlotBottom);
+}
+
+void EnvelopeView::RecordShown(const Rect& area) {
+    const Rect whole = GetRect();
+    if (area.L <= whole.L && area.T <= whole.T && area.R >= whole.R && area.B >= whole.B) {
+        mShownLook = CurrentLook();
+        mShownLookValid = true;
+    } else if (mShownLookValid && !(CurrentLook() == mShownLook)) {
+        mShownLookValid = false; // a part now shows another look
+    }
+    const bool fullHeight = area.T <= kPlotTop && area.B >= kPlotBottom;
+    const int from = area.L > kPlotLeft ? area.L - kPlotLeft : 0;
+    const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
+    for (int j = from; j < to; ++j)
+        mShownBars[size_t(j)] = fullHeight ? BarKey(j) : kBarUnknown;
+}
+
+bool EnvelopeView::Draw(Editor* editor) {
+    if (!editor) return false;
+    // The news ChangedArea took are what this pass shows.
+    if (!mNewsTaken || !editor->InPass()) TakeNews();
     const Rect plot(kPlotLeft, kPlotTop, kPlotRight, kPlotBottom);
     bool ok = true;
     // 2. The outline, just outside the plot so that no bar covers it.
@@ -252,6 +301,7 @@ bool EnvelopeView::Draw(Editor* editor) {
     if (mLastDrawnThreshold != mThreshold) MakeThresholdText();
     // 9. The box with the text.
     ok = DrawThresholdBox(editor) && ok;
+    RecordShown(editor->PassArea());
     return ok;
 }
 
@@ -261,7 +311,11 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
     int tops[kColumns];
     for (int j = 0; j < kColumns; ++j)
         tops[j] = mColumns[size_t((mWriteIndex + j) % kColumns)].topY;
-    for (int j = 0; j < kColumns; ++j) {
+    // Only the columns the pass can change.
+    const Rect area = editor->PassArea();
+    const int from = area.L > kPlotLeft ? area.L - kPlotLeft : 0;
+    const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
+    for (int j = from; j < to; ++j) {
         const Column& c = mColumns[size_t((mWriteIndex + j) % kColumns)];
         const int x = kPlotLeft + j;
         const int top = tops[j];

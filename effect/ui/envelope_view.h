@@ -9,6 +9,9 @@
 // lock) and mark the view dirty; the view takes the news at the start of each
 // drawing pass and mouse event (ApplyNews), holding the plug-in's lock only to
 // copy it. The scale the view chooses is written back there for the saved state.
+//
+// A frame redraws only what will look different (ChangedArea): the columns
+// whose bars moved, or the whole panel when anything else it shows changed.
 #pragma once
 
 #include <atomic>
@@ -71,6 +74,10 @@ public:
     // Never lost: a mark after the feed of a drawing pass keeps the view dirty.
     void MarkDirty() override;
     void DrawPassDone() override;
+    // Takes the news and the new levels (which the pass's Draw then shows);
+    // the columns whose bars will differ from what was last drawn there, the
+    // whole rectangle when the rest of the picture changed, else nothing.
+    Rect ChangedArea() override;
 
     // --- Control
     bool Draw(Editor* editor) override;
@@ -104,6 +111,26 @@ public:
     int LevelY(double level) const;
 
 private:
+    // Everything the panel shows besides the bars.
+    struct Look {
+        double threshold, scale, tempo, history;
+        int thresholdY, sampleRate, hoverZone, dragZone;
+        bool operator==(const Look& o) const {
+            return threshold == o.threshold && scale == o.scale && tempo == o.tempo &&
+                   history == o.history && thresholdY == o.thresholdY &&
+                   sampleRate == o.sampleRate && hoverZone == o.hoverZone && dragZone == o.dragZone;
+        }
+    };
+    static constexpr int kBarUnknown = -1;
+
+    Look CurrentLook() const;
+    // What decides the pixels of plot column j (its top and whether it is
+    // marked); the neighbours' tops decide its fading line.
+    int BarKey(int j) const;
+    // What a drawing over area leaves in the window, for ChangedArea.
+    void RecordShown(const Rect& area);
+    // The hooks' news and the effect's new levels, once per drawing pass.
+    void TakeNews();
     void MakeBeatsText();
     void MakeThresholdText();
     // The scale chosen here, also stored in the effect's saved state.
@@ -136,4 +163,12 @@ private:
     // Marks counted (any thread), and the count the last drawing pass fed at.
     std::atomic<uint32_t> mMarks{0};
     std::atomic<uint32_t> mDrawnMarks{0};
+    // What the window shows: each plot column's bar key as last drawn
+    // (kBarUnknown when never, or only in part), and the look of the last
+    // whole drawing (mShownLookValid false when none, or a part was drawn
+    // with another look since).
+    std::vector<int> mShownBars;
+    Look mShownLook{};
+    bool mShownLookValid = false;
+    bool mNewsTaken = false; // this pass's news are in
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <set>
@@ -245,5 +246,58 @@ TEST(PrimitiveInput, RandomShapesNeverTouchMemoryOutsideTheBitmap) {
         Arc(&bmp, coord(), coord(), r, angle(rng), angle(rng), 0xC0FFFFFF, weight, flags,
             antiAlias);
         ASSERT_TRUE(bmp.Intact()) << "case " << i;
+    }
+}
+
+// A clip limits what changes, never where or how: every pixel inside it is
+// what the unclipped drawing makes there, every pixel outside is untouched.
+TEST(PrimitiveClip, ClippedShapesAreTheUnclippedOnesCutToTheClip) {
+    const char* text = std::getenv("KELO_TEST_SEED");
+    const uint32_t seed = text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> coord(-10.0f, 50.0f), angle(-7.0f, 7.0f);
+    std::uniform_real_distribution<float> radius(0.5f, 30.0f);
+    for (int i = 0; i < 2000; ++i) {
+        const int w = int(rng() % 40) + 1, h = int(rng() % 40) + 1;
+        const bool bottomUp = i & 1;
+        TestBitmap whole(w, h, bottomUp), cut(w, h, bottomUp);
+        FillPattern(whole, uint32_t(i));
+        FillPattern(cut, uint32_t(i));
+        const std::vector<uint32_t> before(whole.Pixels(), whole.Pixels() + size_t(w) * h);
+        const int l = int(rng() % (w + 4)) - 2, t = int(rng() % (h + 4)) - 2;
+        const PixelClip clip = {l, t, l + int(rng() % (w + 2)), t + int(rng() % (h + 2))};
+        const BlitFlags flags = (rng() % 3) | (rng() % 2 ? UseSourceAlpha : 0);
+        const float weight = float(rng() % 5) * 0.3f;
+        const bool antiAlias = rng() % 2;
+        const uint32_t color = 0xC000FF80u ^ uint32_t(rng() & 0x00FFFFFF);
+        switch (rng() % 3) {
+        case 0: {
+            const float x1 = coord(rng), y1 = coord(rng), x2 = coord(rng), y2 = coord(rng);
+            Line(&whole, x1, y1, x2, y2, color, weight, flags, antiAlias);
+            Line(&cut, x1, y1, x2, y2, color, weight, flags, antiAlias, &clip);
+            break;
+        }
+        case 1: {
+            const float cx = coord(rng), cy = coord(rng), r = radius(rng);
+            const float a = angle(rng), b = angle(rng);
+            Arc(&whole, cx, cy, r, a, b, color, weight, flags, antiAlias);
+            Arc(&cut, cx, cy, r, a, b, color, weight, flags, antiAlias, &clip);
+            break;
+        }
+        default: {
+            const float cx = coord(rng), cy = coord(rng), r = radius(rng);
+            Circle(&whole, cx, cy, r, color, weight, flags, antiAlias);
+            Circle(&cut, cx, cy, r, color, weight, flags, antiAlias, &clip);
+            break;
+        }
+        }
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                // Picture row y is memory row h - 1 - y in a bottom-up bitmap.
+                const size_t at = size_t(bottomUp ? h - 1 - y : y) * size_t(w) + size_t(x);
+                const bool inside = x >= clip.l && x < clip.r && y >= clip.t && y < clip.b;
+                ASSERT_EQ(cut.Pixels()[at], inside ? whole.Pixels()[at] : before[at])
+                    << "case " << i << " at " << x << "," << y << ", seed " << seed;
+            }
     }
 }

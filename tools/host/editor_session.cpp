@@ -146,7 +146,7 @@ EditorSession::~EditorSession() {
     mWindow->Destroy();
 }
 
-bool EditorSession::Open(std::string& error) {
+bool EditorSession::Open(std::string& error, bool openEditor) {
     if (mOpen) return true;
     VstEffectRecord* record = mPlugin.Record();
     if (!record || !(record->flags & kVstFlagHasEditor)) {
@@ -171,6 +171,10 @@ bool EditorSession::Open(std::string& error) {
         }
         mFrameWidth = mWidth;
         mFrameHeight = mHeight;
+    }
+    if (!openEditor) {
+        Pump(0);
+        return true;
     }
     if (!mPlugin.Dispatch(kVstOpEditorOpen, 0, 0, mWindow->NativeHandle())) {
         error = "the plug-in did not open its editor";

@@ -55,9 +55,10 @@ public:
     EditorSession& operator=(const EditorSession&) = delete;
 
     // Asks the plug-in for its editor's size, makes the window and opens the
-    // editor in it. False with a reason when the plug-in has no editor or the
-    // window or editor cannot be opened.
-    bool Open(std::string& error);
+    // editor in it (with openEditor false, the window only: the host's own
+    // part of an open editor's cost). False with a reason when the plug-in has
+    // no editor or the window or editor cannot be opened.
+    bool Open(std::string& error, bool openEditor = true);
     // Editor-close opcode; the window stays for the next Open (its size
     // permitting) and goes with the session. Safe to call twice.
     void Close();

@@ -6,7 +6,7 @@
 //   kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]
 //   kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]
 //                    [--editor-png OUT.png] [--hold SECONDS] [--stopped] [--touch]
-//                    [--waiting-host]
+//                    [--waiting-host] [--editor-closed]
 //   kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]
 //                    [--report FILE] [--in-process] [--timeout SECONDS]
 #include <algorithm>
@@ -41,8 +41,9 @@ struct Options {
     bool stopped = false;  // transport stopped, silence in: nothing for the editor to show
     double hold =
         -1.0; // seconds to keep the window open after; -1: until closed, or 0 with a picture
-    bool touch = false;       // print and check the Touch-mode record
-    bool waitingHost = false; // answer edit callbacks by waiting for an audio block
+    bool touch = false;        // print and check the Touch-mode record
+    bool waitingHost = false;  // answer edit callbacks by waiting for an audio block
+    bool editorClosed = false; // the same window, audio and idle loop, no editor in it
     // Validation mode.
     bool validate = false;
     ValidateOptions validation;
@@ -53,12 +54,14 @@ constexpr const char* kUsage =
     "usage: kelo-host PLUGIN [--blocks N] [--block-size FRAMES] [--rate HZ]\n"
     "       kelo-host PLUGIN --editor [--play-demo SECONDS] [--mouse SEQUENCE]\n"
     "                        [--editor-png OUT.png] [--hold SECONDS] [--stopped]\n"
-    "                        [--touch] [--waiting-host]\n"
+    "                        [--touch] [--waiting-host] [--editor-closed]\n"
     "\n"
     "--editor opens the plug-in's editor in a window of its own and plays the demo\n"
     "signal through the plug-in (looped) while it is open; --editor-png implies it,\n"
     "saves what the editor shows after the demo and the mouse sequence, and closes.\n"
     "--stopped keeps the transport stopped and plays silence instead of the demo.\n"
+    "--editor-closed makes the window, plays and idles the same but never opens\n"
+    "the plug-in's editor: what the host costs by itself, beside an open editor.\n"
     "A mouse sequence is steps at editor coordinates separated by ';', e.g.\n"
     "  \"press 120,80; drag 120,60 shift; release 120,60; wheel 40,40,-2;\n"
     "   dblclick 30,30; rclick 10,10; move 5,5; leave; wait 200\"\n"
@@ -121,6 +124,9 @@ bool ParseArguments(int argc, char** argv, Options& options) {
             options.touch = true;
         } else if (arg == "--waiting-host") {
             options.waitingHost = true;
+        } else if (arg == "--editor-closed") {
+            options.editor = true;
+            options.editorClosed = true;
         } else if (arg == "--stopped") {
             options.stopped = true;
         } else if (arg == "--hold" && hasValue) {
@@ -151,7 +157,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
     return !options.path.empty() && options.validation.level >= 1 &&
            options.validation.level <= 10 && options.blocks >= 0 && options.blockSize > 0 &&
            options.rate > 0 && options.playDemo >= 0.0 && options.playDemo <= 3600.0 &&
-           options.hold <= 86400.0;
+           options.hold <= 86400.0 &&
+           !(options.editorClosed && (!options.png.empty() || !options.mouse.empty()));
 }
 
 std::string FourCC(int32_t id) {
@@ -245,11 +252,12 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
         return 2;
     }
     EditorSession session(plugin);
-    if (!session.Open(error)) {
+    if (!session.Open(error, !options.editorClosed)) {
         std::fprintf(stderr, "kelo-host: %s\n", error.c_str());
         return 1;
     }
-    std::printf("editor %d x %d open\n", session.Width(), session.Height());
+    std::printf("editor %d x %d %s\n", session.Width(), session.Height(),
+                options.editorClosed ? "not opened" : "open");
     std::unique_ptr<WaitingHost> waiting;
     if (options.waitingHost) {
         waiting = std::make_unique<WaitingHost>(plugin);
@@ -277,8 +285,9 @@ int RunEditor(PluginInstance& plugin, const Options& options) {
     }
     // Without a picture the window stays until the user closes it.
     const double hold = options.hold >= 0.0 ? options.hold : options.png.empty() ? 86400.0 : 0.0;
-    for (double left = hold * 1000.0; left > 0.0 && !session.UserClosed(); left -= 50.0)
-        session.Pump(50);
+    // In long rounds, so the idle calls keep their beat.
+    for (double left = hold * 1000.0; left > 0.0 && !session.UserClosed(); left -= 1000.0)
+        session.Pump(int(std::min(left, 1000.0)));
     session.StopAudio();
     std::printf("played %.1f s of the demo signal\n",
                 double(session.FramesPlayed()) / options.rate);

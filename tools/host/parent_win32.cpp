@@ -76,17 +76,26 @@ public:
     bool UserClosed() const override { return mWnd && GetPropA(mWnd, "KeloClosed") != nullptr; }
 
     void Pump(int milliseconds, const std::function<void()>& idle) override {
-        const ULONGLONG end = GetTickCount64() + ULONGLONG(std::max(milliseconds, 0));
+        const ULONGLONG start = GetTickCount64();
+        const ULONGLONG end = start + ULONGLONG(std::max(milliseconds, 0));
+        ULONGLONG nextIdle = start;
         for (;;) {
             MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 TranslateMessage(&msg);
                 DispatchMessageA(&msg);
             }
-            if (idle) idle();
-            const ULONGLONG now = GetTickCount64();
+            ULONGLONG now = GetTickCount64();
+            if (idle && now >= nextIdle) {
+                idle();
+                // On a steady beat; a late round does not bunch the next ones.
+                nextIdle += kIdlePeriodMs;
+                if (nextIdle <= now) nextIdle = now + kIdlePeriodMs;
+                now = GetTickCount64();
+            }
             if (now >= end) break;
-            const DWORD wait = DWORD(std::min<ULONGLONG>(end - now, 10));
+            const ULONGLONG wake = idle ? std::min(end, nextIdle) : end;
+            const DWORD wait = DWORD(wake > now ? wake - now : 0);
             MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
         }
     }

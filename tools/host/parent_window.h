@@ -55,9 +55,12 @@ public:
     virtual bool UserClosed() const { return false; }
 
     // Handles the window system's events for about milliseconds, calling idle
-    // (when set) between rounds, as a host's idle call reaches its plug-ins.
-    // Zero handles what is pending once.
+    // (when set) on the first round and then every kIdlePeriodMs, as a host's
+    // idle call reaches its plug-ins. Zero handles what is pending once.
     virtual void Pump(int milliseconds, const std::function<void()>& idle) = 0;
+    // The idle calls' period: 50 a second, as VST hosts call editor-idle (30
+    // to 60 times a second); the editors' 24 frames a second fit between.
+    static constexpr int kIdlePeriodMs = 20;
 
     // The editor's window: the first child of this window; null when none is
     // open.

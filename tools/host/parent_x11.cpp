@@ -87,7 +87,9 @@ public:
 
     void Pump(int milliseconds, const std::function<void()>& idle) override {
         if (!mDisplay) return;
-        const int64_t end = NowMs() + std::max(milliseconds, 0);
+        const int64_t start = NowMs();
+        const int64_t end = start + std::max(milliseconds, 0);
+        int64_t nextIdle = start;
         for (;;) {
             while (XPending(mDisplay) > 0) {
                 XEvent event;
@@ -97,11 +99,18 @@ public:
                 if (event.type == ClientMessage && Atom(event.xclient.data.l[0]) == mDeleteAtom)
                     mClosed = true;
             }
-            if (idle) idle();
-            const int64_t now = NowMs();
-            if (now >= end) break;
+            int64_t now = NowMs();
+            if (idle && now >= nextIdle) {
+                idle();
+                // On a steady beat; a late round does not bunch the next ones.
+                nextIdle += kIdlePeriodMs;
+                if (nextIdle <= now) nextIdle = now + kIdlePeriodMs;
+                now = NowMs();
+            }
+            if (now >= end || mClosed) break;
+            const int64_t wake = idle ? std::min(end, nextIdle) : end;
             pollfd fd = {ConnectionNumber(mDisplay), POLLIN, 0};
-            poll(&fd, 1, int(std::min<int64_t>(end - now, 10)));
+            poll(&fd, 1, int(std::max<int64_t>(wake - now, 0)));
         }
     }
 
