@@ -179,7 +179,9 @@ apt_install_i386() {
     amd64=$(apt_versions "$name:amd64")
     i386=$(apt_versions "$name:i386")
     if grep -qxF "$va" <<<"$i386"; then
-      args+=("$name:i386=$va") # road 1, told explicitly: apt would try its candidate
+      # Told explicitly: apt would try its candidate.
+      echo "install-deps: $name:i386 $va from the lists apt loaded, asked for by version"
+      args+=("$name:i386=$va")
       continue
     fi
     if [ "$lists" -eq 0 ]; then
@@ -189,9 +191,14 @@ apt_install_i386() {
     deb="$dir/${name}_i386.deb"
     # Road 2, then road 3, at the amd64 copy's version.
     read -r url sha < <(awk -v n="$name" -v v="$va" '$1 == n && $2 == v { print $3, $4; exit }' "$dir/index")
-    if [ -n "$url" ] && apt_fetch_deb "$name" "$va" "$url" "$sha" "$deb"; then
-      echo "install-deps: $name:i386 $va fetched directly from $url, SHA256 as the i386 list says (the list itself is unsigned)"
-      args+=("$deb")
+    if [ -n "$url" ]; then
+      if apt_fetch_deb "$name" "$va" "$url" "$sha" "$deb"; then
+        echo "install-deps: $name:i386 $va fetched directly from $url, SHA256 as the i386 list says (the list itself is unsigned)"
+        args+=("$deb")
+      else
+        echo "install-deps: $name:i386 $va: $(apt_first_error "$deb.log")"
+        bad=1
+      fi
       continue
     fi
     for d in $(apt_pool_dirs "$name"); do
