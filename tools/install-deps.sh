@@ -58,8 +58,16 @@ fi
 status=0
 apt_install "${packages[@]}" || status=1
 if ! apt_install "${i386_packages[@]}"; then
-  [ "$status" -ne 0 ] || status=3
-  printf '%s\n' "${apt_failed[@]}" | grep ':i386$' >"$deps_dir/missing-i386" || true
+  # The usual cause: the mirror's i386 list of security updates failed, so the
+  # libraries cannot match their amd64 copies. Try the versions the amd64
+  # copies have (see apt_install_i386).
+  i386_failed=()
+  for p in "${apt_failed[@]}"; do [[ $p != *:i386 ]] || i386_failed+=("$p"); done
+  apt_failed=()
+  if [ ${#i386_failed[@]} -gt 0 ] && ! apt_install_i386 "${i386_failed[@]}"; then
+    [ "$status" -ne 0 ] || status=3
+    printf '%s\n' "${apt_failed[@]}" >"$deps_dir/missing-i386"
+  fi
 fi
 
 # libpng for the MinGW builds comes from Debian's source package.
