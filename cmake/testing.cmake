@@ -56,6 +56,11 @@ function(kelo_add_test name)
     add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
   endif()
   set_tests_properties(${runs} PROPERTIES TIMEOUT ${KELO_TEST_TIMEOUT})
+  # Tests that sweep a table of rates or materials may check a part of it
+  # under an emulator (see KELO_TEST_EMULATED in the tests).
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set_property(TEST ${runs} APPEND PROPERTY ENVIRONMENT KELO_TEST_EMULATED=1)
+  endif()
   # What system libraries (fontconfig, under the Linux editor) leak is not ours.
   if(KELO_SANITIZE MATCHES "address")
     set_property(TEST ${runs} APPEND PROPERTY ENVIRONMENT
