@@ -202,17 +202,31 @@ void EffectBase::PostHostNote(HostNoteKind kind, int32_t index, double value) {
 // ---------------------------------------------------------------- host link
 
 int64_t EffectBase::TransportSample() {
-    return mHostLink ? mHostLink->TransportSample(BlockOffset()) : 0;
+    if (!mHostLink) return 0;
+    // Under our lock the host is not called: the block's first frame as asked
+    // before the lock was taken, moved on to the sub-block being processed.
+    if (mLock.HeldByThisThread()) return mBlockSample + BlockOffset();
+    return mHostLink->TransportSample(0);
 }
 
 double EffectBase::TransportTempo() {
-    return mHostLink ? mHostLink->TransportTempo() : 0.0;
+    if (!mHostLink) return 0.0;
+    if (!mLock.HeldByThisThread()) mLastTempo = mHostLink->TransportTempo();
+    return mLastTempo;
 }
 
 void EffectBase::TransportMeter(int32_t& numerator, int32_t& denominator) {
     numerator = 0;
     denominator = 0;
-    if (mHostLink) mHostLink->TransportMeter(numerator, denominator);
+    if (!mHostLink) return;
+    if (!mLock.HeldByThisThread()) {
+        mHostLink->TransportMeter(numerator, denominator);
+        mLastNumerator = numerator;
+        mLastDenominator = denominator;
+        return;
+    }
+    numerator = mLastNumerator;
+    denominator = mLastDenominator;
 }
 
 int32_t EffectBase::HostKind() {
@@ -363,9 +377,22 @@ void EffectBase::SetDelay(int32_t samples) {
 template <typename T>
 void EffectBase::ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode) {
     if (frames <= 0) return;
+    // The transport is asked before the lock is taken: no host call under it.
+    // (An adapter that holds the lock around the processing, as the LV2 one
+    // does, answers from what its host handed it, calling nothing.)
+    int64_t first = 0;
+    if (mHostLink) {
+        first = mHostLink->TransportSample(0);
+        mLastTempo = mHostLink->TransportTempo();
+        int32_t numerator = 0, denominator = 0;
+        mHostLink->TransportMeter(numerator, denominator);
+        mLastNumerator = numerator;
+        mLastDenominator = denominator;
+    }
     // The whole host block runs under the lock, so the scratch regions and the
     // channel slots cannot change under it.
     ScopedLock hold(mLock);
+    mBlockSample = first;
     if (mMaxBlock <= 0) {
         // No scratch yet: the host hears silence rather than whatever its buffers held.
         if (mode == BlockReplace && outputs) {

@@ -88,7 +88,10 @@ public:
     virtual void EditorParamChange(int32_t index, double normalized);
     // The host's sample position of the frame being processed; 64-bit, as a
     // host's timeline outlasts 2^31 samples (3.1 hours at 192 kHz). These and
-    // EmitMidi ask the host link; without one they read 0 and false.
+    // EmitMidi ask the host link; without one they read 0 and false. No host
+    // is called under our lock: there the position, tempo and meter are the
+    // ones asked when the host block began, before the lock was taken (see
+    // ProcessFloatReplacing), and outside a block the ones last heard.
     virtual int64_t TransportSample();
     virtual double TransportTempo();
     virtual void TransportMeter(int32_t& numerator, int32_t& denominator);
@@ -311,6 +314,13 @@ private:
     bool mMonoFlag;
     bool mInstrumentFlag;
     int32_t mBlockOffset = 0;
+    // The transport as asked of the host link with no lock of ours held: the
+    // position of the running host block's first frame (written under the
+    // lock), and the tempo and meter last heard (any thread).
+    int64_t mBlockSample = 0;
+    std::atomic<double> mLastTempo{0.0};
+    std::atomic<int32_t> mLastNumerator{0};
+    std::atomic<int32_t> mLastDenominator{0};
     HostLink* mHostLink = nullptr;
     bool mEditorWindowOpen = false;
 };

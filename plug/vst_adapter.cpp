@@ -153,6 +153,11 @@ VstAdapter* VstAdapter::FromRecord(VstEffectRecord* effect) {
 
 intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
     if (opcode == kVstOpClose) return DispatchOne(opcode, index, value, ptr, opt);
+    // These reset the processing, which reads the host's tempo under our lock,
+    // where the host is not called: it is heard here, before.
+    if (opcode == kVstOpOpen || opcode == kVstOpSetSampleRate || opcode == kVstOpSetBlockSize ||
+        opcode == kVstOpMainsChanged)
+        mEffect->TransportTempo();
     const intptr_t answer = DispatchOne(opcode, index, value, ptr, opt);
     // Notes queued while a lock of ours was held (a hook that pushed a value)
     // reach the host here at the latest, on the host's own call.

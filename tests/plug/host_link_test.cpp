@@ -90,7 +90,7 @@ public:
     bool loads = true;
 };
 
-TEST(HostLink, TheTransportIsAskedAtEachSubBlocksFirstFrame) {
+TEST(HostLink, TheTransportIsAskedOnceABlockWithoutOurLockAndFollowsEachSubBlock) {
     const struct {
         int32_t maxBlock, frames;
         std::vector<int64_t> positions;
@@ -109,8 +109,20 @@ TEST(HostLink, TheTransportIsAskedAtEachSubBlocksFirstFrame) {
         float* io[2] = {l.data(), r.data()};
         fx.ProcessFloatReplacing(io, io, c.frames);
         EXPECT_EQ(fx.positions, c.positions) << c.maxBlock << " " << c.frames;
+        // The host heard one question of each, before the lock was taken.
+        EXPECT_EQ(link.calls, (std::vector<std::string>{"sample 0", "tempo", "meter"}));
+        EXPECT_TRUE(link.locked.empty());
         // Outside the processing the offset is 0.
         EXPECT_EQ(fx.TransportSample(), 1000);
+        // Under our lock outside a block: what was heard last, no call.
+        link.tempo = 140.0;
+        {
+            ScopedLock hold(fx.FrameLock());
+            EXPECT_EQ(fx.TransportSample(), 1000);
+            EXPECT_EQ(fx.TransportTempo(), 96.0);
+        }
+        EXPECT_TRUE(link.locked.empty());
+        EXPECT_EQ(fx.TransportTempo(), 140.0);
     }
 }
 
