@@ -181,7 +181,9 @@ public:
             break;
         }
         }
-        XFlush(mDisplay);
+        // Synced, not only flushed: the server has routed the event to the
+        // editor's connection before the caller's pump gives it its idle.
+        XSync(mDisplay, False);
         Pump(0, nullptr);
         return true;
     }
