@@ -17,6 +17,8 @@ struct Rect {
     bool IsEmpty() const { return L == 0 && T == 0 && R == 0 && B == 0; }
     // Half-open hit test.
     bool Contains(int x, int y) const { return L <= x && x < R && T <= y && y < B; }
+    // Whether every pixel of o lies inside this one.
+    bool Covers(const Rect& o) const { return L <= o.L && T <= o.T && R >= o.R && B >= o.B; }
     // The smallest rectangle holding both; an empty one counts for nothing.
     Rect Union(const Rect& o) const {
         if (IsEmpty()) return o;
@@ -30,6 +32,23 @@ struct Rect {
     bool operator==(const Rect& o) const { return L == o.L && T == o.T && R == o.R && B == o.B; }
     bool operator!=(const Rect& o) const { return !(*this == o); }
 };
+
+// The span of columns 0 .. count-1 a change touches: from the first column k
+// for which differs(k) holds to the last, widened by margin on each side and
+// kept inside the columns. False (first and last untouched) when none differs.
+template <typename Differs>
+bool ChangedColumns(int count, int margin, Differs differs, int& first, int& last) {
+    int lo = count, hi = -1;
+    for (int k = 0; k < count; ++k)
+        if (differs(k)) {
+            if (lo > k) lo = k;
+            hi = k;
+        }
+    if (hi < 0) return false;
+    first = lo > margin ? lo - margin : 0;
+    last = hi + margin < count ? hi + margin : count - 1;
+    return true;
+}
 
 // The buttons and modifier keys held during a mouse event.
 struct MouseKeys {

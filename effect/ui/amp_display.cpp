@@ -653,23 +653,19 @@ bool SameRows(const AmpDisplay::Column& a, const AmpDisplay::Column& b) {
 Rect AmpDisplay::ChangedArea() {
     TakePicture();
     if (!mShownLookValid || !SameLook(mPicture, mShown)) return GetRect();
-    int lo = kColumns, hi = -1;
-    for (int k = 0; k < kColumns; ++k)
-        if (!mShownColumn[size_t(k)] ||
-            !SameRows(mPicture.columns[size_t(k)], mShown.columns[size_t(k)])) {
-            if (lo > k) lo = k;
-            hi = k;
-        }
-    if (hi < 0) return Rect();
     // A column's outlines follow its neighbours, the input line joins it to the next.
-    lo = lo > 2 ? lo - 2 : 0;
-    hi = hi + 2 < kColumns ? hi + 2 : kColumns - 1;
+    int lo = 0, hi = 0;
+    const auto differs = [this](int k) {
+        return !mShownColumn[size_t(k)] ||
+               !SameRows(mPicture.columns[size_t(k)], mShown.columns[size_t(k)]);
+    };
+    if (!ChangedColumns(kColumns, 2, differs, lo, hi)) return Rect();
     return Rect(kPlotLeft + lo, kColumnTop, kPlotLeft + hi + 1, kColumnBottom);
 }
 
 void AmpDisplay::RecordShown(const Rect& area) {
     const Rect whole = GetRect();
-    if (area.L <= whole.L && area.T <= whole.T && area.R >= whole.R && area.B >= whole.B) {
+    if (area.Covers(whole)) {
         mShown = mPicture;
         mShownLookValid = true;
         std::fill(mShownColumn.begin(), mShownColumn.end(), 1);

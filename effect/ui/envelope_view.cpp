@@ -239,22 +239,16 @@ int EnvelopeView::BarKey(int j) const {
 Rect EnvelopeView::ChangedArea() {
     TakeNews();
     if (!mShownLookValid || !(CurrentLook() == mShownLook)) return GetRect();
-    int lo = kColumns, hi = -1;
-    for (int j = 0; j < kColumns; ++j)
-        if (BarKey(j) != mShownBars[size_t(j)]) {
-            if (lo > j) lo = j;
-            hi = j;
-        }
-    if (hi < 0) return Rect();
     // A bar's fading line follows its neighbours' tops.
-    lo = lo > 0 ? lo - 1 : 0;
-    hi = hi + 1 < kColumns ? hi + 1 : kColumns - 1;
+    int lo = 0, hi = 0;
+    const auto differs = [this](int j) { return BarKey(j) != mShownBars[size_t(j)]; };
+    if (!ChangedColumns(kColumns, 1, differs, lo, hi)) return Rect();
     return Rect(kPlotLeft + lo, kPlotTop, kPlotLeft + hi + 1, kPlotBottom);
 }
 
 void EnvelopeView::RecordShown(const Rect& area) {
     const Rect whole = GetRect();
-    if (area.L <= whole.L && area.T <= whole.T && area.R >= whole.R && area.B >= whole.B) {
+    if (area.Covers(whole)) {
         mShownLook = CurrentLook();
         mShownLookValid = true;
     } else if (mShownLookValid && !(CurrentLook() == mShownLook)) {
