@@ -55,9 +55,11 @@ const double kMagnitudeShare = 0.25;
 // to this share of the threshold (12 dB under it).
 const double kQuietShare = 0.25;
 // With lookahead, an envelope starts after the lowest onset level within the
-// lookahead before its trigger, but not before the band's magnitude level was
-// last this share (18 dB under) of its level at the trigger.
+// lookahead before its start is decided, but not before the band's magnitude
+// level was last this share (18 dB under) of the highest it reached since the
+// trigger, less the time a hit takes to rise to that share (kRiseSeconds).
 const double kOnsetQuiet = 0.125;
+const double kRiseSeconds = 0.0006;
 // With lookahead, inside an envelope (or while its hit rings after it) a rise
 // of the onset level by this factor (18 dB) over its lowest since the re-arm
 // is a new hit as well: a drum struck while another rings changes the band
@@ -338,7 +340,7 @@ void KeloEffect::ResetProcessing() {
     mPhase = kPhaseRearm;
     mDetectLog.EndEvent(false);
     mRearmed = mRestart = mHold = mStartPending = mRiseGuard = false;
-    mStartWait = 0;
+    mStartWait = mDecideWait = 0;
     mStartCount = mLastStart = 0;
     mLastBandMid = mOnsetLevel = 0.0;
     mOnsetFloor = kNever;
@@ -349,6 +351,9 @@ void KeloEffect::ResetProcessing() {
     for (DelayLine* line : {&mDelayInL, &mDelayInR, &mDelayBandL, &mDelayBandR, &mDelayLevel,
                             &mDelayMag, &mPastOnset, &mPastMagnitude})
         if (!line->SetLength(mLookaheadLen)) mLookaheadLen = 0;
+    mDecideLen = SamplesOf(kStartDecisionSeconds, sr);
+    mRiseLen = SamplesOf(kRiseSeconds, sr);
+    if (mDecideLen >= mLookaheadLen) mDecideLen = mLookaheadLen > 0 ? mLookaheadLen - 1 : 0;
     SetDelay(OptionLatency());
 
     // One sample per frame of the largest block. If any buffer cannot be had,
@@ -607,7 +612,7 @@ void KeloEffect::SwitchLookahead(bool on) {
     mLastBandMid = mOnsetLevel = 0.0;
     // The onset level was not followed while off: its floor starts afresh.
     mOnsetFloor = kNever;
-    mStartWait = 0;
+    mStartWait = mDecideWait = 0;
     SetDelay(OptionLatency());
 }
 
@@ -827,7 +832,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         mPhase = kPhaseRearm;
         mEnvPos = 0;
         StartEvent();
-        mStartWait = 0;
+        mStartWait = mDecideWait = 0;
         mRestart = mHold = false;
         mHistoryBuf.Reset();
     }
@@ -899,7 +904,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mRearmed = false;
             mRisePeak = 0.0;
             mStartPending = true;
-            mStartWait = mLookahead ? LookaheadWait(Scratch(mOnset), t) : 0;
+            ScheduleStart(t);
             mDetectLog.EndEvent(false); // cut short by the new hit
             StartEvent();
         } else if (mHold) {
@@ -962,7 +967,7 @@ int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, doub
         mRearmed = false;
         mRisePeak = 0.0;
         mStartPending = true;
-        mStartWait = mLookahead ? LookaheadWait(Scratch(mOnset), t) : 0;
+        ScheduleStart(t);
         StartEvent();
     }
     return t;
@@ -1049,14 +1054,25 @@ void KeloEffect::FollowOnsets(int frames) {
     mOnsetLevel = level < kTiny ? 0.0 : level;
 }
 
-int KeloEffect::LookaheadWait(const double* onset, int t) {
-    const int reach = mLookaheadLen;
+void KeloEffect::ScheduleStart(int t) {
+    mStartWait = mDecideWait = 0;
+    if (!mLookahead) return;
+    if (mDecideLen > 0)
+        mDecideWait = mDecideLen;
+    else
+        mStartWait = LookaheadWait(Scratch(mOnset), t, 0) + 1;
+}
+
+int KeloEffect::LookaheadWait(const double* onset, int u, int since) {
+    // Frame u is passed on already: a start reach frames back is the next one
+    // out of the delay.
+    const int reach = mLookaheadLen - 1;
     if (reach <= 0) return 0;
-    // Levels k frames before frame t: from the piece, or from before it.
+    // Levels k frames before frame u: from the piece, or from before it.
     const double* magnitude = Scratch(mBandMag);
-    const auto pastOnset = [&](int k) { return k <= t ? onset[t - k] : mPastOnset.Past(k - t); };
+    const auto pastOnset = [&](int k) { return k <= u ? onset[u - k] : mPastOnset.Past(k - u); };
     const auto pastMagnitude = [&](int k) {
-        return k <= t ? magnitude[t - k] : mPastMagnitude.Past(k - t);
+        return k <= u ? magnitude[u - k] : mPastMagnitude.Past(k - u);
     };
     // The onset level falls (slowly) before the hit and climbs at it: the hit
     // begins after its lowest point within the lookahead (the latest, if it
@@ -1070,14 +1086,28 @@ int KeloEffect::LookaheadWait(const double* onset, int t) {
             back = k;
         }
     }
-    // But not before the band's magnitude level was last kOnsetQuiet of its
-    // level at the trigger: the fine grain of a quiet sound before a hit out of
-    // silence (a cymbal's bleed in a kick's microphone) moves the onset level
-    // too, and would pull the start ahead of the hit.
-    const double quiet = kOnsetQuiet * pastMagnitude(0);
+    // But not before the band's magnitude level was last kOnsetQuiet of the
+    // highest it reached since the trigger: the fine grain of a quiet sound
+    // before a hit (a cymbal's bleed in a kick's microphone, a soft hat just
+    // before a kick) moves the onset level too, and would pull the start ahead
+    // of the hit.
+    double loudest = 0.0;
+    for (int k = 0; k <= since; ++k)
+        loudest = pastMagnitude(k) > loudest ? pastMagnitude(k) : loudest;
+    const double quiet = kOnsetQuiet * loudest;
     for (int k = 0; k < back; ++k)
         if (pastMagnitude(k) <= quiet) {
-            back = k;
+            // The hit's rise through that level began at the magnitude
+            // level's lowest point within kRiseSeconds before.
+            const int end = k + mRiseLen < back ? k + mRiseLen : back;
+            int low = k;
+            double lowest = pastMagnitude(k);
+            for (int j = k + 1; j <= end; ++j)
+                if (pastMagnitude(j) < lowest) {
+                    lowest = pastMagnitude(j);
+                    low = j;
+                }
+            back = low;
             break;
         }
     // The hit begins on the frame after.
@@ -1093,6 +1123,18 @@ void KeloEffect::KeepPastLevels(int frames) {
 
 int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, double* outR, int g,
                           int frames, int64_t pos) {
+    if (mDecideWait > 0) {
+        // A lookahead envelope whose start is not decided yet: the audio
+        // passes (or the gate holds it) while the hit is heard further.
+        const int wait = mDecideWait < frames - g ? mDecideWait : frames - g;
+        CopyOrClear(inL + g, outL + g, wait, mGate);
+        CopyOrClear(inR + g, outR + g, wait, mGate);
+        mDecideWait -= wait;
+        if (mDecideWait == 0)
+            mStartWait = LookaheadWait(Scratch(mOnset), g + wait - 1, mDecideLen - 1);
+        mHold = true;
+        return g + wait;
+    }
     if (mStartWait > 0) {
         // A lookahead envelope whose hit is not heard yet: the audio passes (or
         // the gate holds it) until it is.

@@ -110,7 +110,11 @@ public:
     bool Lookahead() const { return mLookahead; }
     // The delay lookahead adds at the current rate, in samples (also while off).
     int LookaheadSamples() const { return mLookaheadLen; }
-    static constexpr double kLookaheadSeconds = 0.005;
+    static constexpr double kLookaheadSeconds = 0.010;
+    // With lookahead, where an envelope starts is decided this long after its
+    // trigger, once the hit that reached the threshold has been heard rising
+    // further: the start is searched for in the lookahead before that.
+    static constexpr double kStartDecisionSeconds = 0.003;
 
     // The displays that get marked dirty; null (the default) for none.
     void AttachDisplays(DisplayLink* envView, DisplayLink* ampView);
@@ -231,10 +235,14 @@ private:
     // and slow, so it changes little per frame) is louder than the hit's first
     // moment, and it rises alike for either polarity.
     void FollowOnsets(int frames);
-    // Where frame t of a piece starts its lookahead envelope: frames to wait,
-    // from how far back the onset level rose out of its floor (onset holds the
-    // piece's onset levels, mPastOnset the ones before).
-    int LookaheadWait(const double* onset, int t);
+    // Where a lookahead envelope triggered `since` frames before frame u of a
+    // piece (or at it) starts, decided after frame u was passed on: frames
+    // still to wait, from how far back the onset level rose out of its floor
+    // (onset holds the piece's onset levels, mPastOnset the ones before).
+    int LookaheadWait(const double* onset, int u, int since);
+    // A trigger at frame t: the start is decided now (no lookahead: at once)
+    // or after kStartDecisionSeconds.
+    void ScheduleStart(int t);
     // Keeps the last onset and magnitude levels of the piece for LookaheadWait.
     void KeepPastLevels(int frames);
 
@@ -275,8 +283,13 @@ private:
     // After an envelope, until the level falls well under the threshold, only
     // such a rise triggers.
     bool mRiseGuard = false;
-    // Frames before a triggered lookahead envelope starts.
+    // Frames before a triggered lookahead envelope starts, and before its
+    // start is decided (then mStartWait is 0).
     int mStartWait = 0;
+    int mDecideWait = 0;
+    int mDecideLen = 144;
+    // kRiseSeconds in frames.
+    int mRiseLen = 29;
     // Set at a trigger; the envelope counts as started at its first frame.
     bool mStartPending = false;
     int64_t mStartCount = 0;

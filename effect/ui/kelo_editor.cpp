@@ -82,7 +82,7 @@ void KeloPlugin::BuildEditor(Editor* given) {
             static_cast<KeloEffect*>(fx)->SetDetectBothPolarities(on);
         }));
     e.AddControl(new OptionSwitch(
-        this, Rect(12, 597, 160, 609), "lookahead 5 ms",
+        this, Rect(12, 597, 160, 609), "lookahead 10 ms",
         [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->Lookahead(); },
         [](EffectBase* fx, bool on) { static_cast<KeloEffect*>(fx)->SetLookahead(on); }));
     AttachDisplays(envView, amp);

@@ -255,14 +255,12 @@ TEST(DrumLookahead, EnvelopesStartWithinAMillisecondOfTheirHits) {
     // The hits that can trigger (their own mid peak at the threshold, and
     // standing out of the mix) and do: where both polarities are heard, their
     // envelopes start within a millisecond of them, also where the drum before
-    // still rings, at every rate and either polarity; every loud hit (3 dB
-    // over) triggers. A few in a mix cannot be placed that closely: a kick's
-    // soft first moment under a cymbal's bleed (the start comes early), a tom
-    // whose level reaches the threshold 6.5 ms into it, more than the lookahead
-    // (late). They stay within 2.5 ms, and nine in ten hits of every run within
-    // the millisecond. The signed detector hears a hit that starts downward
-    // late, sometimes later than the lookahead reaches (that is what the
-    // polarity option is for): its figures are printed.
+    // still rings, where a soft hat comes just before a kick, and where a tom's
+    // level reaches the threshold several milliseconds into it; at every rate
+    // and either polarity; and every loud hit (3 dB over) triggers. The signed
+    // detector hears a hit that starts downward late, sometimes later than the
+    // lookahead reaches (that is what the polarity option is for): its figures
+    // are printed.
     struct Case {
         const char* material;
         double thresholdDb;
@@ -312,7 +310,7 @@ TEST(DrumLookahead, EnvelopesStartWithinAMillisecondOfTheirHits) {
                         worst = std::max(worst, std::fabs(offMs));
                         near += std::fabs(offMs) <= 1.0;
                         if (both) {
-                            EXPECT_LE(std::fabs(offMs), 2.5)
+                            EXPECT_LE(std::fabs(offMs), 1.0)
                                 << what << ": hit at " << double(e.onset) / rate << " s, start "
                                 << offMs << " ms from it";
                         }
@@ -323,7 +321,6 @@ TEST(DrumLookahead, EnvelopesStartWithinAMillisecondOfTheirHits) {
                                                       e.until + delay) > 0;
                     if (both) {
                         EXPECT_EQ(loudTriggered, int(loud.size())) << what;
-                        EXPECT_GE(near, 0.9 * triggered) << what;
                     }
                     std::printf("%-6s %6.0f Hz %s %s: %zu hits, %d triggered, %d within 1 ms, "
                                 "worst %.2f ms\n",

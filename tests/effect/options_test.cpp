@@ -70,7 +70,7 @@ TEST(Options, EachSetOfOptionsSavesAndLoadsIntoAFreshInstance) {
         EXPECT_EQ(other.DetectBothPolarities(), o.both);
         EXPECT_EQ(other.Lookahead(), o.lookahead);
         EXPECT_EQ(other.ParamAt(kParamThreshold)->Value(), -21.0);
-        EXPECT_EQ(other.Record()->initialDelay, o.lookahead ? 480 : 0);
+        EXPECT_EQ(other.Record()->initialDelay, o.lookahead ? 960 : 0);
         EXPECT_EQ(Save(other), saved);
     }
 }
