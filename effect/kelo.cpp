@@ -340,7 +340,7 @@ void KeloEffect::ResetProcessing() {
     mPhase = kPhaseRearm;
     mDetectLog.EndEvent(false);
     mRearmed = mRestart = mHold = mStartPending = mRiseGuard = false;
-    mStartWait = mDecideWait = 0;
+    mStartWait = mDecideWait = mRestartDecide = mRestartWait = 0;
     mStartCount = mLastStart = 0;
     mLastBandMid = mOnsetLevel = 0.0;
     mOnsetFloor = kNever;
@@ -612,7 +612,7 @@ void KeloEffect::SwitchLookahead(bool on) {
     mLastBandMid = mOnsetLevel = 0.0;
     // The onset level was not followed while off: its floor starts afresh.
     mOnsetFloor = kNever;
-    mStartWait = mDecideWait = 0;
+    mStartWait = mDecideWait = mRestartDecide = mRestartWait = 0;
     SetDelay(OptionLatency());
 }
 
@@ -832,7 +832,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         mPhase = kPhaseRearm;
         mEnvPos = 0;
         StartEvent();
-        mStartWait = mDecideWait = 0;
+        mStartWait = mDecideWait = mRestartDecide = mRestartWait = 0;
         mRestart = mHold = false;
         mHistoryBuf.Reset();
     }
@@ -896,7 +896,12 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     for (int g = 0;;) {
         const int t = mPhase <= kPhaseArmed ? RunIdle(inL, inR, outL, outR, g, frames)
                                             : RunShaped(inL, inR, outL, outR, g, frames, pos);
-        if (t >= frames) break;
+        // A run that reaches the end of the piece carries no phase change
+        // over to the next one; a restart due there happens here.
+        if (t >= frames && !mRestart) {
+            mHold = false;
+            break;
+        }
         if (mRestart) {
             mRestart = false;
             mPhase = kPhaseOnset;
@@ -904,7 +909,9 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mRearmed = false;
             mRisePeak = 0.0;
             mStartPending = true;
-            ScheduleStart(t);
+            // With lookahead the new hit's start was decided while the
+            // envelope before it ran on: this is it.
+            mStartWait = mDecideWait = 0;
             mDetectLog.EndEvent(false); // cut short by the new hit
             StartEvent();
         } else if (mHold) {
@@ -918,6 +925,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mPhase = (mPhase + 1) % 5;
         }
         g = t;
+        if (g >= frames) break;
     }
 
     // 6. History of the detector level, recorded once per host position.
@@ -941,6 +949,16 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
 
 int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
                         int frames) {
+    if (RestartPending()) {
+        // The envelope ended before the new hit it heard starts: the audio
+        // passes (or the gate holds it) until then.
+        const int t = PendingRestartEnd(g, frames);
+        CopyOrClear(inL + g, outL + g, t - g, mGate);
+        CopyOrClear(inR + g, outR + g, t - g, mGate);
+        AdvancePendingRestart(g, t);
+        mHold = !mRestart;
+        return t;
+    }
     const double* level = DetectorLevels();
     int t;
     if (mPhase == kPhaseRearm) {
@@ -1003,7 +1021,12 @@ int KeloEffect::FindRestart(const double* level, int g, int t) {
         floor = m < floor ? m : floor;
         onsetFloor = o < onsetFloor ? o : onsetFloor;
         if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) {
-            mRestart = true;
+            // With lookahead, the new hit's start is decided like a trigger's,
+            // and this envelope shapes what is heard until then.
+            if (mLookahead && mDecideLen > 0)
+                mRestartDecide = mDecideLen;
+            else
+                mRestart = true;
             break;
         }
     }
@@ -1154,8 +1177,11 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
         ++mStartCount;
         mLastStart = pos + g;
     }
-    // A new hit ends the run where it starts the envelope again.
-    const int t = FindRestart(DetectorLevels(), g, g + count);
+    // A new hit ends the run where it starts the envelope again. With
+    // lookahead the run goes on until the new hit's start (see FindRestart).
+    const bool pending = RestartPending();
+    const int t =
+        pending ? PendingRestartEnd(g, g + count) : FindRestart(DetectorLevels(), g, g + count);
     count = t - g;
 
     // Routing: the whole signal with its full-band level, or the band alone with
@@ -1200,7 +1226,31 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     RecordEvent(r + g, m + g, Scratch(mOutLevel) + g, at, count);
     mLastDetectPos = pos + t;
     MarkDirty(mAmpView);
+    if (pending) {
+        AdvancePendingRestart(g, t);
+        mHold = !mRestart && t < g + (end - at > 0 ? end - at : 0);
+    } else if (mRestartDecide > 0) {
+        mHold = true; // a restart was heard at t: the envelope runs on
+    }
     return t;
+}
+
+int KeloEffect::PendingRestartEnd(int g, int limit) const {
+    const int left = mRestartDecide > 0 ? mRestartDecide : mRestartWait;
+    return limit - g < left ? limit : g + left;
+}
+
+void KeloEffect::AdvancePendingRestart(int g, int t) {
+    const int passed = t - g;
+    if (mRestartDecide > 0) {
+        mRestartDecide -= passed;
+        if (mRestartDecide > 0) return;
+        mRestartWait = LookaheadWait(Scratch(mOnset), t - 1, mDecideLen - 1);
+        mRestart = mRestartWait == 0;
+        return;
+    }
+    mRestartWait -= passed;
+    mRestart = mRestartWait == 0;
 }
 
 template <int kShapedPhase>

@@ -243,6 +243,14 @@ private:
     // A trigger at frame t: the start is decided now (no lookahead: at once)
     // or after kStartDecisionSeconds.
     void ScheduleStart(int t);
+    // A new hit inside an envelope, waiting for its start (lookahead only).
+    bool RestartPending() const { return mRestartDecide > 0 || mRestartWait > 0; }
+    // Where a run from frame g to limit ends: at limit, or where the pending
+    // restart is decided or starts, whichever comes first.
+    int PendingRestartEnd(int g, int limit) const;
+    // Frames g..t-1 passed: counts the pending restart down, decides its start
+    // and sets mRestart when it is due.
+    void AdvancePendingRestart(int g, int t);
     // Keeps the last onset and magnitude levels of the piece for LookaheadWait.
     void KeepPastLevels(int frames);
 
@@ -290,6 +298,11 @@ private:
     int mDecideLen = 144;
     // kRiseSeconds in frames.
     int mRiseLen = 29;
+    // With lookahead, a new hit heard inside an envelope: frames before its
+    // start is decided, then before it starts; the envelope before it runs on
+    // meanwhile. 0 for none.
+    int mRestartDecide = 0;
+    int mRestartWait = 0;
     // Set at a trigger; the envelope counts as started at its first frame.
     bool mStartPending = false;
     int64_t mStartCount = 0;
