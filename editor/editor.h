@@ -93,6 +93,11 @@ public:
                                    const Blend* blend) = 0;
     virtual bool DrawPoint(const Color& color, float x, float y, const Blend* blend) = 0;
     virtual bool WritePixel(const Color& color, int x, int y) = 0;
+    // count pixel words written down column x from row y, word i to row
+    // y + i * dir (dir 1 or -1), exactly as count WritePixel calls would; true
+    // when every pixel lay inside the back buffer. The faces write the column
+    // straight into the buffer.
+    virtual bool WriteColumn(int x, int y, int dir, const uint32_t* words, int count);
     virtual bool DrawLine(const Color& color, float x1, float y1, float x2, float y2,
                           const Blend* blend, bool antiAlias) = 0;
     // Angles in radians, 0 at 12 o'clock, growing clockwise.
