@@ -395,6 +395,11 @@ void Line(Bitmap* dst, float x1, float y1, float x2, float y2, uint32_t color, f
         b.y = view.height - 1 - b.y;
     }
     if (!ClipSegment(view, &a, &b)) return;
+    // Every pixel lies within a pixel of the ends' box (an anti-aliased
+    // pixel's partner is one step off): a box that misses the clip draws none.
+    if (std::max(a.x, b.x) + 1 < view.clipL || std::min(a.x, b.x) - 1 >= view.clipR ||
+        std::max(a.y, b.y) + 1 < view.clipT || std::min(a.y, b.y) - 1 >= view.clipB)
+        return;
     const Src src = Unpack(color);
     Dispatch(flags, weight, [&](auto pixelOp) {
         using Op = decltype(pixelOp);
