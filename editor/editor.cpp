@@ -163,6 +163,10 @@ bool Editor::DrawRects(const std::vector<Rect>& rects) {
     mInPass = false;
     for (int32_t i = 0; i < ControlCount(); ++i)
         ControlAtIndex(i)->DrawPassDone();
+    return PaintRects(rects);
+}
+
+bool Editor::PaintRects(const std::vector<Rect>& rects) {
     bool painted = true;
     for (const Rect& rect : rects)
         painted = PaintRect(rect) && painted;

@@ -58,7 +58,7 @@ public:
     // Draws the controls that meet rect into the back buffer, then PaintRect.
     bool Draw(const Rect& rect);
     // One drawing pass over several areas: each area's controls drawn into it,
-    // then PaintRect for each.
+    // then PaintRects for them all.
     bool DrawRects(const std::vector<Rect>& rects);
     // The control that takes the mouse at (x, y): the captured one, else the
     // topmost visible, ungreyed control hit there; -1 if none.
@@ -81,6 +81,9 @@ public:
     // means BlendAlpha at weight 1.0. Drawing calls return true when done.
     void PrepareSurface() override = 0;
     virtual bool PaintRect(const Rect& rect) = 0;
+    // Shows the areas of one drawing pass: PaintRect for each, unless the face
+    // sends them otherwise.
+    virtual bool PaintRects(const std::vector<Rect>& rects);
     // Draws the bitmap's pixels from (srcX, srcY) into dest, clipped to the pass.
     virtual bool DrawBitmap(const BitmapRef& bitmap, const Rect& dest, int srcX, int srcY,
                             const Blend* blend) = 0;

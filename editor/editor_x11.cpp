@@ -764,6 +764,26 @@ bool EditorX11::PaintRect(const Rect& rect) {
     return true;
 }
 
+bool EditorX11::PaintRects(const std::vector<Rect>& rects) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    if (!Showing()) return true;
+    if (rects.size() > 1 && mX && mX->shmImage) {
+        Rect box = rects[0];
+        long long pixels = 0;
+        for (const Rect& r : rects) {
+            box = box.Union(r);
+            pixels += (long long)r.W() * r.H();
+        }
+        if ((long long)box.W() * box.H() <= pixels + kUniteSlack) {
+            PutArea(box);
+            return true;
+        }
+    }
+    for (const Rect& r : rects)
+        PutArea(r);
+    return true;
+}
+
 void EditorX11::PutArea(const Rect& rect) {
     Bitmap* back = BackBuffer();
     if (!Showing() || !back || !back->Pixels()) return;
