@@ -127,6 +127,8 @@ private:
     void ReapChildren(bool wait);
     // Shows rect of the back buffer (and the prompt over it) in the window.
     void PutArea(const Rect& rect);
+    // The same, left in the connection's buffer until the next flush.
+    void SendArea(const Rect& rect);
     void PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w, int h);
     void StopTimer();
     void CloseLocked();
