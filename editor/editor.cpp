@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -162,6 +163,10 @@ bool Editor::DrawRects(const std::vector<Rect>& rects) {
     mInPass = false;
     for (int32_t i = 0; i < ControlCount(); ++i)
         ControlAtIndex(i)->DrawPassDone();
+    return PaintRects(rects);
+}
+
+bool Editor::PaintRects(const std::vector<Rect>& rects) {
     bool painted = true;
     for (const Rect& rect : rects)
         painted = PaintRect(rect) && painted;
@@ -297,4 +302,19 @@ bool Editor::DrawBitmapFrame(const BitmapRef& bitmap, const Rect& dest, int fram
         srcY = int(std::trunc(double(bitmap.mH) * (i - 1) / n + 0.5));
     }
     return DrawBitmap(bitmap, dest, 0, srcY, blend);
+}
+
+bool Editor::WriteColumn(int x, int y, int dir, const uint32_t* words, int count) {
+    if (count <= 0) return true;
+    if (!words || (dir != 1 && dir != -1)) return false;
+    bool ok = true;
+    for (int i = 0; i < count; ++i) {
+        const long long row = (long long)y + (long long)i * dir;
+        if (row < INT_MIN || row > INT_MAX) {
+            ok = false;
+            continue;
+        }
+        ok = WritePixel(Color::FromWord(words[i]), x, int(row)) && ok;
+    }
+    return ok;
 }

@@ -58,7 +58,7 @@ public:
     // Draws the controls that meet rect into the back buffer, then PaintRect.
     bool Draw(const Rect& rect);
     // One drawing pass over several areas: each area's controls drawn into it,
-    // then PaintRect for each.
+    // then PaintRects for them all.
     bool DrawRects(const std::vector<Rect>& rects);
     // The control that takes the mouse at (x, y): the captured one, else the
     // topmost visible, ungreyed control hit there; -1 if none.
@@ -81,6 +81,9 @@ public:
     // means BlendAlpha at weight 1.0. Drawing calls return true when done.
     void PrepareSurface() override = 0;
     virtual bool PaintRect(const Rect& rect) = 0;
+    // Shows the areas of one drawing pass: PaintRect for each, unless the face
+    // sends them otherwise.
+    virtual bool PaintRects(const std::vector<Rect>& rects);
     // Draws the bitmap's pixels from (srcX, srcY) into dest, clipped to the pass.
     virtual bool DrawBitmap(const BitmapRef& bitmap, const Rect& dest, int srcX, int srcY,
                             const Blend* blend) = 0;
@@ -93,6 +96,11 @@ public:
                                    const Blend* blend) = 0;
     virtual bool DrawPoint(const Color& color, float x, float y, const Blend* blend) = 0;
     virtual bool WritePixel(const Color& color, int x, int y) = 0;
+    // count pixel words written down column x from row y, word i to row
+    // y + i * dir (dir 1 or -1), exactly as count WritePixel calls would; true
+    // when every pixel lay inside the back buffer. The faces write the column
+    // straight into the buffer.
+    virtual bool WriteColumn(int x, int y, int dir, const uint32_t* words, int count);
     virtual bool DrawLine(const Color& color, float x1, float y1, float x2, float y2,
                           const Blend* blend, bool antiAlias) = 0;
     // Angles in radians, 0 at 12 o'clock, growing clockwise.

@@ -764,7 +764,35 @@ bool EditorX11::PaintRect(const Rect& rect) {
     return true;
 }
 
+bool EditorX11::PaintRects(const std::vector<Rect>& rects) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    if (!Showing()) return true;
+    if (rects.size() > 1 && mX && mX->shmImage) {
+        Rect box = rects[0];
+        long long pixels = 0;
+        for (const Rect& r : rects) {
+            box = box.Union(r);
+            pixels += (long long)r.W() * r.H();
+        }
+        if ((long long)box.W() * box.H() <= pixels + kUniteSlack) {
+            PutArea(box);
+            return true;
+        }
+    }
+    // The server wakes once for the frame's images.
+    for (const Rect& r : rects)
+        SendArea(r);
+    XFlush(mX->display);
+    return true;
+}
+
 void EditorX11::PutArea(const Rect& rect) {
+    if (!Showing()) return;
+    SendArea(rect);
+    XFlush(mX->display);
+}
+
+void EditorX11::SendArea(const Rect& rect) {
     Bitmap* back = BackBuffer();
     if (!Showing() || !back || !back->Pixels()) return;
     const int l = std::max(rect.L, 0), t = std::max(rect.T, 0);
@@ -778,7 +806,6 @@ void EditorX11::PutArea(const Rect& rect) {
         if (pl < pr && pt < pb)
             PutPixels(p.pixels, pl - p.rect.L, pt - p.rect.T, pl, pt, pr - pl, pb - pt);
     }
-    XFlush(mX->display);
 }
 
 void EditorX11::PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w,

@@ -49,6 +49,12 @@ public:
     ~EditorX11() override;
 
     bool PaintRect(const Rect& rect) override;
+    // Through the server's shared memory, areas whose box is not much larger
+    // than they are go as one image: an image costs the server far more than
+    // its pixels.
+    bool PaintRects(const std::vector<Rect>& rects) override;
+    // Pixels a box may add to its areas and still be sent as one image.
+    static constexpr long long kUniteSlack = 65536;
     bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override;
     void SetSize(int32_t width, int32_t height) override;
     bool IsWindowOpen() override;
@@ -121,6 +127,8 @@ private:
     void ReapChildren(bool wait);
     // Shows rect of the back buffer (and the prompt over it) in the window.
     void PutArea(const Rect& rect);
+    // The same, left in the connection's buffer until the next flush.
+    void SendArea(const Rect& rect);
     void PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w, int h);
     void StopTimer();
     void CloseLocked();

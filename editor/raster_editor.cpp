@@ -168,6 +168,46 @@ bool RasterEditor::WritePixel(const Color& color, int x, int y) {
     return true;
 }
 
+bool RasterEditor::WriteColumn(int x, int y, int dir, const uint32_t* words, int count) {
+    if (count <= 0) return true;
+    Bitmap* b = mBackBuffer.get();
+    if (!words || (dir != 1 && dir != -1) || !b) return false;
+    // The rows the column covers, top to bottom; those outside the view fail.
+    const long long end = (long long)y + (long long)(count - 1) * dir;
+    const long long lo = std::min<long long>(y, end), hi = std::max<long long>(y, end);
+    if (x < 0 || x >= mViewWidth) return false;
+    bool ok = lo >= 0 && hi < mViewHeight;
+    long long from = std::max<long long>(lo, 0), to = std::min<long long>(hi, mViewHeight - 1);
+    // In a pass, pixels outside its area are left alone (and do not fail).
+    if (mInPass) {
+        if (x < mDrawRect.L || x >= mDrawRect.R) return ok;
+        from = std::max<long long>(from, mDrawRect.T);
+        to = std::min<long long>(to, mDrawRect.B - 1);
+    }
+    if (from > to) return ok;
+    uint32_t* pixels = b->Pixels();
+    const int w = b->Width(), h = b->Height(), span = b->RowSpan();
+    if (!pixels || x >= w || span < w) return false;
+    if (to >= h) {
+        ok = false;
+        to = h - 1;
+    }
+    if (from > to) return ok;
+    // Picture rows downwards are memory rows upwards in a bottom-up buffer.
+    const ptrdiff_t step = b->IsBottomUp() ? -ptrdiff_t(span) : ptrdiff_t(span);
+    uint32_t* p = PixelAddress(x, int(from));
+    const uint32_t* word = words + (dir > 0 ? from - y : y - from);
+    const int n = int(to - from) + 1;
+    if (dir > 0) {
+        for (int i = 0; i < n; ++i, p += step)
+            *p = word[i];
+    } else {
+        for (int i = 0; i < n; ++i, p += step)
+            *p = word[-i];
+    }
+    return ok;
+}
+
 bool RasterEditor::DrawLine(const Color& color, float x1, float y1, float x2, float y2,
                             const Blend* blend, bool antiAlias) {
     float weight;

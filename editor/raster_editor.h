@@ -35,6 +35,7 @@ public:
     bool DrawPoint(const Color& color, float x, float y, const Blend* blend) override;
     // Outside the back buffer nothing is written (false).
     bool WritePixel(const Color& color, int x, int y) override;
+    bool WriteColumn(int x, int y, int dir, const uint32_t* words, int count) override;
     bool DrawLine(const Color& color, float x1, float y1, float x2, float y2, const Blend* blend,
                   bool antiAlias) override;
     bool DrawArc(const Color& color, float cx, float cy, float r, float startAngle, float endAngle,

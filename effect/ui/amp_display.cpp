@@ -60,7 +60,9 @@ int TruncClamp(double v, int lo, int hi) {
 AmpDisplay::AmpDisplay(KeloEffect* kelo)
     : Control(kelo, Rect(kLeft, kTop, kRight, kBottom), -1, BlendAlpha, 1.0f), mKelo(kelo),
       mColumns(kColumns), mLevelSamples(48000, 0.0), mOutSamples(48000, 0.0),
-      mTextStyle(12, kTextGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0) {
+      mTextStyle(12, kTextGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0),
+      mGradient(BarRuns::kGradient, kBarDarkGreen, kPlotHeight),
+      mFade(BarRuns::kFaded, kBarDarkGreen, kPlotHeight) {
     mTimeAxis.mMinGap = 0.08;
     mLevelAxis.mMinGap = 0.08;
     mPicture.columns = mColumns;
@@ -797,10 +799,8 @@ bool AmpDisplay::DrawColumns(Editor* editor, const Picture& pic) {
         // Upper half from the middle up to the maximum's row, lower half from
         // the middle down to the minimum's row, each a gradient from its base.
         const int up = mid - c.yMax, down = c.yMin - mid;
-        for (int i = 0; i < up; ++i)
-            ok = editor->WritePixel(BarGradient(i, up), x, mid - 1 - i) && ok;
-        for (int i = 0; i < down; ++i)
-            ok = editor->WritePixel(BarGradient(i, down), x, mid + 1 + i) && ok;
+        ok = editor->WriteColumn(x, mid - 1, -1, mGradient.Run(up), up) && ok;
+        ok = editor->WriteColumn(x, mid + 1, 1, mGradient.Run(down), down) && ok;
         // Fading outlines toward a higher neighbour top, a lower neighbour bottom.
         int top = c.yMax, bottom = c.yMin;
         for (int n : {k - 1, k + 1}) {
@@ -810,13 +810,11 @@ bool AmpDisplay::DrawColumns(Editor* editor, const Picture& pic) {
         }
         if (top < c.yMax) {
             const int m = c.yMax - top;
-            for (int i = 0; i <= m; ++i)
-                ok = editor->WritePixel(FadedColor(kBarDarkGreen, i, m + 1), x, c.yMax - i) && ok;
+            ok = editor->WriteColumn(x, c.yMax, -1, mFade.Run(m + 1), m + 1) && ok;
         }
         if (bottom > c.yMin) {
             const int m = bottom - c.yMin;
-            for (int i = 0; i <= m; ++i)
-                ok = editor->WritePixel(FadedColor(kBarDarkGreen, i, m + 1), x, c.yMin + i) && ok;
+            ok = editor->WriteColumn(x, c.yMin, 1, mFade.Run(m + 1), m + 1) && ok;
         }
     }
     return ok;

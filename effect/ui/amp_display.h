@@ -31,6 +31,7 @@
 #include "effect/display_link.h"
 #include "effect/shape_model.h"
 #include "effect/ui/axis_scale.h"
+#include "effect/ui/bar_colors.h"
 #include "plug/lock.h"
 
 class Editor;
@@ -228,4 +229,6 @@ private:
     double mAxisScale = -1.0;
     char mBeatsText[32] = "";
     TextStyle mTextStyle;
+    // The words of the bars' gradients and of their outlines.
+    BarRuns mGradient, mFade;
 };

@@ -2,6 +2,9 @@
 // base and a fading outline up a higher neighbour, in steps of 1/1024.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "draw/paint.h"
 
 const Color kBarPaleGreen(255, 240, 255, 240);
@@ -33,3 +36,35 @@ inline Color FadedColor(const Color& base, int i, int count) {
     const int f = 1024 - 1024 * i / count;
     return Color(255, base.mR * f / 1024, base.mG * f / 1024, base.mB * f / 1024);
 }
+
+// The pixel words of a display's bar or outline runs, made once per length and
+// kept: word i of Run(n) is BarGradient(i, n) (kind kGradient) or
+// FadedColor(base, i, n) (kind kFaded). The displays write them as columns,
+// pixel i of a run i rows from its base. Runs longer than the limit are made
+// afresh at each call. Editor thread only.
+class BarRuns {
+public:
+    enum Kind { kGradient, kFaded };
+
+    BarRuns(Kind kind, const Color& base, int maxLength)
+        : mKind(kind), mBase(base), mRuns(size_t(maxLength > 0 ? maxLength + 1 : 1)) {}
+
+    // The n words of a run n long; null when n is not positive.
+    const uint32_t* Run(int n) {
+        if (n <= 0) return nullptr;
+        std::vector<uint32_t>& run = size_t(n) < mRuns.size() ? mRuns[size_t(n)] : mLong;
+        if (run.size() != size_t(n)) {
+            run.resize(size_t(n));
+            for (int i = 0; i < n; ++i)
+                run[size_t(i)] =
+                    (mKind == kGradient ? BarGradient(i, n) : FadedColor(mBase, i, n)).Word();
+        }
+        return run.data();
+    }
+
+private:
+    Kind mKind;
+    Color mBase;
+    std::vector<std::vector<uint32_t>> mRuns;
+    std::vector<uint32_t> mLong;
+};

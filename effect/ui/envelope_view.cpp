@@ -40,7 +40,9 @@ EnvelopeView::EnvelopeView(KeloEffect* effect, Editor* editor)
       mEditor(editor), mColumns(kColumns), mScratch(kScratchSamples, 0.0), mScale(DbToAmp(-3.0)),
       mThreshold(DbToAmp(-12.0)),
       mTextStyle(12, kGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0),
-      mShownBars(kColumns, kBarUnknown) {
+      mShownBars(kColumns, kBarUnknown), mGradient(BarRuns::kGradient, kBarDarkGreen, kPlotHeight),
+      mGreenFade(BarRuns::kFaded, kBarDarkGreen, kPlotHeight),
+      mGreyFade(BarRuns::kFaded, kGrey, kPlotHeight) {
     mTimeAxis.mMinGap = 0.1;
     mLevelAxis.mMinGap = 0.08;
     mAmpPerPixel = mScale / kPlotHeight;
@@ -313,10 +315,10 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
         const Column& c = mColumns[size_t((mWriteIndex + j) % kColumns)];
         const int x = kPlotLeft + j;
         const int top = tops[j];
+        // Runs are written up from their base, one column each.
         if (c.marked) {
             const int n = kPlotBottom - top;
-            for (int i = 0; i < n; ++i)
-                editor->WritePixel(BarGradient(i, n), x, kPlotBottom - 1 - i);
+            editor->WriteColumn(x, kPlotBottom - 1, -1, mGradient.Run(n), n);
         } else if (top < kPlotBottom) {
             editor->DrawVerticalLine(kGrey, x, top, kPlotBottom - 1);
         }
@@ -325,9 +327,8 @@ bool EnvelopeView::DrawColumns(Editor* editor) {
         if (j > 0 && tops[j - 1] < higher) higher = tops[j - 1];
         if (j + 1 < kColumns && tops[j + 1] < higher) higher = tops[j + 1];
         const int count = top - higher; // m + 1
-        const Color& base = c.marked ? kBarDarkGreen : kGrey;
-        for (int i = 0; i < count; ++i)
-            editor->WritePixel(FadedColor(base, i, count), x, top - 1 - i);
+        BarRuns& fade = c.marked ? mGreenFade : mGreyFade;
+        editor->WriteColumn(x, top - 1, -1, fade.Run(count), count);
     }
     return true;
 }

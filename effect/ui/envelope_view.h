@@ -21,6 +21,7 @@
 #include "editor/control.h"
 #include "effect/display_link.h"
 #include "effect/ui/axis_scale.h"
+#include "effect/ui/bar_colors.h"
 
 class Editor;
 class KeloEffect;
@@ -171,4 +172,6 @@ private:
     Look mShownLook{};
     bool mShownLookValid = false;
     bool mNewsTaken = false; // this pass's news are in
+    // The words of the bars' gradients and of the green and grey outlines.
+    BarRuns mGradient, mGreenFade, mGreyFade;
 };

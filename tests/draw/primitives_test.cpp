@@ -124,25 +124,27 @@ TEST(PrimitiveOperations, EachPixelGetsWhatPutPixelWouldApply) {
     // PutPixel changes them, under the dispatch rule for the weight's sign.
     // The first line is a single pixel.
     const float lines[][4] = {{3, 3, 3, 3}, {1, 0, 1, 6}, {0, 4, 7, 4}, {0, 1, 7, 5}, {6, 0, 2, 7}};
-    const uint32_t color = 0x9A40C070;
-    for (const auto& l : lines) {
-        TestBitmap mask(8, 8, false);
-        Line(&mask, l[0], l[1], l[2], l[3], kWhite, 1.0f, OpMix, false);
-        for (BlitFlags op : {OpMix, OpAdd, OpDodge, BlitFlags(5)})
-            for (BlitFlags alpha : {0u, UseSourceAlpha})
-                for (float weight : {0.6f, -1.0f, 0.0f, kNaN}) {
-                    TestBitmap drawn(8, 8, false), expected(8, 8, false);
-                    FillPattern(drawn, 11);
-                    FillPattern(expected, 11);
-                    Line(&drawn, l[0], l[1], l[2], l[3], color, weight, op | alpha, false);
-                    for (int y = 0; y < 8; ++y)
-                        for (int x = 0; x < 8; ++x) {
-                            if (mask.At(x, y)) PutPixel(&expected, x, y, color, weight, op | alpha);
-                            ASSERT_EQ(drawn.At(x, y), expected.At(x, y))
-                                << (op | alpha) << " " << weight << " at " << x << "," << y;
-                        }
-                }
-    }
+    // An opaque colour at full weight leaves every pixel the same word.
+    for (const uint32_t color : {0x9A40C070u, 0xFF40C070u})
+        for (const auto& l : lines) {
+            TestBitmap mask(8, 8, false);
+            Line(&mask, l[0], l[1], l[2], l[3], kWhite, 1.0f, OpMix, false);
+            for (BlitFlags op : {OpMix, OpAdd, OpDodge, BlitFlags(5)})
+                for (BlitFlags alpha : {0u, UseSourceAlpha})
+                    for (float weight : {0.6f, 1.0f, 1.5f, -1.0f, 0.0f, kNaN}) {
+                        TestBitmap drawn(8, 8, false), expected(8, 8, false);
+                        FillPattern(drawn, 11);
+                        FillPattern(expected, 11);
+                        Line(&drawn, l[0], l[1], l[2], l[3], color, weight, op | alpha, false);
+                        for (int y = 0; y < 8; ++y)
+                            for (int x = 0; x < 8; ++x) {
+                                if (mask.At(x, y))
+                                    PutPixel(&expected, x, y, color, weight, op | alpha);
+                                ASSERT_EQ(drawn.At(x, y), expected.At(x, y))
+                                    << (op | alpha) << " " << weight << " at " << x << "," << y;
+                            }
+                    }
+        }
 }
 
 // ---------------------------------------------------------------------------

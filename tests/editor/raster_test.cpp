@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "draw/png_resource.h"
 #include "editor/control.h"
@@ -93,6 +94,77 @@ TEST(RasterLines, WritePixelStoresTheWordOnlyInsideTheBuffer) {
     OffscreenEditor unprepared(nullptr, 10, 10, 0);
     EXPECT_FALSE(unprepared.WritePixel(kInk, 1, 1));
     EXPECT_FALSE(unprepared.DrawVerticalLine(kInk, 1, 1, 2));
+}
+
+// A control that writes one column when drawn, noting what the call returned.
+struct ColumnWriter : Control {
+    ColumnWriter(int x, int y, int dir, const uint32_t* words, int count, bool base)
+        : Control(nullptr, Rect(0, 0, 10, 8), -1, BlendCopy, 1.0f), x(x), y(y), dir(dir),
+          words(words), count(count), base(base) {}
+    bool Draw(Editor* editor) override {
+        result = base ? editor->Editor::WriteColumn(x, y, dir, words, count)
+                      : editor->WriteColumn(x, y, dir, words, count);
+        return true;
+    }
+    int x, y, dir;
+    const uint32_t* words;
+    int count;
+    bool base;
+    bool result = false;
+};
+
+TEST(RasterLines, AColumnIsWrittenAsItsPixelsOneByOne) {
+    // Columns across the buffer's edges and the view's, both ways, in and out
+    // of a pass over part of the view: the words, the pass's limits and the
+    // answer are those of the pixel-by-pixel writes.
+    uint32_t words[64];
+    for (int i = 0; i < 64; ++i)
+        words[i] = 0x80000000u + uint32_t(i) * 0x010203u;
+    const struct {
+        int x, y, dir, count;
+    } columns[] = {{2, 0, 1, 5},           {2, 4, -1, 5}, {3, 2, 1, 9},  {3, 6, -1, 9},
+                   {0, -3, 1, 6},          {5, 7, -1, 4}, {6, 1, 1, 2},  {9, 1, 1, 3},
+                   {10, 1, 1, 2},          {-1, 0, 1, 3}, {4, 1, 0, 3},  {4, 1, 2, 3},
+                   {1, 1, 1, 0},           {1, 3, -1, 1}, {1, 2, 1, 64}, {1, INT_MAX - 2, 1, 8},
+                   {1, INT_MIN + 2, -1, 8}};
+    const Rect passes[] = {Rect(), Rect(0, 0, 10, 8), Rect(1, 1, 4, 3), Rect(3, 0, 4, 8)};
+    for (const auto& c : columns)
+        for (const Rect& pass : passes) {
+            GuardedEditor fast, slow;
+            for (GuardedEditor* e : {&fast, &slow})
+                for (int y = 0; y < 5; ++y)
+                    for (int x = 0; x < 6; ++x)
+                        e->Buffer().At(x, y) = 0x11000000u | uint32_t(y << 8 | x);
+            auto* a = new ColumnWriter(c.x, c.y, c.dir, words, c.count, false);
+            auto* b = new ColumnWriter(c.x, c.y, c.dir, words, c.count, true);
+            fast.AddControl(a);
+            slow.AddControl(b);
+            if (pass.IsEmpty()) {
+                a->Draw(&fast);
+                b->Draw(&slow);
+            } else {
+                fast.Draw(pass);
+                slow.Draw(pass);
+            }
+            const std::string where = std::to_string(c.x) + "," + std::to_string(c.y) + " dir " +
+                                      std::to_string(c.dir) + " count " + std::to_string(c.count) +
+                                      " pass " + std::to_string(pass.L) + "," +
+                                      std::to_string(pass.T);
+            EXPECT_EQ(a->result, b->result) << where;
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 6; ++x)
+                    ASSERT_EQ(fast.Buffer().At(x, y), slow.Buffer().At(x, y))
+                        << where << " at " << x << "," << y;
+            EXPECT_TRUE(fast.Buffer().GuardsIntact()) << where;
+        }
+    // The words land where they belong: up from the base for dir -1.
+    PlainEditor plain;
+    EXPECT_TRUE(plain.WriteColumn(4, 6, -1, words, 3));
+    EXPECT_EQ(plain.At(4, 6), words[0]);
+    EXPECT_EQ(plain.At(4, 4), words[2]);
+    EXPECT_EQ(plain.At(4, 7), 0u);
+    EXPECT_EQ(plain.At(4, 3), 0u);
+    EXPECT_FALSE(plain.WriteColumn(4, 1, 1, nullptr, 2));
 }
 
 TEST(RasterBitmaps, ABitmapIsDrawnOnlyInsideThePassRectangle) {

@@ -293,7 +293,7 @@ TEST_F(LayoutTest, BothPanelsKeepTheirLeftOutlineOutsideThePlot) {
 }
 
 // An offscreen editor that notes the order of what touches the detect panel's
-// beats corner: pixel writes and lines there, and the beats text.
+// beats corner: pixel and column writes and lines there, and the beats text.
 struct CornerLog : OffscreenEditor {
     CornerLog(EffectBase* effect) : OffscreenEditor(effect, 675, 619, 0) {}
     static bool InCorner(int x, int y) {
@@ -303,6 +303,14 @@ struct CornerLog : OffscreenEditor {
     bool WritePixel(const Color& c, int x, int y) override {
         if (InCorner(x, y)) lastPixel = ++order;
         return OffscreenEditor::WritePixel(c, x, y);
+    }
+    bool WriteColumn(int x, int y, int dir, const uint32_t* words, int count) override {
+        for (int i = 0; i < count; ++i)
+            if (InCorner(x, y + i * dir)) {
+                lastPixel = ++order;
+                break;
+            }
+        return OffscreenEditor::WriteColumn(x, y, dir, words, count);
     }
     bool DrawVerticalLine(const Color& c, int x, int yLo, int yHi) override {
         if (InCorner(x, std::max(yLo, int(EnvelopeView::kPlotTop))) && yLo <= yHi)

@@ -5,6 +5,7 @@
 
 #include "base/db.h"
 #include "editor_fixture.h"
+#include "effect/ui/bar_colors.h"
 #include "plug/vst_abi.h"
 
 namespace {
@@ -23,6 +24,24 @@ protected:
     }
     bool Rgb(int x, int y, int r, int g, int b) { return SameColor(Pixel(x, y), r, g, b); }
 };
+
+TEST(BarRunsTest, KeptRunsAreTheColourFormulasWordForWord) {
+    // Runs up to the limit are kept, longer ones made at each call; asked in
+    // any order and again, each word is what the formula gives.
+    const Color grey(255, 127, 127, 127);
+    BarRuns gradient(BarRuns::kGradient, kBarDarkGreen, 20), faded(BarRuns::kFaded, grey, 20);
+    EXPECT_EQ(gradient.Run(0), nullptr);
+    EXPECT_EQ(faded.Run(-3), nullptr);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int n : {7, 1, 20, 3, 2, 21, 24, 19, 6, 21}) {
+            const uint32_t* g = gradient.Run(n);
+            const uint32_t* f = faded.Run(n);
+            for (int i = 0; i < n; ++i) {
+                ASSERT_EQ(g[i], BarGradient(i, n).Word()) << n << " " << i;
+                ASSERT_EQ(f[i], FadedColor(grey, i, n).Word()) << n << " " << i;
+            }
+        }
+}
 
 TEST_F(EnvelopeViewTest, SamplesBecomeColumnsOfTheirPeaksScrollingThroughTheRing) {
     std::vector<double> s(250, 0.1);
