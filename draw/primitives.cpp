@@ -93,52 +93,23 @@ bool ClipSegment(const View& view, Point* a, Point* b) {
 
 // The segments below get ends inside the view.
 
-// The word an operation leaves in every pixel, whatever was there, when it
-// leaves the same one in a black-transparent and a white-opaque pixel: each
-// channel's result grows (or falls) with the pixel's channel alone, so equal
-// ends mean equal everywhere between. False when the result follows the pixel.
-template <class Op>
-bool SameResultEverywhere(const Src& src, int weight, uint32_t* word) {
-    uint32_t low = 0u, high = 0xFFFFFFFFu;
-    Op::Apply(low, src, weight);
-    Op::Apply(high, src, weight);
-    *word = low;
-    return low == high;
-}
-
-// The straight segments: the pixels of lo..hi (either order) inside the
-// clip's lo..hi range along the segment, those of a pixel-independent result
-// stored without blending.
 template <class Op>
 void VerticalSegment(const View& view, int x, int y1, int y2, const Src& src, int weight) {
-    if (x < view.clipL || x >= view.clipR) return;
-    const int lo = std::max(std::min(y1, y2), view.clipT);
-    const int hi = std::min(std::max(y1, y2), view.clipB - 1);
-    uint32_t word;
-    const bool same = SameResultEverywhere<Op>(src, weight, &word);
-    for (int y = lo; y <= hi; ++y) {
-        uint32_t& pixel = view.Row(y)[x];
-        if (same)
-            pixel = word;
-        else
-            Op::Apply(pixel, src, weight);
+    const int dir = y2 >= y1 ? 1 : -1;
+    for (int y = y1;; y += dir) {
+        if (view.InClip(x, y)) Op::Apply(view.Row(y)[x], src, weight);
+        if (y == y2) break;
     }
 }
 
 template <class Op>
 void HorizontalSegment(const View& view, int y, int x1, int x2, const Src& src, int weight) {
-    if (y < view.clipT || y >= view.clipB) return;
-    const int lo = std::max(std::min(x1, x2), view.clipL);
-    const int hi = std::min(std::max(x1, x2), view.clipR - 1);
-    if (lo > hi) return;
     uint32_t* row = view.Row(y);
-    uint32_t word;
-    if (SameResultEverywhere<Op>(src, weight, &word)) {
-        std::fill(row + lo, row + hi + 1, word);
-        return;
+    const int dir = x2 >= x1 ? 1 : -1;
+    for (int x = x1;; x += dir) {
+        if (view.InClip(x, y)) Op::Apply(row[x], src, weight);
+        if (x == x2) break;
     }
-    for (int x = lo; x <= hi; ++x)
-        Op::Apply(row[x], src, weight);
 }
 
 // A sloped segment walked along its longer axis. The position never passes
@@ -395,11 +366,6 @@ void Line(Bitmap* dst, float x1, float y1, float x2, float y2, uint32_t color, f
         b.y = view.height - 1 - b.y;
     }
     if (!ClipSegment(view, &a, &b)) return;
-    // Every pixel lies within a pixel of the ends' box (an anti-aliased
-    // pixel's partner is one step off): a box that misses the clip draws none.
-    if (std::max(a.x, b.x) + 1 < view.clipL || std::min(a.x, b.x) - 1 >= view.clipR ||
-        std::max(a.y, b.y) + 1 < view.clipT || std::min(a.y, b.y) - 1 >= view.clipB)
-        return;
     const Src src = Unpack(color);
     Dispatch(flags, weight, [&](auto pixelOp) {
         using Op = decltype(pixelOp);
