@@ -125,7 +125,7 @@ double TimePath(VstEffectRecord* fx, void* floor, const std::vector<double>& lef
         outR(size_t(o.block)), floorL(size_t(o.block)), floorR(size_t(o.block));
     T* in[2] = {inL.data(), inR.data()};
     T* out[2] = {outL.data(), outR.data()};
-    T* floorOut[2] = {floorL.data(), floorR.data()};
+    [[maybe_unused]] T* floorOut[2] = {floorL.data(), floorR.data()};
     std::vector<double> ns, floorNs;
     double sink = 0.0, floorSink = 0.0;
     for (int r = -1; r < o.reps; ++r) {
