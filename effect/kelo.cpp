@@ -340,7 +340,7 @@ void KeloEffect::ResetProcessing() {
     mPhase = kPhaseRearm;
     mDetectLog.EndEvent(false);
     mRearmed = mRestart = mHold = mStartPending = mRiseGuard = false;
-    mStartWait = mDecideWait = mRestartDecide = mRestartWait = 0;
+    mTriggerStart = mRestartStart = PendingStart();
     mStartCount = mLastStart = 0;
     mLastBandMid = mOnsetLevel = 0.0;
     mOnsetFloor = kNever;
@@ -612,7 +612,7 @@ void KeloEffect::SwitchLookahead(bool on) {
     mLastBandMid = mOnsetLevel = 0.0;
     // The onset level was not followed while off: its floor starts afresh.
     mOnsetFloor = kNever;
-    mStartWait = mDecideWait = mRestartDecide = mRestartWait = 0;
+    mTriggerStart = mRestartStart = PendingStart();
     SetDelay(OptionLatency());
 }
 
@@ -832,7 +832,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
         mPhase = kPhaseRearm;
         mEnvPos = 0;
         StartEvent();
-        mStartWait = mDecideWait = mRestartDecide = mRestartWait = 0;
+        mTriggerStart = mRestartStart = PendingStart();
         mRestart = mHold = false;
         mHistoryBuf.Reset();
     }
@@ -911,7 +911,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
             mStartPending = true;
             // With lookahead the new hit's start was decided while the
             // envelope before it ran on: this is it.
-            mStartWait = mDecideWait = 0;
+            mTriggerStart = PendingStart();
             mDetectLog.EndEvent(false); // cut short by the new hit
             StartEvent();
         } else if (mHold) {
@@ -949,13 +949,9 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
 
 int KeloEffect::RunIdle(const double* inL, const double* inR, double* outL, double* outR, int g,
                         int frames) {
-    if (RestartPending()) {
-        // The envelope ended before the new hit it heard starts: the audio
-        // passes (or the gate holds it) until then.
-        const int t = PendingRestartEnd(g, frames);
-        CopyOrClear(inL + g, outL + g, t - g, mGate);
-        CopyOrClear(inR + g, outR + g, t - g, mGate);
-        AdvancePendingRestart(g, t);
+    if (mRestartStart.Pending()) {
+        // The envelope ended before the new hit it heard starts.
+        const int t = PassUntilStart(mRestartStart, inL, inR, outL, outR, g, frames, &mRestart);
         mHold = !mRestart;
         return t;
     }
@@ -1024,7 +1020,7 @@ int KeloEffect::FindRestart(const double* level, int g, int t) {
             // With lookahead, the new hit's start is decided like a trigger's,
             // and this envelope shapes what is heard until then.
             if (mLookahead && mDecideLen > 0)
-                mRestartDecide = mDecideLen;
+                mRestartStart.decide = mDecideLen;
             else
                 mRestart = true;
             break;
@@ -1078,12 +1074,33 @@ void KeloEffect::FollowOnsets(int frames) {
 }
 
 void KeloEffect::ScheduleStart(int t) {
-    mStartWait = mDecideWait = 0;
+    mTriggerStart = PendingStart();
     if (!mLookahead) return;
     if (mDecideLen > 0)
-        mDecideWait = mDecideLen;
+        mTriggerStart.decide = mDecideLen;
     else
-        mStartWait = LookaheadWait(Scratch(mOnset), t, 0) + 1;
+        mTriggerStart.wait = LookaheadWait(Scratch(mOnset), t, 0) + 1;
+}
+
+bool KeloEffect::CountDown(PendingStart& start, int g, int t) {
+    const int passed = t - g;
+    if (start.decide > 0) {
+        start.decide -= passed;
+        if (start.decide > 0) return false;
+        start.wait = LookaheadWait(Scratch(mOnset), t - 1, mDecideLen - 1);
+        return start.wait == 0;
+    }
+    start.wait -= passed;
+    return start.wait == 0;
+}
+
+int KeloEffect::PassUntilStart(PendingStart& start, const double* inL, const double* inR,
+                               double* outL, double* outR, int g, int frames, bool* due) {
+    const int t = start.End(g, frames);
+    CopyOrClear(inL + g, outL + g, t - g, mGate);
+    CopyOrClear(inR + g, outR + g, t - g, mGate);
+    *due = CountDown(start, g, t);
+    return t;
 }
 
 int KeloEffect::LookaheadWait(const double* onset, int u, int since) {
@@ -1116,7 +1133,7 @@ int KeloEffect::LookaheadWait(const double* onset, int u, int since) {
     // of the hit.
     double loudest = 0.0;
     for (int k = 0; k <= since; ++k)
-        loudest = pastMagnitude(k) > loudest ? pastMagnitude(k) : loudest;
+        loudest = std::max(loudest, pastMagnitude(k));
     const double quiet = kOnsetQuiet * loudest;
     for (int k = 0; k < back; ++k)
         if (pastMagnitude(k) <= quiet) {
@@ -1146,27 +1163,13 @@ void KeloEffect::KeepPastLevels(int frames) {
 
 int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, double* outR, int g,
                           int frames, int64_t pos) {
-    if (mDecideWait > 0) {
-        // A lookahead envelope whose start is not decided yet: the audio
-        // passes (or the gate holds it) while the hit is heard further.
-        const int wait = mDecideWait < frames - g ? mDecideWait : frames - g;
-        CopyOrClear(inL + g, outL + g, wait, mGate);
-        CopyOrClear(inR + g, outR + g, wait, mGate);
-        mDecideWait -= wait;
-        if (mDecideWait == 0)
-            mStartWait = LookaheadWait(Scratch(mOnset), g + wait - 1, mDecideLen - 1);
-        mHold = true;
-        return g + wait;
-    }
-    if (mStartWait > 0) {
-        // A lookahead envelope whose hit is not heard yet: the audio passes (or
-        // the gate holds it) until it is.
-        const int wait = mStartWait < frames - g ? mStartWait : frames - g;
-        CopyOrClear(inL + g, outL + g, wait, mGate);
-        CopyOrClear(inR + g, outR + g, wait, mGate);
-        mStartWait -= wait;
-        mHold = true;
-        return g + wait;
+    if (mTriggerStart.Pending()) {
+        // A lookahead envelope whose hit is not heard yet, or whose start is
+        // not decided yet: the audio passes (or the gate holds it) until then.
+        bool due;
+        const int t = PassUntilStart(mTriggerStart, inL, inR, outL, outR, g, frames, &due);
+        mHold = true; // then the envelope starts (or waits on)
+        return t;
     }
     const int end = mPhase == kPhaseOnset ? mRampLen : mPhase == kPhaseBody ? mBodyEnd : mEnvLen;
     int count = end - mEnvPos;
@@ -1179,9 +1182,9 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     }
     // A new hit ends the run where it starts the envelope again. With
     // lookahead the run goes on until the new hit's start (see FindRestart).
-    const bool pending = RestartPending();
-    const int t =
-        pending ? PendingRestartEnd(g, g + count) : FindRestart(DetectorLevels(), g, g + count);
+    const int runEnd = g + count;
+    const bool pending = mRestartStart.Pending();
+    const int t = pending ? mRestartStart.End(g, runEnd) : FindRestart(DetectorLevels(), g, runEnd);
     count = t - g;
 
     // Routing: the whole signal with its full-band level, or the band alone with
@@ -1227,30 +1230,12 @@ int KeloEffect::RunShaped(const double* inL, const double* inR, double* outL, do
     mLastDetectPos = pos + t;
     MarkDirty(mAmpView);
     if (pending) {
-        AdvancePendingRestart(g, t);
-        mHold = !mRestart && t < g + (end - at > 0 ? end - at : 0);
-    } else if (mRestartDecide > 0) {
-        mHold = true; // a restart was heard at t: the envelope runs on
+        mRestart = CountDown(mRestartStart, g, t);
+        mHold = !mRestart && t < runEnd;
+    } else if (mRestartStart.Pending()) {
+        mHold = true; // a new hit was heard at t: the envelope runs on
     }
     return t;
-}
-
-int KeloEffect::PendingRestartEnd(int g, int limit) const {
-    const int left = mRestartDecide > 0 ? mRestartDecide : mRestartWait;
-    return limit - g < left ? limit : g + left;
-}
-
-void KeloEffect::AdvancePendingRestart(int g, int t) {
-    const int passed = t - g;
-    if (mRestartDecide > 0) {
-        mRestartDecide -= passed;
-        if (mRestartDecide > 0) return;
-        mRestartWait = LookaheadWait(Scratch(mOnset), t - 1, mDecideLen - 1);
-        mRestart = mRestartWait == 0;
-        return;
-    }
-    mRestartWait -= passed;
-    mRestart = mRestartWait == 0;
 }
 
 template <int kShapedPhase>

@@ -139,8 +139,6 @@ public:
     // Levels of the magnitude followers (the band's and the full signal's).
     double BandMagnitudeLevel() const { return mBandMagLevel; }
     double FullMagnitudeLevel() const { return mFullMagLevel; }
-    // Frames until a lookahead envelope that has triggered starts (0 otherwise).
-    int StartWait() const { return mStartWait; }
     // Envelopes started since the last reset, and the host position of the
     // last one's first frame (where its position 0 is heard).
     int64_t EnvelopeStarts() const { return mStartCount; }
@@ -243,14 +241,25 @@ private:
     // A trigger at frame t: the start is decided now (no lookahead: at once)
     // or after kStartDecisionSeconds.
     void ScheduleStart(int t);
-    // A new hit inside an envelope, waiting for its start (lookahead only).
-    bool RestartPending() const { return mRestartDecide > 0 || mRestartWait > 0; }
-    // Where a run from frame g to limit ends: at limit, or where the pending
-    // restart is decided or starts, whichever comes first.
-    int PendingRestartEnd(int g, int limit) const;
-    // Frames g..t-1 passed: counts the pending restart down, decides its start
-    // and sets mRestart when it is due.
-    void AdvancePendingRestart(int g, int t);
+    // A lookahead start on its way: frames until it is decided, then frames
+    // until it is due.
+    struct PendingStart {
+        int decide = 0, wait = 0;
+        bool Pending() const { return decide > 0 || wait > 0; }
+        // Where a run from frame g to limit ends: at limit, or at the next step.
+        int End(int g, int limit) const {
+            const int left = decide > 0 ? decide : wait;
+            return limit - g < left ? limit : g + left;
+        }
+    };
+    // Frames g..t-1 passed: counts start down and decides where it starts when
+    // that is due; true when the start is due at frame t.
+    bool CountDown(PendingStart& start, int g, int t);
+    // Passes the audio (or the gate holds it) from frame g until start's next
+    // step or the piece's end, counting it down; returns where it stopped,
+    // and in *due whether the start is due there.
+    int PassUntilStart(PendingStart& start, const double* inL, const double* inR, double* outL,
+                       double* outR, int g, int frames, bool* due);
     // Keeps the last onset and magnitude levels of the piece for LookaheadWait.
     void KeepPastLevels(int frames);
 
@@ -291,18 +300,14 @@ private:
     // After an envelope, until the level falls well under the threshold, only
     // such a rise triggers.
     bool mRiseGuard = false;
-    // Frames before a triggered lookahead envelope starts, and before its
-    // start is decided (then mStartWait is 0).
-    int mStartWait = 0;
-    int mDecideWait = 0;
+    // With lookahead, a triggered envelope waiting for its start (the audio
+    // passes meanwhile), and a new hit heard inside an envelope waiting for
+    // its own (the envelope before it runs on meanwhile).
+    PendingStart mTriggerStart, mRestartStart;
+    // kStartDecisionSeconds in frames.
     int mDecideLen = 144;
     // kRiseSeconds in frames.
     int mRiseLen = 29;
-    // With lookahead, a new hit heard inside an envelope: frames before its
-    // start is decided, then before it starts; the envelope before it runs on
-    // meanwhile. 0 for none.
-    int mRestartDecide = 0;
-    int mRestartWait = 0;
     // Set at a trigger; the envelope counts as started at its first frame.
     bool mStartPending = false;
     int64_t mStartCount = 0;
