@@ -71,6 +71,11 @@ void Control::DrawPassDone() {
     if (!again && mDrawAgain) mDirty = true;
 }
 
+bool Control::PlanScroll(Rect&, int&, std::vector<Rect>& redraw) {
+    redraw.clear();
+    return false;
+}
+
 bool Control::IsDirty() const {
     return mDirty;
 }

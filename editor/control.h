@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "draw/paint.h"
 #include "editor/types.h"
@@ -52,6 +53,15 @@ public:
     // rectangle by default; a display that only scrolls or grows names the
     // columns that moved.
     virtual Rect ChangedArea() { return mRect; }
+    // A display that scrolls may move its pixels rather than draw them again:
+    // asked after a non-empty ChangedArea. True when the frame may move the
+    // pixels inside area by dx columns (negative: to the left; what leaves
+    // area is dropped) and then draw only the rectangles put into redraw
+    // (cleared first) instead of ChangedArea's. False, the default: no move.
+    virtual bool PlanScroll(Rect& area, int& dx, std::vector<Rect>& redraw);
+    // The frame moved the pixels as PlanScroll planned; the control's record
+    // of what the window shows moves with them.
+    virtual void Scrolled() {}
 
     // A value from the plug-in side (no push), any thread. The first one also
     // becomes the default value; NaN is ignored.

@@ -110,28 +110,46 @@ bool Editor::IsDirty(Rect& rect) {
 bool Editor::DirtyRects(std::vector<Rect>& rects) {
     EndQuietWheel();
     rects.clear();
+    bool scrolled = false;
     for (auto& control : mControls) {
         if (!control->IsDirty()) continue;
         if (control->GetRect().IsEmpty()) continue;
-        Rect r = control->ChangedArea();
+        const Rect r = control->ChangedArea();
         if (r.IsEmpty()) {
             control->DrawPassDone();
             continue;
         }
-        // Whatever it meets joins it, until it meets nothing more.
-        for (size_t i = 0; i < rects.size();) {
-            const Rect& o = rects[i];
-            if (r.L < o.R && o.L < r.R && r.T < o.B && o.T < r.B) {
-                r = r.Union(o);
-                rects.erase(rects.begin() + ptrdiff_t(i));
-                i = 0;
-            } else {
-                ++i;
-            }
+        Rect moved;
+        int dx = 0;
+        if (control->PlanScroll(moved, dx, mScrollRedraw) && ScrollBack(moved, dx)) {
+            control->Scrolled();
+            scrolled = true;
+            for (const Rect& area : mScrollRedraw)
+                if (!area.IsEmpty()) AddDirtyRect(rects, area);
+        } else {
+            AddDirtyRect(rects, r);
         }
-        rects.push_back(r);
     }
-    return !rects.empty();
+    return scrolled || !rects.empty();
+}
+
+void Editor::AddDirtyRect(std::vector<Rect>& rects, Rect r) {
+    // Whatever it meets joins it, until it meets nothing more.
+    for (size_t i = 0; i < rects.size();) {
+        const Rect& o = rects[i];
+        if (r.L < o.R && o.L < r.R && r.T < o.B && o.T < r.B) {
+            r = r.Union(o);
+            rects.erase(rects.begin() + ptrdiff_t(i));
+            i = 0;
+        } else {
+            ++i;
+        }
+    }
+    rects.push_back(r);
+}
+
+bool Editor::ScrollBack(const Rect&, int) {
+    return false;
 }
 
 void Editor::DrawArea(const Rect& rect) {

@@ -53,7 +53,10 @@ public:
     bool IsDirty(Rect& rect);
     // The areas the dirty controls will change (Control::ChangedArea),
     // overlapping ones united, into rects (cleared first); false if none. A
-    // dirty control that will change nothing is done with at once.
+    // dirty control that will change nothing is done with at once. A control
+    // that plans a scroll (Control::PlanScroll) has its pixels moved here, in
+    // the back buffer (ScrollBack), and only what the move leaves to draw
+    // joins rects; true then even when that is nothing.
     bool DirtyRects(std::vector<Rect>& rects);
     // Draws the controls that meet rect into the back buffer, then PaintRect.
     bool Draw(const Rect& rect);
@@ -81,6 +84,12 @@ public:
     // means BlendAlpha at weight 1.0. Drawing calls return true when done.
     void PrepareSurface() override = 0;
     virtual bool PaintRect(const Rect& rect) = 0;
+    // Moves the back buffer's pixels inside area by dx columns (negative: to
+    // the left; what leaves area is dropped, what the move leaves behind keeps
+    // its old pixels) and sees that the window shows the moved pixels by the
+    // next PaintRects at the latest. False when this face does not move
+    // pixels (the default): the frame then draws the control's whole change.
+    virtual bool ScrollBack(const Rect& area, int dx);
     // Shows the areas of one drawing pass: PaintRect for each, unless the face
     // sends them otherwise.
     virtual bool PaintRects(const std::vector<Rect>& rects);
@@ -174,8 +183,11 @@ public:
 protected:
     // Draws the controls that meet rect into the back buffer.
     void DrawArea(const Rect& rect);
+    // Adds r to a frame's areas, united with every area it meets.
+    static void AddDirtyRect(std::vector<Rect>& rects, Rect r);
 
     std::vector<std::unique_ptr<Control>> mControls;
+    std::vector<Rect> mScrollRedraw; // one control's PlanScroll, reused
     EffectBase* mEffect;
     Rect mDrawRect;
     bool mInPass = false; // the controls are drawing into mDrawRect

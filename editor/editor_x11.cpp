@@ -760,13 +760,29 @@ void EditorX11::HandleEvent(const void* raw) {
 
 bool EditorX11::PaintRect(const Rect& rect) {
     std::lock_guard<std::recursive_mutex> hold(mLock);
+    if (!mMoved.empty()) return PaintRects({rect});
     if (Showing()) PutArea(rect);
     return true;
 }
 
-bool EditorX11::PaintRects(const std::vector<Rect>& rects) {
+bool EditorX11::ScrollBack(const Rect& area, int dx) {
     std::lock_guard<std::recursive_mutex> hold(mLock);
-    if (!Showing()) return true;
+    if (!MoveBackPixels(area, dx)) return false;
+    // Sent with the frame's areas, in the same image where they are near: a
+    // copy inside the server (XCopyArea) cost Xvfb more than the pixels.
+    mMoved.push_back(area);
+    return true;
+}
+
+bool EditorX11::PaintRects(const std::vector<Rect>& drawn) {
+    std::lock_guard<std::recursive_mutex> hold(mLock);
+    // What moved in the back buffer goes with what was drawn.
+    mSendRects = drawn;
+    for (const Rect& r : mMoved)
+        AddDirtyRect(mSendRects, r);
+    mMoved.clear();
+    const std::vector<Rect>& rects = mSendRects;
+    if (!Showing() || rects.empty()) return true;
     if (rects.size() > 1 && mX && mX->shmImage) {
         Rect box = rects[0];
         long long pixels = 0;

@@ -55,6 +55,9 @@ public:
     bool PaintRects(const std::vector<Rect>& rects) override;
     // Pixels a box may add to its areas and still be sent as one image.
     static constexpr long long kUniteSlack = 65536;
+    // Moves the back buffer's pixels; the moved area goes with the frame's
+    // next PaintRects.
+    bool ScrollBack(const Rect& area, int dx) override;
     bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override;
     void SetSize(int32_t width, int32_t height) override;
     bool IsWindowOpen() override;
@@ -154,6 +157,8 @@ private:
     std::thread mTimer;
     std::atomic<bool> mStop{false};
     std::vector<Rect> mDirtyRects; // a frame's changed areas, reused
+    std::vector<Rect> mMoved;      // areas moved in the back buffer, not yet sent
+    std::vector<Rect> mSendRects;  // a frame's areas and moved areas, reused
     bool mClosePending = false;
     bool mFullDrawPending = false;
     // Mouse state as the Windows face keeps it.

@@ -27,6 +27,8 @@ public:
 
     // Counts the call and remembers the rectangle; true.
     bool PaintRect(const Rect& rect) override;
+    // Moves the back buffer's pixels; there is no window to follow.
+    bool ScrollBack(const Rect& area, int dx) override { return MoveBackPixels(area, dx); }
     // Records the text (a null text records nothing); true.
     bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override;
     void OpenValuePrompt(Control* control, Param* param) override;

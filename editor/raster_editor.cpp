@@ -30,6 +30,14 @@ bool Clip(const Rect& r, const Rect& to, Rect& out) {
     return out.L < out.R && out.T < out.B;
 }
 
+// A coordinate as the line drawing takes it (cut towards zero), false when
+// it is not a number or lies beyond the int range.
+bool CutPixel(float v, long long& out) {
+    if (!(v > -2147483648.0f && v < 2147483648.0f)) return false;
+    out = (long long)v;
+    return true;
+}
+
 // The source position matching a clipped destination edge, false beyond int.
 bool Shifted(int src, int clipped, int original, int& out) {
     const int64_t v = int64_t(src) + int64_t(clipped) - int64_t(original);
@@ -138,6 +146,31 @@ bool RasterEditor::DrawMaskedRotated(const BitmapRef& base, const BitmapRef& mas
     return true;
 }
 
+bool RasterEditor::CutToPass(float& x1, float& y1, float& x2, float& y2) const {
+    long long ax, ay, bx, by;
+    if (!CutPixel(x1, ax) || !CutPixel(y1, ay) || !CutPixel(x2, bx) || !CutPixel(y2, by))
+        return true; // the line drawing refuses it itself
+    const Rect& p = mDrawRect;
+    // Every pixel of a line lies within a pixel of its ends' box, anti-aliased.
+    if (std::max(ax, bx) + 2 <= p.L || std::min(ax, bx) - 2 >= p.R || std::max(ay, by) + 2 <= p.T ||
+        std::min(ay, by) - 2 >= p.B)
+        return false;
+    // A straight line is one pixel per step along it: the steps inside the
+    // area are the same pixels, drawn the same way.
+    if (ay == by) {
+        const long long lo = std::max<long long>(std::min(ax, bx), p.L);
+        const long long hi = std::min<long long>(std::max(ax, bx), p.R - 1);
+        if (lo > hi || ay < p.T || ay >= p.B) return false;
+        x1 = float(lo), x2 = float(hi), y1 = y2 = float(ay);
+    } else if (ax == bx) {
+        const long long lo = std::max<long long>(std::min(ay, by), p.T);
+        const long long hi = std::min<long long>(std::max(ay, by), p.B - 1);
+        if (lo > hi || ax < p.L || ax >= p.R) return false;
+        y1 = float(lo), y2 = float(hi), x1 = x2 = float(ax);
+    }
+    return true;
+}
+
 const PixelClip* RasterEditor::PassClip(PixelClip& clip) const {
     if (!mInPass) return nullptr;
     clip = {mDrawRect.L, mDrawRect.T, mDrawRect.R, mDrawRect.B};
@@ -210,6 +243,7 @@ bool RasterEditor::WriteColumn(int x, int y, int dir, const uint32_t* words, int
 
 bool RasterEditor::DrawLine(const Color& color, float x1, float y1, float x2, float y2,
                             const Blend* blend, bool antiAlias) {
+    if (mInPass && !CutToPass(x1, y1, x2, y2)) return true;
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
     PixelClip clip;
@@ -248,6 +282,20 @@ bool RasterEditor::FillColorRect(const Color& color, const Rect& rect, const Ble
     float weight;
     const BlitFlags flags = BlitFlagsOf(blend, &weight);
     FillRect(mBackBuffer.get(), c.L, c.T, c.W(), c.H(), color.Word(), weight, flags);
+    return true;
+}
+
+bool RasterEditor::MoveBackPixels(const Rect& area, int dx) {
+    int w, h;
+    if (!DrawableSize(w, h)) return false;
+    Rect c;
+    if (!Clip(area, Rect(0, 0, w, h), c)) return true;
+    // Columns that stay inside the area: from c.L + shift to c.R + shift.
+    if (dx <= -c.W() || dx >= c.W() || dx == 0) return true;
+    const int from = dx < 0 ? c.L - dx : c.L, to = dx < 0 ? c.L : c.L + dx;
+    const size_t bytes = size_t(c.W() - (dx < 0 ? -dx : dx)) * 4;
+    for (int y = c.T; y < c.B; ++y)
+        std::memmove(PixelAddress(to, y), PixelAddress(from, y), bytes);
     return true;
 }
 

@@ -68,6 +68,10 @@ protected:
     // Makes the back buffer: a DibBitmap on Windows (the window copies it to
     // the screen through its device context), a HeapBitmap elsewhere.
     virtual Bitmap* NewBackBuffer(int width, int height);
+    // The back buffer's part of ScrollBack: moves the pixels inside area (kept
+    // to the view and the buffer) by dx columns, row by row. False when there
+    // is no buffer to move in.
+    bool MoveBackPixels(const Rect& area, int dx);
 
     std::unique_ptr<Bitmap> mBackBuffer;
     std::vector<Bitmap*> mOwnedBitmaps; // owned
@@ -81,6 +85,10 @@ private:
     BitmapRef Adopt(std::unique_ptr<Bitmap> bitmap, int frames);
     // Pointer to pixel (x, y) of the back buffer, which must lie inside it.
     uint32_t* PixelAddress(int x, int y) const;
+    // A line of a drawing pass cut to the pass's area where that draws the
+    // same pixels (a straight line's ends moved inside it); false when none
+    // of its pixels can fall inside.
+    bool CutToPass(float& x1, float& y1, float& x2, float& y2) const;
     // The pass's area as the primitives' clip (filled into clip), or null
     // outside a drawing pass.
     const PixelClip* PassClip(PixelClip& clip) const;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -89,12 +90,35 @@ struct TextRaster::Impl {
     FT_Library library = nullptr;
     std::vector<Face> faces;
     std::map<std::tuple<FT_Face, int, uint32_t>, Glyph> glyphs;
+    // The ASCII glyphs of the face and size asked last, straight by code
+    // (entries of glyphs, null until asked): the labels drawn every frame.
+    FT_Face asciiFace = nullptr;
+    int asciiSize = 0;
+    const Glyph* ascii[128] = {};
 
     const Glyph& GlyphOf(Face& f, uint32_t cp) {
+        if (cp < 128 && f.face == asciiFace && f.pixelSize == asciiSize && ascii[cp])
+            return *ascii[cp];
+        const Glyph& g = FindGlyph(f, cp);
+        if (cp < 128) {
+            if (f.face != asciiFace || f.pixelSize != asciiSize) {
+                std::fill(std::begin(ascii), std::end(ascii), nullptr);
+                asciiFace = f.face;
+                asciiSize = f.pixelSize;
+            }
+            ascii[cp] = &g;
+        }
+        return g;
+    }
+
+    const Glyph& FindGlyph(Face& f, uint32_t cp) {
         const auto key = std::make_tuple(f.face, f.pixelSize, cp);
         auto found = glyphs.find(key);
         if (found != glyphs.end()) return found->second;
-        if (glyphs.size() >= kMaxGlyphs) glyphs.clear();
+        if (glyphs.size() >= kMaxGlyphs) {
+            glyphs.clear();
+            asciiFace = nullptr; // its entries went with the map
+        }
         Glyph& g = glyphs[key];
         if (FT_Load_Char(f.face, cp, FT_LOAD_RENDER) != 0) return g;
         const FT_GlyphSlot slot = f.face->glyph;
@@ -257,7 +281,12 @@ bool TextRaster::Draw(Bitmap& target, const Rect& clip, const TextStyle& style, 
     const uint32_t b = uint32_t(std::clamp(style.mColor.mB, 0, 255));
 
     int lineTop = rect.T;
-    for (const std::string& line : SplitLines(text)) {
+    std::string line;
+    for (const char* p = text;; ++p) {
+        // The next line, without its carriage returns.
+        line.clear();
+        for (; *p && *p != '\n'; ++p)
+            if (*p != '\r') line += *p;
         int pen = rect.L;
         if (style.mAlign == TextStyle::AlignCenter)
             pen = (rect.L + rect.R - mImpl->LineWidth(*f, line)) / 2;
@@ -269,6 +298,9 @@ bool TextRaster::Draw(Bitmap& target, const Rect& clip, const TextStyle& style, 
             if (!glyph.ok) continue;
             const int x0 = pen + glyph.left;
             const int y0 = baseline - glyph.top;
+            pen += glyph.advance;
+            // Glyphs wholly outside the clip: nothing to look at.
+            if (x0 >= cr || x0 + glyph.width <= cl || y0 >= cb || y0 + glyph.rows <= ct) continue;
             for (int row = 0; row < glyph.rows; ++row) {
                 const int y = y0 + row;
                 if (y < ct || y >= cb) continue;
@@ -287,9 +319,9 @@ bool TextRaster::Draw(Bitmap& target, const Rect& clip, const TextStyle& style, 
                              mix(old >> 8 & 0xFF, g) << 8 | mix(old & 0xFF, b);
                 }
             }
-            pen += glyph.advance;
         }
         lineTop += f->pixelSize;
+        if (!*p) break;
     }
     return true;
 }

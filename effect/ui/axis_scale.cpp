@@ -181,6 +181,10 @@ void AxisScale::BuildAmpTicks(double lo, double hi, bool withUnit) {
     }
 }
 
+int AxisScale::TimeTickX(int index, const Rect& rect) const {
+    return ToPixel(rect.L + double(TickPosition(index)) * (rect.R - rect.L));
+}
+
 bool AxisScale::DrawTimeScale(Editor* g, const TextStyle& style, const Rect& rect,
                               const Color& lineColor, bool above) const {
     if (!g) return false;
@@ -196,7 +200,7 @@ bool AxisScale::DrawTimeScale(Editor* g, const TextStyle& style, const Rect& rec
          ok;
     const TextStyle centred = Aligned(style, TextStyle::AlignCenter);
     for (int i = 0; i < TickCount(); ++i) {
-        const int x = ToPixel(rect.L + double(TickPosition(i)) * (rect.R - rect.L));
+        const int x = TimeTickX(i, rect);
         const char* label = TickLabel(i);
         if (label[0]) ok = g->DrawString(centred, label, Rect(x - 10, d - 10, x + 10, d)) && ok;
         ok = g->DrawLine(lineColor, float(x), float(rect.T), float(x), float(rect.B), nullptr,

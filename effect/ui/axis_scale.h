@@ -55,6 +55,9 @@ public:
     bool DrawCentredScale(Editor* graphics, const TextStyle& style, const Rect& rect,
                           const Color& lineColor, bool left) const;
 
+    // The x of time tick index when the scale is drawn across rect (the
+    // column DrawTimeScale draws its grid line in).
+    int TimeTickX(int index, const Rect& rect) const;
     int TickCount() const { return mTicks.Size() / kTickBytes; }
     // The tick's position, or 0 for an index out of range.
     float TickPosition(int index) const;

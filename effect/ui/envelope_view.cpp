@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "base/db.h"
 #include "editor/editor.h"
@@ -176,6 +177,7 @@ void EnvelopeView::AppendSamples(const double* samples, int count, bool marked) 
         c.marked = marked;
         c.topY = LevelY(peak);
         mWriteIndex = (mWriteIndex + 1) % kColumns;
+        ++mAppended;
         from = to;
     }
     MarkDirty();
@@ -203,6 +205,7 @@ void EnvelopeView::MarkDirty() {
 
 void EnvelopeView::DrawPassDone() {
     mNewsTaken = false;
+    mScrolledFrame = false;
     Control::DrawPassDone();
     // A mark that came after this pass's feed asks for another pass.
     if (mMarks.load() != mDrawnMarks.load()) mDirty = true;
@@ -244,11 +247,87 @@ Rect EnvelopeView::ChangedArea() {
     // A bar's fading line follows its neighbours' tops.
     int lo = 0, hi = 0;
     const auto differs = [this](int j) { return BarKey(j) != mShownBars[size_t(j)]; };
-    if (!ChangedColumns(kColumns, 1, differs, lo, hi)) return Rect();
+    if (!ChangedColumns(kColumns, 1, differs, lo, hi)) {
+        mShownBase = mAppended; // the window shows the bars as they stand
+        return Rect();
+    }
     return Rect(kPlotLeft + lo, kPlotTop, kPlotLeft + hi + 1, kPlotBottom);
 }
 
+bool EnvelopeView::PlanScroll(Rect& area, int& dx, std::vector<Rect>& redraw) {
+    redraw.clear();
+    const int64_t moved = mAppended - mShownBase;
+    if (!mShownLookValid || !(CurrentLook() == mShownLook) || moved < 1 || moved > kMostScrolled)
+        return false;
+    const int n = int(moved);
+    const Rect plot(kPlotLeft, kPlotTop, kPlotRight, kPlotBottom);
+    // The plot columns to draw again after the move.
+    bool again[kColumns] = {};
+    const auto mark = [&again](int from, int to) {
+        for (int j = from < 0 ? 0 : from; j < to && j < kColumns; ++j)
+            again[j] = true;
+    };
+    mark(0, kLeftRim);
+    mark(kColumns - n - kRightRim, kColumns);
+    // A bar other than the one moving into its place (an event marked since),
+    // with its neighbours' fading lines.
+    for (int j = 0; j < kColumns - n; ++j)
+        if (BarKey(j) != mShownBars[size_t(j + n)]) mark(j - 1, j + 2);
+    // The grid lines stay: drawn again where one was moved to and where one is.
+    for (int i = 0; i < mTimeAxis.TickCount(); ++i) {
+        const int j = mTimeAxis.TimeTickX(i, plot) - kPlotLeft;
+        mark(j, j + 1);
+        mark(j - n, j - n + 1);
+    }
+    // Runs of them, joined across short gaps: each drawing pass costs
+    // something of its own.
+    bool drawn[kColumns] = {};
+    for (int j = 0; j < kColumns;) {
+        if (!again[j]) {
+            ++j;
+            continue;
+        }
+        int end = j + 1;
+        for (int k = end; k < kColumns && k <= end + kJoinGap; ++k)
+            if (again[k]) end = k + 1;
+        redraw.emplace_back(kPlotLeft + j, kPlotTop, kPlotLeft + end, kPlotBottom);
+        for (int k = j; k < end; ++k)
+            drawn[k] = true;
+        j = end;
+    }
+    // The beats text stays at the top right: its rows from where the move
+    // took it to the right end, outside the runs.
+    const int textLeft =
+        kPlotRight - 2 - kBeatsCharWidth * int(std::strlen(mBeatsText)) - n - kPlotLeft;
+    for (int j = textLeft < 0 ? 0 : textLeft; j < kColumns;) {
+        if (drawn[j]) {
+            ++j;
+            continue;
+        }
+        int end = j + 1;
+        while (end < kColumns && !drawn[end])
+            ++end;
+        redraw.emplace_back(kPlotLeft + j, kPlotTop, kPlotLeft + end, kPlotTop + kBeatsRows);
+        j = end;
+    }
+    area = plot;
+    dx = -n;
+    return true;
+}
+
+void EnvelopeView::Scrolled() {
+    // Once this frame's passes have drawn the plan, the window shows every
+    // bar as it stands.
+    for (int j = 0; j < kColumns; ++j)
+        mShownBars[size_t(j)] = BarKey(j);
+    mShownBase = mAppended;
+    mScrolledFrame = true;
+}
+
 void EnvelopeView::RecordShown(const Rect& area) {
+    // A frame that moved the plot draws what its plan named: the record
+    // already says what the window will show.
+    if (mScrolledFrame) return;
     const Rect whole = GetRect();
     if (area.Covers(whole)) {
         mShownLook = CurrentLook();
@@ -261,6 +340,7 @@ void EnvelopeView::RecordShown(const Rect& area) {
     const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
     for (int j = from; j < to; ++j)
         mShownBars[size_t(j)] = fullHeight ? BarKey(j) : kBarUnknown;
+    if (fullHeight && from == 0 && to == kColumns) mShownBase = mAppended;
 }
 
 bool EnvelopeView::Draw(Editor* editor) {

@@ -12,6 +12,11 @@
 //
 // A frame redraws only what will look different (ChangedArea): the columns
 // whose bars moved, or the whole panel when anything else it shows changed.
+// While only new levels came in, the frame moves the plot's pixels left by
+// the new columns (PlanScroll) and draws just what does not move with the
+// bars: the new columns, the plot's edges (the background's rim, the
+// threshold's handle), the time grid lines, the beats text, and any older bar
+// whose event marking changed.
 #pragma once
 
 #include <atomic>
@@ -79,6 +84,17 @@ public:
     // the columns whose bars will differ from what was last drawn there, the
     // whole rectangle when the rest of the picture changed, else nothing.
     Rect ChangedArea() override;
+    // The plot moved left by the columns that came in since the window's
+    // columns were last drawn, when only that changed and it is a few.
+    bool PlanScroll(Rect& area, int& dx, std::vector<Rect>& redraw) override;
+    void Scrolled() override;
+    // Columns a scroll draws again at the plot's left and right edges, and
+    // the most columns a frame scrolls rather than draws.
+    static constexpr int kLeftRim = 5, kRightRim = 3, kMostScrolled = kColumns / 2;
+    // Columns between two runs to draw that are drawn too rather than
+    // starting another pass; the beats text's width per character and its
+    // rows from the plot's top, at most.
+    static constexpr int kJoinGap = 12, kBeatsCharWidth = 9, kBeatsRows = 18;
 
     // --- Control
     bool Draw(Editor* editor) override;
@@ -93,6 +109,8 @@ public:
     // --- read-only, for the editor and the tests
     // Ring slot i (0..kColumns-1); the write index is where the next one goes.
     const Column& ColumnAt(int i) const { return mColumns[size_t(i)]; }
+    // Columns appended since the view was made.
+    int64_t Appended() const { return mAppended; }
     int WriteIndex() const { return mWriteIndex; }
     int SampleRate() const { return mSampleRate; }
     double HistoryLength() const { return mHistoryLength; }
@@ -172,6 +190,13 @@ private:
     Look mShownLook{};
     bool mShownLookValid = false;
     bool mNewsTaken = false; // this pass's news are in
+    // Columns appended in all, and their count when the window's columns
+    // were last drawn or moved: the difference is how far the bars moved since.
+    int64_t mAppended = 0;
+    int64_t mShownBase = 0;
+    // This frame moved the plot (Scrolled): its passes draw what the plan named
+    // and the record of the window is already up to date.
+    bool mScrolledFrame = false;
     // The words of the bars' gradients and of the green and grey outlines.
     BarRuns mGradient, mGreenFade, mGreyFade;
 };

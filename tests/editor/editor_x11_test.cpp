@@ -480,6 +480,60 @@ TEST(EditorX11Cost, NothingIsDrawnOrSentWhileNothingChangesAndOnlyWhatChangedLat
     }
 }
 
+// A strip of numbered columns that moves left by three columns a step: a
+// frame moves its pixels and draws only the new columns at its right.
+class Scroller : public Control {
+public:
+    Scroller(EffectBase* effect, const Rect& rect) : Control(effect, rect, -1, BlendCopy) {}
+    void Step() {
+        mFirst += 3;
+        SetDirty(false);
+    }
+    bool PlanScroll(Rect& area, int& dx, std::vector<Rect>& redraw) override {
+        redraw.clear();
+        const int moved = mFirst - mShown;
+        if (mShown < 0 || moved <= 0 || moved >= mRect.W()) return false;
+        area = mRect;
+        dx = -moved;
+        redraw.emplace_back(mRect.R - moved, mRect.T, mRect.R, mRect.B);
+        return true;
+    }
+    void Scrolled() override { mShown = mFirst; }
+    bool Draw(Editor* editor) override {
+        const Rect pass = editor->PassArea();
+        for (int x = mRect.L; x < mRect.R; ++x) {
+            if (x >= pass.L && x < pass.R) ++mDrawnColumns;
+            const uint32_t n = uint32_t(mFirst + x - mRect.L);
+            const Color c = Color::FromWord(0xFF000000u | (n * 40503u & 0xFFFFFFu));
+            editor->DrawVerticalLine(c, x, mRect.T, mRect.B - 1);
+        }
+        if (editor->PassArea().Covers(mRect)) mShown = mFirst;
+        return true;
+    }
+    int mFirst = 0, mShown = -1;
+    int mDrawnColumns = 0; // columns drawn inside a pass's area
+};
+
+TEST(EditorX11Cost, AScrollingControlShowsItsMovedPixelsWithOneImageAFrame) {
+    REQUIRE_DISPLAY();
+    Session s;
+    s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF204060));
+    Scroller* strip = s.Add(new Scroller(s.plug.get(), Rect(20, 30, 140, 90)));
+    ASSERT_TRUE(s.Open());
+    ASSERT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
+    const int64_t puts = s.editor->PutCount();
+    const int drawn = strip->mDrawnColumns;
+    for (int step = 0; step < 8; ++step) {
+        strip->Step();
+        s.Pump(3 * s.editor->FramePeriodMs());
+        EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); })) << "step " << step;
+    }
+    // Three new columns drawn a step, not the strip; the moved pixels and
+    // the new ones among them go as one image.
+    EXPECT_EQ(strip->mDrawnColumns, drawn + 8 * 3);
+    EXPECT_EQ(s.editor->PutCount(), puts + 8);
+}
+
 TEST(EditorX11Cost, SharedAndPlainImagesShowTheSamePicture) {
     REQUIRE_DISPLAY();
     for (bool plain : {false, true}) {

@@ -3,7 +3,9 @@
 // bitmaps, and the bitmaps the editor keeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -165,6 +167,77 @@ TEST(RasterLines, AColumnIsWrittenAsItsPixelsOneByOne) {
     EXPECT_EQ(plain.At(4, 7), 0u);
     EXPECT_EQ(plain.At(4, 3), 0u);
     EXPECT_FALSE(plain.WriteColumn(4, 1, 1, nullptr, 2));
+}
+
+// A control that draws one line when drawn.
+struct LineDrawer : Control {
+    LineDrawer(float x1, float y1, float x2, float y2, bool antiAlias)
+        : Control(nullptr, Rect(0, 0, 40, 30), -1, BlendAlpha, 1.0f), x1(x1), y1(y1), x2(x2),
+          y2(y2), antiAlias(antiAlias) {}
+    bool Draw(Editor* editor) override {
+        return editor->DrawLine(Color(200, 250, 120, 30), x1, y1, x2, y2, nullptr, antiAlias);
+    }
+    float x1, y1, x2, y2;
+    bool antiAlias;
+};
+
+TEST(RasterLines, ALineInAPassDrawsInsideItWhatTheWholeLineDraws) {
+    // Straight and sloped lines, inside, across and far outside the view,
+    // over passes of every size: inside the pass the pixels of the line drawn
+    // whole, outside it the picture before.
+    const float far = 3.0e9f, nan = std::nanf("");
+    const float ends[][4] = {{3, 5, 36, 5},     {36, 5, 3, 5},     {7, -20, 7, 50},
+                             {2, 2, 37, 27},    {39, 0, 0, 29},    {5.7f, 4.2f, 30.9f, 4.8f},
+                             {-far, 9, far, 9}, {12, -far, 12, 9}, {-5, -5, -1, -1},
+                             {45, 31, 80, 60},  {nan, 3, 9, 3},    {10.5f, 3, 10.9f, 26},
+                             {0, 0, 4, 5},      {12, 2, 9.5f, 25}, {1, 6, 30, 8.6f}};
+    const Rect passes[] = {Rect(0, 0, 40, 30), Rect(4, 3, 9, 6),     Rect(6, 0, 8, 30),
+                           Rect(0, 5, 40, 6),  Rect(30, 20, 60, 50), Rect(-10, -10, 1, 1)};
+    for (const auto& e : ends)
+        for (const bool aa : {false, true})
+            for (const Rect& pass : passes) {
+                PlainEditor whole(40, 30), part(40, 30);
+                whole.AddControl(new LineDrawer(e[0], e[1], e[2], e[3], aa));
+                part.AddControl(new LineDrawer(e[0], e[1], e[2], e[3], aa));
+                whole.Draw(Rect(-100, -100, 200, 200));
+                part.Draw(pass);
+                for (int y = 0; y < 30; ++y)
+                    for (int x = 0; x < 40; ++x)
+                        ASSERT_EQ(part.At(x, y), pass.Contains(x, y) ? whole.At(x, y) : 0u)
+                            << e[0] << "," << e[1] << " to " << e[2] << "," << e[3] << " aa " << aa
+                            << " pass " << pass.L << "," << pass.T << " at " << x << "," << y;
+            }
+}
+
+TEST(RasterSurface, PixelsMoveInsideTheirAreaAndNowhereElse) {
+    // Moves left and right by less than, all of and more than the area's
+    // width, areas across the buffer's edge: each row of the area shifted,
+    // what the move leaves behind and everything outside as it was.
+    const struct {
+        Rect area;
+        int dx;
+    } moves[] = {{Rect(1, 1, 5, 4), -2}, {Rect(1, 1, 5, 4), 3},  {Rect(0, 0, 6, 5), -5},
+                 {Rect(2, 0, 4, 5), 2},  {Rect(2, 0, 4, 5), -9}, {Rect(-3, 2, 20, 9), -1},
+                 {Rect(1, 1, 5, 4), 0}};
+    for (const auto& m : moves) {
+        GuardedEditor editor;
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 6; ++x)
+                editor.Buffer().At(x, y) = uint32_t(y << 8 | x);
+        EXPECT_TRUE(editor.ScrollBack(m.area, m.dx));
+        const Rect a(std::max(m.area.L, 0), std::max(m.area.T, 0), std::min(m.area.R, 6),
+                     std::min(m.area.B, 5));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 6; ++x) {
+                const int from = x - m.dx;
+                const bool moved = a.Contains(x, y) && from >= a.L && from < a.R;
+                ASSERT_EQ(editor.Buffer().At(x, y), uint32_t(y << 8 | (moved ? from : x)))
+                    << m.area.L << " by " << m.dx << " at " << x << "," << y;
+            }
+        EXPECT_TRUE(editor.Buffer().GuardsIntact());
+    }
+    OffscreenEditor unprepared(nullptr, 10, 10, 0);
+    EXPECT_FALSE(unprepared.ScrollBack(Rect(0, 0, 5, 5), 1));
 }
 
 TEST(RasterBitmaps, ABitmapIsDrawnOnlyInsideThePassRectangle) {

@@ -108,6 +108,36 @@ TEST_F(PartialFramesTest, FramesOfTheChangedAreasLeaveTheWholeDrawingsPicture) {
     EXPECT_GT(partial, 60);
 }
 
+TEST_F(PartialFramesTest, WhileOnlyLevelsComeInTheDetectPlotMovesAndLittleIsDrawn) {
+    // Sound on and off for 120 frames with nothing else changing, pictures
+    // compared only at the end and every 40 frames, so that the moves add up:
+    // each frame after the first draws under a fifth of the detect panel, and
+    // the picture is the whole drawing's.
+    std::mt19937 rng(Seed());
+    DrawAll();
+    const Rect panel = view->GetRect();
+    const int64_t before = view->Appended();
+    for (int frame = 0; frame < 120; ++frame) {
+        const bool silent = rng() % 3 == 0;
+        for (int block = 0; block < 4; ++block)
+            Play(500, rng, silent);
+        std::vector<Rect> rects;
+        ASSERT_TRUE(editor->DirtyRects(rects));
+        long drawn = 0;
+        for (const Rect& r : rects)
+            if (r.Intersects(panel)) drawn += long(r.W()) * r.H();
+        EXPECT_LT(drawn, long(panel.W()) * panel.H() / 5) << "frame " << frame;
+        editor->DrawRects(rects);
+        if (frame % 40 == 39) {
+            const std::vector<uint32_t> mended = Picture();
+            DrawAll();
+            ASSERT_TRUE(mended == Picture()) << "frame " << frame << ", seed " << Seed();
+        }
+    }
+    // The frames did move the plot: 2000 samples are more than a column.
+    EXPECT_GE(view->Appended() - before, 120 * 9);
+}
+
 TEST_F(PartialFramesTest, SilenceScrollingThroughAnEmptyPlotDrawsNothing) {
     std::mt19937 rng(Seed());
     DrawAll();
