@@ -17,8 +17,14 @@ constexpr double kRateOf100 = 21950.0;
 
 class KeloEditorTest : public ::testing::Test {
 protected:
-    explicit KeloEditorTest(double rate = 48000.0) : fx(rate) {
-        editor = new OffscreenEditor(&fx, 675, 619, 0);
+    // Makes the editor for the effect (the fixture's effect owns it).
+    using EditorMaker = OffscreenEditor* (*)(EffectBase* effect);
+    static OffscreenEditor* PlainEditor(EffectBase* effect) {
+        return new OffscreenEditor(effect, 675, 619, 0);
+    }
+
+    explicit KeloEditorTest(double rate = 48000.0, EditorMaker make = PlainEditor) : fx(rate) {
+        editor = make(&fx);
         fx.BuildEditor(editor);
         for (int i = 0; i < editor->ControlCount(); ++i)
             if (auto* v = dynamic_cast<EnvelopeView*>(editor->ControlAtIndex(i))) view = v;

@@ -11,6 +11,9 @@
 
 #include "editor_fixture.h"
 #include "effect/ui/amp_display.h"
+#if defined(__linux__)
+#include "editor/text_raster.h"
+#endif
 
 namespace {
 
@@ -21,7 +24,7 @@ uint32_t Seed() {
 
 class PartialFramesTest : public KeloEditorTest {
 protected:
-    PartialFramesTest() {
+    explicit PartialFramesTest(EditorMaker make = PlainEditor) : KeloEditorTest(48000.0, make) {
         for (int i = 0; i < editor->ControlCount(); ++i)
             if (auto* a = dynamic_cast<AmpDisplay*>(editor->ControlAtIndex(i))) amp = a;
     }
@@ -54,6 +57,8 @@ protected:
             area += long(r.W()) * r.H();
         return area;
     }
+
+    void MovesAddUpToTheWholeDrawing();
 
     AmpDisplay* amp = nullptr;
 };
@@ -108,11 +113,10 @@ TEST_F(PartialFramesTest, FramesOfTheChangedAreasLeaveTheWholeDrawingsPicture) {
     EXPECT_GT(partial, 60);
 }
 
-TEST_F(PartialFramesTest, WhileOnlyLevelsComeInTheDetectPlotMovesAndLittleIsDrawn) {
-    // Sound on and off for 120 frames with nothing else changing, pictures
-    // compared only at the end and every 40 frames, so that the moves add up:
-    // each frame after the first draws under a fifth of the detect panel, and
-    // the picture is the whole drawing's.
+// Sound on and off for 120 frames with nothing else changing, pictures
+// compared only every 40 frames, so that the moves add up: each frame draws
+// under a fifth of the detect panel, and the picture is the whole drawing's.
+void PartialFramesTest::MovesAddUpToTheWholeDrawing() {
     std::mt19937 rng(Seed());
     DrawAll();
     const Rect panel = view->GetRect();
@@ -137,6 +141,34 @@ TEST_F(PartialFramesTest, WhileOnlyLevelsComeInTheDetectPlotMovesAndLittleIsDraw
     // The frames did move the plot: 2000 samples are more than a column.
     EXPECT_GE(view->Appended() - before, 120 * 9);
 }
+
+TEST_F(PartialFramesTest, WhileOnlyLevelsComeInTheDetectPlotMovesAndLittleIsDrawn) {
+    MovesAddUpToTheWholeDrawing();
+}
+
+#if defined(__linux__)
+// An offscreen editor that also draws its texts, as the Linux window does:
+// the texts over the plot (the beats) stay where they are while it moves.
+struct TextDrawingEditor : OffscreenEditor {
+    explicit TextDrawingEditor(EffectBase* effect) : OffscreenEditor(effect, 675, 619, 0) {}
+    bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override {
+        OffscreenEditor::DrawString(style, text, rect);
+        return !text || !BackBuffer() || mText.Draw(*BackBuffer(), PassArea(), style, text, rect);
+    }
+    TextRaster mText;
+};
+
+class TextFramesTest : public PartialFramesTest {
+protected:
+    TextFramesTest()
+        : PartialFramesTest(
+              [](EffectBase* fx) -> OffscreenEditor* { return new TextDrawingEditor(fx); }) {}
+};
+
+TEST_F(TextFramesTest, WithTheTextsDrawnTheMovedPlotIsStillTheWholeDrawings) {
+    MovesAddUpToTheWholeDrawing();
+}
+#endif
 
 TEST_F(PartialFramesTest, SilenceScrollingThroughAnEmptyPlotDrawsNothing) {
     std::mt19937 rng(Seed());
