@@ -287,6 +287,13 @@ bool TextRaster::Draw(Bitmap& target, const Rect& clip, const TextStyle& style, 
         line.clear();
         for (; *p && *p != '\n'; ++p)
             if (*p != '\r') line += *p;
+        // A line whose rows miss the clip: no glyph of it can be drawn (a
+        // glyph stays within a line's height above and below the line).
+        if (lineTop + 2 * f->pixelSize <= ct || lineTop - f->pixelSize >= cb) {
+            lineTop += f->pixelSize;
+            if (!*p) break;
+            continue;
+        }
         int pen = rect.L;
         if (style.mAlign == TextStyle::AlignCenter)
             pen = (rect.L + rect.R - mImpl->LineWidth(*f, line)) / 2;

@@ -384,13 +384,13 @@ bool EnvelopeView::Draw(Editor* editor) {
 bool EnvelopeView::DrawColumns(Editor* editor) {
     // Display order: the oldest column (at the write index) at the plot's left,
     // the newest (just before the write index) at its right.
-    int tops[kColumns];
-    for (int j = 0; j < kColumns; ++j)
-        tops[j] = mColumns[size_t((mWriteIndex + j) % kColumns)].topY;
-    // Only the columns the pass can change.
+    // Only the columns the pass can change, and their neighbours' tops.
     const Rect area = editor->PassArea();
     const int from = area.L > kPlotLeft ? area.L - kPlotLeft : 0;
     const int to = area.R < kPlotRight ? area.R - kPlotLeft : kColumns;
+    int tops[kColumns];
+    for (int j = from > 0 ? from - 1 : 0; j <= to && j < kColumns; ++j)
+        tops[j] = mColumns[size_t((mWriteIndex + j) % kColumns)].topY;
     for (int j = from; j < to; ++j) {
         const Column& c = mColumns[size_t((mWriteIndex + j) % kColumns)];
         const int x = kPlotLeft + j;

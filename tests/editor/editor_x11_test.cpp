@@ -899,6 +899,34 @@ TEST(EditorX11Text, TextIsDrawnInTheAskedRectangleByItsAlignment) {
     EXPECT_TRUE(editor.DrawString(TextStyle(), nullptr, where));
 }
 
+TEST(EditorX11Text, TextDrawnWithAClipIsTheWholeTextInsideIt) {
+    // Two lines, centred, right and left, under clips of single rows and
+    // columns around them and beyond: inside each clip the pixels of the text
+    // drawn without one, outside it the picture before.
+    TextRaster raster;
+    const char* text = "-12.0 dB\nWgjy 4.00 beats";
+    const Rect clips[] = {Rect(0, 0, 90, 4),   Rect(0, 9, 90, 10),  Rect(0, 20, 90, 21),
+                          Rect(30, 0, 31, 40), Rect(0, 33, 90, 40), Rect(-5, -5, 200, 3),
+                          Rect(60, 12, 70, 30)};
+    for (const int align : {TextStyle::AlignCenter, TextStyle::AlignRight, TextStyle::AlignLeft}) {
+        const TextStyle style(12, Color(255, 250, 250, 250), "Arial", TextStyle::Normal, align, 0);
+        HeapBitmap whole(90, 40);
+        std::fill(whole.Pixels(), whole.Pixels() + 90 * 40, 0xFF102030u);
+        ASSERT_TRUE(raster.Draw(whole, Rect(), style, text, Rect(2, 3, 88, 10)));
+        for (const Rect& clip : clips) {
+            HeapBitmap part(90, 40);
+            std::fill(part.Pixels(), part.Pixels() + 90 * 40, 0xFF102030u);
+            ASSERT_TRUE(raster.Draw(part, clip, style, text, Rect(2, 3, 88, 10)));
+            for (int y = 0; y < 40; ++y)
+                for (int x = 0; x < 90; ++x)
+                    ASSERT_EQ(part.Pixels()[y * 90 + x],
+                              clip.Contains(x, y) ? whole.Pixels()[y * 90 + x] : 0xFF102030u)
+                        << "align " << align << " clip " << clip.L << "," << clip.T << " at " << x
+                        << "," << y;
+        }
+    }
+}
+
 TEST(EditorX11Text, ArialResolvesToAMetricCompatibleFace) {
     const std::string file = TextRaster::ResolveFace("Arial", TextStyle::Normal);
     ASSERT_FALSE(file.empty());
