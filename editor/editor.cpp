@@ -111,7 +111,8 @@ bool Editor::DirtyRects(std::vector<Rect>& rects) {
     EndQuietWheel();
     rects.clear();
     bool scrolled = false;
-    for (auto& control : mControls) {
+    for (size_t i = 0; i < mControls.size(); ++i) {
+        Control* control = mControls[i].get();
         if (!control->IsDirty()) continue;
         if (control->GetRect().IsEmpty()) continue;
         const Rect r = control->ChangedArea();
@@ -121,7 +122,8 @@ bool Editor::DirtyRects(std::vector<Rect>& rects) {
         }
         Rect moved;
         int dx = 0;
-        if (control->PlanScroll(moved, dx, mScrollRedraw) && ScrollBack(moved, dx)) {
+        if (control->PlanScroll(moved, dx, mScrollRedraw) && !CoveredAfter(i, moved) &&
+            ScrollBack(moved, dx)) {
             control->Scrolled();
             scrolled = true;
             for (const Rect& area : mScrollRedraw)
@@ -146,6 +148,15 @@ void Editor::AddDirtyRect(std::vector<Rect>& rects, Rect r) {
         }
     }
     rects.push_back(r);
+}
+
+bool Editor::CoveredAfter(size_t index, const Rect& area) const {
+    // A control drawn over the area would move with it.
+    for (size_t j = index + 1; j < mControls.size(); ++j) {
+        const Control* c = mControls[j].get();
+        if (!c->IsHidden() && !c->GetRect().IsEmpty() && c->GetRect().Intersects(area)) return true;
+    }
+    return false;
 }
 
 bool Editor::ScrollBack(const Rect&, int) {

@@ -185,6 +185,8 @@ protected:
     void DrawArea(const Rect& rect);
     // Adds r to a frame's areas, united with every area it meets.
     static void AddDirtyRect(std::vector<Rect>& rects, Rect r);
+    // Whether a visible control after the one at index (drawn over it) meets area.
+    bool CoveredAfter(size_t index, const Rect& area) const;
 
     std::vector<std::unique_ptr<Control>> mControls;
     std::vector<Rect> mScrollRedraw; // one control's PlanScroll, reused

@@ -145,6 +145,47 @@ TEST_F(Routing, APassDrawsWhatMeetsItsRectangleEdgesIncludedButNothingHidden) {
     EXPECT_EQ(b->GetBlend().mWeight, 1.0f);
 }
 
+// A control that plans to move its pixels four columns left and redraw
+// the four at its right, and notes whether the move was made.
+struct Sliding : LogControl {
+    Sliding(Log* log, const Rect& rect) : LogControl(log, "S", rect) {}
+    bool PlanScroll(Rect& area, int& dx, std::vector<Rect>& redraw) override {
+        redraw = {Rect(mRect.R - 4, mRect.T, mRect.R, mRect.B)};
+        area = mRect;
+        dx = -4;
+        return true;
+    }
+    void Scrolled() override { ++mScrolls; }
+    int mScrolls = 0;
+};
+
+TEST_F(Routing, AScrollMovesTheBackBufferAndLeavesOnlyItsRedrawUnlessAControlLiesOverIt) {
+    Sliding* s = new Sliding(&log, Rect(100, 40, 140, 60));
+    editor.AddControl(s);
+    editor.PrepareSurface();
+    Bitmap* back = editor.BackBuffer();
+    for (int x = 100; x < 140; ++x)
+        back->Pixels()[50 * back->RowSpan() + x] = uint32_t(x);
+    editor.Draw(Rect(0, 0, 90, 100)); // the new controls, not the strip
+    std::vector<Rect> rects;
+    s->SetDirty(false);
+    ASSERT_TRUE(editor.DirtyRects(rects));
+    EXPECT_EQ(rects, (std::vector<Rect>{Rect(136, 40, 140, 60)}));
+    EXPECT_EQ(s->mScrolls, 1);
+    EXPECT_EQ(back->Pixels()[50 * back->RowSpan() + 100], 104u);
+    EXPECT_EQ(back->Pixels()[50 * back->RowSpan() + 135], 139u);
+    editor.DrawRects(rects);
+
+    // A control drawn after it over its area: the change is drawn whole.
+    editor.AddControl(new LogControl(&log, "D", Rect(130, 55, 150, 70)));
+    editor.Draw(Rect(145, 0, 200, 100));
+    s->SetDirty(false);
+    ASSERT_TRUE(editor.DirtyRects(rects));
+    EXPECT_EQ(rects, (std::vector<Rect>{Rect(100, 40, 140, 60)}));
+    EXPECT_EQ(s->mScrolls, 1);
+    EXPECT_EQ(back->Pixels()[50 * back->RowSpan() + 100], 104u);
+}
+
 TEST_F(Routing, TheBackgroundGoesBelowTheOtherControlsAndTheMouseIndicesFollow) {
     editor.OnMouseDown(32, 12, kLeft);
     editor.SetBackground(100, "bg.png");
