@@ -555,13 +555,16 @@ void EditorX11::Tick(bool frameDue) {
     const EditorX11* outer = tTicking;
     tTicking = this;
     ReapChildren(false);
+    // One read of the connection a tick (XPending would read again until
+    // nothing is left): what had arrived is handled now, anything later next tick.
     std::vector<XEvent>& events = mX->events;
     events.clear();
-    while (XPending(mX->display) > 0) {
-        XEvent event;
-        XNextEvent(mX->display, &event);
-        events.push_back(event);
-    }
+    if (XEventsQueued(mX->display, QueuedAfterReading) > 0)
+        while (XEventsQueued(mX->display, QueuedAlready) > 0) {
+            XEvent event;
+            XNextEvent(mX->display, &event);
+            events.push_back(event);
+        }
     // An error since the last look: the window went with its host's frame.
     const int errors = ErrorsOf(mX->display);
     if (errors != mX->errorsSeen) {
