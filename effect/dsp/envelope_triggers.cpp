@@ -1,0 +1,130 @@
+// The trigger rules: when the detector's level re-arms the envelope, triggers
+// it, or (inside an envelope, or while its hit still rings) is a new hit.
+#include "effect/dsp/envelope_machine.h"
+
+namespace {
+
+// After an envelope, the hit that ran it is over once the detector level falls
+// to this share of the threshold (12 dB under it).
+const double kQuietShare = 0.25;
+// With lookahead, inside an envelope (or while its hit rings after it) a rise
+// of the onset level by this factor (18 dB) over its lowest since the re-arm
+// is a new hit as well: a drum struck while another rings changes the band
+// much faster than the ring does, long before its level doubles the ring's.
+const double kOnsetJump = 8.0;
+// A rise no level reaches (the jump without lookahead), and an onset floor
+// that any level replaces (none seen yet).
+const double kNever = 1e300;
+// Inside an envelope, a new hit is a rise of the band's magnitude level by this
+// factor (6 dB) over its lowest since the level fell to the re-arm level; the
+// ripple of a decaying low note stays under it.
+const double kNewHitRise = 2.0;
+
+// Returns the first frame from g on whose level does not satisfy stays, checking
+// four frames per step while four remain.
+template <typename Stays>
+int ScanLevels(const double* level, int g, int frames, Stays stays) {
+    int i = g;
+    for (; i + 4 <= frames; i += 4) {
+        // All four tested without branching between them; one branch per step.
+        const int staying = int(stays(level[i])) + int(stays(level[i + 1])) +
+                            int(stays(level[i + 2])) + int(stays(level[i + 3]));
+        if (staying != 4) break;
+    }
+    for (; i < frames; ++i)
+        if (!stays(level[i])) break;
+    return i;
+}
+
+} // namespace
+
+int EnvelopeMachine::FindRearm(const Levels& levels, int g, int frames) {
+    const double low = mThresholdLow;
+    // NaN fails the comparison and ends the phase like a low level.
+    const int t = ScanLevels(levels.detector, g, frames, [low](double v) { return v > low; });
+    if (t < frames) {
+        mRiseFloor = levels.magnitude[t];
+        mOnsetFloor = levels.onset ? levels.onset[t] : kNever;
+    }
+    return t;
+}
+
+int EnvelopeMachine::FindTrigger(const Levels& levels, int g, int frames) {
+    const double threshold = mThreshold;
+    int t = g;
+    if (mRiseGuard) t = GuardedTrigger(levels, g, frames);
+    if (!mRiseGuard)
+        t = ScanLevels(levels.detector, t, frames, [threshold](double v) { return threshold > v; });
+    return t;
+}
+
+int EnvelopeMachine::FindRestart(const Levels& levels, int g, int t) {
+    const double low = mThresholdLow, threshold = mThreshold;
+    const double* level = levels.detector;
+    const double* magnitude = levels.magnitude;
+    // With lookahead, a sharp rise of the onset level is a new hit too.
+    const double* onset = levels.onset;
+    const double jump = onset ? kOnsetJump : kNever;
+    bool rearmed = mRearmed;
+    double floor = mRiseFloor, peak = mRisePeak, onsetFloor = mOnsetFloor;
+    int i = g;
+    for (; i < t; ++i) {
+        const double v = level[i], m = magnitude[i], o = onset ? onset[i] : 0.0;
+        if (!rearmed) {
+            // Re-armed once the level falls to the re-arm level, or the band's
+            // magnitude level to half its peak in this envelope: a decaying
+            // hit, which a new one can follow.
+            peak = m > peak ? m : peak;
+            if (!(v > low) || !(m > 0.5 * peak)) {
+                rearmed = true;
+                floor = m;
+                onsetFloor = onset ? o : kNever;
+            }
+            continue;
+        }
+        // The level rippling around the threshold as a hit decays is no new
+        // hit: that one also lifts the band's magnitude level kNewHitRise over
+        // its lowest since the re-arm. (As in the armed phase, NaN reaches the
+        // threshold.)
+        floor = m < floor ? m : floor;
+        onsetFloor = o < onsetFloor ? o : onsetFloor;
+        if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) {
+            // With lookahead, the new hit's start is decided like a trigger's,
+            // and this envelope shapes what is heard until then.
+            if (levels.search && levels.search->DecideLength() > 0)
+                mRestartStart.decide = levels.search->DecideLength();
+            else
+                mRestart = true;
+            break;
+        }
+    }
+    mRearmed = rearmed;
+    mOnsetFloor = onsetFloor;
+    mRiseFloor = floor;
+    mRisePeak = peak;
+    return i;
+}
+
+int EnvelopeMachine::GuardedTrigger(const Levels& levels, int g, int frames) {
+    const double threshold = mThreshold, quiet = kQuietShare * threshold;
+    const double* level = levels.detector;
+    const double* magnitude = levels.magnitude;
+    const double* onset = levels.onset;
+    const double jump = onset ? kOnsetJump : kNever;
+    double floor = mRiseFloor, onsetFloor = mOnsetFloor;
+    int i = g;
+    for (; i < frames; ++i) {
+        const double v = level[i], m = magnitude[i], o = onset ? onset[i] : 0.0;
+        if (v <= quiet) {
+            // Quiet enough that the hit is over: the threshold alone decides.
+            mRiseGuard = false;
+            break;
+        }
+        floor = m < floor ? m : floor;
+        onsetFloor = o < onsetFloor ? o : onsetFloor;
+        if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) break;
+    }
+    mRiseFloor = floor;
+    mOnsetFloor = onsetFloor;
+    return i;
+}
