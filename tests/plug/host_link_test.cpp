@@ -48,7 +48,6 @@ public:
     void SendHostNote(const HostNote& note) override {
         Note("note " + std::to_string(int(note.kind)) + " " + std::to_string(note.index));
     }
-    void TellLatencyChanged() override { Note("latency changed"); }
     void LatencySet(int32_t samples) override { Note("latency " + std::to_string(samples)); }
     void EditorAttached() override { Note("editor"); }
 
@@ -67,7 +66,7 @@ private:
 };
 
 // The frame's own host queries (TestEffect answers them itself), asked once
-// per sub-block; the load tells the host of a latency, as an effect does.
+// per sub-block; a load changes the latency, as a loaded option may.
 class LinkedEffect : public TestEffect {
 public:
     int64_t TransportSample() override { return EffectBase::TransportSample(); }
@@ -82,9 +81,9 @@ public:
     }
     bool LoadState(ByteBlock* chunk) override {
         TestEffect::LoadState(chunk);
+        SetDelay(Delay() + 1);
         return loads;
     }
-    void StateLoaded() override { TellHostLatencyChanged(); }
 
     std::vector<int64_t> positions;
     bool loads = true;
@@ -181,8 +180,8 @@ TEST(HostLink, LatencyAndEditorNewsAreStoredTheHostIsCalledWithoutOurLock) {
     fx.SetDelay(42);
     fx.SetEditor(new TestEditor(&fx, &fx.mLog));
     fx.SetEditor(nullptr); // nothing attached, nothing told
-    // A load whose effect tells of a latency, failing or not: the effect
-    // hears every parameter, then the host hears, with the lock released.
+    // A load that changes the latency, failing or not: the effect hears every
+    // parameter; the host hears of the latency once, with the lock released.
     for (bool loads : {true, false}) {
         fx.loads = loads;
         fx.mLog.clear();
@@ -199,12 +198,13 @@ TEST(HostLink, LatencyAndEditorNewsAreStoredTheHostIsCalledWithoutOurLock) {
         EXPECT_EQ(link.calls.back(), "note 2 1");
     }
     fx.DeliverHostNotes();
-    const std::vector<std::string> expected = {"latency 42",      "editor",   "latency changed",
-                                               "latency changed", "note 1 1", "note 0 1",
-                                               "note 2 1",        "note 3 -1"};
+    const std::vector<std::string> expected = {"latency 42", "editor",    "latency 43",
+                                               "latency 44", "note 4 -1", "note 1 1",
+                                               "note 0 1",   "note 2 1",  "note 3 -1"};
     EXPECT_EQ(link.calls, expected);
     // Only what stores news came under the lock.
-    EXPECT_EQ(link.locked, (std::vector<std::string>{"latency 42", "editor"}));
+    EXPECT_EQ(link.locked,
+              (std::vector<std::string>{"latency 42", "editor", "latency 43", "latency 44"}));
 }
 
 TEST(HostLink, SavingNothingIsAFailedSave) {
