@@ -236,7 +236,7 @@ double FitLevels(const ShapeModel& model, const Bins& b, double top, double* lev
 
 } // namespace
 
-bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
+bool ComputeShapeFit(const ShapeModel& model, const EventLevels& event, ShapeFit& fit) {
     Bins b;
     if (!Gather(event, model.Length(), model.SampleRate(), b)) return false;
     const double top = 2.0 * model.Scale();
@@ -277,15 +277,29 @@ bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
                 bestLevels[j] = levels[j];
         }
     }
+    fit.column = -1;
     if (best < 0.0) {
         // No column between P0 and P3 to try: the levels alone.
         for (int j = 0; j < kFree; ++j)
             bestLevels[j] = start[j];
         FitLevels(model, b, top, bestLevels);
     } else {
-        model.SetPointColumn(2, bestColumn);
+        fit.column = bestColumn;
     }
     for (int j = 0; j < kFree; ++j)
-        model.SetPointLevel(kFreePoints[j], bestLevels[j]);
+        fit.levels[j] = bestLevels[j];
+    return true;
+}
+
+void ApplyShapeFit(ShapeModel& model, const ShapeFit& fit) {
+    if (fit.column >= 0) model.SetPointColumn(2, fit.column);
+    for (int j = 0; j < kFree; ++j)
+        model.SetPointLevel(kFreePoints[j], fit.levels[j]);
+}
+
+bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
+    ShapeFit fit;
+    if (!ComputeShapeFit(model, event, fit)) return false;
+    ApplyShapeFit(model, fit);
     return true;
 }

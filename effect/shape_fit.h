@@ -27,6 +27,19 @@ struct EventLevels {
     int count;
 };
 
-// Fits model's free levels to event; false, with model unchanged, when the
-// event holds nothing to fit to. The shape is not handed on.
+// What a fit decides: P2's plot column (-1: it stays where it is) and the
+// levels of P2, P3, P4 and P6, in this order.
+struct ShapeFit {
+    int column = -1;
+    double levels[4] = {};
+};
+
+// Fits the free levels of model, as it is, to event (model is left alone, so
+// the fit can work on copies while the originals change); false when the
+// event holds nothing to fit to.
+bool ComputeShapeFit(const ShapeModel& model, const EventLevels& event, ShapeFit& fit);
+// Gives model the fit's column and levels. The shape is not handed on.
+void ApplyShapeFit(ShapeModel& model, const ShapeFit& fit);
+// Both in one: false, with model unchanged, when the event holds nothing to
+// fit to.
 bool FitShapeToEvent(ShapeModel& model, const EventLevels& event);

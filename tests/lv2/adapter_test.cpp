@@ -1,10 +1,13 @@
 // The LV2 adapter in process: the time port reaches the effect's transport,
 // port values count only when the host writes them, editor edits reach the UI
-// thread as port values, the audio thread never waits on the effect's lock,
-// and the threads that meet in an instance do so safely (tsan).
+// thread as port values, a block that finds the effect's lock held waits for
+// it and is processed like any other, an autofit the port asks for is done by
+// the host's worker, and the threads that meet in an instance do so safely
+// (tsan).
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -164,31 +167,54 @@ TEST(Lv2Adapter, PortValuesCountOnlyWhenTheHostWritesThem) {
     EXPECT_EQ(rig.Value(kParamEnvTime), 0.2);
 }
 
-TEST(Lv2Adapter, AudioThreadDoesNotWaitForTheLock) {
-    Rig rig;
-    rig.Noise(Seed());
-    std::atomic<int> stage{0};
-    std::thread holder([&] {
-        Lock& lock = rig.plugin->Effect().FrameLock();
-        lock.Enter();
-        stage = 1;
-        while (stage.load() != 2)
-            std::this_thread::yield();
-        lock.Leave();
-    });
-    while (stage.load() != 1)
-        std::this_thread::yield();
-    rig.plugin->Run(256);
-    EXPECT_EQ(rig.plugin->MissedBlocks(), 1);
-    EXPECT_EQ(rig.outL, rig.inL);
-    EXPECT_EQ(rig.outR, rig.inR);
-    stage = 2;
-    holder.join();
-    rig.controls[kParamThreshold] = -40.0f;
-    rig.controls[kParamGate] = 1.0f;
-    rig.plugin->Run(256);
-    EXPECT_EQ(rig.plugin->MissedBlocks(), 1);
-    EXPECT_NE(rig.outL, rig.inL);
+// A block that finds the lock held by another thread waits for it and comes
+// out as it would have without the wait: delayed by what the latency port
+// says, shaped, and with the transport moved on (the block after it is no
+// jump). A twin instance that never waits is the reference.
+TEST(Lv2Adapter, ABlockThatFindsTheLockHeldWaitsAndIsProcessedAsAnyOther) {
+    Rig rig, twin;
+    for (Rig* r : {&rig, &twin}) {
+        r->plugin->Effect().SetLookahead(true);
+        r->controls[kParamStrength] = 1.0f;
+    }
+    std::mt19937 rng(Seed());
+    for (int block = 0; block < 12; ++block) {
+        // Bursts of noise a block long, the blocks found waiting among them,
+        // with silence enough between for the detector to re-arm.
+        const uint32_t seed = uint32_t(rng());
+        const float gain = block % 6 == 1 ? 1.0f : 0.0f;
+        for (Rig* r : {&rig, &twin}) {
+            r->Noise(seed);
+            for (size_t i = 0; i < r->inL.size(); ++i) {
+                r->inL[i] *= gain;
+                r->inR[i] *= gain;
+            }
+        }
+        twin.plugin->Run(256);
+        if (block % 3 != 1) {
+            rig.plugin->Run(256);
+        } else {
+            // The holder lets go only once the block has been seen waiting.
+            Lock& lock = rig.plugin->Effect().FrameLock();
+            std::atomic<bool> held{false}, ran{false};
+            std::thread holder([&] {
+                lock.Enter();
+                held = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                EXPECT_FALSE(ran.load()) << "the block ran while the lock was held";
+                lock.Leave();
+            });
+            while (!held.load())
+                std::this_thread::yield();
+            rig.plugin->Run(256);
+            ran = true;
+            holder.join();
+        }
+        ASSERT_EQ(rig.latency, float(rig.plugin->Effect().LookaheadSamples())) << block;
+        ASSERT_EQ(rig.outL, twin.outL) << block;
+        ASSERT_EQ(rig.outR, twin.outR) << block;
+    }
+    EXPECT_GT(rig.plugin->Effect().EnvelopeStarts(), 0) << "the noise never shaped";
 }
 
 // The audio thread with changing ports, the editor's thread turning knobs, the
