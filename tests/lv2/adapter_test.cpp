@@ -19,6 +19,7 @@
 #include <lv2/atom/forge.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include "effect/kelo.h"
 #include "lv2/lv2_plugin.h"
@@ -215,6 +216,65 @@ TEST(Lv2Adapter, ABlockThatFindsTheLockHeldWaitsAndIsProcessedAsAnyOther) {
         ASSERT_EQ(rig.outR, twin.outR) << block;
     }
     EXPECT_GT(rig.plugin->Effect().EnvelopeStarts(), 0) << "the noise never shaped";
+}
+
+// The autofit port asks for a fit in run(); the worker is asked once per
+// switch to on, after the block with the effect's lock let go, and the fit is
+// done in its work (here on a thread of the host's worker).
+TEST(Lv2Adapter, TheWorkerIsAskedToFitOncePerSwitchAfterTheBlockWithNoLockHeld) {
+    struct Worker {
+        Lv2Plugin* plugin = nullptr;
+        int scheduled = 0, underLock = 0;
+        static LV2_Worker_Status Schedule(LV2_Worker_Schedule_Handle handle, uint32_t,
+                                          const void*) {
+            auto* self = static_cast<Worker*>(handle);
+            ++self->scheduled;
+            if (self->plugin->Effect().FrameLock().HeldByThisThread()) ++self->underLock;
+            return LV2_WORKER_SUCCESS;
+        }
+    } worker;
+    LV2_Worker_Schedule schedule{&worker, &Worker::Schedule};
+    UridMap map;
+    LV2_Feature mapFeature{LV2_URID__map, &map.feature};
+    LV2_Feature scheduleFeature{LV2_WORKER__schedule, &schedule};
+    const LV2_Feature* features[] = {&mapFeature, &scheduleFeature, nullptr};
+    std::unique_ptr<Lv2Plugin> plugin(Lv2Plugin::Create(48000.0, features));
+    ASSERT_NE(plugin, nullptr);
+    worker.plugin = plugin.get();
+    float controls[kParamCount];
+    for (int i = 0; i < kParamCount; ++i) {
+        controls[i] = float(plugin->Effect().ParamAt(i)->Value());
+        plugin->ConnectPort(kPortFirstParam + uint32_t(i), &controls[i]);
+    }
+    std::vector<float> inL(256), inR(256), outL(256), outR(256);
+    for (size_t i = 0; i < 256; ++i)
+        inL[i] = inR[i] = i < 128 ? 0.8f * std::sin(0.05f * float(i)) : 0.0f;
+    plugin->ConnectPort(kPortInL, inL.data());
+    plugin->ConnectPort(kPortInR, inR.data());
+    plugin->ConnectPort(kPortOutL, outL.data());
+    plugin->ConnectPort(kPortOutR, outR.data());
+    plugin->Activate();
+    plugin->Run(256);
+    ShapeModel before;
+    plugin->Effect().CopyShapeModel(before);
+    // On, held on for three blocks: asked once.
+    controls[kParamAutofit] = 1.0f;
+    for (int block = 0; block < 3; ++block)
+        plugin->Run(256);
+    EXPECT_EQ(worker.scheduled, 1);
+    EXPECT_EQ(worker.underLock, 0);
+    EXPECT_TRUE(plugin->Effect().AutoFitAsked());
+    std::thread([&] { EXPECT_EQ(plugin->Work(), LV2_WORKER_SUCCESS); }).join();
+    EXPECT_FALSE(plugin->Effect().AutoFitAsked());
+    ShapeModel after;
+    plugin->Effect().CopyShapeModel(after);
+    EXPECT_NE(after.PointAt(3).level, before.PointAt(3).level);
+    // Off and on again: asked again.
+    controls[kParamAutofit] = 0.0f;
+    plugin->Run(256);
+    controls[kParamAutofit] = 1.0f;
+    plugin->Run(256);
+    EXPECT_EQ(worker.scheduled, 2);
 }
 
 // The audio thread with changing ports, the editor's thread turning knobs, the

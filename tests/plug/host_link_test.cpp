@@ -207,6 +207,61 @@ TEST(HostLink, LatencyAndEditorNewsAreStoredTheHostIsCalledWithoutOurLock) {
               (std::vector<std::string>{"latency 42", "editor", "latency 43", "latency 44"}));
 }
 
+// An effect that sends MIDI under the lock (from its processing, or the
+// default handler of a host's event) is heard by the host after the lock is
+// let go, in order; beyond what can wait, a message is refused.
+class MidiEffect : public LinkedEffect {
+public:
+    void ProcessBlock(double** in, double** out, int32_t frames) override {
+        for (int i = 0; i < sendPerBlock; ++i) {
+            const MidiMessage note = {i, 0x90, uint8_t(i), 100};
+            taken.push_back(EmitMidi(&note));
+        }
+        LinkedEffect::ProcessBlock(in, out, frames);
+    }
+    int sendPerBlock = 0;
+    std::vector<bool> taken;
+};
+
+TEST(HostLink, MidiSentUnderOurLockReachesTheHostOnceItIsReleased) {
+    MidiEffect fx;
+    RecordingLink link(fx);
+    fx.SetHostLink(&link);
+    fx.ConnectAll(256);
+    const MidiMessage in = {5, 0x80, 64, 0};
+    fx.ReceiveMidi(&in); // the default handler passes it on
+    fx.sendPerBlock = 3;
+    std::vector<float> l(256), r(256);
+    float* io[2] = {l.data(), r.data()};
+    fx.ProcessFloatReplacing(io, io, 256);
+    std::vector<std::string> midi;
+    for (const std::string& call : link.calls)
+        if (call.rfind("midi", 0) == 0) midi.push_back(call);
+    EXPECT_EQ(midi, (std::vector<std::string>{"midi 128", "midi 144", "midi 144", "midi 144"}));
+    EXPECT_TRUE(link.locked.empty());
+    // More than can wait for one release: the rest is refused, none is lost
+    // silently.
+    fx.taken.clear();
+    fx.sendPerBlock = 100;
+    fx.ProcessFloatReplacing(io, io, 256);
+    int refused = 0;
+    for (bool t : fx.taken)
+        refused += t ? 0 : 1;
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(link.calls.size() - midi.size() - 6, size_t(100 - refused)) << "3 + 3 transport";
+    EXPECT_TRUE(link.locked.empty());
+}
+
+TEST(HostLink, ALatencyIsToldOnlyWhenItChanges) {
+    LinkedEffect fx;
+    RecordingLink link(fx);
+    fx.SetHostLink(&link);
+    for (int32_t delay : {0, 12, 12, 0, 0})
+        fx.SetDelay(delay);
+    fx.DeliverHostNotes();
+    EXPECT_EQ(link.calls, (std::vector<std::string>{"latency 12", "latency 0", "note 4 -1"}));
+}
+
 TEST(HostLink, SavingNothingIsAFailedSave) {
     TestEffect fx; // the frame's default save writes nothing
     ByteBlock chunk;

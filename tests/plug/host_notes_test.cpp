@@ -49,6 +49,27 @@ TEST(HostOutbox, KeepsOrderAndWhenFullKeepsTheLastValueOfEachParameter) {
     EXPECT_TRUE(box.Empty());
 }
 
+// The host reads the latency when it hears of a change: one note waiting
+// tells it of every change since, wherever the others are.
+TEST(HostOutbox, ALatencyNoteWaitingTellsEveryChangeSince) {
+    HostOutbox box;
+    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 480.0});
+    box.Post(HostNote{HostNoteKind::Automate, 2, 0.5});
+    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 0.0});
+    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 441.0});
+    HostNote note;
+    ASSERT_TRUE(box.Take(note));
+    EXPECT_EQ(note.kind, HostNoteKind::LatencyChanged);
+    EXPECT_EQ(note.value, 441.0);
+    ASSERT_TRUE(box.Take(note));
+    EXPECT_EQ(note.kind, HostNoteKind::Automate);
+    EXPECT_FALSE(box.Take(note));
+    // Once taken, the next change is a note of its own.
+    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 480.0});
+    EXPECT_TRUE(box.Take(note));
+    EXPECT_EQ(box.Dropped(), 0);
+}
+
 TEST(HostNotes, AChangeOutsideAGestureIsAGestureOfItsOwnWithTheValueTaken) {
     NoteEffect fx;
     fx.ConnectAll();

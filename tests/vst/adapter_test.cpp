@@ -175,6 +175,32 @@ TEST_F(AdapterTest, RateBlockSizeAndMainsOffEachResetTheProcessing) {
     EXPECT_EQ(effect->resets, 3);
 }
 
+// Work put off from the audio thread (an autofit asked for there) is done
+// before the requests a host makes from its user-interface side, so that what
+// they save or show has it; never on a request of the audio thread's.
+TEST_F(AdapterTest, RequestsOfTheUserInterfaceSideServeTheWorkPutOffFromTheAudioThread) {
+    char text[256];
+    VstEvents none = {};
+    void* chunk = nullptr;
+    const struct {
+        int32_t opcode;
+        intptr_t value;
+        void* ptr;
+        int served;
+    } cases[] = {
+        {kVstOpEditorIdle, 0, nullptr, 1},   {kVstOpIdle, 0, nullptr, 1},
+        {kVstOpGetChunk, 0, &chunk, 1},      {kVstOpMainsChanged, 1, nullptr, 1},
+        {kVstOpGetParamDisplay, 0, text, 1}, {kVstOpProcessEvents, 0, &none, 0},
+        {kVstOpGetParamName, 0, text, 0},    {kVstOpCanDo, 0, text, 0},
+    };
+    std::strcpy(text, "receiveVstTimeInfo");
+    for (const auto& c : cases) {
+        effect->servings = 0;
+        Call(c.opcode, 0, c.value, c.ptr);
+        EXPECT_EQ(effect->servings, c.served) << c.opcode;
+    }
+}
+
 TEST_F(AdapterTest, RatesThatAreNotPositiveNumbersKeepThePreviousRate) {
     Call(kVstOpSetSampleRate, 0, 0, nullptr, 48000.0f);
     for (float rate : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),

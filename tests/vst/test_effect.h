@@ -86,8 +86,11 @@ public:
     std::atomic<int32_t> editorOpened{0};
     std::atomic<int32_t> editorClosed{0};
     std::atomic<int32_t> processedFrames{0};
+    // Times the frame served the work put off from the audio thread.
+    std::atomic<int32_t> servings{0};
 
 protected:
+    void DoDeferredWork() override { ++servings; }
     bool OpenEditorWindow(void* parent) override {
         return parent != nullptr && EffectBase::OpenEditorWindow(parent);
     }
