@@ -155,7 +155,10 @@ void KeloEffect::ParamChanged(int32_t index) {
         // state load that brings it on (LoadState takes the loaded value as the
         // current one), changes nothing. The fit is only asked for here: this
         // may be the audio thread, and the lock is held.
-        if (on && !mAutofitOn) mFitAsked = true;
+        if (on && !mAutofitOn) {
+            mFitAsked = true;
+            AskForDeferredWork();
+        }
         mAutofitOn = on;
         break;
     case kParamGate:

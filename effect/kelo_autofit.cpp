@@ -23,6 +23,7 @@ bool KeloEffect::AutoFit() {
     // Under the lock the fit would hold it for milliseconds: asked for instead.
     if (mLock.HeldByThisThread()) {
         mFitAsked = true;
+        AskForDeferredWork();
         return false;
     }
     bool fitted;

@@ -206,7 +206,10 @@ void EffectBase::PostHostNote(HostNoteKind kind, int32_t index, double value) {
 // ---------------------------------------------------------------- put-off work
 
 void EffectBase::ServeDeferredWork() {
-    if (mLock.HeldByThisThread()) return;
+    // The flag first, so that a road that finds nothing asked calls nothing
+    // in the effect (an effect being destroyed, say).
+    if (!mWorkAsked.load() || mLock.HeldByThisThread()) return;
+    mWorkAsked.store(false);
     DoDeferredWork();
 }
 

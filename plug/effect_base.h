@@ -203,7 +203,7 @@ public:
     // calls this with no lock of ours held (the host's user-interface
     // requests, the editor's changes and the end of its ticks, a host
     // parameter change from another thread, LV2's worker). Does nothing when
-    // this thread holds the plug-in's lock.
+    // this thread holds the plug-in's lock, or when no work was asked for.
     void ServeDeferredWork();
     // The calling thread ran the audio road lately (hosts may move it between
     // a few threads; the last four are kept).
@@ -279,8 +279,11 @@ protected:
     // After a state load, once the lock is released: the place to tell the
     // host what the load changed. Does nothing by default.
     virtual void StateLoaded() {}
+    // Asks for DoDeferredWork at the next ServeDeferredWork. Any thread, the
+    // audio thread and the lock's holder included: it only sets a flag.
+    void AskForDeferredWork() { mWorkAsked.store(true); }
     // The work put off from the audio thread (see ServeDeferredWork); called
-    // with no lock of ours held. Nothing by default.
+    // with no lock of ours held, after AskForDeferredWork. Nothing by default.
     virtual void DoDeferredWork() {}
     void PostHostNote(HostNoteKind kind, int32_t index, double value);
 
@@ -345,6 +348,8 @@ private:
     std::atomic<int32_t> mLastDenominator{0};
     HostLink* mHostLink = nullptr;
     bool mEditorWindowOpen = false;
+    // Work asked for and not yet begun (AskForDeferredWork).
+    std::atomic<bool> mWorkAsked{false};
     // The threads that ran the audio road lately, newest written at mNextAudioSlot.
     static constexpr int kAudioThreadSlots = 4;
     std::atomic<uintptr_t> mAudioThreads[kAudioThreadSlots] = {};

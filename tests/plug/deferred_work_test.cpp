@@ -20,7 +20,10 @@ class AskingEffect : public TestEffect {
 public:
     void ParamChanged(int32_t index) override {
         TestEffect::ParamChanged(index);
-        if (index == 0) asked = true;
+        if (index == 0) {
+            asked = true;
+            AskForDeferredWork();
+        }
     }
     int done = 0;
     bool doneUnderLock = false, doneOnAudioThread = false;

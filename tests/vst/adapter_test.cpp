@@ -196,9 +196,16 @@ TEST_F(AdapterTest, RequestsOfTheUserInterfaceSideServeTheWorkPutOffFromTheAudio
     std::strcpy(text, "receiveVstTimeInfo");
     for (const auto& c : cases) {
         effect->servings = 0;
+        effect->AskWork();
         Call(c.opcode, 0, c.value, c.ptr);
         EXPECT_EQ(effect->servings, c.served) << c.opcode;
+        // Asked once, done once.
+        Call(kVstOpIdle);
+        EXPECT_EQ(effect->servings, 1) << c.opcode;
     }
+    effect->servings = 0;
+    Call(kVstOpIdle);
+    EXPECT_EQ(effect->servings, 0) << "served with nothing asked";
 }
 
 TEST_F(AdapterTest, RatesThatAreNotPositiveNumbersKeepThePreviousRate) {

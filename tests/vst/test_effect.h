@@ -86,7 +86,8 @@ public:
     std::atomic<int32_t> editorOpened{0};
     std::atomic<int32_t> editorClosed{0};
     std::atomic<int32_t> processedFrames{0};
-    // Times the frame served the work put off from the audio thread.
+    // Asks for the put-off work; the times the frame served it.
+    void AskWork() { AskForDeferredWork(); }
     std::atomic<int32_t> servings{0};
 
 protected:
