@@ -4,6 +4,7 @@
 // 10 us is told apart from one of 10.3 us.
 #include "bench/lock_timing.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
 
@@ -66,6 +67,7 @@ private:
 struct Slot {
     const void* lock = nullptr;
     Histogram hold, wait;
+    const void* longestSite = nullptr;
 };
 
 struct ThreadStats {
@@ -77,6 +79,7 @@ struct ThreadStats {
     struct Held {
         const void* lock;
         int64_t since;
+        const void* site;
     } held[kDepth];
     int depth = 0;
 
@@ -111,6 +114,7 @@ ThreadStats* Stats() {
         for (Slot& slot : tStats->slots) {
             slot.hold.Clear();
             slot.wait.Clear();
+            slot.longestSite = nullptr;
         }
         tStats->epoch = epoch;
     }
@@ -125,12 +129,12 @@ int64_t LockTimingNow() {
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void LockTimingTaken(const Lock* lock, int64_t asked) {
+void LockTimingTaken(const Lock* lock, int64_t asked, const void* site) {
     const int64_t now = LockTimingNow();
     ThreadStats* stats = Stats();
     if (!stats) return;
     if (Slot* slot = stats->SlotOf(lock)) slot->wait.Add(now - asked);
-    if (stats->depth < ThreadStats::kDepth) stats->held[stats->depth++] = {lock, now};
+    if (stats->depth < ThreadStats::kDepth) stats->held[stats->depth++] = {lock, now, site};
 }
 
 void LockTimingReleased(const Lock* lock) {
@@ -140,7 +144,11 @@ void LockTimingReleased(const Lock* lock) {
     // Usually the newest hold; a lock let go out of order is found below it.
     for (int i = stats->depth - 1; i >= 0; --i) {
         if (stats->held[i].lock != lock) continue;
-        if (Slot* slot = stats->SlotOf(lock)) slot->hold.Add(now - stats->held[i].since);
+        if (Slot* slot = stats->SlotOf(lock)) {
+            const int64_t held = now - stats->held[i].since;
+            if (held > slot->hold.Max()) slot->longestSite = stats->held[i].site;
+            slot->hold.Add(held);
+        }
         for (int j = i; j + 1 < stats->depth; ++j)
             stats->held[j] = stats->held[j + 1];
         --stats->depth;
@@ -172,6 +180,9 @@ KELO_EXPORT int KeloLockTimingRows(LockTimingRow* rows, int capacity) {
             row.holdMaxNs = slot.hold.Max();
             row.waitP99Ns = slot.wait.Quantile(0.99);
             row.waitMaxNs = slot.wait.Max();
+            row.longestSite = slot.longestSite;
+            Dl_info info;
+            row.moduleBase = dladdr(slot.longestSite, &info) ? info.dli_fbase : nullptr;
         }
     }
     return n;

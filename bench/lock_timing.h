@@ -13,6 +13,10 @@ struct LockTimingRow {
     int64_t holds;
     int64_t holdMedianNs, holdP99Ns, holdMaxNs;
     int64_t waitP99Ns, waitMaxNs;
+    // Where the longest hold was taken: the module's base and the code
+    // address (addr2line -e BINARY -f ADDRESS-BASE names the function).
+    const void* longestSite;
+    const void* moduleBase;
 };
 
 extern "C" {

@@ -49,7 +49,7 @@ void Lock::Enter() {
     if (mDepth++ == 0) {
         mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 #ifdef KELO_LOCK_TIMING
-        LockTimingTaken(this, asked);
+        LockTimingTaken(this, asked, __builtin_return_address(0));
 #endif
     }
 }
@@ -58,7 +58,7 @@ bool Lock::TryEnter() {
     if (mDepth++ == 0) {
         mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 #ifdef KELO_LOCK_TIMING
-        LockTimingTaken(this, LockTimingNow());
+        LockTimingTaken(this, LockTimingNow(), __builtin_return_address(0));
 #endif
     }
     return true;

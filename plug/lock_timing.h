@@ -9,7 +9,8 @@ class Lock;
 
 // A monotonic clock in nanoseconds.
 int64_t LockTimingNow();
-// The calling thread took lock (outermost), having asked for it at asked.
-void LockTimingTaken(const Lock* lock, int64_t asked);
+// The calling thread took lock (outermost), having asked for it at asked, in
+// the function whose code address site is.
+void LockTimingTaken(const Lock* lock, int64_t asked, const void* site);
 // The calling thread let go of its outermost hold of lock.
 void LockTimingReleased(const Lock* lock);
