@@ -223,8 +223,11 @@ TEST_F(EditorTouchTest, EachGestureIsOneBeginEndPairPerParameterAndOneStateChang
 TEST_F(EditorTouchTest, ALengthPushedFromUnderTheLockReachesTheHostAfterIt) {
     TouchHost host(fx);
     {
+        // The road the edit panel's slider pushes "env time" by, taken by a
+        // caller that holds the plug-in's lock (the panel itself takes its own
+        // lock first and never calls under the plug-in's).
         ScopedLock hold(fx.FrameLock());
-        Amp()->SetLength(int(0.5 * 48000), true);
+        editor->UserParamValue(kParamEnvTime, (0.5 - 0.05) / 0.95);
         EXPECT_TRUE(host.Record().empty()) << "told the host under the lock";
     }
     fx.DeliverHostNotes();

@@ -139,6 +139,18 @@ TEST(EditorWithAudio, TheUserTheHostAndTheAudioMeetWithNoHostCallUnderOurLocks) 
         };
         // The window shown and drawn once before the user starts.
         window->Pump(300, [&] { fx.Dispatch(kVstOpEditorIdle); });
+        // A click on the lookahead switch lands within a few frames; the
+        // window is pumped until it has (or 5 s, for slow runs) first.
+        auto clickLookahead = [&](bool idles, bool expected) {
+            window->SendMouse({MouseAction::Move, kLookahead.x, kLookahead.y});
+            window->SendMouse({MouseAction::Click, kLookahead.x, kLookahead.y});
+            for (int waited = 0; waited < 5000 && fx.Lookahead() != expected; waited += 20)
+                window->Pump(20, idles
+                                     ? std::function<void()>([&] { fx.Dispatch(kVstOpEditorIdle); })
+                                     : std::function<void()>());
+            window->Pump(60, idles ? std::function<void()>([&] { fx.Dispatch(kVstOpEditorIdle); })
+                                   : std::function<void()>());
+        };
         int lookaheadClicks = 0; // even at the start of each round
         for (bool idles : {true, false}) {
             // A host that stops idling leaves the window to its own thread
@@ -148,15 +160,15 @@ TEST(EditorWithAudio, TheUserTheHostAndTheAudioMeetWithNoHostCallUnderOurLocks) 
                 // A preset loaded from the host's user-interface thread.
                 ASSERT_EQ(fx.Dispatch(kVstOpSetChunk, 0, intptr_t(plain.size()), plain.data()), 1);
                 EXPECT_FALSE(fx.Lookahead());
-                click(kLookahead, idles);
                 ++lookaheadClicks;
+                clickLookahead(idles, lookaheadClicks % 2 == 1);
                 EXPECT_EQ(fx.Lookahead(), lookaheadClicks % 2 == 1) << idles;
                 click(kPolarities, idles);
                 click(kAutofit, idles);
                 drag(kThreshold, -20, idles);
                 drag(kStrength, 15, idles);
-                click(kLookahead, idles);
                 ++lookaheadClicks;
+                clickLookahead(idles, lookaheadClicks % 2 == 1);
                 EXPECT_EQ(fx.Lookahead(), lookaheadClicks % 2 == 1) << idles;
             }
         }
