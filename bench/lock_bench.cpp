@@ -322,10 +322,15 @@ int main(int argc, char** argv) {
         if (!timing.rows) continue;
         std::vector<LockTimingRow> rows(64);
         rows.resize(size_t(timing.rows(rows.data(), int(rows.size()))));
-        // The plug-in's lock is the one the audio thread took.
+        // The plug-in's lock is the one the audio thread took for every block
+        // (it takes the editor's control list too, when it sets a parameter).
         const void* frameLock = nullptr;
+        int64_t most = 0;
         for (const auto& row : rows)
-            if (std::strcmp(row.thread, "audio") == 0) frameLock = row.lock;
+            if (std::strcmp(row.thread, "audio") == 0 && row.holds > most) {
+                frameLock = row.lock;
+                most = row.holds;
+            }
         for (const auto& row : rows) {
             if (row.lock != frameLock || row.holds == 0) continue;
             auto found = std::find_if(holders[now].begin(), holders[now].end(),
