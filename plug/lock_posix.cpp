@@ -19,6 +19,19 @@ pthread_mutex_t& Mutex(unsigned char* storage) {
     return *std::launder(reinterpret_cast<pthread_mutex_t*>(storage));
 }
 
+// Tries before a waiter sleeps: a few tens of microseconds, longer than any
+// hold but the processing's. A sleeper is woken through the scheduler (on a
+// virtual machine through its host too, which took hundreds of
+// microseconds); a holder that is preempted meanwhile is lent the waiter's
+// priority once it sleeps.
+constexpr int kSpinTries = 1000;
+
+void CpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 } // namespace
 
 static_assert(sizeof(pthread_mutex_t) <= 64, "lock storage too small");
@@ -45,7 +58,13 @@ void Lock::Enter() {
 #ifdef KELO_LOCK_TIMING
     const int64_t asked = LockTimingNow();
 #endif
-    pthread_mutex_lock(&Mutex(mStorage));
+    pthread_mutex_t& mutex = Mutex(mStorage);
+    bool taken = pthread_mutex_trylock(&mutex) == 0;
+    for (int i = 0; i < kSpinTries && !taken; ++i) {
+        CpuPause();
+        taken = pthread_mutex_trylock(&mutex) == 0;
+    }
+    if (!taken) pthread_mutex_lock(&mutex);
     if (mDepth++ == 0) {
         mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 #ifdef KELO_LOCK_TIMING
