@@ -91,11 +91,19 @@ bool KeloEffect::FitLocked() {
     ShapeFit fit;
     const EventLevels event{mFitLevel.data(), mFitPeak.data(), count};
     if (!ComputeShapeFit(mFitModel, event, fit)) return false;
+    // Put on a copy outside the lock; the copy takes the model's place when
+    // the model is as it was copied. One the user changed meanwhile takes
+    // the fit as it is (a point moved keeps its time, takes the level).
+    ShapeModel fitted = mFitModel;
+    ApplyShapeFit(fitted, fit);
     {
-        // Onto the model as it is now: a point the user moved meanwhile keeps
-        // its time, and takes the fitted level.
         ScopedLock lock(mLock);
-        ApplyShapeFit(mModel, fit);
+        if (mModel.SameShapeAs(mFitModel)) {
+            fitted.SetSink(this);
+            mModel = fitted;
+        } else {
+            ApplyShapeFit(mModel, fit);
+        }
         mModel.HandShape();
     }
     MarkDirty(mAmpView);
