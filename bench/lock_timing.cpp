@@ -68,6 +68,7 @@ struct Slot {
     const void* lock = nullptr;
     Histogram hold, wait;
     const void* longestSite = nullptr;
+    int64_t longestCpu = 0, cpuMax = 0;
 };
 
 struct ThreadStats {
@@ -78,7 +79,7 @@ struct ThreadStats {
     int slotCount = 0;
     struct Held {
         const void* lock;
-        int64_t since;
+        int64_t since, cpuSince;
         const void* site;
     } held[kDepth];
     int depth = 0;
@@ -115,10 +116,17 @@ ThreadStats* Stats() {
             slot.hold.Clear();
             slot.wait.Clear();
             slot.longestSite = nullptr;
+            slot.longestCpu = slot.cpuMax = 0;
         }
         tStats->epoch = epoch;
     }
     return tStats;
+}
+
+int64_t ThreadCpuNow() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 } // namespace
@@ -134,10 +142,12 @@ void LockTimingTaken(const Lock* lock, int64_t asked, const void* site) {
     ThreadStats* stats = Stats();
     if (!stats) return;
     if (Slot* slot = stats->SlotOf(lock)) slot->wait.Add(now - asked);
-    if (stats->depth < ThreadStats::kDepth) stats->held[stats->depth++] = {lock, now, site};
+    if (stats->depth < ThreadStats::kDepth)
+        stats->held[stats->depth++] = {lock, now, ThreadCpuNow(), site};
 }
 
 void LockTimingReleased(const Lock* lock) {
+    const int64_t cpuNow = ThreadCpuNow();
     const int64_t now = LockTimingNow();
     ThreadStats* stats = Stats();
     if (!stats) return;
@@ -146,7 +156,12 @@ void LockTimingReleased(const Lock* lock) {
         if (stats->held[i].lock != lock) continue;
         if (Slot* slot = stats->SlotOf(lock)) {
             const int64_t held = now - stats->held[i].since;
-            if (held > slot->hold.Max()) slot->longestSite = stats->held[i].site;
+            const int64_t cpu = cpuNow - stats->held[i].cpuSince;
+            if (held > slot->hold.Max()) {
+                slot->longestSite = stats->held[i].site;
+                slot->longestCpu = cpu;
+            }
+            if (cpu > slot->cpuMax) slot->cpuMax = cpu;
             slot->hold.Add(held);
         }
         for (int j = i; j + 1 < stats->depth; ++j)
@@ -181,6 +196,8 @@ KELO_EXPORT int KeloLockTimingRows(LockTimingRow* rows, int capacity) {
             row.waitP99Ns = slot.wait.Quantile(0.99);
             row.waitMaxNs = slot.wait.Max();
             row.longestSite = slot.longestSite;
+            row.longestCpuNs = slot.longestCpu;
+            row.holdCpuMaxNs = slot.cpuMax;
             Dl_info info;
             row.moduleBase = dladdr(slot.longestSite, &info) ? info.dli_fbase : nullptr;
         }

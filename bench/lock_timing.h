@@ -17,6 +17,10 @@ struct LockTimingRow {
     // address (addr2line -e BINARY -f ADDRESS-BASE names the function).
     const void* longestSite;
     const void* moduleBase;
+    // The thread's own CPU time during its longest hold, and the most CPU
+    // time any of its holds took: a hold far longer than its CPU time had its
+    // thread put aside meanwhile (by the scheduler, or the machine's host).
+    int64_t longestCpuNs, holdCpuMaxNs;
 };
 
 extern "C" {
