@@ -28,6 +28,9 @@ struct DrumTrack {
     double rate = 48000.0;
     std::vector<double> l, r;
     std::vector<DrumHit> hits; // in time order
+    // Hits of the other voices bleeding in, where the track lists them (the
+    // kit material does), in time order.
+    std::vector<DrumHit> bleed;
     size_t size() const { return l.size(); }
     // The hits of one voice.
     std::vector<DrumHit> HitsOf(DrumVoice voice) const;

@@ -61,12 +61,13 @@ DrumTrack Build(const DrumKit& kit, const std::vector<Placement>& placements, do
             track.l[start + i] += g * sample.l[i];
             track.r[start + i] += g * sample.r[i];
         }
-        if (listed)
-            track.hits.push_back(
+        (listed ? track.hits : track.bleed)
+            .push_back(
                 {start + sample.onset, p.velocity, p.voice, g * sample.peak, g * sample.midPeak});
     }
-    std::stable_sort(track.hits.begin(), track.hits.end(),
-                     [](const DrumHit& a, const DrumHit& b) { return a.frame < b.frame; });
+    for (std::vector<DrumHit>* hits : {&track.hits, &track.bleed})
+        std::stable_sort(hits->begin(), hits->end(),
+                         [](const DrumHit& a, const DrumHit& b) { return a.frame < b.frame; });
     // Two seconds after the last listed hit, faded over the last 0.2 s.
     size_t last = 0;
     for (const DrumHit& hit : track.hits)
