@@ -99,7 +99,7 @@ struct DrumRecipe {
     bool gate;
     double points[4][2]; // P2, P3 (the peak), P4 (release), P6 (end)
     double tailMs;       // where the tail is measured
-    double claimTailDb;  // the manual's tail figure
+    double claimTailDb;  // the bound the drum tests hold the tail to
 };
 // The manual's recipes as it prints them today.
 const std::vector<DrumRecipe>& ManualRecipes();
