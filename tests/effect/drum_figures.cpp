@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/byte_block.h"
 #include "base/db.h"
 #include "effect/biquad.h"
 
@@ -371,66 +372,98 @@ AutofitFigures MeasureAutofit(const DrumTrack& track, const DrumBand& band, doub
                               double envTime) {
     AutofitFigures f;
     if (track.hits.empty()) return f;
-    TestCore fx(track.rate, 256);
-    fx.Set(kParamThreshold, thresholdDb);
-    fx.Set(kParamHiFreq, band.hi);
-    fx.Set(kParamLoFreq, band.lo);
-    fx.Set(kParamStrength, 1.0);
-    fx.Set(kParamEnvTime, envTime);
-    fx.ResetProcessing();
-    // The loudest kick, and the track up to the end of its envelope.
-    DrumHit loudest = track.hits[0];
-    for (const DrumHit& hit : track.hits)
-        if (hit.peak > loudest.peak) loudest = hit;
-    const size_t env = size_t(envTime * track.rate), lead = size_t(0.02 * track.rate);
-    const size_t heardUntil = std::min(loudest.frame + env + lead, track.size());
-    // Then a pause, and the same kick again, alone.
-    const size_t pause = size_t(0.5 * track.rate), again = heardUntil + pause;
-    Stereo in(again + lead + env + lead);
-    for (size_t i = 0; i < heardUntil; ++i) {
-        in.l[i] = track.l[i];
-        in.r[i] = track.r[i];
+    // Three effects with the same settings: one finds where the envelopes
+    // start (the shape has no say in that), one hears the stem up to the end
+    // of the loudest hit's envelope and fits, one plays the stem again with
+    // the fitted shape, so that the hit is heard in the same context, its
+    // envelope starting on the same frame.
+    auto setUp = [&](TestCore& fx) {
+        fx.Set(kParamThreshold, thresholdDb);
+        fx.Set(kParamHiFreq, band.hi);
+        fx.Set(kParamLoFreq, band.lo);
+        fx.Set(kParamStrength, 1.0);
+        fx.Set(kParamEnvTime, envTime);
+        fx.ResetProcessing();
+    };
+    const Stereo in = ToStereo(track, 1.0);
+    const int block = 64;
+    TestCore dry(track.rate, 256);
+    setUp(dry);
+    DrumRender render;
+    Play(dry, in, block, render);
+    const int64_t env = dry.EnvLen();
+    // The loudest hit that starts an envelope of its own (within 20 ms after
+    // its onset; a hit inside a running envelope that does not restart it
+    // gives none), and that envelope, which runs to its length or to the
+    // next start.
+    std::vector<DrumHit> byPeak = track.hits;
+    std::stable_sort(byPeak.begin(), byPeak.end(),
+                     [](const DrumHit& a, const DrumHit& b) { return a.peak > b.peak; });
+    const int64_t late = int64_t(0.02 * track.rate);
+    int64_t start = -1, end = -1;
+    for (const DrumHit& hit : byPeak) {
+        const int64_t onset = int64_t(hit.frame);
+        for (size_t k = 0; k < render.starts.size() && start < 0; ++k) {
+            const int64_t s = render.starts[k];
+            if (s < onset - late / 10 || s > onset + late) continue;
+            start = s;
+            end = start + env;
+            if (k + 1 < render.starts.size() && render.starts[k + 1] >= 0)
+                end = std::min(end, render.starts[k + 1]);
+        }
+        if (start >= 0) break;
     }
-    for (size_t i = 0; i < lead + env + lead && loudest.frame - lead + i < track.size(); ++i) {
-        in.l[again + i] = track.l[loudest.frame - lead + i];
-        in.r[again + i] = track.r[loudest.frame - lead + i];
-    }
+    if (start < 0 || end > int64_t(in.size())) return f; // no hit started an envelope
+    TestCore fit(track.rate, 256);
+    setUp(fit);
     Stereo out(in.size());
-    const int block = 256;
-    size_t i = 0;
-    for (; i < in.size(); i += size_t(block)) {
-        if (i >= heardUntil && !f.fitted) f.fitted = fx.AutoFit();
-        const int n = int(std::min(in.size() - i, size_t(block)));
-        fx.Block(&in.l[i], &in.r[i], &out.l[i], &out.r[i], n);
+    for (int64_t i = 0; i < end; i += block) {
+        const int n = int(std::min<int64_t>(end - i, block));
+        fit.Block(&in.l[size_t(i)], &in.r[size_t(i)], &out.l[size_t(i)], &out.r[size_t(i)], n);
     }
+    f.fitted = fit.AutoFit();
     if (!f.fitted) return f;
-    size_t start = again;
-    while (start < in.size() && out.l[start] == in.l[start] && out.r[start] == in.r[start])
-        ++start;
-    if (start >= again + lead + size_t(0.03 * track.rate)) {
-        f.fitted = false; // the kick did not trigger
+    ByteBlock state;
+    fit.SaveState(&state);
+    TestCore again(track.rate, 256);
+    again.LoadState(&state);
+    again.NotifyAllParams();
+    again.ResetProcessing();
+    DrumRender replay;
+    Play(again, in, block, replay);
+    if (replay.starts != render.starts) {
+        f.fitted = false; // the fitted shape moved a start: not the same hit
         return f;
     }
-    const auto windowDb = [](const Stereo& s, size_t from, size_t n) {
-        return AmpDb(Rms(s, from, n));
-    };
-    const auto peak = [](const Stereo& s, size_t from, size_t n) {
+    // From the envelope's second frame (at its first the onset ramp leaves
+    // the input as it is) to its end.
+    const size_t from = size_t(start + 1), to = size_t(end);
+    const auto windowDb = [](const Stereo& s, size_t at, size_t n) { return AmpDb(Rms(s, at, n)); };
+    const auto peak = [](const Stereo& s, size_t at, size_t n) {
         double p = 0.0;
-        for (size_t k = from; k < from + n && k < s.size(); ++k)
+        for (size_t k = at; k < at + n && k < s.size(); ++k)
             p = std::max(p, std::max(std::fabs(s.l[k]), std::fabs(s.r[k])));
         return p;
     };
     const size_t tenMs = size_t(0.01 * track.rate), window = size_t(0.005 * track.rate);
-    f.peakDb = AmpDb(peak(out, start, tenMs)) - AmpDb(peak(in, start, tenMs));
-    f.wholeDb = windowDb(out, start, env) - windowDb(in, start, env);
-    for (size_t w = start; w + window <= start + env; w += window) {
+    f.peakDb = AmpDb(peak(replay.out, from, tenMs)) - AmpDb(peak(in, from, tenMs));
+    f.wholeDb = windowDb(replay.out, from, to - from) - windowDb(in, from, to - from);
+    for (size_t w = from; w + window <= to; w += window) {
         const double inDb = windowDb(in, w, window);
+        f.stretchDb.push_back(0.0);
         if (inDb < -60.0) continue;
-        const double d = windowDb(out, w, window) - inDb;
+        const double d = windowDb(replay.out, w, window) - inDb;
+        f.stretchDb.back() = d;
         if (std::fabs(d) > std::fabs(f.worstStretchDb)) {
             f.worstStretchDb = d;
-            f.worstStretchAt = int(1000.0 * double(w - start) / track.rate + 0.5);
+            f.worstStretchAt = int(1000.0 * double(w - from) / track.rate + 0.5);
         }
+    }
+    for (size_t w = from; w + 4 * window <= to; w += 4 * window) {
+        const double inDb = windowDb(in, w, 4 * window);
+        if (inDb < -60.0) continue;
+        const double d = windowDb(replay.out, w, 4 * window) - inDb;
+        if (std::fabs(d) > std::fabs(f.worstSpanDb)) f.worstSpanDb = d;
     }
     return f;
 }

@@ -115,17 +115,23 @@ struct RecipeFigures {
 };
 RecipeFigures CookRecipe(const DrumRecipe& recipe, const DrumTrack& track);
 
-// Autofit on a kick stem: the loudest kick played with the band and threshold
-// given, the shape fitted to it, then the kick played again alone. Peak over
-// the first 10 ms of its envelope and the worst RMS difference over 5 ms
-// stretches of it (stretches under -60 dBFS left out), output against input,
-// and the whole envelope's RMS difference.
+// Autofit on a stem: the stem played with the band and threshold given up to
+// the end of the envelope its loudest hit starts (its length, or the next
+// start; of the hits that start one of their own, the loudest), the shape
+// fitted to it, then the stem played again with the fitted shape, the hit's
+// envelope starting on the same frame. Over that envelope,
+// from its second frame: the peak over the first 10 ms and the worst RMS
+// difference over 5 ms stretches and over 20 ms spans (those under -60 dBFS
+// left out), output against input, and the whole envelope's RMS difference.
+// Not fitted when no hit starts an envelope of its own.
 struct AutofitFigures {
     bool fitted = false;
     double peakDb = 0.0, worstStretchDb = 0.0, wholeDb = 0.0;
-    int worstStretchAt = 0; // ms into the envelope
+    int worstStretchAt = 0;        // ms into the envelope
+    double worstSpanDb = 0.0;      // over 20 ms spans
+    std::vector<double> stretchDb; // every stretch's difference (dB), quiet ones as 0
 };
-AutofitFigures MeasureAutofit(const DrumTrack& kickStem, const DrumBand& band, double thresholdDb,
+AutofitFigures MeasureAutofit(const DrumTrack& stem, const DrumBand& band, double thresholdDb,
                               double envTime = 0.2);
 
 double AmpDb(double amp);

@@ -7,12 +7,15 @@
 //              against input (48 kHz, as recorded)
 //   recipes    the manual's recipes as printed (48 kHz): the most a hit's
 //              peak rose, the tail's mean change and range, envelopes per hit
-//   autofit    the loudest kick of the kick stem fitted and played again:
-//              peak over its first 10 ms, worst 5 ms stretch, whole envelope
+//   autofit    the loudest hit of the kick stem (kick band and full band),
+//              the snare stem and the tom stem (their bands and the full
+//              band) fitted and played again: peak over its first 10 ms,
+//              worst 5 ms stretch, worst 20 ms span, whole envelope; with
+//              --stretches every 5 ms stretch's difference too
 // Thresholds are 20 dB under each piece's loudest hit in the band, except the
 // recipes', which are the manual's.
 //   kelo-drum-figures [--kit NAME]... [--rates 44100,48000,96000] [--only
-//   onsets|clicks|recipes|autofit]
+//   onsets|clicks|recipes|autofit] [--stretches]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -31,6 +34,7 @@ struct Options {
     std::vector<std::string> kits;
     std::vector<double> rates = {44100.0, 48000.0, 96000.0};
     std::string only;
+    bool stretches = false;
 };
 
 bool Wants(const Options& o, const char* part) {
@@ -105,20 +109,38 @@ void KitRecipes(const std::string& kit) {
     }
 }
 
-void KitAutofit(const std::string& kit) {
-    const DrumTrack track = KitTrack(kit, kPieceKick, 48000.0, DrumSeed());
-    if (track.size() == 0) return;
-    for (const DrumBand& band : {kKickBand, kFullBand}) {
-        const double threshold = RelativeThresholdDb(HeardHits(track, band));
-        const AutofitFigures f = MeasureAutofit(track, band, threshold);
+void KitAutofit(const std::string& kit, bool stretches) {
+    // The kick stem with the kick band and the full band, and as a check that
+    // the fit is no kick's alone, the snare and tom stems with their bands.
+    struct Case {
+        KitPiece piece;
+        DrumBand band;
+    };
+    const Case cases[] = {{kPieceKick, kKickBand},   {kPieceKick, kFullBand},
+                          {kPieceSnare, kSnareBand}, {kPieceSnare, kFullBand},
+                          {kPieceToms, kTomBand},    {kPieceToms, kFullBand}};
+    for (const Case& c : cases) {
+        if (!KitPlays(kit, c.piece)) continue;
+        const DrumTrack track = KitTrack(kit, c.piece, 48000.0, DrumSeed());
+        if (track.size() == 0) continue;
+        const double threshold = RelativeThresholdDb(HeardHits(track, c.band));
+        const AutofitFigures f = MeasureAutofit(track, c.band, threshold);
         if (!f.fitted) {
-            std::printf("autofit %-22s %-18s not fitted\n", kit.c_str(), band.name);
+            std::printf("autofit %-22s %-6s %-18s not fitted\n", kit.c_str(), KitPieceName(c.piece),
+                        c.band.name);
             continue;
         }
-        std::printf("autofit %-22s %-18s %5.1f dB: peak over 10 ms %+5.2f dB, worst 5 ms "
-                    "stretch %+5.2f dB at %d ms, whole envelope %+5.2f dB\n",
-                    kit.c_str(), band.name, threshold, f.peakDb, f.worstStretchDb, f.worstStretchAt,
-                    f.wholeDb);
+        std::printf("autofit %-22s %-6s %-18s %5.1f dB: peak over 10 ms %+5.2f dB, worst 5 ms "
+                    "stretch %+5.2f dB at %3d ms, worst 20 ms span %+5.2f dB, whole envelope "
+                    "%+5.2f dB\n",
+                    kit.c_str(), KitPieceName(c.piece), c.band.name, threshold, f.peakDb,
+                    f.worstStretchDb, f.worstStretchAt, f.worstSpanDb, f.wholeDb);
+        if (stretches) {
+            std::printf("        stretches (dB):");
+            for (double d : f.stretchDb)
+                std::printf(" %+.1f", d);
+            std::printf("\n");
+        }
     }
 }
 
@@ -149,9 +171,11 @@ int main(int argc, char** argv) {
                 o.rates.push_back(std::strtod(rate.c_str(), nullptr));
         } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
             o.only = argv[++i];
+        } else if (!std::strcmp(argv[i], "--stretches")) {
+            o.stretches = true;
         } else {
             std::fprintf(stderr, "usage: kelo-drum-figures [--kit NAME]... [--rates R,R,...] "
-                                 "[--only onsets|clicks|recipes|autofit]\n");
+                                 "[--only onsets|clicks|recipes|autofit] [--stretches]\n");
             return 2;
         }
     }
@@ -177,7 +201,7 @@ int main(int argc, char** argv) {
             (isTuning ? tuned : judged).Add(f);
         }
         if (Wants(o, "recipes")) KitRecipes(kit);
-        if (Wants(o, "autofit")) KitAutofit(kit);
+        if (Wants(o, "autofit")) KitAutofit(kit, o.stretches);
         std::fflush(stdout);
     }
     if (Wants(o, "onsets")) {

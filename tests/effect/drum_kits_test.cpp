@@ -148,25 +148,56 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
     }
 }
 
-// Autofit on each kit's kick stem (the kick band and the full band, the
-// threshold 20 dB under the loudest kick): the fitted kick comes out within
-// 1 dB in peak over its first 10 ms and within 1 dB RMS over every 5 ms
-// stretch of its envelope, tuning kits first, then the judged ones. As the fit
-// is, the attack's peak comes out up to 5 dB low (VariBreaks 4.5 dB high) and
-// single stretches 2.4-9 dB off, the whole envelope within 1 dB: this runs
-// once the fit keeps the attack.
-TEST(KitAutofit, DISABLED_TheFittedKickKeepsItsAttackAndEveryStretchOnEveryKit) {
-    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
-    for (const std::string& kit : AllKits()) {
+// Autofit on the stems of the judged kits: the kick stem with the kick band
+// and the full band, and, as a check that the fit is no kick's alone, the
+// snare and tom stems with their bands (thresholds 20 dB under each stem's
+// loudest hit in the band). Each case: the stem heard up to the end of its
+// loudest hit's envelope, the shape fitted, the stem heard again with it (see
+// MeasureAutofit; kelo-drum-figures adds the snare and toms in the full band).
+template <typename Check>
+void ForEachJudgedAutofit(Check check) {
+    for (const std::string& kit : JudgedKits()) {
         SKIP_WITHOUT_KIT(kit);
-        const DrumTrack track = KitTrack(kit, kPieceKick, 48000.0, DrumSeed());
-        for (const DrumBand& band : {kKickBand, kFullBand}) {
-            const AutofitFigures f =
-                MeasureAutofit(track, band, RelativeThresholdDb(HeardHits(track, band)));
-            ASSERT_TRUE(f.fitted) << kit << " " << band.name;
-            EXPECT_NEAR(f.peakDb, 0.0, 1.0) << kit << " " << band.name;
-            EXPECT_NEAR(f.worstStretchDb, 0.0, 1.0)
-                << kit << " " << band.name << " at " << f.worstStretchAt << " ms";
+        for (KitPiece piece : {kPieceKick, kPieceSnare, kPieceToms}) {
+            if (!KitPlays(kit, piece)) continue;
+            const DrumTrack track = KitTrack(kit, piece, 48000.0, DrumSeed());
+            for (const DrumBand& band : BandsFor(piece)) {
+                const AutofitFigures f =
+                    MeasureAutofit(track, band, RelativeThresholdDb(HeardHits(track, band)));
+                const std::string what = kit + " " + KitPieceName(piece) + " " + band.name;
+                ASSERT_TRUE(f.fitted) << what;
+                check(f, what);
+            }
         }
     }
+}
+
+// The fitted hit keeps its attack: its peak over the first 10 ms comes out
+// within 1 dB (the fit held it within 0.5 dB; the output's peak differs from
+// the fit's reckoning by the other channel, which the event does not hold).
+// Its level over the whole envelope comes out within 1 dB as well. Before,
+// the peak came out up to 5.5 dB low on these kits.
+TEST(KitAutofit, TheFittedHitKeepsItsAttackAndItsLevelOnEveryJudgedKit) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    ForEachJudgedAutofit([](const AutofitFigures& f, const std::string& what) {
+        EXPECT_NEAR(f.peakDb, 0.0, 1.0) << what;
+        EXPECT_NEAR(f.wholeDb, 0.0, 1.0) << what;
+    });
+}
+
+// The rest of the goal: every 5 ms stretch of the envelope within 1 dB. Out
+// of reach of any smooth shape under the gain law (tests/effect/
+// shape_fit_test.cpp says why): the level a stretch asks of the shape, the
+// divisor weighted by the stretch's samples, swings between neighbouring
+// stretches by more than 1 dB on most kicks (1.5-4 dB where a kick's low
+// tone rings or another drum bleeds in), and keeping a noisy attack's peak
+// lifts its first stretch. The fit comes to 0.5-6 dB of the worst stretch
+// per case (kelo-drum-figures --only autofit prints them, and the 20 ms
+// spans): this runs if the gain law's divisor comes to follow the hit's
+// envelope rather than its waveform.
+TEST(KitAutofit, DISABLED_TheFittedHitKeepsEveryFiveMillisecondStretchOnEveryJudgedKit) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    ForEachJudgedAutofit([](const AutofitFigures& f, const std::string& what) {
+        EXPECT_NEAR(f.worstStretchDb, 0.0, 1.0) << what << " at " << f.worstStretchAt << " ms";
+    });
 }
