@@ -528,10 +528,11 @@ TEST_F(LilvHost, TheEditorsGesturesReachTheHostAsTouchWritesAndStateChanged) {
     };
 
     // The UI binary, as a host finds it through lilv.
-    const LilvUIs* uis = lilv_plugin_get_uis(host.plugin);
+    LilvUIs* uis = lilv_plugin_get_uis(host.plugin);
     ASSERT_NE(uis, nullptr);
     const LilvUI* lilvUi = lilv_uis_get(uis, lilv_uis_begin(uis));
     char* path = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(lilvUi)), nullptr);
+    lilv_uis_free(uis);
     void* binary = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     lilv_free(path);
     ASSERT_NE(binary, nullptr) << dlerror();
