@@ -20,6 +20,27 @@ const double kNever = 1e300;
 // ripple of a decaying low note stays under it.
 const double kNewHitRise = 2.0;
 
+// a < b ? a : b and a > b ? a : b, exactly (b where they compare false, also
+// for NaN and equal zeros): one instruction each with SSE2 doubles. Written
+// as the comparison, the compiler passes the values through integer registers
+// for a conditional move, a long chain from frame to frame.
+#if defined(__SSE2_MATH__)
+typedef double Lanes __attribute__((vector_size(16)));
+inline double LowerOf(double a, double b) {
+    return __builtin_ia32_minsd(Lanes{a, 0.0}, Lanes{b, 0.0})[0];
+}
+inline double HigherOf(double a, double b) {
+    return __builtin_ia32_maxsd(Lanes{a, 0.0}, Lanes{b, 0.0})[0];
+}
+#else
+inline double LowerOf(double a, double b) {
+    return a < b ? a : b;
+}
+inline double HigherOf(double a, double b) {
+    return a > b ? a : b;
+}
+#endif
+
 // Returns the first frame from g on whose level does not satisfy stays, checking
 // four frames per step while four remain.
 template <typename Stays>
@@ -74,7 +95,7 @@ int EnvelopeMachine::FindRestart(const Levels& levels, int g, int t) {
             // Re-armed once the level falls to the re-arm level, or the band's
             // magnitude level to half its peak in this envelope: a decaying
             // hit, which a new one can follow.
-            peak = m > peak ? m : peak;
+            peak = HigherOf(m, peak);
             if (!(v > low) || !(m > 0.5 * peak)) {
                 rearmed = true;
                 floor = m;
@@ -86,8 +107,8 @@ int EnvelopeMachine::FindRestart(const Levels& levels, int g, int t) {
         // hit: that one also lifts the band's magnitude level kNewHitRise over
         // its lowest since the re-arm. (As in the armed phase, NaN reaches the
         // threshold.)
-        floor = m < floor ? m : floor;
-        onsetFloor = o < onsetFloor ? o : onsetFloor;
+        floor = LowerOf(m, floor);
+        onsetFloor = LowerOf(o, onsetFloor);
         if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) {
             // With lookahead, the new hit's start is decided like a trigger's,
             // and this envelope shapes what is heard until then.
@@ -120,8 +141,8 @@ int EnvelopeMachine::GuardedTrigger(const Levels& levels, int g, int frames) {
             mRiseGuard = false;
             break;
         }
-        floor = m < floor ? m : floor;
-        onsetFloor = o < onsetFloor ? o : onsetFloor;
+        floor = LowerOf(m, floor);
+        onsetFloor = LowerOf(o, onsetFloor);
         if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) break;
     }
     mRiseFloor = floor;
