@@ -95,6 +95,7 @@ void KeloEffect::ResetProcessing() {
 
     for (ByteBlock* block : {&mRestL, &mRestR, &mOutLevel, &mZeros, &mCleanL, &mCleanR})
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
+    if (ok && !mDropped.Resize(3 * frames * int32_t(sizeof(double)), false)) ok = false;
     mScratchFrames = ok ? frames : 0;
     if (ok) std::memset(mZeros.Bytes(), 0, size_t(frames) * sizeof(double));
     mHistoryBuf.Reset();

@@ -226,9 +226,9 @@ private:
     LookaheadDelay mDelay;
     EventRecord mEvent;
     // Per-block scratch, one sample per frame of the largest block: the rest
-    // of the spectrum added back, the output level (the shaper's gains first),
-    // zeros.
-    ByteBlock mRestL, mRestR, mOutLevel, mZeros;
+    // of the spectrum added back, the shaper's gains, zeros; and three per
+    // frame for what the event record has no room for.
+    ByteBlock mRestL, mRestR, mOutLevel, mZeros, mDropped;
     // The levels the shaping of the current piece divides by.
     const double* mDivR = nullptr;
     const double* mDivM = nullptr;

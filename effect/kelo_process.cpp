@@ -1,6 +1,7 @@
 // The effect's audio path: each block runs through the detector, the
 // lookahead's delay (when on) and the envelope machine, whose runs are passed
 // or shaped here, and what the displays read is recorded on the way.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -91,17 +92,39 @@ struct KeloEffect::Piece final : EnvelopeSink {
         }
         const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
                                      fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
-        // The magnitudes are taken before shaping: an in-place host's input is
-        // the output buffer.
-        fx.mEvent.RecordPeaks(h + g, l + g, envPos, count);
         if (phase == kPhaseOnset && envPos == 0) fx.mDetectLog.BeginEvent(pos + g);
-        // The gains go into the output level's buffer, which is filled last.
-        double* level = fx.Scratch(fx.mOutLevel);
-        ShapeFrames(phase, fx.mShape, settings, envPos, h, l, a, b, r, m, outL, outR, level, g, t);
+        // The shaper writes the event's record as it goes; what lies beyond
+        // the record's room goes to scratch (the gains go to the output
+        // level's buffer).
+        EventRecord& record = fx.mEvent;
+        double* dropped = fx.Scratch(fx.mDropped);
+        const int frames = fx.mScratchFrames;
+        ShapeIo io{h,
+                   l,
+                   a,
+                   b,
+                   r,
+                   m,
+                   outL,
+                   outR,
+                   fx.Scratch(fx.mOutLevel),
+                   record.PeaksToWrite(),
+                   record.LevelsToWrite(),
+                   record.OutsToWrite(),
+                   envPos - g};
+        const int kept = std::min(count, record.Room(envPos));
+        if (kept > 0) ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept);
+        if (kept < count) {
+            io.peaks = dropped;
+            io.floors = dropped + frames;
+            io.levels = dropped + 2 * frames;
+            io.offset = 0;
+            ShapeFrames(phase, fx.mShape, settings, envPos + kept, io, g + kept, t);
+        }
+        record.Recorded(envPos, count);
         fx.mDetectLog.EventLevels(fx.mDetector.BandLevels() + g, count);
         if (phase == kPhaseFade && envPos + count >= fx.mMachine.EnvLen())
             fx.mDetectLog.EndEvent(true);
-        fx.mEvent.Record(r + g, m + g, level + g, envPos, count);
         fx.mLastDetectPos = pos + t;
         MarkDirty(fx.mAmpView);
     }

@@ -78,9 +78,15 @@ double RampAt(const ShapedRun& run, double n) {
 // level, and where r is at least the sample and the share of m (everywhere but
 // in those cases) nothing changes.
 template <int kShapedPhase, int kKind>
-KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const double* m,
-                                    const double* h, const double* l, double* gain, int from,
-                                    int to) {
+KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, int from, int to) {
+    const double* r = io.r;
+    const double* m = io.m;
+    const double* h = io.h;
+    const double* l = io.l;
+    double* gain = io.gain;
+    // The record's arrays, from the run's first frame on.
+    double* peaks = io.peaks + io.offset;
+    double* floors = io.floors + io.offset;
     const double n0 = run.n0, s = run.strength, x0 = run.x0, qa = run.qa, qb = run.qb;
     const double y0 = run.y0, y1 = run.y1, y2 = run.y2;
     const double halfOverA = 1.0 / (2.0 * qa);
@@ -106,6 +112,8 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const
         const double left = std::fabs(h[i]), right = std::fabs(l[i]);
         const double louder = left > right ? left : right;
         const double share = kMagnitudeShare * m[i];
+        peaks[i] = louder;
+        floors[i] = r[i] > share ? r[i] : share;
         const double floor = louder > share ? louder : share;
         const double divisor = r[i] > floor ? r[i] : floor;
         const double ratio = level / divisor;
@@ -120,12 +128,18 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const
     }
 }
 
-// out = gain * input + add for both channels, ramped with the gate; the gains
-// are replaced by the output level.
+// out = gain * input + add for both channels, ramped with the gate, and the
+// output level into the record.
 template <int kShapedPhase>
-KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, double* gain, const double* h,
-                                    const double* l, const double* a, const double* b, double* outL,
-                                    double* outR, int from, int to) {
+KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, const ShapeIo& io, int from, int to) {
+    const double* gain = io.gain;
+    const double* h = io.h;
+    const double* l = io.l;
+    const double* a = io.a;
+    const double* b = io.b;
+    double* outL = io.outL;
+    double* outR = io.outR;
+    double* levels = io.levels + io.offset;
     const bool ramped = run.gate && kShapedPhase != kPhaseBody;
     for (int i = from; i < to; ++i) {
         const double rampAtN = RampAt<kShapedPhase>(run, run.n0 + i);
@@ -137,14 +151,13 @@ KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, double* gain, const do
         RoundToDouble(right);
         outL[i] = left;
         outR[i] = right;
-        gain[i] = (left + right) * 0.5;
+        levels[i] = (left + right) * 0.5;
     }
 }
 
 template <int kShapedPhase>
 void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                const double* h, const double* l, const double* a, const double* b, const double* r,
-                const double* m, double* outL, double* outR, double* gain, int g, int t) {
+                const ShapeIo& io, int g, int t) {
     ShapedRun run;
     run.n0 = envPos - g;
     run.strength = settings.strength;
@@ -174,31 +187,26 @@ void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int e
             run.qa = shape.X(i) - 2.0 * shape.X(i + 1) + shape.X(i + 2);
             run.qb = 2.0 * (shape.X(i + 1) - shape.X(i));
             if (run.qa != 0.0)
-                GainFrames<kShapedPhase, kCurved>(run, r, m, h, l, gain, from, to);
+                GainFrames<kShapedPhase, kCurved>(run, io, from, to);
             else
-                GainFrames<kShapedPhase, kStraight>(run, r, m, h, l, gain, from, to);
+                GainFrames<kShapedPhase, kStraight>(run, io, from, to);
         } else {
             run.y2 = shape.Y(EnvelopeShape::kPoints - 1);
-            GainFrames<kShapedPhase, kFlat>(run, r, m, h, l, gain, from, to);
+            GainFrames<kShapedPhase, kFlat>(run, io, from, to);
         }
         from = to;
     }
-    ApplyGains<kShapedPhase>(run, gain, h, l, a, b, outL, outR, g, t);
+    ApplyGains<kShapedPhase>(run, io, g, t);
 }
 
 } // namespace
 
 void ShapeFrames(int phase, const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                 const double* h, const double* l, const double* a, const double* b,
-                 const double* r, const double* m, double* outL, double* outR, double* gain,
-                 int from, int to) {
+                 const ShapeIo& io, int from, int to) {
     if (phase == kPhaseOnset)
-        ShapePhase<kPhaseOnset>(shape, settings, envPos, h, l, a, b, r, m, outL, outR, gain, from,
-                                to);
+        ShapePhase<kPhaseOnset>(shape, settings, envPos, io, from, to);
     else if (phase == kPhaseBody)
-        ShapePhase<kPhaseBody>(shape, settings, envPos, h, l, a, b, r, m, outL, outR, gain, from,
-                               to);
+        ShapePhase<kPhaseBody>(shape, settings, envPos, io, from, to);
     else
-        ShapePhase<kPhaseFade>(shape, settings, envPos, h, l, a, b, r, m, outL, outR, gain, from,
-                               to);
+        ShapePhase<kPhaseFade>(shape, settings, envPos, io, from, to);
 }
