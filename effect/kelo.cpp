@@ -81,6 +81,7 @@ void KeloEffect::ResetProcessing() {
     mMachine.SetLength(SamplesOf(mEnvTime, sr));
     mMachine.Reset();
     mLastDetectPos = mLastEndPos = 0;
+    mHostPosKnown = false;
     mDetectLog.EndEvent(false);
     mStartCount = mLastStart = 0;
 

@@ -163,9 +163,10 @@ protected:
 private:
     // The envelope machine's sink for one piece (kelo_process.cpp).
     struct Piece;
-    // One piece of at most mScratchFrames frames starting at host position pos.
+    // One piece of at most mScratchFrames frames starting at host position pos;
+    // standing: the host's position has not moved since its last block.
     void ProcessPiece(const double* inL, const double* inR, double* outL, double* outR, int frames,
-                      int64_t pos);
+                      int64_t pos, bool standing);
     // The level the detector compares with the threshold: the signed band
     // level, or its magnitude's with both polarities.
     const double* DetectorLevels() {
@@ -203,6 +204,9 @@ private:
     // Host positions; 64-bit so that position + frames cannot overflow.
     int64_t mLastEndPos = 0;
     int64_t mLastDetectPos = 0;
+    // Where the host's last block began (the transport stands while it stays).
+    int64_t mLastHostPos = 0;
+    bool mHostPosKnown = false;
     bool mMonitor = false;
     bool mShapeOn = true;
     bool mGate = false;

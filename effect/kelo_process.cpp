@@ -148,18 +148,32 @@ void KeloEffect::ProcessBlock(double** in, double** out, int32_t frames) {
         return;
     }
     const int64_t pos = TransportSample();
+    // A host whose position stands where its last block began has its
+    // transport stopped (or gives no position at all): what it plays is
+    // still one stream, live input through a stopped host, and goes on from
+    // where the last block ended. (The frame's later sub-blocks of a long host
+    // block start further on, BlockOffset frames into it.)
+    const bool blockStart = BlockOffset() == 0;
+    const bool standing = blockStart && mHostPosKnown && pos == mLastHostPos;
+    if (blockStart) {
+        mLastHostPos = pos;
+        mHostPosKnown = true;
+    }
     for (int32_t done = 0; done < frames;) {
         const int32_t n = frames - done < mScratchFrames ? frames - done : mScratchFrames;
-        ProcessPiece(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, pos + done);
+        ProcessPiece(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, pos + done,
+                     standing && done == 0);
         done += n;
     }
 }
 
 void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL, double* outR,
-                              int frames, int64_t pos) {
-    // 1. A host position that jumped ends the envelope and the recorded data.
+                              int frames, int64_t pos, bool standing) {
+    // 1. A host position that jumped while the transport ran (by more than 16
+    // frames from where the last piece ended) ends the envelope and the
+    // recorded data; a standing one is no jump.
     const int64_t jump = pos - mLastEndPos;
-    if (jump > 16 || jump < -16) {
+    if (!standing && (jump > 16 || jump < -16)) {
         mDetectLog.EndEvent(false);
         mMachine.Cut();
         StartEvent();
