@@ -36,11 +36,19 @@ void DelayLine::Push(const double* x, int n) {
         x += n - mLength;
         n = mLength;
     }
+    // Two block copies: up to the memory's end, then from its start.
     double* memory = reinterpret_cast<double*>(mMemory.Bytes());
-    for (int i = 0; i < n; ++i) {
-        memory[mPos] = x[i];
-        if (++mPos == mLength) mPos = 0;
-    }
+    const int first = n < mLength - mPos ? n : mLength - mPos;
+    std::memcpy(memory + mPos, x, size_t(first) * sizeof(double));
+    std::memcpy(memory, x + first, size_t(n - first) * sizeof(double));
+    mPos += n;
+    if (mPos >= mLength) mPos -= mLength;
+}
+
+void DelayLine::Fill(double v) {
+    double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    for (int i = 0; i < mLength; ++i)
+        memory[i] = v;
 }
 
 double DelayLine::Past(int k) const {

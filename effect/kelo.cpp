@@ -88,9 +88,10 @@ void KeloEffect::ResetProcessing() {
     // The lookahead's delay lines are sized here for the rate, whether it is on
     // or not, so switching it needs no memory. Its delay is the latency.
     mLookaheadLen = SamplesOf(kLookaheadSeconds, sr);
-    if (!mDelay.Prepare(mLookaheadLen, frames)) ok = false;
+    if (!mDelay.Prepare(mLookaheadLen, sr, frames, mLookahead)) ok = false;
+    mLastDivR = mLastDivM = 0.0;
     if (!mOnsets.Prepare(mDelay.Length(), sr, frames)) ok = false;
-    if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, frames);
+    if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, sr, frames, mLookahead);
     mLookaheadLen = mDelay.Length();
     SetDelay(OptionLatency());
 
@@ -323,9 +324,9 @@ void KeloEffect::LoadOptions(const ByteBlock& chunk, int position) {
 void KeloEffect::SwitchLookahead(bool on) {
     if (mLookahead == on) return;
     mLookahead = on;
-    // The delayed audio starts from silence; an envelope waiting to start is
-    // dropped.
-    mDelay.Clear();
+    // The output glides between the delayed and the undelayed audio; an
+    // envelope waiting to start is dropped, the onset level starts afresh.
+    mDelay.Switch(on, mLastDivR, mLastDivM);
     mOnsets.Clear();
     mMachine.DropPendingStarts();
     SetDelay(OptionLatency());

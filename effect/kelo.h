@@ -191,7 +191,8 @@ private:
     // is present, anything malformed leaves both options off.
     void SaveOptions(ByteBlock& chunk) const;
     void LoadOptions(const ByteBlock& chunk, int position);
-    // Switches lookahead (under the lock): clears the delays, sets the latency.
+    // Switches lookahead (under the lock): the delay glides in or out, the
+    // latency is set.
     void SwitchLookahead(bool on);
     // The latency the options ask for, in samples.
     int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
@@ -233,9 +234,11 @@ private:
     // of the spectrum added back, the shaper's gains, zeros; and three per
     // frame for what the event record has no room for.
     ByteBlock mRestL, mRestR, mOutLevel, mZeros, mDropped;
-    // The levels the shaping of the current piece divides by.
+    // The levels the shaping of the current piece divides by, and the last
+    // ones heard (for the lookahead's delay to start from).
     const double* mDivR = nullptr;
     const double* mDivM = nullptr;
+    double mLastDivR = 0.0, mLastDivM = 0.0;
     // The input with samples that are not finite or too loud replaced by
     // silence; used only for blocks that hold such samples.
     ByteBlock mCleanL, mCleanR;

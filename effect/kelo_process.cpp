@@ -186,7 +186,9 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // The band's samples are kept only when they are heard or shaped; otherwise
     // only its level is, and the loop saves two stores per frame.
     const bool lookahead = mLookahead;
-    const bool keepBand = mMonitor || mProcessOnly || lookahead;
+    const bool delayed = mDelay.Running();
+    const bool heardBand = mMonitor || mProcessOnly;
+    const bool keepBand = heardBand || delayed;
     if (!mDetector.Run(inL, inR, frames, keepBand)) {
         double* cleanL = Scratch(mCleanL);
         double* cleanR = Scratch(mCleanR);
@@ -207,16 +209,25 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     mDivR =
         mBothPolarities ? mDivM : (mProcessOnly ? mDetector.BandLevels() : mDetector.FullLevels());
 
+    // The last levels, for the lookahead's delay to start from.
+    mLastDivR = mDivR[frames - 1];
+    mLastDivM = mDivM[frames - 1];
+
     // 4. Lookahead: everything the output is made of is delayed, the detector
-    // is not, so an envelope can start before its hit is heard.
-    if (lookahead) {
+    // is not, so an envelope can start before its hit is heard. (Switched, the
+    // delay glides in or out.) Off, the delay keeps the last frames heard.
+    if (lookahead)
         mOnsets.Follow(mDetector.BandL(), mDetector.BandR(), mDetector.BandMagnitudes(), frames,
                        mDetector.AttackCoef(), mDetector.ReleaseCoef());
+    if (delayed) {
         mDelay.Run(inL, inR, mDetector.BandL(), mDetector.BandR(), mDivR, mDivM, frames);
         inL = mDelay.AudioL();
         inR = mDelay.AudioR();
         mDivR = mDelay.Levels();
         mDivM = mDelay.Magnitudes();
+    } else {
+        mDelay.Keep(inL, inR, heardBand ? mDetector.BandL() : nullptr,
+                    heardBand ? mDetector.BandR() : nullptr, frames);
     }
 
     // 5. The envelope machine cuts the piece into runs, passed or shaped.

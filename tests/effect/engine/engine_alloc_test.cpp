@@ -65,7 +65,7 @@ TEST(EngineAllocation, TheBlocksAllocateNothingWhileTheyProcess) {
     EventRecord record;
     ASSERT_TRUE(detector.Prepare(48000.0, block));
     ASSERT_TRUE(search.Prepare(480, 48000.0, block));
-    ASSERT_TRUE(delay.Prepare(480, block));
+    ASSERT_TRUE(delay.Prepare(480, 48000.0, block, true));
     ASSERT_TRUE(record.Prepare(48001));
     machine.SetThreshold(0.05);
     machine.SetRamps(12, 1440);
