@@ -104,8 +104,11 @@ void KeloEffect::ResetProcessing() {
 
     // The event record holds the longest envelope at this rate, had here so
     // that no event ever waits for memory (and the audio thread never asks).
-    mEvent.Prepare(SamplesOf(kLongestEnvelopeSeconds, sr) + 1);
+    const int longest = SamplesOf(kLongestEnvelopeSeconds, sr) + 1;
+    mEvent.Prepare(longest);
     StartEvent();
+    const bool cache = mShapeLevels.Resize(longest * int32_t(sizeof(double)), false);
+    mShapeCache = ShapeCache{cache ? Scratch(mShapeLevels) : nullptr, cache ? longest : 0, 0};
 
     // The model converts its length from the previous rate, but "env time" was
     // already given to it in samples of this rate (parameters are delivered
@@ -189,6 +192,7 @@ void KeloEffect::SetShape(const ShapePoint* points, int length) {
     if (!points) return;
     ScopedLock lock(mLock);
     mShape.Set(points);
+    mShapeCache.known = 0;
     mMachine.SetLength(length);
 }
 

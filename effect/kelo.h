@@ -234,6 +234,10 @@ private:
     // of the spectrum added back, the shaper's gains, zeros; and three per
     // frame for what the event record has no room for.
     ByteBlock mRestL, mRestR, mOutLevel, mZeros, mDropped;
+    // The shape's levels by envelope position, up to the longest envelope:
+    // computed by the first envelope after a shape change, read by the rest.
+    ByteBlock mShapeLevels;
+    ShapeCache mShapeCache{nullptr, 0, 0};
     // The levels the shaping of the current piece divides by, and the last
     // ones heard (for the lookahead's delay to start from).
     const double* mDivR = nullptr;

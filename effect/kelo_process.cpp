@@ -111,7 +111,8 @@ struct KeloEffect::Piece final : EnvelopeSink {
                    record.PeaksToWrite(),
                    record.LevelsToWrite(),
                    record.OutsToWrite(),
-                   envPos - g};
+                   envPos - g,
+                   &fx.mShapeCache};
         const int kept = std::min(count, record.Room(envPos));
         if (kept > 0) ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept);
         if (kept < count) {

@@ -12,8 +12,7 @@ const double kQuietShare = 0.25;
 // is a new hit as well: a drum struck while another rings changes the band
 // much faster than the ring does, long before its level doubles the ring's.
 const double kOnsetJump = 8.0;
-// A rise no level reaches (the jump without lookahead), and an onset floor
-// that any level replaces (none seen yet).
+// An onset floor that any level replaces (none seen yet).
 const double kNever = 1e300;
 // Inside an envelope, a new hit is a rise of the band's magnitude level by this
 // factor (6 dB) over its lowest since the level fell to the re-arm level; the
@@ -80,36 +79,52 @@ int EnvelopeMachine::FindTrigger(const Levels& levels, int g, int frames) {
 }
 
 int EnvelopeMachine::FindRestart(const Levels& levels, int g, int t) {
+    return levels.onset ? FindRestartOf<true>(levels, g, t) : FindRestartOf<false>(levels, g, t);
+}
+
+int EnvelopeMachine::GuardedTrigger(const Levels& levels, int g, int frames) {
+    return levels.onset ? GuardedTriggerOf<true>(levels, g, frames)
+                        : GuardedTriggerOf<false>(levels, g, frames);
+}
+
+// kOnsets: with the lookahead's onset levels. Without them the onset rule
+// never fires (a jump no level reaches), and is not evaluated.
+template <bool kOnsets>
+int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     const double low = mThresholdLow, threshold = mThreshold;
     const double* level = levels.detector;
     const double* magnitude = levels.magnitude;
     // With lookahead, a sharp rise of the onset level is a new hit too.
     const double* onset = levels.onset;
-    const double jump = onset ? kOnsetJump : kNever;
     bool rearmed = mRearmed;
     double floor = mRiseFloor, peak = mRisePeak, onsetFloor = mOnsetFloor;
     int i = g;
-    for (; i < t; ++i) {
-        const double v = level[i], m = magnitude[i], o = onset ? onset[i] : 0.0;
-        if (!rearmed) {
-            // Re-armed once the level falls to the re-arm level, or the band's
-            // magnitude level to half its peak in this envelope: a decaying
-            // hit, which a new one can follow.
-            peak = HigherOf(m, peak);
-            if (!(v > low) || !(m > 0.5 * peak)) {
-                rearmed = true;
-                floor = m;
-                onsetFloor = onset ? o : kNever;
-            }
-            continue;
+    // Re-armed once the level falls to the re-arm level, or the band's
+    // magnitude level to half its peak in this envelope: a decaying hit, which
+    // a new one can follow.
+    for (; i < t && !rearmed; ++i) {
+        const double v = level[i], m = magnitude[i];
+        peak = HigherOf(m, peak);
+        if (!(v > low) || !(m > 0.5 * peak)) {
+            rearmed = true;
+            floor = m;
+            onsetFloor = kOnsets ? onset[i] : kNever;
         }
-        // The level rippling around the threshold as a hit decays is no new
-        // hit: that one also lifts the band's magnitude level kNewHitRise over
-        // its lowest since the re-arm. (As in the armed phase, NaN reaches the
-        // threshold.)
+    }
+    // The level rippling around the threshold as a hit decays is no new hit:
+    // that one also lifts the band's magnitude level kNewHitRise over its
+    // lowest since the re-arm. (As in the armed phase, NaN reaches the
+    // threshold.)
+    for (; i < t; ++i) {
+        const double v = level[i], m = magnitude[i];
         floor = LowerOf(m, floor);
-        onsetFloor = LowerOf(o, onsetFloor);
-        if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) {
+        bool rose = !(m < kNewHitRise * floor);
+        if (kOnsets) {
+            const double o = onset[i];
+            onsetFloor = LowerOf(o, onsetFloor);
+            rose = rose || o > kOnsetJump * onsetFloor;
+        }
+        if (!(threshold > v) && rose) {
             // With lookahead, the new hit's start is decided like a trigger's,
             // and this envelope shapes what is heard until then.
             if (levels.search && levels.search->DecideLength() > 0)
@@ -126,24 +141,29 @@ int EnvelopeMachine::FindRestart(const Levels& levels, int g, int t) {
     return i;
 }
 
-int EnvelopeMachine::GuardedTrigger(const Levels& levels, int g, int frames) {
+template <bool kOnsets>
+int EnvelopeMachine::GuardedTriggerOf(const Levels& levels, int g, int frames) {
     const double threshold = mThreshold, quiet = kQuietShare * threshold;
     const double* level = levels.detector;
     const double* magnitude = levels.magnitude;
     const double* onset = levels.onset;
-    const double jump = onset ? kOnsetJump : kNever;
     double floor = mRiseFloor, onsetFloor = mOnsetFloor;
     int i = g;
     for (; i < frames; ++i) {
-        const double v = level[i], m = magnitude[i], o = onset ? onset[i] : 0.0;
+        const double v = level[i], m = magnitude[i];
         if (v <= quiet) {
             // Quiet enough that the hit is over: the threshold alone decides.
             mRiseGuard = false;
             break;
         }
         floor = LowerOf(m, floor);
-        onsetFloor = LowerOf(o, onsetFloor);
-        if (!(threshold > v) && (!(m < kNewHitRise * floor) || o > jump * onsetFloor)) break;
+        bool rose = !(m < kNewHitRise * floor);
+        if (kOnsets) {
+            const double o = onset[i];
+            onsetFloor = LowerOf(o, onsetFloor);
+            rose = rose || o > kOnsetJump * onsetFloor;
+        }
+        if (!(threshold > v) && rose) break;
     }
     mRiseFloor = floor;
     mOnsetFloor = onsetFloor;

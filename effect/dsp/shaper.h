@@ -25,15 +25,27 @@ struct ShapeSettings {
 // l) and what is added back unshaped (a, b: zeros, or the rest of the
 // spectrum when only the band is shaped), the levels the shaping divides by
 // (r signed, m magnitude), the output (which may be the input: in-place
-// hosts) and scratch for the gains. The event record's arrays are written at
+// hosts) and scratch for the gains (and the shape's levels where the cache has
+// no room). The event record's arrays are written at
 // frame + offset: the louder magnitude of h and l (taken before shaping), the
 // divisor's level floor (r, at least kMagnitudeShare of m) and the output
 // level (L + R) / 2.
+// The shape's levels by envelope position, computed once per shape: positions
+// 0 .. known-1 of levels (room positions) hold them. Whoever changes the shape
+// sets known to 0.
+struct ShapeCache {
+    double* levels;
+    int room;
+    int known;
+};
+
 struct ShapeIo {
     const double *h, *l, *a, *b, *r, *m;
     double *outL, *outR, *gain;
     double *peaks, *floors, *levels;
     int offset;
+    // Null: every level computed as the run needs it.
+    ShapeCache* cache;
 };
 
 // Frames from..to-1 of one phase (kPhaseOnset, kPhaseBody or kPhaseFade),

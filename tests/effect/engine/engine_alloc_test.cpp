@@ -41,7 +41,8 @@ struct Shaping final : EnvelopeSink {
                          record->PeaksToWrite(),
                          record->LevelsToWrite(),
                          record->OutsToWrite(),
-                         envPos - from};
+                         envPos - from,
+                         nullptr};
         ShapeFrames(phase, shape, ShapeSettings{1.0, 12, 3000, 1440, true}, envPos, io, from,
                     from + kept);
         record->Recorded(envPos, to - from);

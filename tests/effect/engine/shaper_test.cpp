@@ -73,7 +73,7 @@ struct Outputs {
     ShapeIo Io(const Samples& s, size_t at = 0) {
         return ShapeIo{&s.h[at],      &s.l[at],      &s.a[at],  &s.b[at],  &s.r[at],
                        &s.m[at],      &outL[at],     &outR[at], &gain[at], peaks.data(),
-                       floors.data(), levels.data(), int(at)};
+                       floors.data(), levels.data(), int(at),   nullptr};
     }
 };
 
@@ -129,6 +129,46 @@ TEST(Shaper, ARunGivesTheSameBitsHoweverItIsCut) {
             ASSERT_EQ(Bits(whole.outR[i]), Bits(cut.outR[i])) << "phase " << phase << " " << i;
             ASSERT_EQ(Bits(whole.levels[i]), Bits(cut.levels[i])) << "phase " << phase << " " << i;
         }
+    }
+}
+
+// The shape's levels cached by position give the same bits as levels computed
+// run by run: envelopes of one shape cut in random runs (the first fills the
+// cache, the others read it), then of another shape (the cache told), one of
+// them starting past what the cache holds, all reaching past its room.
+TEST(Shaper, CachedShapeLevelsGiveTheSameBitsAsComputedOnes) {
+    std::mt19937 rng(kSeed + 34);
+    const int n = 5000;
+    std::vector<double> table(3000);
+    ShapeCache cache{table.data(), int(table.size()), 0};
+    EnvelopeShape shape;
+    for (int envelope = 0; envelope < 6; ++envelope) {
+        if (envelope % 3 == 0) {
+            shape = RandomShape(n, rng);
+            cache.known = 0; // a new shape
+        }
+        // Begins where the cache knows nothing yet (told of a change).
+        const int start = envelope == 4 ? 1200 : 0;
+        if (envelope == 4) cache.known = 0;
+        const Samples run = RandomRun(size_t(n), rng);
+        const ShapeSettings settings{0.9, 30, 2500, 2000, envelope % 2 == 0};
+        Outputs plain{size_t(n)}, cached{size_t(n)};
+        size_t at = size_t(start);
+        while (at < size_t(n)) {
+            const int phase = at < 30 ? kPhaseOnset : at < 2500 ? kPhaseBody : kPhaseFade;
+            const size_t end = phase == kPhaseOnset ? 30 : phase == kPhaseBody ? 2500 : size_t(n);
+            const int len = int(std::min<size_t>(1 + rng() % 400, end - at));
+            ShapeFrames(phase, shape, settings, int(at), plain.Io(run, at), 0, len);
+            ShapeIo io = cached.Io(run, at);
+            io.cache = &cache;
+            ShapeFrames(phase, shape, settings, int(at), io, 0, len);
+            at += size_t(len);
+        }
+        for (int i = start; i < n; ++i)
+            ASSERT_EQ(Bits(plain.outL[i]), Bits(cached.outL[i])) << envelope << " " << i;
+        // Filled up to the last run that fits (none from the late start).
+        EXPECT_LE(cache.known, cache.room);
+        EXPECT_EQ(cache.known > cache.room - 400, envelope != 4) << envelope;
     }
 }
 
