@@ -31,6 +31,21 @@ inline double LowerOf(double a, double b) {
 inline double HigherOf(double a, double b) {
     return __builtin_ia32_maxsd(Lanes{a, 0.0}, Lanes{b, 0.0})[0];
 }
+// The lowest of the values taken since start, as LowerOf(value, lowest) would
+// keep it, the running value held in a register of its own: the chain from
+// frame to frame is the one instruction.
+class RunningLowest {
+public:
+    explicit RunningLowest(double start) : mLowest{start, 0.0} {}
+    double Take(double v) {
+        mLowest = __builtin_ia32_minsd(Lanes{v, 0.0}, mLowest);
+        return mLowest[0];
+    }
+    double Value() const { return mLowest[0]; }
+
+private:
+    Lanes mLowest;
+};
 #else
 inline double LowerOf(double a, double b) {
     return a < b ? a : b;
@@ -38,6 +53,15 @@ inline double LowerOf(double a, double b) {
 inline double HigherOf(double a, double b) {
     return a > b ? a : b;
 }
+class RunningLowest {
+public:
+    explicit RunningLowest(double start) : mLowest(start) {}
+    double Take(double v) { return mLowest = LowerOf(v, mLowest); }
+    double Value() const { return mLowest; }
+
+private:
+    double mLowest;
+};
 #endif
 
 // Returns the first frame from g on whose level does not satisfy stays, checking
@@ -115,10 +139,10 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     // that one also lifts the band's magnitude level kNewHitRise over its
     // lowest since the re-arm. (As in the armed phase, NaN reaches the
     // threshold.)
+    RunningLowest lowest(floor);
     for (; i < t; ++i) {
         const double v = level[i], m = magnitude[i];
-        floor = LowerOf(m, floor);
-        bool rose = !(m < kNewHitRise * floor);
+        bool rose = !(m < kNewHitRise * lowest.Take(m));
         if (kOnsets) {
             const double o = onset[i];
             onsetFloor = LowerOf(o, onsetFloor);
@@ -136,7 +160,7 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     }
     mRearmed = rearmed;
     mOnsetFloor = onsetFloor;
-    mRiseFloor = floor;
+    mRiseFloor = lowest.Value();
     mRisePeak = peak;
     return i;
 }
@@ -147,7 +171,8 @@ int EnvelopeMachine::GuardedTriggerOf(const Levels& levels, int g, int frames) {
     const double* level = levels.detector;
     const double* magnitude = levels.magnitude;
     const double* onset = levels.onset;
-    double floor = mRiseFloor, onsetFloor = mOnsetFloor;
+    RunningLowest lowest(mRiseFloor);
+    double onsetFloor = mOnsetFloor;
     int i = g;
     for (; i < frames; ++i) {
         const double v = level[i], m = magnitude[i];
@@ -156,8 +181,7 @@ int EnvelopeMachine::GuardedTriggerOf(const Levels& levels, int g, int frames) {
             mRiseGuard = false;
             break;
         }
-        floor = LowerOf(m, floor);
-        bool rose = !(m < kNewHitRise * floor);
+        bool rose = !(m < kNewHitRise * lowest.Take(m));
         if (kOnsets) {
             const double o = onset[i];
             onsetFloor = LowerOf(o, onsetFloor);
@@ -165,7 +189,7 @@ int EnvelopeMachine::GuardedTriggerOf(const Levels& levels, int g, int frames) {
         }
         if (!(threshold > v) && rose) break;
     }
-    mRiseFloor = floor;
+    mRiseFloor = lowest.Value();
     mOnsetFloor = onsetFloor;
     return i;
 }
