@@ -1,5 +1,6 @@
 #include "effect/delay_line.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool DelayLine::SetLength(int samples) {
@@ -20,12 +21,16 @@ void DelayLine::Clear() {
 void DelayLine::Process(double* x, int n) {
     if (mLength <= 0 || n <= 0) return;
     double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    // Each sample takes the memory's place and hands out what was there, in
+    // stretches up to the memory's end (block swaps; a block longer than the
+    // delay wraps round and hands out its own first samples).
     int pos = mPos;
-    for (int i = 0; i < n; ++i) {
-        const double out = memory[pos];
-        memory[pos] = x[i];
-        x[i] = out;
-        if (++pos == mLength) pos = 0;
+    for (int i = 0; i < n;) {
+        const int stretch = n - i < mLength - pos ? n - i : mLength - pos;
+        std::swap_ranges(x + i, x + i + stretch, memory + pos);
+        i += stretch;
+        pos += stretch;
+        if (pos == mLength) pos = 0;
     }
     mPos = pos;
 }
