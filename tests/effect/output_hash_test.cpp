@@ -155,6 +155,10 @@ const std::vector<Input>& Inputs() {
 const char* Unhashable() {
 #if !defined(__x86_64__) || !defined(__linux__)
     return "the hashes are of x86-64 Linux arithmetic (SSE2 doubles, glibc)";
+#elif !defined(__OPTIMIZE__)
+    // (The sanitizers' stage builds unoptimized: the table would take it ten
+    // minutes. The optimized native build checks every hash.)
+    return "an unoptimized build: the optimized native build checks the hashes";
 #else
     if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
         return "the hashes were recorded where glibc runs its AVX2/FMA versions of exp, tan, sin";
