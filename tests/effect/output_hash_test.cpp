@@ -11,9 +11,9 @@
 // SSE2 doubles, on a processor with AVX2 and FMA (the C library picks its own
 // versions of exp, tan and sin by processor, and the effect's shaping loops
 // have an AVX2 clone; the hashes were checked equal with the clone switched
-// off). Elsewhere (x87 in the i686 build, Windows' C library) the test says
-// why it skips; the saved-state and render tests compare those builds within
-// rounding.
+// off). Elsewhere (x87 in the i686 build, Windows' C library, unoptimized
+// builds that would take minutes) the test says why it skips; the saved-state
+// and render tests compare those builds within rounding.
 #include <gtest/gtest.h>
 
 #include <cstdint>
