@@ -212,10 +212,6 @@ void EditorX11::ClosePrompt() {
     PutArea(mDrawn->Box()); // the back buffer's picture again
 }
 
-bool EditorX11::ParsePromptNumber(const char* text, double& value) {
-    return ::ParsePromptNumber(text, value);
-}
-
 // --- state for the harness and tests
 
 int64_t EditorX11::FrameCount() const {

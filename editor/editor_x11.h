@@ -126,8 +126,6 @@ public:
     // A copy of the back buffer (0xAARRGGBB rows of ViewWidth pixels), taken
     // between frames; false before the surface exists.
     bool CopyBackBuffer(std::vector<uint32_t>& pixels) const;
-    // The number a prompt text stands for: the shared ParsePromptNumber.
-    static bool ParsePromptNumber(const char* text, double& value);
 
 private:
     // --- the window (editor_x11.cpp)
