@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,46 @@ std::string KeysText(const MouseKeys& k) {
            (k.C ? "C" : ".") + (k.A ? "A" : ".");
 }
 
+// What the controls heard, in order: written on the thread that runs the
+// face's ticks (the timer thread of the X11 face, for one of its drivers),
+// read by the test.
+class EventLog {
+public:
+    void Add(const std::string& line) {
+        std::lock_guard<std::mutex> hold(mLock);
+        mLines.push_back(line);
+    }
+    // Adds steps to the last line when it starts with prefix (the number after
+    // it), else adds prefix and steps as a new line.
+    void AddUp(const std::string& prefix, int steps) {
+        std::lock_guard<std::mutex> hold(mLock);
+        if (!mLines.empty() && mLines.back().compare(0, prefix.size(), prefix) == 0)
+            mLines.back() =
+                prefix + std::to_string(steps + std::stoi(mLines.back().substr(prefix.size())));
+        else
+            mLines.push_back(prefix + std::to_string(steps));
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> hold(mLock);
+        return mLines;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> hold(mLock);
+        mLines.clear();
+    }
+
+private:
+    std::mutex mLock;
+    std::vector<std::string> mLines;
+};
+
 // A rectangle of one colour bound to a parameter, with the default mouse
 // behaviour. It logs the mouse calls that reach it, when it has a log ("down
 // 30,40 L.S..", wheel steps at one place and with the same keys added up into
 // one line), and counts its drawings.
 class Probe : public Control {
 public:
-    Probe(EffectBase* effect, Log* log, const Rect& rect, int32_t param, uint32_t fill)
+    Probe(EffectBase* effect, EventLog* log, const Rect& rect, int32_t param, uint32_t fill)
         : Control(effect, rect, param, BlendCopy), mLog(log), mFill(fill) {}
 
     // A new colour, drawn in the next frame.
@@ -56,17 +90,11 @@ public:
         Note("dbl", x, y, KeysText(k));
     }
     void OnMouseWheel(int x, int y, const MouseKeys& k, int steps) override {
-        if (!mLog) return;
-        const std::string at = "wheel " + Place(x, y) + " " + KeysText(k) + " ";
-        if (!mLog->empty() && mLog->back().compare(0, at.size(), at) == 0)
-            steps += std::stoi(mLog->back().substr(at.size()));
-        else
-            mLog->emplace_back();
-        mLog->back() = at + std::to_string(steps);
+        if (mLog) mLog->AddUp("wheel " + Place(x, y) + " " + KeysText(k) + " ", steps);
     }
     void OnMouseOver(int x, int y, const MouseKeys&) override { Note("over", x, y, ""); }
     void OnMouseOut() override {
-        if (mLog) mLog->push_back("out");
+        if (mLog) mLog->Add("out");
     }
     bool Draw(Editor* editor) override {
         ++mDraws;
@@ -80,10 +108,9 @@ private:
     static std::string Place(int x, int y) { return std::to_string(x) + "," + std::to_string(y); }
     void Note(const char* what, int x, int y, const std::string& more) {
         if (mLog)
-            mLog->push_back(std::string(what) + " " + Place(x, y) +
-                            (more.empty() ? "" : " " + more));
+            mLog->Add(std::string(what) + " " + Place(x, y) + (more.empty() ? "" : " " + more));
     }
-    Log* mLog;
+    EventLog* mLog;
     std::atomic<uint32_t> mFill;
 };
 
@@ -152,7 +179,7 @@ protected:
     Probe* back = nullptr;    // under the others, hears nothing
     Probe* level = nullptr;
     Probe* gate = nullptr;
-    Log log;
+    EventLog log;
     static ParentWindow* sFrame;
 };
 
@@ -281,10 +308,10 @@ TEST_P(EditorFace, MouseEventsReachTheControlsWithTheirKeysAndPositions) {
         {{E(MouseAction::Press, 5, 5), E(MouseAction::Release, 5, 5)}, {}},
     };
     for (const Case& c : cases) {
-        log.clear();
+        log.Clear();
         for (const MouseEvent& e : c.events)
             Send(e);
-        EXPECT_EQ(log, c.heard) << "events at " << c.events[0].x << "," << c.events[0].y;
+        EXPECT_EQ(log.Lines(), c.heard) << "events at " << c.events[0].x << "," << c.events[0].y;
     }
 }
 
@@ -420,9 +447,9 @@ TEST_P(EditorFace, ARightPressCancelsThePromptWithoutChangingTheValue) {
             face->FocusPrompt();
         else
             face->UnfocusPrompt();
-        log.clear();
+        log.Clear();
         Mouse(MouseAction::Press, 30, 30, MouseButton::Right);
-        EXPECT_TRUE(log.empty()) << "the press did not reach the control";
+        EXPECT_TRUE(log.Lines().empty()) << "the press did not reach the control";
         EXPECT_EQ(face->PromptState(), PromptCancel);
         Mouse(MouseAction::Release, 30, 30, MouseButton::Right);
         face->Tick();
