@@ -133,6 +133,7 @@ protected:
         if (!sFrame) sFrame = NewParentWindow().release();
         if (!sFrame->NativeHandle()) {
             ASSERT_TRUE(sFrame->Create(kWidth, kHeight, "editor face test")) << sFrame->Error();
+            face->PlaceFrame(*sFrame);
         }
         plug = std::make_unique<FacePlug>();
         editor = face->Make(plug.get(), kWidth, kHeight, 0);
@@ -550,6 +551,7 @@ TEST_P(EditorFace, AHostThatDestroysItsWindowFirstLeavesTheEditorClosedNotBroken
     EXPECT_FALSE(editor->IsWindowOpen());
     // A new frame takes the editor again.
     ASSERT_TRUE(sFrame->Create(kWidth, kHeight, "again"));
+    face->PlaceFrame(*sFrame);
     ASSERT_TRUE(Open());
     face->Tick();
     EXPECT_EQ(Shown(50, 40), kLevelFill);

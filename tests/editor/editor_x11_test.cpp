@@ -120,6 +120,19 @@ private:
     }
 };
 
+// Moves a frame window: apart from another frame of the test, and where the
+// harness's other windows (kelo-host's, the face suite's) never lie, since a
+// covered window is not drawn and test programs may share the server.
+void MoveFrame(void* window, int x, int y) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XMoveWindow(d, Window(reinterpret_cast<uintptr_t>(window)), x, y);
+    XCloseDisplay(d);
+}
+
+// Where the tests' frames go.
+constexpr int kFrameX = 820, kFrameY = 100;
+
 // One plug-in whose X11 editor opens in a frame window of the harness.
 struct Session {
     std::unique_ptr<ParentWindow> parent = NewParentWindow();
@@ -147,6 +160,7 @@ struct Session {
             ADD_FAILURE() << parent->Error();
             return false;
         }
+        MoveFrame(parent->NativeHandle(), kFrameX, kFrameY);
         return editor->OpenEditorWindow(parent->NativeHandle()) != nullptr;
     }
     // The host's loop: window events and the editor-idle call.
@@ -214,14 +228,6 @@ struct Session {
         Pump(60);
     }
 };
-
-// Moves a frame window, so that two frames do not cover each other.
-void MoveFrame(void* window, int x, int y) {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return;
-    XMoveWindow(d, Window(reinterpret_cast<uintptr_t>(window)), x, y);
-    XCloseDisplay(d);
-}
 
 // Entries of a folder (open files in /proc/self/fd, threads in /proc/self/task).
 int Count(const std::string& dir) {
@@ -311,7 +317,7 @@ TEST(EditorX11Picture, TwoPlugInsShowTheirOwnEditorsInOneProcess) {
     b.Add(new Patch(b.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF445566));
     ASSERT_TRUE(a.Open());
     ASSERT_TRUE(b.Open());
-    MoveFrame(b.parent->NativeHandle(), 400, 300);
+    MoveFrame(b.parent->NativeHandle(), kFrameX + kWidth + 20, kFrameY);
     EXPECT_TRUE(a.PumpUntil([&] { return a.ShowsBackBuffer(); }));
     EXPECT_TRUE(b.PumpUntil([&] { return b.ShowsBackBuffer(); }));
     EXPECT_EQ(a.editor->GetPoint(5, 5), Color::FromWord(0xFF112233));
@@ -342,6 +348,7 @@ TEST(EditorX11Lifetime, FiftyOpenCloseCyclesWhileAudioRunsLeaveNothingBehind) {
     s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF336699))->mAlways = true;
     s.plug->ConnectAll(256);
     ASSERT_TRUE(s.parent->Create(kWidth, kHeight, "cycles"));
+    MoveFrame(s.parent->NativeHandle(), kFrameX, kFrameY);
     std::atomic<bool> stop{false};
     std::thread audio([&] {
         std::vector<double> l(256, 0.25), r(256, -0.25), ol(256), orr(256);

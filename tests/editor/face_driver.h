@@ -27,6 +27,9 @@ public:
     virtual bool Ready(std::string& why) = 0;
 
     // --- making and opening
+    // Moves the harness's frame (just made) where no other test program's
+    // window lies.
+    virtual void PlaceFrame(ParentWindow& frame) = 0;
     // A new face for effect (which will own it); the driver drives the face it
     // made last.
     virtual Editor* Make(EffectBase* effect, int width, int height, int fps) = 0;

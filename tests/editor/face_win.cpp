@@ -14,6 +14,9 @@ class Win32Driver : public FaceDriver {
 public:
     bool Ready(std::string&) override { return true; }
 
+    // Wine's windows stay where the harness puts them (one test program at a time).
+    void PlaceFrame(ParentWindow&) override {}
+
     Editor* Make(EffectBase* effect, int width, int height, int fps) override {
         mEditor = new EditorWin(effect, width, height, fps);
         return mEditor;
