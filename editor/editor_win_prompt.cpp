@@ -5,8 +5,6 @@
 
 #include "editor/win_handles.h"
 
-#include "editor/control.h"
-
 namespace {
 
 LRESULT CALLBACK PromptWindowProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
