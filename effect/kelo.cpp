@@ -80,28 +80,34 @@ void KeloEffect::ResetProcessing() {
     mMachine.SetLength(SamplesOf(mEnvTime, sr));
     mMachine.Reset();
     mLastDetectPos = mLastEndPos = 0;
+    mHostPosKnown = false;
     mDetectLog.EndEvent(false);
     mStartCount = mLastStart = 0;
 
     // The lookahead's delay lines are sized here for the rate, whether it is on
     // or not, so switching it needs no memory. Its delay is the latency.
     mLookaheadLen = SamplesOf(kLookaheadSeconds, sr);
-    if (!mDelay.Prepare(mLookaheadLen, frames)) ok = false;
+    if (!mDelay.Prepare(mLookaheadLen, sr, frames, mLookahead)) ok = false;
+    mLastDivR = mLastDivM = 0.0;
     if (!mOnsets.Prepare(mDelay.Length(), sr, frames)) ok = false;
-    if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, frames);
+    if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, sr, frames, mLookahead);
     mLookaheadLen = mDelay.Length();
     SetDelay(OptionLatency());
 
     for (ByteBlock* block : {&mRestL, &mRestR, &mOutLevel, &mZeros, &mCleanL, &mCleanR})
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
+    if (ok && !mDropped.Resize(3 * frames * int32_t(sizeof(double)), false)) ok = false;
     mScratchFrames = ok ? frames : 0;
     if (ok) std::memset(mZeros.Bytes(), 0, size_t(frames) * sizeof(double));
     mHistoryBuf.Reset();
 
     // The event record holds the longest envelope at this rate, had here so
     // that no event ever waits for memory (and the audio thread never asks).
-    mEvent.Prepare(SamplesOf(kLongestEnvelopeSeconds, sr) + 1);
+    const int longest = SamplesOf(kLongestEnvelopeSeconds, sr) + 1;
+    mEvent.Prepare(longest);
     StartEvent();
+    const bool cache = mShapeLevels.Resize(longest * int32_t(sizeof(double)), false);
+    mShapeCache = ShapeCache{cache ? Scratch(mShapeLevels) : nullptr, cache ? longest : 0, 0};
 
     // The model converts its length from the previous rate, but "env time" was
     // already given to it in samples of this rate (parameters are delivered
@@ -189,6 +195,7 @@ void KeloEffect::SetShape(const ShapePoint* points, int length) {
     if (!points) return;
     ScopedLock lock(mLock);
     mShape.Set(points);
+    mShapeCache.known = 0;
     mMachine.SetLength(length);
 }
 
@@ -309,9 +316,9 @@ void KeloEffect::LoadOptions(const ByteBlock& chunk, int position) {
 void KeloEffect::SwitchLookahead(bool on) {
     if (mLookahead == on) return;
     mLookahead = on;
-    // The delayed audio starts from silence; an envelope waiting to start is
-    // dropped.
-    mDelay.Clear();
+    // The output glides between the delayed and the undelayed audio; an
+    // envelope waiting to start is dropped, the onset level starts afresh.
+    mDelay.Switch(on, mLastDivR, mLastDivM);
     mOnsets.Clear();
     mMachine.DropPendingStarts();
     SetDelay(OptionLatency());

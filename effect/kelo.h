@@ -177,9 +177,10 @@ protected:
 private:
     // The envelope machine's sink for one piece (kelo_process.cpp).
     struct Piece;
-    // One piece of at most mScratchFrames frames starting at host position pos.
+    // One piece of at most mScratchFrames frames starting at host position pos;
+    // standing: the host's position has not moved since its last block.
     void ProcessPiece(const double* inL, const double* inR, double* outL, double* outR, int frames,
-                      int64_t pos);
+                      int64_t pos, bool standing);
     // The level the detector compares with the threshold: the signed band
     // level, or its magnitude's with both polarities.
     const double* DetectorLevels() {
@@ -204,7 +205,8 @@ private:
     // is present, anything malformed leaves both options off.
     void SaveOptions(ByteBlock& chunk) const;
     void LoadOptions(const ByteBlock& chunk, int position);
-    // Switches lookahead (under the lock): clears the delays, sets the latency.
+    // Switches lookahead (under the lock): the delay glides in or out, the
+    // latency is set.
     void SwitchLookahead(bool on);
     // The latency the options ask for, in samples.
     int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
@@ -220,6 +222,9 @@ private:
     // Host positions; 64-bit so that position + frames cannot overflow.
     int64_t mLastEndPos = 0;
     int64_t mLastDetectPos = 0;
+    // Where the host's last block began (the transport stands while it stays).
+    int64_t mLastHostPos = 0;
+    bool mHostPosKnown = false;
     bool mMonitor = false;
     bool mShapeOn = true;
     bool mGate = false;
@@ -248,12 +253,18 @@ private:
     LookaheadDelay mDelay;
     EventRecord mEvent;
     // Per-block scratch, one sample per frame of the largest block: the rest
-    // of the spectrum added back, the output level (the shaper's gains first),
-    // zeros.
-    ByteBlock mRestL, mRestR, mOutLevel, mZeros;
-    // The levels the shaping of the current piece divides by.
+    // of the spectrum added back, the shaper's gains, zeros; and three per
+    // frame for what the event record has no room for.
+    ByteBlock mRestL, mRestR, mOutLevel, mZeros, mDropped;
+    // The shape's levels by envelope position, up to the longest envelope:
+    // computed by the first envelope after a shape change, read by the rest.
+    ByteBlock mShapeLevels;
+    ShapeCache mShapeCache{nullptr, 0, 0};
+    // The levels the shaping of the current piece divides by, and the last
+    // ones heard (for the lookahead's delay to start from).
     const double* mDivR = nullptr;
     const double* mDivM = nullptr;
+    double mLastDivR = 0.0, mLastDivM = 0.0;
     // The input with samples that are not finite or too loud replaced by
     // silence; used only for blocks that hold such samples.
     ByteBlock mCleanL, mCleanR;

@@ -1,6 +1,7 @@
 // The effect's audio path: each block runs through the detector, the
 // lookahead's delay (when on) and the envelope machine, whose runs are passed
 // or shaped here, and what the displays read is recorded on the way.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -91,17 +92,40 @@ struct KeloEffect::Piece final : EnvelopeSink {
         }
         const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
                                      fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
-        // The magnitudes are taken before shaping: an in-place host's input is
-        // the output buffer.
-        fx.mEvent.RecordPeaks(h + g, l + g, envPos, count);
         if (phase == kPhaseOnset && envPos == 0) fx.mDetectLog.BeginEvent(pos + g);
-        // The gains go into the output level's buffer, which is filled last.
-        double* level = fx.Scratch(fx.mOutLevel);
-        ShapeFrames(phase, fx.mShape, settings, envPos, h, l, a, b, r, m, outL, outR, level, g, t);
+        // The shaper writes the event's record as it goes; what lies beyond
+        // the record's room goes to scratch (the gains go to the output
+        // level's buffer).
+        EventRecord& record = fx.mEvent;
+        double* dropped = fx.Scratch(fx.mDropped);
+        const int frames = fx.mScratchFrames;
+        ShapeIo io{h,
+                   l,
+                   a,
+                   b,
+                   r,
+                   m,
+                   outL,
+                   outR,
+                   fx.Scratch(fx.mOutLevel),
+                   record.PeaksToWrite(),
+                   record.LevelsToWrite(),
+                   record.OutsToWrite(),
+                   envPos - g,
+                   &fx.mShapeCache};
+        const int kept = std::min(count, record.Room(envPos));
+        if (kept > 0) ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept);
+        if (kept < count) {
+            io.peaks = dropped;
+            io.floors = dropped + frames;
+            io.levels = dropped + 2 * frames;
+            io.offset = 0;
+            ShapeFrames(phase, fx.mShape, settings, envPos + kept, io, g + kept, t);
+        }
+        record.Recorded(envPos, count);
         fx.mDetectLog.EventLevels(fx.mDetector.BandLevels() + g, count);
         if (phase == kPhaseFade && envPos + count >= fx.mMachine.EnvLen())
             fx.mDetectLog.EndEvent(true);
-        fx.mEvent.Record(r + g, m + g, level + g, envPos, count);
         fx.mLastDetectPos = pos + t;
         MarkDirty(fx.mAmpView);
     }
@@ -125,18 +149,32 @@ void KeloEffect::ProcessBlock(double** in, double** out, int32_t frames) {
         return;
     }
     const int64_t pos = TransportSample();
+    // A host whose position stands where its last block began has its
+    // transport stopped (or gives no position at all): what it plays is
+    // still one stream, live input through a stopped host, and goes on from
+    // where the last block ended. (The frame's later sub-blocks of a long host
+    // block start further on, BlockOffset frames into it.)
+    const bool blockStart = BlockOffset() == 0;
+    const bool standing = blockStart && mHostPosKnown && pos == mLastHostPos;
+    if (blockStart) {
+        mLastHostPos = pos;
+        mHostPosKnown = true;
+    }
     for (int32_t done = 0; done < frames;) {
         const int32_t n = frames - done < mScratchFrames ? frames - done : mScratchFrames;
-        ProcessPiece(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, pos + done);
+        ProcessPiece(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, pos + done,
+                     standing && done == 0);
         done += n;
     }
 }
 
 void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL, double* outR,
-                              int frames, int64_t pos) {
-    // 1. A host position that jumped ends the envelope and the recorded data.
+                              int frames, int64_t pos, bool standing) {
+    // 1. A host position that jumped while the transport ran (by more than 16
+    // frames from where the last piece ended) ends the envelope and the
+    // recorded data; a standing one is no jump.
     const int64_t jump = pos - mLastEndPos;
-    if (jump > 16 || jump < -16) {
+    if (!standing && (jump > 16 || jump < -16)) {
         mDetectLog.EndEvent(false);
         mMachine.Cut();
         StartEvent();
@@ -149,7 +187,9 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // The band's samples are kept only when they are heard or shaped; otherwise
     // only its level is, and the loop saves two stores per frame.
     const bool lookahead = mLookahead;
-    const bool keepBand = mMonitor || mProcessOnly || lookahead;
+    const bool delayed = mDelay.Running();
+    const bool heardBand = mMonitor || mProcessOnly;
+    const bool keepBand = heardBand || delayed;
     if (!mDetector.Run(inL, inR, frames, keepBand)) {
         double* cleanL = Scratch(mCleanL);
         double* cleanR = Scratch(mCleanR);
@@ -170,16 +210,25 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     mDivR =
         mBothPolarities ? mDivM : (mProcessOnly ? mDetector.BandLevels() : mDetector.FullLevels());
 
+    // The last levels, for the lookahead's delay to start from.
+    mLastDivR = mDivR[frames - 1];
+    mLastDivM = mDivM[frames - 1];
+
     // 4. Lookahead: everything the output is made of is delayed, the detector
-    // is not, so an envelope can start before its hit is heard.
-    if (lookahead) {
+    // is not, so an envelope can start before its hit is heard. (Switched, the
+    // delay glides in or out.) Off, the delay keeps the last frames heard.
+    if (lookahead)
         mOnsets.Follow(mDetector.BandL(), mDetector.BandR(), mDetector.BandMagnitudes(), frames,
                        mDetector.AttackCoef(), mDetector.ReleaseCoef());
+    if (delayed) {
         mDelay.Run(inL, inR, mDetector.BandL(), mDetector.BandR(), mDivR, mDivM, frames);
         inL = mDelay.AudioL();
         inR = mDelay.AudioR();
         mDivR = mDelay.Levels();
         mDivM = mDelay.Magnitudes();
+    } else {
+        mDelay.Keep(inL, inR, heardBand ? mDetector.BandL() : nullptr,
+                    heardBand ? mDetector.BandR() : nullptr, frames);
     }
 
     // 5. The envelope machine cuts the piece into runs, passed or shaped.

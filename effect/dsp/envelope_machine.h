@@ -110,6 +110,10 @@ private:
     // From frame g up to t inside an envelope: where a new hit restarts it (t
     // if none), following the re-arm condition.
     int FindRestart(const Levels& levels, int g, int t);
+    template <bool kOnsets>
+    int FindRestartOf(const Levels& levels, int g, int t);
+    template <bool kOnsets>
+    int GuardedTriggerOf(const Levels& levels, int g, int frames);
 
     double mThreshold = 0.25;
     double mThresholdLow = kRearmRatio * 0.25;

@@ -1,5 +1,7 @@
 // The current event's record, by envelope position: the level the shaping
-// divided by, the output level and the louder shaped sample's magnitude. The
+// divided by (its floor: the signed level, at least the magnitude level's
+// share), the output level and the louder shaped sample's magnitude; the
+// shaper writes them as it shapes. The
 // displays draw it and autofit fits the shape to it. Sized once for the
 // longest envelope; positions beyond are dropped, and the audio thread never
 // asks for memory.
@@ -16,12 +18,18 @@ public:
     bool Prepare(int capacity);
     // A new event (or none): the record starts again under a new counter.
     void Start();
-    // Writes count shaped frames from envelope position at on: first the
-    // louder magnitude of the samples h, l about to be shaped; then the
-    // divisor's level floors (the level r, at least kMagnitudeShare of the
-    // magnitude level m) and the output level out.
-    void RecordPeaks(const double* h, const double* l, int at, int count);
-    void Record(const double* r, const double* m, const double* out, int at, int count);
+    // Positions from at on that the record still has room for (0 past it).
+    int Room(int at) const { return at >= mCapacity ? 0 : mCapacity - (at > 0 ? at : 0); }
+    // The arrays the shaper writes (see ShapeIo), by envelope position: the
+    // divisor's level floors, the output levels and the louder magnitudes.
+    double* LevelsToWrite() { return Data(mLevel); }
+    double* OutsToWrite() { return Data(mOut); }
+    double* PeaksToWrite() { return Data(mPeak); }
+    // count positions from at on were written (those past the room dropped).
+    void Recorded(int at, int count) {
+        const int end = at + count < mCapacity ? at + count : mCapacity;
+        if (end > mRecorded) mRecorded = end;
+    }
 
     const double* Levels() const { return Data(mLevel); }
     const double* Outs() const { return Data(mOut); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/round_double.h"
 #include "effect/dsp/detector.h"
 #include "effect/dsp/samples_of.h"
 #include "effect/level_follower.h"
@@ -47,8 +48,12 @@ void OnsetSearch::Follow(const double* bandL, const double* bandR, const double*
     // It rises and falls as the detector's levels do.
     double last = mLastBandMid, level = mOnsetLevel;
     for (int i = 0; i < frames; ++i) {
-        const double mid = 0.5 * (bandL[i] + bandR[i]);
+        double mid = 0.5 * (bandL[i] + bandR[i]);
+        // Doubles from step to step, as between blocks (x87 code would carry
+        // them wider within a block: a level that depends on where it is cut).
+        RoundToDouble(mid);
         level = FollowLevel(level, std::fabs(mid - last), attack, release);
+        RoundToDouble(level);
         last = mid;
         onset[i] = level;
     }

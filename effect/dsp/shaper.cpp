@@ -60,13 +60,36 @@ double RampAt(const ShapedRun& run, double n) {
     return ramp;
 }
 
-// Gains of frames from..to-1 from the divisor levels r and the shaped samples
-// h and l. Phase and segment kind are template arguments and the loops touch
-// few arrays, so they have no branches and run on the vector units; the
-// shaping is split into such loops.
-//
-// The shape is a level: where its curve runs below zero it is zero (silence),
-// never the curve's magnitude.
+// The shape's levels of frames from..to-1 into level[from..to-1], one
+// segment's piece (kKind) at a time. The shape is a level: where its curve
+// runs below zero it is zero (silence), never the curve's magnitude.
+template <int kKind>
+KELO_SHAPING_CLONES void ShapeLevels(const ShapedRun& run, double* level, int from, int to) {
+    const double n0 = run.n0, x0 = run.x0, qa = run.qa, qb = run.qb;
+    const double y0 = run.y0, y1 = run.y1, y2 = run.y2;
+    const double halfOverA = 1.0 / (2.0 * qa);
+    for (int i = from; i < to; ++i) {
+        const double n = n0 + i;
+        // The shape's level at n, as EnvelopeShape::At computes it.
+        double y = y2;
+        if (kKind != kFlat) {
+            const double c = x0 - n;
+            // One division per frame fewer: the curve's 1 / 2a is taken once per
+            // run (the result may differ from At's division in the last bit).
+            const double t =
+                kKind == kCurved ? (std::sqrt(qb * qb - 4.0 * qa * c) - qb) * halfOverA : -c / qb;
+            const double u = 1.0 - t;
+            y = u * u * y0 + 2.0 * t * u * y1 + t * t * y2;
+        }
+        level[i] = y < 0.0 ? 0.0 : y;
+    }
+}
+
+// Gains of frames from..to-1 from the shape's levels, the divisor levels r and
+// the shaped samples h and l, into io.gain (which may be the levels' array:
+// each is read before it is written). The phase is a template argument and
+// the loop touches few arrays, so it has no branches and runs on the vector
+// units.
 //
 // The divisor is the level r, but never less than the louder shaped sample's
 // magnitude nor kMagnitudeShare of the magnitude level m, so it is never
@@ -77,35 +100,31 @@ double RampAt(const ShapedRun& run, double n) {
 // the shaped part of a sample, shape * h / divisor, stays within the shape's
 // level, and where r is at least the sample and the share of m (everywhere but
 // in those cases) nothing changes.
-template <int kShapedPhase, int kKind>
-KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const double* m,
-                                    const double* h, const double* l, double* gain, int from,
-                                    int to) {
-    const double n0 = run.n0, s = run.strength, x0 = run.x0, qa = run.qa, qb = run.qb;
-    const double y0 = run.y0, y1 = run.y1, y2 = run.y2;
-    const double halfOverA = 1.0 / (2.0 * qa);
+template <int kShapedPhase>
+KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, const double* shape,
+                                    int from, int to) {
+    const double* r = io.r;
+    const double* m = io.m;
+    const double* h = io.h;
+    const double* l = io.l;
+    double* gain = io.gain;
+    // The record's arrays, from the run's first frame on.
+    double* peaks = io.peaks + io.offset;
+    double* floors = io.floors + io.offset;
+    const double n0 = run.n0, s = run.strength;
     // With the gate the onset ramps the output instead of the strength.
     const bool rampStrength = !(kShapedPhase == kPhaseOnset && run.gate);
     for (int i = from; i < to; ++i) {
         const double n = n0 + i;
-        // The shape's level at n, as EnvelopeShape::At computes it.
-        double level = y2;
-        if (kKind != kFlat) {
-            const double c = x0 - n;
-            // One division per frame fewer: the curve's 1 / 2a is taken once per
-            // run (the result may differ from At's division in the last bit).
-            const double t =
-                kKind == kCurved ? (std::sqrt(qb * qb - 4.0 * qa * c) - qb) * halfOverA : -c / qb;
-            const double u = 1.0 - t;
-            level = u * u * y0 + 2.0 * t * u * y1 + t * t * y2;
-        }
-        level = level < 0.0 ? 0.0 : level;
+        const double level = shape[i];
         // Computed, then chosen: a choice between two values needs no branch.
         const double rampAtN = RampAt<kShapedPhase>(run, n);
         const double strengthRamp = rampStrength ? rampAtN : 1.0;
         const double left = std::fabs(h[i]), right = std::fabs(l[i]);
         const double louder = left > right ? left : right;
         const double share = kMagnitudeShare * m[i];
+        peaks[i] = louder;
+        floors[i] = r[i] > share ? r[i] : share;
         const double floor = louder > share ? louder : share;
         const double divisor = r[i] > floor ? r[i] : floor;
         const double ratio = level / divisor;
@@ -120,12 +139,18 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const double* r, const
     }
 }
 
-// out = gain * input + add for both channels, ramped with the gate; the gains
-// are replaced by the output level.
+// out = gain * input + add for both channels, ramped with the gate, and the
+// output level into the record.
 template <int kShapedPhase>
-KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, double* gain, const double* h,
-                                    const double* l, const double* a, const double* b, double* outL,
-                                    double* outR, int from, int to) {
+KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, const ShapeIo& io, int from, int to) {
+    const double* gain = io.gain;
+    const double* h = io.h;
+    const double* l = io.l;
+    const double* a = io.a;
+    const double* b = io.b;
+    double* outL = io.outL;
+    double* outR = io.outR;
+    double* levels = io.levels + io.offset;
     const bool ramped = run.gate && kShapedPhase != kPhaseBody;
     for (int i = from; i < to; ++i) {
         const double rampAtN = RampAt<kShapedPhase>(run, run.n0 + i);
@@ -137,21 +162,12 @@ KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, double* gain, const do
         RoundToDouble(right);
         outL[i] = left;
         outR[i] = right;
-        gain[i] = (left + right) * 0.5;
+        levels[i] = (left + right) * 0.5;
     }
 }
 
-template <int kShapedPhase>
-void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                const double* h, const double* l, const double* a, const double* b, const double* r,
-                const double* m, double* outL, double* outR, double* gain, int g, int t) {
-    ShapedRun run;
-    run.n0 = envPos - g;
-    run.strength = settings.strength;
-    run.ramp = settings.rampLen;
-    run.bodyEnd = settings.bodyEnd;
-    run.fade = settings.fadeLen;
-    run.gate = settings.gate;
+// The shape's levels of frames g..t-1 (positions n0 + g ..) into level[g..t-1].
+void LevelsOf(const EnvelopeShape& shape, ShapedRun& run, double* level, int g, int t) {
     // Positions only grow, so each segment of the shape covers one run of frames.
     for (int from = g; from < t;) {
         const int segment = shape.SegmentOf(run.n0 + from);
@@ -174,31 +190,54 @@ void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int e
             run.qa = shape.X(i) - 2.0 * shape.X(i + 1) + shape.X(i + 2);
             run.qb = 2.0 * (shape.X(i + 1) - shape.X(i));
             if (run.qa != 0.0)
-                GainFrames<kShapedPhase, kCurved>(run, r, m, h, l, gain, from, to);
+                ShapeLevels<kCurved>(run, level, from, to);
             else
-                GainFrames<kShapedPhase, kStraight>(run, r, m, h, l, gain, from, to);
+                ShapeLevels<kStraight>(run, level, from, to);
         } else {
             run.y2 = shape.Y(EnvelopeShape::kPoints - 1);
-            GainFrames<kShapedPhase, kFlat>(run, r, m, h, l, gain, from, to);
+            ShapeLevels<kFlat>(run, level, from, to);
         }
         from = to;
     }
-    ApplyGains<kShapedPhase>(run, gain, h, l, a, b, outL, outR, g, t);
+}
+
+template <int kShapedPhase>
+void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
+                const ShapeIo& io, int g, int t) {
+    ShapedRun run;
+    run.n0 = envPos - g;
+    run.strength = settings.strength;
+    run.ramp = settings.rampLen;
+    run.bodyEnd = settings.bodyEnd;
+    run.fade = settings.fadeLen;
+    run.gate = settings.gate;
+    // The shape's levels: from the cache where it has them (extended by the
+    // positions it lacks, where they follow on), else into the gains' array.
+    const double* level = io.gain;
+    ShapeCache* cache = io.cache;
+    if (cache && envPos <= cache->known && envPos + (t - g) <= cache->room) {
+        double* table = cache->levels + (envPos - g);
+        const int known = g + (cache->known - envPos);
+        if (known < t) {
+            LevelsOf(shape, run, table, known, t);
+            cache->known = envPos + (t - g);
+        }
+        level = table;
+    } else {
+        LevelsOf(shape, run, io.gain, g, t);
+    }
+    GainFrames<kShapedPhase>(run, io, level, g, t);
+    ApplyGains<kShapedPhase>(run, io, g, t);
 }
 
 } // namespace
 
 void ShapeFrames(int phase, const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                 const double* h, const double* l, const double* a, const double* b,
-                 const double* r, const double* m, double* outL, double* outR, double* gain,
-                 int from, int to) {
+                 const ShapeIo& io, int from, int to) {
     if (phase == kPhaseOnset)
-        ShapePhase<kPhaseOnset>(shape, settings, envPos, h, l, a, b, r, m, outL, outR, gain, from,
-                                to);
+        ShapePhase<kPhaseOnset>(shape, settings, envPos, io, from, to);
     else if (phase == kPhaseBody)
-        ShapePhase<kPhaseBody>(shape, settings, envPos, h, l, a, b, r, m, outL, outR, gain, from,
-                               to);
+        ShapePhase<kPhaseBody>(shape, settings, envPos, io, from, to);
     else
-        ShapePhase<kPhaseFade>(shape, settings, envPos, h, l, a, b, r, m, outL, outR, gain, from,
-                               to);
+        ShapePhase<kPhaseFade>(shape, settings, envPos, io, from, to);
 }

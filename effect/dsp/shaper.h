@@ -21,15 +21,38 @@ struct ShapeSettings {
     bool gate;       // the ramps fade the output itself in and out
 };
 
+// The arrays a run reads and writes, indexed by frame: the samples shaped (h,
+// l) and what is added back unshaped (a, b: zeros, or the rest of the
+// spectrum when only the band is shaped), the levels the shaping divides by
+// (r signed, m magnitude), the output (which may be the input: in-place
+// hosts) and scratch for the gains (and the shape's levels where the cache has
+// no room). The event record's arrays are written at
+// frame + offset: the louder magnitude of h and l (taken before shaping), the
+// divisor's level floor (r, at least kMagnitudeShare of m) and the output
+// level (L + R) / 2.
+// The shape's levels by envelope position, computed once per shape: positions
+// 0 .. known-1 of levels (room positions) hold them. Whoever changes the shape
+// sets known to 0.
+struct ShapeCache {
+    double* levels;
+    int room;
+    int known;
+};
+
+struct ShapeIo {
+    const double *h, *l, *a, *b, *r, *m;
+    double *outL, *outR, *gain;
+    double *peaks, *floors, *levels;
+    int offset;
+    // Null: every level computed as the run needs it.
+    ShapeCache* cache;
+};
+
 // Frames from..to-1 of one phase (kPhaseOnset, kPhaseBody or kPhaseFade),
 // frame from at envelope position envPos:
 //     out = gain * (h, l) + (a, b),   gain = 1 + (shape / divisor - 1) * strength * ramp,
 // the divisor being the level r, but at least the louder of |h|, |l| and
-// kMagnitudeShare of the magnitude level m. (a, b) is what is added back
-// unshaped (zeros, or the rest of the spectrum when only the band is shaped).
-// gain[from..to-1] is scratch and holds the output level (L + R) / 2 after.
-// The arrays are indexed by frame; out may be the input (in-place hosts).
+// kMagnitudeShare of the magnitude level m. A run cut anywhere gives the same
+// samples as the whole.
 void ShapeFrames(int phase, const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                 const double* h, const double* l, const double* a, const double* b,
-                 const double* r, const double* m, double* outL, double* outR, double* gain,
-                 int from, int to);
+                 const ShapeIo& io, int from, int to);

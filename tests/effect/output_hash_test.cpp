@@ -11,9 +11,9 @@
 // SSE2 doubles, on a processor with AVX2 and FMA (the C library picks its own
 // versions of exp, tan and sin by processor, and the effect's shaping loops
 // have an AVX2 clone; the hashes were checked equal with the clone switched
-// off). Elsewhere (x87 in the i686 build, Windows' C library) the test says
-// why it skips; the saved-state and render tests compare those builds within
-// rounding.
+// off). Elsewhere (x87 in the i686 build, Windows' C library, unoptimized
+// builds that would take minutes) the test says why it skips; the saved-state
+// and render tests compare those builds within rounding.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -155,6 +155,10 @@ const std::vector<Input>& Inputs() {
 const char* Unhashable() {
 #if !defined(__x86_64__) || !defined(__linux__)
     return "the hashes are of x86-64 Linux arithmetic (SSE2 doubles, glibc)";
+#elif !defined(__OPTIMIZE__)
+    // (The sanitizers' stage builds unoptimized: the table would take it ten
+    // minutes. The optimized native build checks every hash.)
+    return "an unoptimized build: the optimized native build checks the hashes";
 #else
     if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
         return "the hashes were recorded where glibc runs its AVX2/FMA versions of exp, tan, sin";

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "effect/dsp/detector.h"
 #include "effect/dsp/envelope_machine.h"
 #include "effect/dsp/event_record.h"
@@ -25,11 +27,25 @@ struct Shaping final : EnvelopeSink {
     int shaped = 0;
     void Pass(int, int) override {}
     void Shape(int phase, int envPos, int from, int to) override {
-        record->RecordPeaks(h + from, l + from, envPos, to - from);
-        ShapeFrames(phase, shape, ShapeSettings{1.0, 12, 3000, 1440, true}, envPos, h, l,
-                    zeros.data(), zeros.data(), r, m, outL.data(), outR.data(), gain.data(), from,
-                    to);
-        record->Record(r + from, m + from, gain.data() + from, envPos, to - from);
+        // As the effect does it: the record's arrays while it has room.
+        const int kept = std::min(to - from, record->Room(envPos));
+        const ShapeIo io{h,
+                         l,
+                         zeros.data(),
+                         zeros.data(),
+                         r,
+                         m,
+                         outL.data(),
+                         outR.data(),
+                         gain.data(),
+                         record->PeaksToWrite(),
+                         record->LevelsToWrite(),
+                         record->OutsToWrite(),
+                         envPos - from,
+                         nullptr};
+        ShapeFrames(phase, shape, ShapeSettings{1.0, 12, 3000, 1440, true}, envPos, io, from,
+                    from + kept);
+        record->Recorded(envPos, to - from);
         shaped += to - from;
     }
     void Started(int) override {}
@@ -50,7 +66,7 @@ TEST(EngineAllocation, TheBlocksAllocateNothingWhileTheyProcess) {
     EventRecord record;
     ASSERT_TRUE(detector.Prepare(48000.0, block));
     ASSERT_TRUE(search.Prepare(480, 48000.0, block));
-    ASSERT_TRUE(delay.Prepare(480, block));
+    ASSERT_TRUE(delay.Prepare(480, 48000.0, block, true));
     ASSERT_TRUE(record.Prepare(48001));
     machine.SetThreshold(0.05);
     machine.SetRamps(12, 1440);

@@ -16,7 +16,7 @@ TEST(LookaheadDelay, HandsOutEverySignalItsLengthLaterWhateverTheBlocks) {
     const Signal s = Hits(20000, rng);
     for (int length : {0, 1, 240, 480}) {
         LookaheadDelay delay;
-        ASSERT_TRUE(delay.Prepare(length, 512));
+        ASSERT_TRUE(delay.Prepare(length, 48000.0, 512, true));
         EXPECT_EQ(delay.Length(), length);
         std::vector<double> bandL = s.l, bandR = s.r;
         size_t at = 0;
@@ -114,4 +114,47 @@ TEST(OnsetSearch, ALookaheadTooShortToDecideInPlacesTheStartAtOnce) {
     const PendingStart start = search.Schedule(3);
     EXPECT_EQ(start.decide, 0);
     EXPECT_EQ(start.wait, 1); // the frame after the trigger
+}
+
+// Switched on after a stretch off, the delay starts from the frames it kept:
+// every output lies between the undelayed and the delayed sample (a mix), the
+// delayed share only grows, and after the glide the output is the delayed
+// signal exactly; switched off, the same the other way.
+TEST(LookaheadDelay, SwitchedWhilePlayingGlidesBetweenTheUndelayedAndTheDelayedSignal) {
+    std::mt19937 rng(kSeed + 23);
+    const Signal s = Hits(12000, rng);
+    const int length = 480, glide = int(LookaheadDelay::kGlideSeconds * 48000.0);
+    LookaheadDelay delay;
+    ASSERT_TRUE(delay.Prepare(length, 48000.0, 512, false));
+    EXPECT_FALSE(delay.Running());
+    std::vector<double> band(512);
+    size_t at = 0;
+    for (; at < 4000; at += 100)
+        delay.Keep(&s.l[at], &s.r[at], nullptr, nullptr, 100);
+    for (bool on : {true, false}) {
+        delay.Switch(on, 0.1, 0.2);
+        EXPECT_TRUE(delay.Running());
+        double lastShare = on ? 0.0 : 1.0;
+        // (Switched off, it runs until the glide is over.)
+        for (int k = 0; k < 40 && delay.Running(); ++k, at += 100) {
+            delay.Run(&s.l[at], &s.r[at], band.data(), band.data(), &s.r[at], &s.l[at], 100);
+            for (int i = 0; i < 100; ++i) {
+                const double now = s.l[at + i], late = s.l[at + i - length];
+                const double out = delay.AudioL()[i];
+                ASSERT_GE(out, std::min(now, late) - 1e-15) << at + i;
+                ASSERT_LE(out, std::max(now, late) + 1e-15) << at + i;
+                if (std::fabs(late - now) > 1e-3) {
+                    const double share = (out - now) / (late - now);
+                    ASSERT_TRUE(on ? share >= lastShare - 1e-9 : share <= lastShare + 1e-9);
+                    lastShare = share;
+                }
+                const int since = k * 100 + i; // frames since the switch
+                if (since >= glide) {
+                    ASSERT_EQ(out, on ? late : now) << at + i;
+                }
+            }
+        }
+        EXPECT_EQ(delay.Running(), on);
+        EXPECT_EQ(lastShare, on ? 1.0 : 0.0);
+    }
 }

@@ -65,6 +65,18 @@ Samples RandomRun(size_t n, std::mt19937& rng) {
 
 const int kPhases[] = {kPhaseOnset, kPhaseBody, kPhaseFade};
 
+// Output arrays for n frames, and the io of a run over them from frame at (the
+// record's arrays written at the run's positions).
+struct Outputs {
+    std::vector<double> outL, outR, gain, peaks, floors, levels;
+    explicit Outputs(size_t n) : outL(n), outR(n), gain(n), peaks(n), floors(n), levels(n) {}
+    ShapeIo Io(const Samples& s, size_t at = 0) {
+        return ShapeIo{&s.h[at],      &s.l[at],      &s.a[at],  &s.b[at],  &s.r[at],
+                       &s.m[at],      &outL[at],     &outR[at], &gain[at], peaks.data(),
+                       floors.data(), levels.data(), int(at),   nullptr};
+    }
+};
+
 } // namespace
 
 TEST(Shaper, TheShapedPartStaysWithinTheSampleOrTheShapeForAnyShapeLevelsAndStrength) {
@@ -80,19 +92,19 @@ TEST(Shaper, TheShapedPartStaysWithinTheSampleOrTheShapeForAnyShapeLevelsAndStre
         const int phase = kPhases[trial % 3];
         const ShapeSettings settings{u(rng), phase == kPhaseOnset ? n : 10,
                                      phase == kPhaseFade ? 0 : n, n, rng() % 2 == 0};
-        std::vector<double> outL(n), outR(n), gain(n);
-        ShapeFrames(phase, shape, settings, 0, run.h.data(), run.l.data(), run.a.data(),
-                    run.b.data(), run.r.data(), run.m.data(), outL.data(), outR.data(), gain.data(),
-                    0, n);
+        Outputs o(n);
+        ShapeFrames(phase, shape, settings, 0, o.Io(run), 0, n);
         for (int i = 0; i < n; ++i) {
-            ASSERT_TRUE(std::isfinite(outL[i]) && std::isfinite(outR[i]));
+            ASSERT_TRUE(std::isfinite(o.outL[i]) && std::isfinite(o.outR[i]));
             const double bound =
                 std::max({std::fabs(run.h[i]), std::fabs(run.l[i]), most}) * (1.0 + 1e-12);
             // The gate's ramps only scale the sum down.
-            ASSERT_LE(std::fabs(outL[i]), bound + std::fabs(run.a[i])) << "frame " << i;
-            ASSERT_LE(std::fabs(outR[i]), bound + std::fabs(run.b[i])) << "frame " << i;
-            // The scratch holds the output level.
-            ASSERT_EQ(gain[i], (outL[i] + outR[i]) * 0.5);
+            ASSERT_LE(std::fabs(o.outL[i]), bound + std::fabs(run.a[i])) << "frame " << i;
+            ASSERT_LE(std::fabs(o.outR[i]), bound + std::fabs(run.b[i])) << "frame " << i;
+            // The record: the output level, the louder input, the divisor's floor.
+            ASSERT_EQ(o.levels[i], (o.outL[i] + o.outR[i]) * 0.5);
+            ASSERT_EQ(o.peaks[i], std::max(std::fabs(run.h[i]), std::fabs(run.l[i])));
+            ASSERT_EQ(o.floors[i], std::max(run.r[i], kMagnitudeShare * run.m[i]));
         }
     }
 }
@@ -104,22 +116,59 @@ TEST(Shaper, ARunGivesTheSameBitsHoweverItIsCut) {
         const EnvelopeShape shape = RandomShape(n, rng);
         const Samples run = RandomRun(n, rng);
         const ShapeSettings settings{0.8, 40, 3000, 1500, phase != kPhaseBody};
-        std::vector<double> wholeL(n), wholeR(n), cutL(n), cutR(n), gain(n);
-        ShapeFrames(phase, shape, settings, 100, run.h.data(), run.l.data(), run.a.data(),
-                    run.b.data(), run.r.data(), run.m.data(), wholeL.data(), wholeR.data(),
-                    gain.data(), 0, n);
+        Outputs whole{size_t(n)}, cut{size_t(n)};
+        ShapeFrames(phase, shape, settings, 100, whole.Io(run), 0, n);
         // Pieces as the effect hands them: arrays from the piece's first frame.
-        int at = 0;
+        size_t at = 0;
         for (int piece : Pieces(size_t(n), 300, rng)) {
-            ShapeFrames(phase, shape, settings, 100 + at, &run.h[at], &run.l[at], &run.a[at],
-                        &run.b[at], &run.r[at], &run.m[at], &cutL[at], &cutR[at], &gain[at], 0,
-                        piece);
-            at += piece;
+            ShapeFrames(phase, shape, settings, 100 + int(at), cut.Io(run, at), 0, piece);
+            at += size_t(piece);
         }
         for (int i = 0; i < n; ++i) {
-            ASSERT_EQ(Bits(wholeL[i]), Bits(cutL[i])) << "phase " << phase << " frame " << i;
-            ASSERT_EQ(Bits(wholeR[i]), Bits(cutR[i])) << "phase " << phase << " frame " << i;
+            ASSERT_EQ(Bits(whole.outL[i]), Bits(cut.outL[i])) << "phase " << phase << " " << i;
+            ASSERT_EQ(Bits(whole.outR[i]), Bits(cut.outR[i])) << "phase " << phase << " " << i;
+            ASSERT_EQ(Bits(whole.levels[i]), Bits(cut.levels[i])) << "phase " << phase << " " << i;
         }
+    }
+}
+
+// The shape's levels cached by position give the same bits as levels computed
+// run by run: envelopes of one shape cut in random runs (the first fills the
+// cache, the others read it), then of another shape (the cache told), one of
+// them starting past what the cache holds, all reaching past its room.
+TEST(Shaper, CachedShapeLevelsGiveTheSameBitsAsComputedOnes) {
+    std::mt19937 rng(kSeed + 34);
+    const int n = 5000;
+    std::vector<double> table(3000);
+    ShapeCache cache{table.data(), int(table.size()), 0};
+    EnvelopeShape shape;
+    for (int envelope = 0; envelope < 6; ++envelope) {
+        if (envelope % 3 == 0) {
+            shape = RandomShape(n, rng);
+            cache.known = 0; // a new shape
+        }
+        // Begins where the cache knows nothing yet (told of a change).
+        const int start = envelope == 4 ? 1200 : 0;
+        if (envelope == 4) cache.known = 0;
+        const Samples run = RandomRun(size_t(n), rng);
+        const ShapeSettings settings{0.9, 30, 2500, 2000, envelope % 2 == 0};
+        Outputs plain{size_t(n)}, cached{size_t(n)};
+        size_t at = size_t(start);
+        while (at < size_t(n)) {
+            const int phase = at < 30 ? kPhaseOnset : at < 2500 ? kPhaseBody : kPhaseFade;
+            const size_t end = phase == kPhaseOnset ? 30 : phase == kPhaseBody ? 2500 : size_t(n);
+            const int len = int(std::min<size_t>(1 + rng() % 400, end - at));
+            ShapeFrames(phase, shape, settings, int(at), plain.Io(run, at), 0, len);
+            ShapeIo io = cached.Io(run, at);
+            io.cache = &cache;
+            ShapeFrames(phase, shape, settings, int(at), io, 0, len);
+            at += size_t(len);
+        }
+        for (int i = start; i < n; ++i)
+            ASSERT_EQ(Bits(plain.outL[i]), Bits(cached.outL[i])) << envelope << " " << i;
+        // Filled up to the last run that fits (none from the late start).
+        EXPECT_LE(cache.known, cache.room);
+        EXPECT_EQ(cache.known > cache.room - 400, envelope != 4) << envelope;
     }
 }
 
@@ -133,12 +182,11 @@ TEST(Shaper, LevelsThatAreZeroHugeOrNotNumbersLeaveEverySampleFinite) {
         std::fill(run.r.begin(), run.r.end(), level);
         std::fill(run.m.begin(), run.m.end(), std::fabs(level));
         for (int phase : kPhases) {
-            std::vector<double> outL(1000), outR(1000), gain(1000);
-            ShapeFrames(phase, shape, ShapeSettings{1.0, 10, 500, 400, false}, 0, run.h.data(),
-                        run.l.data(), run.a.data(), run.b.data(), run.r.data(), run.m.data(),
-                        outL.data(), outR.data(), gain.data(), 0, 1000);
+            Outputs o(1000);
+            ShapeFrames(phase, shape, ShapeSettings{1.0, 10, 500, 400, false}, 0, o.Io(run), 0,
+                        1000);
             for (int i = 0; i < 1000; ++i)
-                ASSERT_TRUE(std::isfinite(outL[i]) && std::isfinite(outR[i]))
+                ASSERT_TRUE(std::isfinite(o.outL[i]) && std::isfinite(o.outR[i]))
                     << "level " << level << " phase " << phase << " frame " << i;
         }
     }
@@ -149,36 +197,35 @@ TEST(Shaper, StrengthZeroPassesTheSamplesUnchanged) {
     const EnvelopeShape shape = RandomShape(2000, rng);
     const Samples run = RandomRun(2000, rng);
     for (int phase : kPhases) {
-        std::vector<double> outL(2000), outR(2000), gain(2000);
-        ShapeFrames(phase, shape, ShapeSettings{0.0, 10, 1000, 500, false}, 0, run.h.data(),
-                    run.l.data(), run.a.data(), run.b.data(), run.r.data(), run.m.data(),
-                    outL.data(), outR.data(), gain.data(), 0, 2000);
+        Outputs o(2000);
+        ShapeFrames(phase, shape, ShapeSettings{0.0, 10, 1000, 500, false}, 0, o.Io(run), 0, 2000);
         for (int i = 0; i < 2000; ++i) {
-            ASSERT_EQ(outL[i], run.h[i] + run.a[i]);
-            ASSERT_EQ(outR[i], run.l[i] + run.b[i]);
+            ASSERT_EQ(o.outL[i], run.h[i] + run.a[i]);
+            ASSERT_EQ(o.outR[i], run.l[i] + run.b[i]);
         }
     }
 }
 
-TEST(EventRecord, KeepsWhatFitsDropsTheRestAndStartsAgainUnderANewCounter) {
+TEST(EventRecord, HasRoomForWhatFitsCountsWhatWasWrittenAndStartsAgainUnderANewCounter) {
     EventRecord record;
     ASSERT_TRUE(record.Prepare(100));
     EXPECT_EQ(record.Capacity(), 100);
+    EXPECT_EQ(record.Room(0), 100);
+    EXPECT_EQ(record.Room(60), 40);
+    EXPECT_EQ(record.Room(100), 0);
+    EXPECT_EQ(record.Room(500), 0);
     const uint64_t first = record.Count();
     record.Start();
     EXPECT_EQ(record.Count(), first + 1);
-    std::vector<double> h(80, 0.5), l(80, -0.7), r(80, 0.01), m(80, 0.2), out(80, 0.3);
-    record.RecordPeaks(h.data(), l.data(), 60, 80);
-    record.Record(r.data(), m.data(), out.data(), 60, 80);
-    EXPECT_EQ(record.Recorded(), 100); // positions 60..99; the rest dropped
-    EXPECT_EQ(record.Peaks()[99], 0.7);
-    // The divisor's floor: the share of the magnitude level over a lower level.
-    EXPECT_EQ(record.Levels()[60], kMagnitudeShare * 0.2);
-    EXPECT_EQ(record.Outs()[75], 0.3);
-    record.Record(r.data(), m.data(), out.data(), 500, 10); // past the end: nothing
+    record.Recorded(60, 80); // positions 60..99; the rest dropped
+    EXPECT_EQ(record.Recorded(), 100);
+    record.Recorded(10, 5); // an earlier stretch again: still 100
     EXPECT_EQ(record.Recorded(), 100);
     record.Start();
     EXPECT_EQ(record.Recorded(), 0);
     EXPECT_EQ(record.Count(), first + 2);
+    // The arrays written are the ones read back.
+    record.PeaksToWrite()[7] = 0.5;
+    EXPECT_EQ(record.Peaks()[7], 0.5);
     EXPECT_FALSE(EventRecord().Prepare(0));
 }
