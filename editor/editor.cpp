@@ -32,7 +32,7 @@ Editor::Editor(EffectBase* effect, int32_t width, int32_t height, int32_t fps)
 Editor::~Editor() {
     std::vector<std::unique_ptr<Control>> doomed;
     {
-        std::lock_guard<std::mutex> hold(mListLock);
+        ScopedLock hold(mListLock);
         doomed.swap(mControls);
     }
     // In drawing order, outside the lock.
@@ -43,7 +43,7 @@ Editor::~Editor() {
 int32_t Editor::AddControl(Control* control) {
     if (!control) return -1;
     std::unique_ptr<Control> owned(control); // deleted if the list cannot grow
-    std::lock_guard<std::mutex> hold(mListLock);
+    ScopedLock hold(mListLock);
     mControls.push_back(std::move(owned));
     return int32_t(mControls.size()) - 1;
 }
@@ -52,7 +52,7 @@ void Editor::SetBackground(int resourceId, const char* fileName) {
     const BitmapRef bitmap = LoadEditorBitmap(resourceId, fileName, 1);
     std::unique_ptr<Control> background(new BitmapControl(mEffect, 0, 0, -1, bitmap, BlendCopy));
     {
-        std::lock_guard<std::mutex> hold(mListLock);
+        ScopedLock hold(mListLock);
         mControls.insert(mControls.begin(), std::move(background));
     }
     // The indices held for the mouse follow their controls up by one.
@@ -69,7 +69,7 @@ void Editor::ShowParamValue(int32_t index, double value, bool normalized) {
     const Param* param = mEffect ? mEffect->ParamAt(index) : nullptr;
     if (!param) return;
     if (!normalized) value = param->NormalizedOf(value);
-    std::lock_guard<std::mutex> hold(mListLock);
+    ScopedLock hold(mListLock);
     for (auto& control : mControls)
         if (control->ParamIdx() == index) control->ReceiveValue(value);
 }
@@ -91,7 +91,7 @@ void Editor::SetParamClamp(int32_t index, double low, double high, bool normaliz
         low = param->NormalizedOf(low);
         high = param->NormalizedOf(high);
     }
-    std::lock_guard<std::mutex> hold(mListLock);
+    ScopedLock hold(mListLock);
     for (auto& control : mControls)
         if (control->ParamIdx() == index) control->SetLimits(low, high);
 }
@@ -312,7 +312,7 @@ void Editor::SetSize(int32_t width, int32_t height) {
     mWheelControl = -1; // the next press ends its gesture
     std::vector<std::unique_ptr<Control>> doomed;
     {
-        std::lock_guard<std::mutex> hold(mListLock);
+        ScopedLock hold(mListLock);
         doomed.swap(mControls);
     }
 }

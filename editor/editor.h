@@ -16,6 +16,7 @@
 #include "draw/paint.h"
 #include "editor/types.h"
 #include "plug/editor_face.h"
+#include "plug/lock.h"
 
 class Control;
 class EffectBase;
@@ -208,6 +209,8 @@ protected:
     // Guards the shape of mControls against host threads showing values:
     // taken by ShowParamValue and SetParamClamp, and by the editor thread only
     // while it adds, inserts or removes controls (never around calls into the
-    // plug-in; controls are destroyed after it is released).
-    std::mutex mListLock;
+    // plug-in; controls are destroyed after it is released). The audio thread
+    // may wait for it (an LV2 host's port values are shown from there): a
+    // plug-in Lock, which lends that thread's priority to the holder.
+    Lock mListLock;
 };

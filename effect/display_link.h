@@ -24,7 +24,8 @@ public:
     // starts from position 0. Out: the current event, and start. The levels of
     // positions start.. are written to levelDst and outDst at those positions
     // (positions from capacity on are not written). Returns how many positions
-    // past start the event holds (0 when nothing is new or nothing is there).
+    // past start it delivered (0 when nothing is new or nothing is there); a
+    // source may deliver a slice at a time, and the reader asks again.
     virtual int ReadDetection(double* levelDst, double* outDst, int capacity, uint64_t& event,
                               int& start) = 0;
 };

@@ -5,7 +5,6 @@
 
 #include "base/db.h"
 #include "effect/dsp/samples_of.h"
-#include "effect/shape_fit.h"
 #include "plug/lock.h"
 
 namespace {
@@ -160,8 +159,12 @@ void KeloEffect::ParamChanged(int32_t index) {
     case kParamAutofit:
         // Only switching it on fits: setting it to the value it has, or a
         // state load that brings it on (LoadState takes the loaded value as the
-        // current one), changes nothing.
-        if (on && !mAutofitOn) AutoFit();
+        // current one), changes nothing. The fit is only asked for here: this
+        // may be the audio thread, and the lock is held.
+        if (on && !mAutofitOn) {
+            mFitAsked = true;
+            AskForDeferredWork();
+        }
         mAutofitOn = on;
         break;
     case kParamGate:
@@ -249,21 +252,6 @@ bool KeloEffect::ShowsEnv() {
     return mShowEnv;
 }
 
-bool KeloEffect::AutoFit() {
-    bool fitted;
-    {
-        ScopedLock lock(mLock);
-        const EventLevels event{mEvent.Levels(), mEvent.Peaks(), mEvent.Recorded()};
-        fitted = FitShapeToEvent(mModel, event);
-        if (fitted) mModel.HandShape();
-    }
-    MarkDirty(mAmpView);
-    // The fitted shape is saved state the host hears of: at the end of the
-    // user's gesture, or once our lock is released.
-    if (fitted) StateChanged();
-    return fitted;
-}
-
 bool KeloEffect::SaveState(ByteBlock* chunk) {
     if (!chunk) return false;
     // Values, scale and shape of one moment: nothing changes while they are read.
@@ -278,7 +266,7 @@ bool KeloEffect::LoadState(ByteBlock* chunk) {
     ScopedLock lock(mLock);
     const bool loaded = LoadTaggedState(*this, *chunk, kKeloStateTag, this);
     // A loaded "autofit" is part of the state, not a request to fit. The
-    // options' latency reaches the host in StateLoaded, after the lock.
+    // options' latency reaches the host as a note (SetDelay).
     mAutofitOn = ParamAt(kParamAutofit)->Value() >= 0.5;
     return loaded;
 }
@@ -347,23 +335,14 @@ void KeloEffect::SetLookahead(bool on) {
         ScopedLock lock(mLock);
         SwitchLookahead(on);
     }
-    ReportLatency();
-}
-
-void KeloEffect::ReportLatency() {
-    bool changed;
-    {
-        ScopedLock lock(mLock);
-        const int32_t latency = OptionLatency();
-        changed = latency != mReportedLatency;
-        mReportedLatency = latency;
-    }
-    // The host reads the new delay (set with SetDelay) when it handles the
-    // change (most do at the next resume); one that ignores it only plays late.
-    if (changed) TellHostLatencyChanged();
+    // The new latency (a note SetDelay queued) goes out now, or, when the
+    // caller holds notes (the editor's tick), once it lets them go.
+    DeliverHostNotes();
 }
 
 int KeloEffect::ReadHistory(double* dst, int capacity, int64_t& start, bool& marked) {
+    // A slice per call: the audio thread may be waiting for the lock.
+    if (capacity > kReadSlice) capacity = kReadSlice;
     ScopedLock lock(mLock);
     start = 0;
     marked = false;
@@ -385,8 +364,9 @@ int KeloEffect::ReadDetection(double* levelDst, double* outDst, int capacity, ui
     const int recorded = mEvent.Recorded();
     if (event != mEvent.Count() || start < 0 || start > recorded) start = 0;
     event = mEvent.Count();
-    const int count = recorded - start;
-    const int end = recorded < capacity ? recorded : capacity;
+    // A slice per call: the audio thread may be waiting for the lock.
+    const int count = recorded - start < kReadSlice ? recorded - start : kReadSlice;
+    const int end = start + count < capacity ? start + count : capacity;
     if (levelDst && outDst && end > start) {
         const size_t bytes = size_t(end - start) * sizeof(double);
         std::memcpy(levelDst + start, mEvent.Levels() + start, bytes);

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "base/byte_block.h"
 #include "base/sample_ring.h"
@@ -47,8 +49,6 @@ public:
     void ProcessBlock(double** in, double** out, int32_t frames) override;
     bool SaveState(ByteBlock* chunk) override;
     bool LoadState(ByteBlock* chunk) override;
-    // Tells the host of a latency the loaded options changed.
-    void StateLoaded() override { ReportLatency(); }
 
     // --- the shape's point model, owned here; each call takes the plug-in's lock
     // Takes the shape's seven points and the envelope length in samples (at
@@ -68,19 +68,30 @@ public:
     // "show env" as last heard (the edit panel draws the detector lines).
     bool ShowsEnv();
     // Fits P2, P3, P4 and P6 to the current event (see effect/shape_fit.h) and
-    // hands the shape on; "autofit" switched on calls it. False, with the
-    // shape unchanged, when no event has been recorded.
+    // hands the shape on, on the calling thread, which must not be the audio
+    // thread nor hold the plug-in's lock (under it, the fit is only asked
+    // for). The lock is held only to copy the model and the event, a slice at
+    // a time, and to apply the result: the fit itself, milliseconds long,
+    // runs outside it. False, with the shape unchanged, when no event has
+    // been recorded.
     bool AutoFit();
+    // "autofit" switched on asks for a fit (ParamChanged may run on the audio
+    // thread): it is done by the next ServeDeferredWork.
+    bool AutoFitAsked() const { return mFitAsked.load(); }
 
     // --- exchange with the displays; each takes the plug-in's lock
-    // Drains band levels recorded since the last call into dst (at most capacity),
-    // oldest first. start: host position of the first level; marked: whether the
+    // Levels one call below delivers at most, so that it holds the lock only
+    // for a copy of a few microseconds; readers call again for the rest.
+    static constexpr int kReadSlice = 4096;
+    // Drains band levels recorded since the last call into dst (at most capacity
+    // and kReadSlice), oldest first. start: host position of the first level; marked: whether the
     // levels belong to a detected event (then only those are read and the rest
     // stays for the next call). Returns the number of levels read.
     int ReadHistory(double* dst, int capacity, int64_t& start, bool& marked);
-    // The current event's levels (DetectionSource). The event is recorded
-    // whole, up to the longest envelope (one second at the rate), with or
-    // without a reader; events are told apart by a counter.
+    // The current event's levels (DetectionSource), at most kReadSlice
+    // positions a call. The event is recorded whole, up to the longest
+    // envelope (one second at the rate), with or without a reader; events are
+    // told apart by a counter.
     int ReadDetection(double* levelDst, double* outDst, int capacity, uint64_t& event,
                       int& start) override;
     // The current event's counter (advanced at every trigger and transport
@@ -103,7 +114,8 @@ public:
     bool DetectBothPolarities() const { return mBothPolarities; }
     // Lookahead: the audio (not the detector) is delayed by kLookaheadSeconds,
     // so an envelope can start at the hit that triggers it. The delay is the
-    // plug-in's latency; the host is told after our lock is released.
+    // plug-in's latency; the host is told once no lock of ours is held (a
+    // host note).
     void SetLookahead(bool on);
     bool Lookahead() const { return mLookahead; }
     // The delay lookahead adds at the current rate, in samples (also while off).
@@ -159,6 +171,8 @@ protected:
     // Kelo's own requests (effect/kelo_detect_log.cpp): with index
     // kDetectLogTag, starts, reads or stops the detector's log.
     intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt) override;
+    // An autofit asked for (effect/kelo_autofit.cpp).
+    void DoDeferredWork() override;
 
 private:
     // The envelope machine's sink for one piece (kelo_process.cpp).
@@ -196,9 +210,12 @@ private:
     void SwitchLookahead(bool on);
     // The latency the options ask for, in samples.
     int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
-    // Tells the host that the latency changed, if it did since last told; takes
-    // no lock of ours and must be called with none held.
-    void ReportLatency();
+    // Autofit (effect/kelo_autofit.cpp): copies the model and the current
+    // event into mFitModel and mFitLevel / mFitPeak, a slice per hold of the
+    // lock; false when the event holds nothing or kept changing meanwhile.
+    bool CopyEventForFit(int& count);
+    // Fits and applies, under mFitLock.
+    bool FitLocked();
 
     double mStrength = 0.5;
     double mEnvTime = 0.2;
@@ -218,10 +235,15 @@ private:
     int64_t mStartCount = 0;
     int64_t mLastStart = 0;
     int mLookaheadLen = 240;
-    // Latency last reported to the host (read and written under mLock).
-    int32_t mReportedLatency = 0;
     // "autofit" as last heard: only a change to on asks for a fit.
     bool mAutofitOn = false;
+    // A fit asked for and not yet done.
+    std::atomic<bool> mFitAsked{false};
+    // One fit at a time; taken before the plug-in's lock, never under it. It
+    // guards the copies the fit works on.
+    std::mutex mFitLock;
+    ShapeModel mFitModel;
+    std::vector<double> mFitLevel, mFitPeak;
     bool mShowEnv = false;
     EnvelopeShape mShape;
     // The processing's blocks.

@@ -254,11 +254,16 @@ public:
     void SetMarginFactor(double factor) { mMarginFactor = factor; }
 
     // Writes the free values x into model (its times and levels).
-    void ApplyTo(const double* x, ShapeModel& model) const {
-        const double times[3] = {x[kTime2], x[kTime2] + x[kGap3], x[kTime2] + x[kGap3] + x[kGap4]};
-        model.SetInnerTimes(times);
+    static void ApplyTo(const double* x, ShapeModel& model) { ApplyShapeFit(model, FitOf(x)); }
+    // The free values x as a fit.
+    static ShapeFit FitOf(const double* x) {
+        ShapeFit fit;
+        fit.times[0] = x[kTime2];
+        fit.times[1] = x[kTime2] + x[kGap3];
+        fit.times[2] = x[kTime2] + x[kGap3] + x[kGap4];
         for (int j = 0; j < 4; ++j)
-            model.SetPointLevel(kLevelPoints[j], x[kLevel2 + j]);
+            fit.levels[j] = x[kLevel2 + j];
+        return fit;
     }
 
 private:
@@ -320,7 +325,7 @@ const double kFirmMargins = 30.0;
 
 } // namespace
 
-bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
+bool ComputeShapeFit(const ShapeModel& model, const EventLevels& event, ShapeFit& fit) {
     Demands d;
     if (!Gather(event, model.Length(), model.SampleRate(), d)) return false;
     ShapeProblem problem(model, d);
@@ -349,6 +354,19 @@ bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
                 best[i] = x[i];
         }
     }
-    problem.ApplyTo(best, model);
+    fit = ShapeProblem::FitOf(best);
+    return true;
+}
+
+void ApplyShapeFit(ShapeModel& model, const ShapeFit& fit) {
+    model.SetInnerTimes(fit.times);
+    for (int j = 0; j < 4; ++j)
+        model.SetPointLevel(kLevelPoints[j], fit.levels[j]);
+}
+
+bool FitShapeToEvent(ShapeModel& model, const EventLevels& event) {
+    ShapeFit fit;
+    if (!ComputeShapeFit(model, event, fit)) return false;
+    ApplyShapeFit(model, fit);
     return true;
 }

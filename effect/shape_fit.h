@@ -42,7 +42,20 @@ struct EventLevels {
     int count;
 };
 
-// Fits model's free points to event; false, with model unchanged, when the
+// What a fit decides: the times of P2, P3 and P4 (fractions of the length,
+// in order) and the levels of P2, P3, P4 and P6.
+struct ShapeFit {
+    double times[3] = {};
+    double levels[4] = {};
+};
+
+// Fits the free points of model, as it is, to event (model is left alone, so
+// the fit can work on copies while the originals change); false when the
 // event holds nothing to fit to (no samples, or none that are numbers above
-// zero in its first 10 ms). The shape is not handed on.
+// zero in its first 10 ms).
+bool ComputeShapeFit(const ShapeModel& model, const EventLevels& event, ShapeFit& fit);
+// Gives model the fit's times and levels. The shape is not handed on.
+void ApplyShapeFit(ShapeModel& model, const ShapeFit& fit);
+// Both in one: false, with model unchanged, when the event holds nothing to
+// fit to.
 bool FitShapeToEvent(ShapeModel& model, const EventLevels& event);

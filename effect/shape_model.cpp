@@ -308,3 +308,13 @@ void ShapeModel::SetInnerTimes(const double* fractions) {
         mTimeFraction[2 + k] = t[k];
     FollowFractions();
 }
+
+bool ShapeModel::SameShapeAs(const ShapeModel& other) const {
+    for (int i = 0; i < kPoints; ++i)
+        if (mTimeFraction[i] != other.mTimeFraction[i] ||
+            mLevelFraction[i] != other.mLevelFraction[i])
+            return false;
+    return mThreshold == other.mThreshold && mLength == other.mLength && mScale == other.mScale &&
+           mSampleRate == other.mSampleRate && mMinLength == other.mMinLength &&
+           mMaxLength == other.mMaxLength && mStrength == other.mStrength && mTempo == other.mTempo;
+}

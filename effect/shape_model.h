@@ -95,6 +95,10 @@ public:
 
     // Hands the current shape to the sink.
     void HandShape();
+    // Whether other defines the same shape (the state above: the fractions,
+    // the threshold, the length, the scale, the rate; hover flags and the
+    // sink aside).
+    bool SameShapeAs(const ShapeModel& other) const;
     // A copy that draws takes null: it hands nothing on.
     void SetSink(ShapeSink* sink) { mSink = sink; }
 

@@ -4,6 +4,7 @@
 
 #include <lv2/core/lv2.h>
 #include <lv2/state/state.h>
+#include <lv2/worker/worker.h>
 
 #include "lv2/lv2_plugin.h"
 
@@ -52,8 +53,25 @@ LV2_State_Status Restore(LV2_Handle instance, LV2_State_Retrieve_Function retrie
 
 const LV2_State_Interface kStateInterface = {&Save, &Restore};
 
+LV2_Worker_Status Work(LV2_Handle instance, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle,
+                       uint32_t, const void*) {
+    try {
+        return static_cast<Lv2Plugin*>(instance)->Work();
+    } catch (...) {
+        return LV2_WORKER_ERR_UNKNOWN;
+    }
+}
+
+// The work applies its own result (under the effect's lock): nothing to answer.
+LV2_Worker_Status WorkResponse(LV2_Handle, uint32_t, const void*) {
+    return LV2_WORKER_SUCCESS;
+}
+
+const LV2_Worker_Interface kWorkerInterface = {&Work, &WorkResponse, nullptr};
+
 const void* ExtensionData(const char* uri) {
     if (uri && !std::strcmp(uri, LV2_STATE__interface)) return &kStateInterface;
+    if (uri && !std::strcmp(uri, LV2_WORKER__interface)) return &kWorkerInterface;
     return nullptr;
 }
 

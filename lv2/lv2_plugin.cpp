@@ -24,16 +24,8 @@ namespace {
 
 // Frames per call into the effect when the host states no maximum block.
 constexpr int32_t kDefaultMaxBlock = 4096;
-// How many times the audio thread tries the effect's lock before it passes a
-// block through: others hold it for microseconds (a state save, the editor
-// reading the detector's history), and each try costs a few nanoseconds.
-constexpr int kLockTries = 4096;
-
-void CpuPause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
+// What Run hands the worker: one word, "do the work put off".
+constexpr uint32_t kWorkDeferred = 0x4B776B31; // "Kwk1"
 
 void Report(LV2_Log_Log* log, LV2_URID_Map* map, const char* text) {
     if (log && map) {
@@ -75,6 +67,7 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
     LV2_URID_Map* map = nullptr;
     LV2_Log_Log* log = nullptr;
     const LV2_Options_Option* options = nullptr;
+    const LV2_Worker_Schedule* worker = nullptr;
     for (int i = 0; features && features[i]; ++i) {
         const char* uri = features[i]->URI;
         if (!uri) continue;
@@ -82,8 +75,11 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
         if (!std::strcmp(uri, LV2_LOG__log)) log = static_cast<LV2_Log_Log*>(features[i]->data);
         if (!std::strcmp(uri, LV2_OPTIONS__options))
             options = static_cast<const LV2_Options_Option*>(features[i]->data);
+        if (!std::strcmp(uri, LV2_WORKER__schedule))
+            worker = static_cast<const LV2_Worker_Schedule*>(features[i]->data);
     }
     if (map && !map->map) map = nullptr;
+    if (worker && !worker->schedule_work) worker = nullptr;
     if (!(rate >= 1.0 && rate <= 1e7)) {
         Report(log, map, "the sample rate is not one Kelo can run at");
         return nullptr;
@@ -114,6 +110,7 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
         // comes before it).
         if (static_cast<void*>(&plugin->mLink) != static_cast<void*>(plugin.get())) return nullptr;
         plugin->mMapped = map != nullptr;
+        plugin->mWorker = worker;
         plugin->mEffect.reset(new KeloPlugin(InstanceInfo{CurrentModuleHandle(), 0, 0}));
         KeloEffect& effect = *plugin->mEffect;
         effect.SetHostLink(&plugin->mHost);
@@ -206,6 +203,7 @@ void Lv2Plugin::Activate() {
     mEffect->ResetProcessing();
     mEffect->ActiveChanged(true);
     mEffect->DeliverHostNotes();
+    mEffect->ServeDeferredWork();
     mPosition.store(0.0, std::memory_order_relaxed);
 }
 
@@ -269,29 +267,13 @@ void Lv2Plugin::ProcessPiece(uint32_t first, uint32_t count) {
     mPosition.store(next > 0.0 ? next : 0.0, std::memory_order_relaxed);
 }
 
-void Lv2Plugin::PassThrough(uint32_t frames) {
-    for (int c = 0; c < 2; ++c) {
-        if (!mOut[c]) continue;
-        if (mIn[c])
-            std::memmove(mOut[c], mIn[c], frames * sizeof(float));
-        else
-            std::memset(mOut[c], 0, frames * sizeof(float));
-    }
-}
-
 void Lv2Plugin::Run(uint32_t frames) {
     WriteNotifications();
     Lock& lock = mEffect->FrameLock();
-    bool taken = lock.TryEnter();
-    for (int i = 1; i < kLockTries && !taken; ++i) {
-        CpuPause();
-        taken = lock.TryEnter();
-    }
-    if (!taken) {
-        PassThrough(frames);
-        mMissedBlocks.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
+    // Waited for, never passed by: another holder is done within microseconds
+    // (and inherits this thread's priority meanwhile), and a block passed dry
+    // would be heard undelayed while the latency port says otherwise.
+    lock.Enter();
     ApplyPortValues();
     // Pieces between the time events, each heard with the transport as the
     // host stated it at its first frame.
@@ -315,11 +297,31 @@ void Lv2Plugin::Run(uint32_t frames) {
     const int32_t delay = mEffect->Delay();
     lock.Leave();
     if (mLatency) *mLatency = float(delay);
+    ScheduleWork();
+}
+
+void Lv2Plugin::ScheduleWork() {
+    if (!mWorker || !mEffect->AutoFitAsked()) return;
+    // Once until the worker begins: a request made meanwhile is done with it.
+    if (mWorkScheduled.exchange(true)) return;
+    const uint32_t word = kWorkDeferred;
+    if (mWorker->schedule_work(mWorker->handle, sizeof word, &word) != LV2_WORKER_SUCCESS)
+        mWorkScheduled = false; // asked again after the next block
+}
+
+LV2_Worker_Status Lv2Plugin::Work() {
+    mWorkScheduled = false;
+    // The host's worker thread (or, while it renders offline, its audio
+    // thread between blocks): no lock of ours is held.
+    mEffect->ServeDeferredWork();
+    return LV2_WORKER_SUCCESS;
 }
 
 LV2_State_Status Lv2Plugin::Save(LV2_State_Store_Function store, LV2_State_Handle handle) {
     if (!store) return LV2_STATE_ERR_UNKNOWN;
     if (!mMapped) return LV2_STATE_ERR_NO_FEATURE;
+    // A fit the port asked for and no worker has done yet belongs in the state.
+    mEffect->ServeDeferredWork();
     // The same bytes as the VST chunk, saved whole under the effect's lock.
     ByteBlock chunk;
     if (!mEffect->SaveStateChunk(chunk)) return LV2_STATE_ERR_UNKNOWN;
@@ -379,11 +381,10 @@ void Lv2Plugin::Host::SendHostNote(const HostNote& note) {
                       note.kind == HostNoteKind::EndEdit;
     if (!edit || note.index < 0 || note.index >= mPlugin.mParamCount) return;
     HostNote queued = note;
-    if (note.kind == HostNoteKind::Automate) {
-        // The port takes the value the parameter holds, in its own unit.
-        ScopedLock hold(mPlugin.mEffect->FrameLock());
+    // The port takes the value the parameter holds, in its own unit (read
+    // whole without the lock).
+    if (note.kind == HostNoteKind::Automate)
         queued.value = mPlugin.mEffect->ParamAt(note.index)->Value();
-    }
     // The UI thread may not come for a while (no UI, a closed one): the queue
     // folds rather than losing a release.
     mPlugin.mUiNotes.PostFolding(queued);
@@ -446,6 +447,7 @@ void Lv2Plugin::CloseEditor() {
 void Lv2Plugin::IdleEditor() {
     mEffect->IdleEditor();
     mEffect->DeliverHostNotes();
+    mEffect->ServeDeferredWork();
 }
 
 void Lv2Plugin::TakeEdits(void* context, void (*deliver)(void*, uint32_t, uint32_t, float)) {

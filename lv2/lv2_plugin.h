@@ -8,8 +8,11 @@
 //
 // Threads, as LV2 defines them: Run and ConnectPort on the audio thread;
 // Activate, Restore and the constructor in the instantiation class (never
-// concurrent with Run); Save on a host thread, possibly during Run; the editor
-// link on the UI thread, with the editor's own timer thread beside it.
+// concurrent with Run); Save on a host thread, possibly during Run; Work on the
+// host's worker thread; the editor link on the UI thread, with the editor's
+// own timer thread beside it. Run waits for the effect's lock, which every
+// other holder keeps for a few microseconds, so every block is processed:
+// the latency port and the transport always agree with what was heard.
 #pragma once
 
 #include <atomic>
@@ -20,6 +23,7 @@
 #include <lv2/log/log.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include "lv2/lv2_link.h"
 #include "plug/host_link.h"
@@ -60,6 +64,11 @@ public:
     void Run(uint32_t frames);
     LV2_State_Status Save(LV2_State_Store_Function store, LV2_State_Handle handle);
     LV2_State_Status Restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
+    // The worker (when the host offers work:schedule): Run asks it to do the
+    // work the audio thread may not do (an autofit the autofit port asked
+    // for); it does it here. Without a worker that work waits for Save, the
+    // editor's idle or Activate.
+    LV2_Worker_Status Work();
 
     // --- editor link (UI thread)
     uintptr_t OpenEditor(uintptr_t parent, int32_t* width, int32_t* height);
@@ -70,9 +79,6 @@ public:
 
     // --- for tests
     KeloEffect& Effect() { return *mEffect; }
-    // Blocks passed through unprocessed because another thread held the
-    // effect's lock for longer than the audio thread waits.
-    int64_t MissedBlocks() const { return mMissedBlocks.load(std::memory_order_relaxed); }
 
 private:
     // The effect's host link. A member of its own: the editor link must stay
@@ -89,10 +95,9 @@ private:
         bool EmitMidi(const MidiMessage&) override { return false; }
         // The edit notes are queued for the UI thread (a value in the
         // parameter's own unit); a change of the saved state is written to
-        // the notify port by the next run.
+        // the notify port by the next run; a new latency has no note (the
+        // latency port carries the delay after every run).
         void SendHostNote(const HostNote& note) override;
-        // The latency port carries the delay after every run.
-        void TellLatencyChanged() override {}
         void LatencySet(int32_t) override {}
         // The UI binary opens the editor; nothing to tell.
         void EditorAttached() override {}
@@ -108,8 +113,9 @@ private:
     void ReadPosition(const LV2_Atom_Object* object);
     // Runs frames first..first+count-1 through the effect and moves the transport.
     void ProcessPiece(uint32_t first, uint32_t count);
-    // The block's input copied to the output: the effect's lock was not free.
-    void PassThrough(uint32_t frames);
+    // After a block, with the lock released: hands the worker what the block
+    // left for it.
+    void ScheduleWork();
     // The notify port's sequence for this run: state:StateChanged when one is
     // waiting, else empty.
     void WriteNotifications();
@@ -121,6 +127,10 @@ private:
     Lv2Uris mUris;
     bool mMapped = false; // the host mapped the URIDs (urid:map)
     LV2_Log_Log* mLog;
+    // The host's worker, or null.
+    const LV2_Worker_Schedule* mWorker = nullptr;
+    // Work handed to the worker and not yet begun.
+    std::atomic<bool> mWorkScheduled{false};
     Host mHost{*this};
     std::unique_ptr<KeloEffect> mEffect;
     int32_t mParamCount;
@@ -149,6 +159,4 @@ private:
     std::atomic<uint32_t> mEditMask{0};
     // A change of the saved state waiting for the notify port.
     std::atomic<bool> mStateChanged{false};
-
-    std::atomic<int64_t> mMissedBlocks{0};
 };

@@ -26,7 +26,8 @@ const char* const kPrefixes = "@prefix atom:  <http://lv2plug.in/ns/ext/atom#> .
                               "@prefix time:  <http://lv2plug.in/ns/ext/time#> .\n"
                               "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
                               "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-                              "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n\n";
+                              "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n"
+                              "@prefix work:  <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
 bool WriteFile(const std::string& path, const std::string& text) {
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -69,8 +70,9 @@ std::string PluginTtl() {
     t += "  rdfs:comment \"A stereo transient shaper: a band-limited detector starts an envelope "
          "of drawn shape whenever the band's level reaches the threshold.\" ;\n";
     t += "  doap:maintainer [ foaf:name \"mirel\" ] ;\n";
-    t += "  lv2:optionalFeature urid:map , lv2:hardRTCapable , log:log , opts:options ;\n";
-    t += "  lv2:extensionData state:interface ;\n";
+    t += "  lv2:optionalFeature urid:map , lv2:hardRTCapable , log:log , opts:options ,\n";
+    t += "    work:schedule ;\n";
+    t += "  lv2:extensionData state:interface , work:interface ;\n";
     t += "  ui:ui <" KELO_LV2_UI_URI "> ;\n";
     t += "  lv2:port [\n";
     const char* audio[4][3] = {{"in_l", "in left", "Input"},

@@ -126,6 +126,7 @@ void EffectBase::EditorParamChange(int32_t index, double normalized) {
         }
     }
     DeliverHostNotes();
+    ServeDeferredWork();
 }
 
 // ---------------------------------------------------------------- host notes
@@ -173,7 +174,10 @@ void EffectBase::HoldHostNotes() {
 }
 
 void EffectBase::ReleaseHostNotes() {
-    if (mNoteHolds.fetch_sub(1) == 1) DeliverHostNotes();
+    if (mNoteHolds.fetch_sub(1) != 1) return;
+    DeliverHostNotes();
+    // The end of an editor's tick: a road off the audio thread.
+    ServeDeferredWork();
 }
 
 void EffectBase::DeliverHostNotes() {
@@ -208,6 +212,30 @@ void EffectBase::PostHostNote(HostNoteKind kind, int32_t index, double value) {
         mOutbox.PostFolding(HostNote{kind, index, value});
     else
         mOutbox.Post(HostNote{kind, index, value});
+}
+
+// ---------------------------------------------------------------- put-off work
+
+void EffectBase::ServeDeferredWork() {
+    // The flag first, so that a road that finds nothing asked calls nothing
+    // in the effect (an effect being destroyed, say).
+    if (!mWorkAsked.load() || mLock.HeldByThisThread()) return;
+    mWorkAsked.store(false);
+    DoDeferredWork();
+}
+
+bool EffectBase::OnAudioThread() const {
+    const uintptr_t tag = Lock::ThisThreadTag();
+    for (const auto& slot : mAudioThreads)
+        if (slot.load(std::memory_order_relaxed) == tag) return true;
+    return false;
+}
+
+void EffectBase::NoteAudioThread() {
+    // One comparison a block while the host keeps its thread.
+    if (OnAudioThread()) return;
+    const int slot = mNextAudioSlot.fetch_add(1, std::memory_order_relaxed) % kAudioThreadSlots;
+    mAudioThreads[slot].store(Lock::ThisThreadTag(), std::memory_order_relaxed);
 }
 
 // ---------------------------------------------------------------- host link
@@ -251,15 +279,30 @@ int32_t EffectBase::HostKind() {
 }
 
 bool EffectBase::EmitMidi(const MidiMessage* message) {
-    return message && mHostLink && mHostLink->EmitMidi(*message);
+    if (!message || !mHostLink) return false;
+    if (!mLock.HeldByThisThread()) return mHostLink->EmitMidi(*message);
+    // Under our lock the host is not called: the message waits for the lock's
+    // release (ReceiveMidi, the audio road), or is lost when too many wait.
+    if (mHeldMidiCount >= kHeldMidiCapacity) return false;
+    mHeldMidi[mHeldMidiCount++] = *message;
+    return true;
+}
+
+int EffectBase::TakeHeldMidi(MidiMessage* out) {
+    const int count = mHeldMidiCount;
+    for (int i = 0; i < count; ++i)
+        out[i] = mHeldMidi[i];
+    mHeldMidiCount = 0;
+    return count;
+}
+
+void EffectBase::SendMidi(const MidiMessage* messages, int count) {
+    for (int i = 0; i < count && mHostLink; ++i)
+        mHostLink->EmitMidi(messages[i]);
 }
 
 intptr_t EffectBase::VendorRequest(int32_t, intptr_t, void*, float) {
     return 0;
-}
-
-void EffectBase::TellHostLatencyChanged() {
-    if (mHostLink) mHostLink->TellLatencyChanged();
 }
 
 // ---------------------------------------------------------------- editor window
@@ -379,8 +422,11 @@ void EffectBase::SetMaxBlock(int32_t n) {
 
 void EffectBase::SetDelay(int32_t samples) {
     ScopedLock hold(mLock);
+    if (samples == mDelay) return;
     mDelay = samples;
     if (mHostLink) mHostLink->LatencySet(samples);
+    // The host reads the new latency when it hears of it.
+    PostHostNote(HostNoteKind::LatencyChanged, -1, double(samples));
 }
 
 // ---------------------------------------------------------------- audio road
@@ -388,6 +434,7 @@ void EffectBase::SetDelay(int32_t samples) {
 template <typename T>
 void EffectBase::ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode) {
     if (frames <= 0) return;
+    NoteAudioThread();
     // The transport is asked before the lock is taken: no host call under it.
     // (An adapter that holds the lock around the processing, as the LV2 one
     // does, answers from what its host handed it, calling nothing.)
@@ -402,28 +449,38 @@ void EffectBase::ProcessHostBlock(T** inputs, T** outputs, int32_t frames, Block
     }
     // Notes that wait for the audio road go out here, before the lock.
     if (mNotesWaitForAudio.load()) DeliverQueuedNotes();
-    // The whole host block runs under the lock, so the scratch regions and the
-    // channel slots cannot change under it.
-    ScopedLock hold(mLock);
-    mBlockSample = first;
-    if (mMaxBlock <= 0) {
-        // No scratch yet: the host hears silence rather than whatever its buffers held.
-        if (mode == BlockReplace && outputs) {
-            int32_t k = 0;
-            for (auto& link : mOutChannels)
-                if (link->mConnected)
-                    if (T* host = HostChannel(outputs, k++))
-                        std::memset(host, 0, size_t(frames) * sizeof(T));
+    MidiMessage midi[kHeldMidiCapacity];
+    int midiCount = 0;
+    {
+        // The whole host block runs under the lock, so the scratch regions and
+        // the channel slots cannot change under it. The lock is waited for:
+        // every other holder holds it for a few microseconds (a copy in or
+        // out, a parameter's new value), and on Linux the holder inherits the
+        // priority of the audio thread that waits.
+        ScopedLock hold(mLock);
+        mBlockSample = first;
+        if (mMaxBlock <= 0) {
+            // No scratch yet: the host hears silence rather than whatever its
+            // buffers held.
+            if (mode == BlockReplace && outputs) {
+                int32_t k = 0;
+                for (auto& link : mOutChannels)
+                    if (link->mConnected)
+                        if (T* host = HostChannel(outputs, k++))
+                            std::memset(host, 0, size_t(frames) * sizeof(T));
+            }
+            return;
         }
-        return;
+        for (int32_t offset = 0; offset < frames;) {
+            const int32_t n = frames - offset < mMaxBlock ? frames - offset : mMaxBlock;
+            mBlockOffset = offset;
+            ProcessSubBlock(inputs, outputs, offset, n, mode);
+            offset += n;
+        }
+        mBlockOffset = 0;
+        if (mHeldMidiCount > 0) midiCount = TakeHeldMidi(midi);
     }
-    for (int32_t offset = 0; offset < frames;) {
-        const int32_t n = frames - offset < mMaxBlock ? frames - offset : mMaxBlock;
-        mBlockOffset = offset;
-        ProcessSubBlock(inputs, outputs, offset, n, mode);
-        offset += n;
-    }
-    mBlockOffset = 0;
+    SendMidi(midi, midiCount);
 }
 
 template <typename T>
@@ -507,13 +564,16 @@ void EffectBase::HostParamChange(int32_t index, double normalized) {
     // The control shows the value the parameter will take, before the effect hears of it.
     if (!(normalized > 0.0)) normalized = 0.0;
     if (normalized > 1.0) normalized = 1.0;
-    ScopedLock hold(mLock);
-    if (mEditor) mEditor->ShowParamValue(index, normalized, true);
-    // The host carries normalized values as 32-bit floats. The image of the
-    // current value is the current value: a host that restores the values it
-    // read back must not move a parameter by the float's rounding.
-    if (float(normalized) != float(param->Normalized())) param->SetFromNormalized(normalized);
-    ParamChanged(index);
+    {
+        ScopedLock hold(mLock);
+        if (mEditor) mEditor->ShowParamValue(index, normalized, true);
+        // The host carries normalized values as 32-bit floats. The image of the
+        // current value is the current value: a host that restores the values
+        // it read back must not move a parameter by the float's rounding.
+        if (float(normalized) != float(param->Normalized())) param->SetFromNormalized(normalized);
+        ParamChanged(index);
+    }
+    if (!OnAudioThread()) ServeDeferredWork();
 }
 
 double EffectBase::ParamNormalized(int32_t index) const {
@@ -523,8 +583,14 @@ double EffectBase::ParamNormalized(int32_t index) const {
 
 void EffectBase::ReceiveMidi(const MidiMessage* message) {
     if (!message) return;
-    ScopedLock hold(mLock);
-    HandleMidi(message);
+    MidiMessage midi[kHeldMidiCapacity];
+    int count;
+    {
+        ScopedLock hold(mLock);
+        HandleMidi(message);
+        count = TakeHeldMidi(midi);
+    }
+    SendMidi(midi, count);
 }
 
 Param* EffectBase::ParamAt(int32_t index) {

@@ -91,7 +91,8 @@ public:
     // EmitMidi ask the host link; without one they read 0 and false. No host
     // is called under our lock: there the position, tempo and meter are the
     // ones asked when the host block began, before the lock was taken (see
-    // ProcessFloatReplacing), and outside a block the ones last heard.
+    // ProcessFloatReplacing), and outside a block the ones last heard; MIDI
+    // sent under it goes out once it is released (true: taken for sending).
     virtual int64_t TransportSample();
     virtual double TransportTempo();
     virtual void TransportMeter(int32_t& numerator, int32_t& denominator);
@@ -109,7 +110,8 @@ public:
     // Sizes the scratch regions for blocks of n frames. n <= 0, or a size whose
     // scratch cannot be allocated, keeps the previous size.
     virtual void SetMaxBlock(int32_t n);
-    // The latency in samples; the host link stores it for the host to read.
+    // The latency in samples; the host link stores it for the host to read,
+    // and a new latency is told to the host as a note (see the host notes).
     virtual void SetDelay(int32_t samples);
     virtual bool EmitMidi(const MidiMessage* message);
     // A vendor-specific request from the host; the effect's own requests are
@@ -156,7 +158,8 @@ public:
     // Host set-parameter road: under the lock the editor shows the value, the
     // parameter takes it, ParamChanged runs. A value whose 32-bit float equals
     // that of the current normalized value keeps the current value (hosts carry
-    // floats). An index out of range does nothing.
+    // floats). An index out of range does nothing. Off the audio threads, the
+    // work the change put off is done before it returns (ServeDeferredWork).
     void HostParamChange(int32_t index, double normalized);
     // Normalized value of a parameter for the host, without the lock; 0 out of range.
     double ParamNormalized(int32_t index) const;
@@ -203,6 +206,19 @@ public:
     bool NotesWaitForAudio() const { return mNotesWaitForAudio.load(); }
     // Notes lost to a full queue (see HostOutbox).
     int64_t DroppedHostNotes() const { return mOutbox.Dropped(); }
+
+    // --- work put off from the audio thread
+    // Slow work the effect may not do where it is asked for, under the lock or
+    // on the audio thread (an autofit the host switched on from there), waits
+    // for a thread that may do it: every road that is off the audio thread
+    // calls this with no lock of ours held (the host's user-interface
+    // requests, the editor's changes and the end of its ticks, a host
+    // parameter change from another thread, LV2's worker). Does nothing when
+    // this thread holds the plug-in's lock, or when no work was asked for.
+    void ServeDeferredWork();
+    // The calling thread ran the audio road lately (hosts may move it between
+    // a few threads; the last four are kept).
+    bool OnAudioThread() const;
 
     // --- non-virtual operations
     void SetSampleRate(double rate);
@@ -274,9 +290,12 @@ protected:
     // After a state load, once the lock is released: the place to tell the
     // host what the load changed. Does nothing by default.
     virtual void StateLoaded() {}
-    // Tells the host that the latency changed. Never from the audio thread,
-    // never with a lock of ours held.
-    void TellHostLatencyChanged();
+    // Asks for DoDeferredWork at the next ServeDeferredWork. Any thread, the
+    // audio thread and the lock's holder included: it only sets a flag.
+    void AskForDeferredWork() { mWorkAsked.store(true); }
+    // The work put off from the audio thread (see ServeDeferredWork); called
+    // with no lock of ours held, after AskForDeferredWork. Nothing by default.
+    virtual void DoDeferredWork() {}
     void PostHostNote(HostNoteKind kind, int32_t index, double value);
 
     InstanceInfo mInstance;
@@ -310,6 +329,12 @@ private:
     void ProcessHostBlock(T** inputs, T** outputs, int32_t frames, BlockMode mode);
     template <typename T>
     void ProcessSubBlock(T** inputs, T** outputs, int32_t offset, int32_t frames, BlockMode mode);
+    // Keeps the calling thread among the audio threads (OnAudioThread).
+    void NoteAudioThread();
+    // Takes the MIDI held while the lock was held (call under it) into out;
+    // returns how many.
+    int TakeHeldMidi(MidiMessage* out);
+    void SendMidi(const MidiMessage* messages, int count);
 
     // The gesture: guarded by mGestureLock (StateChanged may come from any thread).
     mutable std::mutex mGestureLock;
@@ -338,6 +363,16 @@ private:
     std::atomic<int32_t> mLastDenominator{0};
     HostLink* mHostLink = nullptr;
     bool mEditorWindowOpen = false;
+    // Work asked for and not yet begun (AskForDeferredWork).
+    std::atomic<bool> mWorkAsked{false};
+    // The threads that ran the audio road lately, newest written at mNextAudioSlot.
+    static constexpr int kAudioThreadSlots = 4;
+    std::atomic<uintptr_t> mAudioThreads[kAudioThreadSlots] = {};
+    std::atomic<int> mNextAudioSlot{0};
+    // MIDI sent while the lock was held, guarded by it; sent once it is released.
+    static constexpr int kHeldMidiCapacity = 64;
+    MidiMessage mHeldMidi[kHeldMidiCapacity] = {};
+    int mHeldMidiCount = 0;
 };
 
 // Holds an effect's host notes for the lifetime of the object (null: nothing).

@@ -38,13 +38,12 @@ public:
     // --- what the effect tells
     // One MIDI event for the host; false when it did not take it.
     virtual bool EmitMidi(const MidiMessage& message) = 0;
-    // One note of the user's work (automate, begin and end edit, the state
-    // changed); told with no lock of ours held.
+    // One note (automate, begin and end edit, the state changed, the latency
+    // changed: see LatencySet); told with no lock of ours held, never from
+    // within the processing (to a host that wants them on its audio thread,
+    // before the processing takes the lock). A host that ignores a latency change is
+    // not harmed.
     virtual void SendHostNote(const HostNote& note) = 0;
-    // The latency changed (see LatencySet): the host reads it again. Never
-    // from the audio thread, never with a lock of ours held; a host that
-    // ignores it is not harmed.
-    virtual void TellLatencyChanged() = 0;
 
     // --- news of the effect's own; may come under the plug-in's lock, so
     // they store what the host will read and call nothing in it

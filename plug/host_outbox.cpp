@@ -6,6 +6,16 @@ void HostOutbox::Post(const HostNote& note) {
 }
 
 void HostOutbox::PostLocked(const HostNote& note) {
+    // The host reads the latency when it hears of the change: one note waiting
+    // tells it of every change since.
+    if (note.kind == HostNoteKind::LatencyChanged)
+        for (int i = 0; i < mCount; ++i) {
+            HostNote& queued = mRing[(mHead + i) % kCapacity];
+            if (queued.kind == HostNoteKind::LatencyChanged) {
+                queued.value = note.value;
+                return;
+            }
+        }
     if (mCount < kCapacity) {
         mRing[(mHead + mCount) % kCapacity] = note;
         ++mCount;

@@ -1,7 +1,7 @@
 // What the plug-in has to tell its host, kept until it can be told: a small
 // fixed-capacity queue of notes (a parameter's new value, the start and end of
 // a user's gesture on a parameter, a change of the saved state that is no
-// parameter). Posting never allocates and never calls the host, so it is safe
+// parameter, a new latency). Posting never allocates and never calls the host, so it is safe
 // under any lock of ours and on any thread; EffectBase delivers the notes in
 // order once no lock of ours is held.
 #pragma once
@@ -10,10 +10,11 @@
 #include <mutex>
 
 enum class HostNoteKind : int32_t {
-    Automate,     // index took value (normalized)
-    BeginEdit,    // the user took hold of parameter index
-    EndEdit,      // and let go of it
-    StateChanged, // the saved state changed outside the parameters
+    Automate,       // index took value (normalized)
+    BeginEdit,      // the user took hold of parameter index
+    EndEdit,        // and let go of it
+    StateChanged,   // the saved state changed outside the parameters
+    LatencyChanged, // the latency changed: the host reads it again
 };
 
 struct HostNote {
@@ -26,9 +27,11 @@ class HostOutbox {
 public:
     static constexpr int kCapacity = 256;
 
-    // Appends a note. When the queue is full, an Automate note replaces the
-    // newest queued Automate of the same parameter (its final value is what
-    // counts); any other note that finds no room is dropped and counted.
+    // Appends a note. A LatencyChanged that finds one queued is told by it
+    // (the host reads the latency once, when it hears). When the queue is
+    // full, an Automate note replaces the newest queued Automate of the same
+    // parameter (its final value is what counts); any other note that finds
+    // no room is dropped and counted.
     void Post(const HostNote& note);
     // For a queue whose reader may not come for a while (see
     // EffectBase::SetNotesWaitForAudio). An Automate note whose parameter's

@@ -20,11 +20,10 @@ public:
     // holds read as false; no thread-local storage, so the audio thread pays
     // one store per entry and per exit.
     bool HeldByThisThread() const;
-
-private:
     // The platform's tag of the calling thread (never 0).
     static uintptr_t ThisThreadTag();
 
+private:
     // The holder's tag (0: free) and its depth; written only by the holder.
     std::atomic<uintptr_t> mOwner{0};
     int mDepth = 0;

@@ -15,7 +15,9 @@ static_assert(sizeof(CRITICAL_SECTION) <= 64, "lock storage too small");
 static_assert(alignof(CRITICAL_SECTION) <= 16, "lock storage misaligned");
 
 Lock::Lock() {
-    InitializeCriticalSection(Section(mStorage));
+    // A waiter spins a while before it sleeps: a holder on the other core is
+    // done within microseconds, sooner than a sleep and a wake-up.
+    InitializeCriticalSectionAndSpinCount(Section(mStorage), 4000);
 }
 Lock::~Lock() {
     DeleteCriticalSection(Section(mStorage));

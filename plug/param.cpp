@@ -18,7 +18,7 @@ void CopyText(char* field, int capacity, const char* text) {
 }
 
 Param::Param()
-    : mType(ParamUnset), mValue(0.0), mMin(0.0), mMax(1.0), mStep(1.0), mCurve(1.0), mDecimals(0),
+    : mType(ParamUnset), mValue{0.0}, mMin(0.0), mMax(1.0), mStep(1.0), mCurve(1.0), mDecimals(0),
       mName(), mUnit() {}
 
 void Param::DefineContinuous(const char* name, double defaultValue, double min, double max,
@@ -26,7 +26,7 @@ void Param::DefineContinuous(const char* name, double defaultValue, double min, 
     if (mType == ParamUnset) mType = ParamContinuous;
     CopyText(mName, kParamTextSize, name);
     CopyText(mUnit, kParamTextSize, unit);
-    mValue = defaultValue;
+    Store(defaultValue);
     mMin = min;
     mMax = max < min + step ? min + step : max;
     mStep = step;
@@ -64,32 +64,34 @@ void Param::SetFromNormalized(double n) {
     // The ends of the scale are the ends of the range, exactly: min + 1 * (max -
     // min) can round away from max.
     if (!(n > 0.0)) {
-        mValue = mMin;
+        Store(mMin);
         return;
     }
     if (n >= 1.0) {
-        mValue = mMax;
+        Store(mMax);
         return;
     }
     double v = mMin + std::pow(n, mCurve) * (mMax - mMin);
     if (mType != ParamContinuous && mStep > 0.0) v = std::floor(v / mStep + 0.5) * mStep;
     if (!(v < mMax)) v = mMax;
     if (v < mMin) v = mMin;
-    mValue = v;
+    Store(v);
 }
 
 void Param::SetClampedValue(double value) {
     if (std::isnan(value)) return;
-    mValue = value < mMin ? mMin : value > mMax ? mMax : value;
+    Store(value < mMin ? mMin : value > mMax ? mMax : value);
 }
 
 double Param::ValueAsGain() const {
-    return DbToAmp(mValue);
+    return DbToAmp(Value());
 }
 
 void Param::FormatValue(char* text, int capacity) const {
     if (!text || capacity <= 0) return;
-    const double whole = std::trunc(mValue);
+    // One reading: another thread may set the value meanwhile.
+    const double value = Value();
+    const double whole = std::trunc(value);
     const bool fitsInt = whole >= double(INT32_MIN) && whole <= double(INT32_MAX);
     if (fitsInt) {
         const char* named = ValueTextFor(int32_t(whole));
@@ -98,7 +100,7 @@ void Param::FormatValue(char* text, int capacity) const {
             return;
         }
     }
-    if (mValue == 0.0) {
+    if (value == 0.0) {
         CopyText(text, capacity, "0");
     } else if (mDecimals == 0) {
         if (fitsInt)
@@ -108,7 +110,7 @@ void Param::FormatValue(char* text, int capacity) const {
     } else {
         char format[16];
         std::snprintf(format, sizeof format, "%%.%df", int(mDecimals));
-        std::snprintf(text, size_t(capacity), format, mValue);
+        std::snprintf(text, size_t(capacity), format, value);
     }
 }
 

@@ -2,6 +2,7 @@
 // the rules that turn the value into display text.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/byte_block.h"
@@ -34,9 +35,12 @@ public:
     // Sets the curve exponent; exactly 0 is ignored.
     void SetCurve(double exponent);
 
-    double Value() const { return mValue; }
+    // The value is read without a lock by the host (its parameter reads) and
+    // by the editor while another thread sets it: each reading and setting is
+    // whole. The rest of the parameter is fixed once it is defined.
+    double Value() const { return mValue.load(std::memory_order_relaxed); }
     // Normalized (0..1) form of the current value.
-    double Normalized() const { return NormalizedOf(mValue); }
+    double Normalized() const { return NormalizedOf(Value()); }
     // Normalized form of any real value, clamped to the range first (NaN gives 0).
     double NormalizedOf(double value) const;
     // Sets the value from a normalized one (quantised to the step unless the
@@ -71,9 +75,10 @@ public:
 
 private:
     const ValueText* Texts() const;
+    void Store(double value) { mValue.store(value, std::memory_order_relaxed); }
 
     ParamType mType;
-    double mValue;
+    std::atomic<double> mValue;
     double mMin;
     double mMax;
     double mStep;

@@ -70,6 +70,29 @@ int32_t HostBlockSize(intptr_t value) {
     return value > kMaxHostBlockSize ? kMaxHostBlockSize : int32_t(value);
 }
 
+// Requests hosts make from their user-interface side, never from the audio
+// thread: the work put off from the audio thread is done before them, so that
+// what they save, show or idle over includes it.
+bool FromUserInterface(int32_t opcode) {
+    switch (opcode) {
+    case kVstOpOpen:
+    case kVstOpSetProgram:
+    case kVstOpGetParamDisplay:
+    case kVstOpSetSampleRate:
+    case kVstOpSetBlockSize:
+    case kVstOpMainsChanged:
+    case kVstOpEditorOpen:
+    case kVstOpEditorClose:
+    case kVstOpEditorIdle:
+    case kVstOpGetChunk:
+    case kVstOpSetChunk:
+    case kVstOpIdle:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int32_t DecimalVersion(int32_t packed) {
     return (packed >> 16) * 10000 + ((packed >> 8) & 0xFF) * 100 + (packed & 0xFF);
 }
@@ -158,6 +181,7 @@ intptr_t VstAdapter::Dispatch(int32_t opcode, int32_t index, intptr_t value, voi
     if (opcode == kVstOpOpen || opcode == kVstOpSetSampleRate || opcode == kVstOpSetBlockSize ||
         opcode == kVstOpMainsChanged)
         mEffect->TransportTempo();
+    if (FromUserInterface(opcode)) mEffect->ServeDeferredWork();
     const intptr_t answer = DispatchOne(opcode, index, value, ptr, opt);
     // Notes queued while a lock of ours was held (a hook that pushed a value)
     // reach the host here at the latest, on the host's own call.
@@ -394,6 +418,9 @@ void VstAdapter::SendHostNote(const HostNote& note) {
     case HostNoteKind::StateChanged:
         CallHost(kVstHostUpdateDisplay, 0, 0, nullptr, 0.0f);
         break;
+    case HostNoteKind::LatencyChanged:
+        CallHost(kVstHostIoChanged, 0, 0, nullptr, 0.0f);
+        break;
     }
 }
 
@@ -463,10 +490,6 @@ bool VstAdapter::EmitMidi(const MidiMessage& message) {
     list.numEvents = 1;
     list.events[0] = reinterpret_cast<VstEvent*>(&event);
     return CallHost(kVstHostProcessEvents, 0, 0, &list, 0.0f) == 1;
-}
-
-void VstAdapter::TellLatencyChanged() {
-    CallHost(kVstHostIoChanged, 0, 0, nullptr, 0.0f);
 }
 
 intptr_t VstAdapter::CallHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {

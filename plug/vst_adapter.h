@@ -59,10 +59,9 @@ public:
     bool EmitMidi(const MidiMessage& message) override;
     // Automate (0), begin edit (43), end edit (44); a change of the saved state
     // outside the parameters is "update display" (42), which VST 2.4 hosts
-    // take as "the project changed".
+    // take as "the project changed"; a new latency is "I/O changed" (13), on
+    // which hosts read the record (its initial delay) again.
     void SendHostNote(const HostNote& note) override;
-    // "I/O changed": hosts read the record (its initial delay) again.
-    void TellLatencyChanged() override;
     // The record's initial delay.
     void LatencySet(int32_t samples) override;
     // The record's editor flag.

@@ -17,22 +17,6 @@ namespace {
 const int kMaxBufferSamples = 1 << 20;
 const int kMaxLength = 1 << 24;
 
-// Holds an optional lock (the plug-in's, absent in tests without a plug-in).
-class MaybeLock {
-public:
-    explicit MaybeLock(Lock* lock) : mLock(lock) {
-        if (mLock) mLock->Enter();
-    }
-    ~MaybeLock() {
-        if (mLock) mLock->Leave();
-    }
-    MaybeLock(const MaybeLock&) = delete;
-    MaybeLock& operator=(const MaybeLock&) = delete;
-
-private:
-    Lock* mLock;
-};
-
 // Pointer movements and wheel steps beyond any screen are cut to this, so that
 // no pixel arithmetic overflows.
 int Bounded(int v) {
@@ -60,14 +44,9 @@ AmpDisplay::AmpDisplay(KeloEffect* kelo)
     mPicture.columns = mColumns;
     mShown.columns = mColumns;
     mShownColumn.assign(size_t(kColumns), 0);
-    MaybeLock plugin(PluginLock());
     ScopedLock lock(mLock);
     SyncLocked();
     if (mKelo) mReadEvent = mKelo->EventCount();
-}
-
-Lock* AmpDisplay::PluginLock() const {
-    return mEffect ? &mEffect->FrameLock() : nullptr;
 }
 
 void AmpDisplay::MarkDirty() {
@@ -85,9 +64,10 @@ void AmpDisplay::DrawPassDone() {
 // --- changes through the effect
 
 void AmpDisplay::AutoFit() {
+    // With no lock of ours held: the effect copies the event, fits outside its
+    // lock and applies the result.
+    if (mKelo) mKelo->AutoFit();
     {
-        MaybeLock plugin(PluginLock());
-        if (mKelo) mKelo->AutoFit();
         ScopedLock lock(mLock);
         SyncLocked();
         FeedLocked();
@@ -98,7 +78,6 @@ void AmpDisplay::AutoFit() {
 void AmpDisplay::SetLength(int length, bool push) {
     int rate;
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         SetLengthLocked(length);
         length = mModel.Length();
@@ -112,7 +91,6 @@ void AmpDisplay::SetLength(int length, bool push) {
 
 void AmpDisplay::SetScale(double scale) {
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         SetScaleLocked(scale);
     }
@@ -122,7 +100,6 @@ void AmpDisplay::SetScale(double scale) {
 void AmpDisplay::SetSampleRateAndTempo(int sampleRate, double tempo) {
     if (sampleRate < 1) return;
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         if (mKelo)
             mKelo->SetShapeRateAndTempo(sampleRate, tempo);
@@ -138,7 +115,6 @@ void AmpDisplay::SetSampleRateAndTempo(int sampleRate, double tempo) {
 
 void AmpDisplay::DragPoint(int index, int dx, int dy) {
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         DragPointLocked(index, Bounded(dx), Bounded(dy));
     }
@@ -148,7 +124,6 @@ void AmpDisplay::DragPoint(int index, int dx, int dy) {
 void AmpDisplay::AddDetection(const double* levels, const double* outputs, int start, int count) {
     if (!levels || !outputs || count <= 0) return;
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         SyncLocked();
         // The levels stand for the effect's current event.
@@ -182,14 +157,20 @@ void AmpDisplay::SyncLocked() {
 
 void AmpDisplay::FeedLocked() {
     if (!mKelo) return;
-    uint64_t event = mReadEvent;
-    int start = mReadEnd;
-    const int count = mKelo->ReadDetection(mLevelSamples.data(), mOutSamples.data(),
-                                           int(mLevelSamples.size()), event, start);
-    const bool newEvent = event != mReadEvent;
-    mReadEvent = event;
-    mReadEnd = start + count;
-    BinLocked(start, count, newEvent);
+    // The effect hands the event out a slice per call (a short hold of its
+    // lock each); an event of a second at 1 MHz takes a few hundred.
+    const int mostSlices = kMaxBufferSamples / KeloEffect::kReadSlice + 2;
+    for (int slice = 0; slice < mostSlices; ++slice) {
+        uint64_t event = mReadEvent;
+        int start = mReadEnd;
+        const int count = mKelo->ReadDetection(mLevelSamples.data(), mOutSamples.data(),
+                                               int(mLevelSamples.size()), event, start);
+        const bool newEvent = event != mReadEvent;
+        mReadEvent = event;
+        mReadEnd = start + count;
+        BinLocked(start, count, newEvent);
+        if (count < KeloEffect::kReadSlice) break;
+    }
 }
 
 int64_t AmpDisplay::ColumnStart(int k) const {
@@ -332,7 +313,6 @@ void AmpDisplay::PushLength(int length, int rate) {
 // --- read-only copies
 
 ShapeModel::Point AmpDisplay::PointAt(int i) {
-    MaybeLock plugin(PluginLock());
     ScopedLock lock(mLock);
     SyncLocked();
     ShapeModel::Point p = mModel.PointAt(i < 0 ? 0 : i >= M::kPoints ? M::kPoints - 1 : i);
@@ -344,16 +324,15 @@ ShapeModel::Point AmpDisplay::PointAt(int i) {
 }
 
 AmpDisplay::Column AmpDisplay::ColumnAt(int k) {
-    MaybeLock plugin(PluginLock());
     ScopedLock lock(mLock);
     SyncLocked();
     return k >= 0 && k < kColumns ? mColumns[size_t(k)] : Column();
 }
 
-// Fresh from the effect: the plug-in's lock first, the display's second.
+// Fresh from the effect (the display's lock, then the plug-in's inside each
+// call to the effect).
 #define KELO_AMP_GETTER(type, name, expr)                                                          \
     type AmpDisplay::name() {                                                                      \
-        MaybeLock plugin(PluginLock());                                                            \
         ScopedLock lock(mLock);                                                                    \
         SyncLocked();                                                                              \
         return expr;                                                                               \
@@ -456,7 +435,6 @@ void AmpDisplay::OnMouseDrag(int x, int, int dX, int dY, const MouseKeys&) {
     int pushed = -1, rate = 0;
     bool shaped = false;
     {
-        MaybeLock plugin(PluginLock());
         {
             ScopedLock lock(mLock);
             SyncLocked();
@@ -492,7 +470,6 @@ void AmpDisplay::OnMouseWheel(int, int, const MouseKeys&, int steps) {
     int pushed = -1, rate = 0;
     bool shaped = false;
     {
-        MaybeLock plugin(PluginLock());
         {
             ScopedLock lock(mLock);
             SyncLocked();
@@ -529,7 +506,6 @@ void AmpDisplay::OnMouseDblClick(int, int, const MouseKeys&) {
     int pushed = -1, rate = 0;
     bool shaped = false;
     {
-        MaybeLock plugin(PluginLock());
         {
             ScopedLock lock(mLock);
             SyncLocked();
@@ -565,7 +541,6 @@ void AmpDisplay::TakePicture() {
     // had before either lock is taken.
     int want, have;
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         SyncLocked();
         want = mModel.MaxLength();
@@ -575,7 +550,6 @@ void AmpDisplay::TakePicture() {
     if (want < 1) want = 1;
     if (want != have) {
         std::vector<double> levels(size_t(want), 0.0), outputs(size_t(want), 0.0);
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         const size_t keep = size_t(want < int(mLevelSamples.size()) ? want : mLevelSamples.size());
         for (size_t i = 0; i < keep; ++i) {
@@ -591,7 +565,6 @@ void AmpDisplay::TakePicture() {
     // Feed and copy out, then draw holding no lock.
     Picture& pic = mPicture;
     {
-        MaybeLock plugin(PluginLock());
         ScopedLock lock(mLock);
         // Marks from here on ask for another pass (DrawPassDone).
         mDrawnMarks = mMarks.load();

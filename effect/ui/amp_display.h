@@ -12,11 +12,13 @@
 // current event are the effect's record, read past what the display has.
 //
 // Threads. The display's lock guards the model's copy, the columns, the sample
-// buffers and every value below. The editor thread takes the plug-in's lock
-// first and the display's lock second, and draws from a copy taken under both,
-// holding neither. The audio thread and the effect's hooks only mark the
-// display dirty; a mark is counted, so one that lands during a drawing pass
-// makes another pass.
+// buffers and every value below. The display takes its own lock first; each
+// call into the effect takes the plug-in's lock inside, for a short copy or
+// change (the effect never calls the display under it), so the binning and
+// the drawing never keep the audio thread waiting. A drawing pass draws from a
+// copy, holding neither lock. The audio thread and the effect's hooks only
+// mark the display dirty; a mark is counted, so one that lands during a
+// drawing pass makes another pass.
 //
 // A frame redraws only what will look different (ChangedArea): the columns
 // whose levels moved as an event comes in, or the whole panel when anything
@@ -159,9 +161,8 @@ private:
     // What a drawing over area leaves in the window, for ChangedArea.
     void RecordShown(const Rect& area);
 
-    Lock* PluginLock() const;
     // The following run under the display's lock; those that read the effect
-    // also under the plug-in's, taken first.
+    // take the plug-in's lock inside each call to it.
     // Takes a fresh copy of the effect's model (and "show env"); the columns
     // follow a new length or scale.
     void SyncLocked();

@@ -206,8 +206,10 @@ void EnvelopeView::DrawPassDone() {
 
 void EnvelopeView::Feed() {
     if (!mKelo) return;
-    // The history ring may hand its contents out in two pieces.
-    for (int piece = 0; piece < 2; ++piece) {
+    // The history ring hands its contents out a slice per call (a short hold
+    // of the plug-in's lock each), and a full ring in two pieces more.
+    const int mostPieces = kScratchSamples / KeloEffect::kReadSlice + 2;
+    for (int piece = 0; piece < mostPieces; ++piece) {
         int64_t start = 0;
         bool marked = false;
         const int n = mKelo->ReadHistory(mScratch.data(), kScratchSamples, start, marked);

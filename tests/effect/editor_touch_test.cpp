@@ -1,8 +1,9 @@
 // What a host in Touch mode hears of each gesture on the effect's editor: one
 // begin and one end per parameter with the values between, "state changed"
 // once per gesture that changes the saved state outside the parameters. The
-// host here waits for its audio thread inside every call, so a call made while
-// the plug-in's lock is held shows as a stall.
+// host here waits for its audio thread inside every call, and for another
+// thread to take each lock of ours, so a call made while any of them is held
+// shows as a stall.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 
 #include "editor_fixture.h"
 #include "effect/ui/amp_display.h"
+#include "lock_probe.h"
 #include "tools/host/touch.h"
 
 namespace {
@@ -46,7 +48,7 @@ public:
         std::lock_guard<std::mutex> hold(mLock);
         mRecord.clear();
     }
-    int Stalls() const { return mStalls.load(); }
+    int Stalls() { return mStalls.load() + mProbes.Stalls(); }
 
 private:
     static intptr_t KELO_VSTCALL Callback(VstEffectRecord*, int32_t opcode, int32_t index, intptr_t,
@@ -66,6 +68,7 @@ private:
         return 1;
     }
     void Hear(const TouchEvent& event) {
+        mProbes.OurLocksAreFree(mFx);
         std::unique_lock<std::mutex> hold(mLock);
         mRecord.push_back(event);
         const int64_t ticket = ++mAsked;
@@ -93,6 +96,7 @@ private:
 
     static inline TouchHost* sHost = nullptr;
     TestKelo& mFx;
+    LockProbes mProbes;
     std::mutex mLock;
     std::condition_variable mWake;
     std::vector<TouchEvent> mRecord;
@@ -222,8 +226,11 @@ TEST_F(EditorTouchTest, EachGestureIsOneBeginEndPairPerParameterAndOneStateChang
 TEST_F(EditorTouchTest, ALengthPushedFromUnderTheLockReachesTheHostAfterIt) {
     TouchHost host(fx);
     {
+        // The road the edit panel's slider pushes "env time" by, taken by a
+        // caller that holds the plug-in's lock (the panel itself takes its own
+        // lock first and never calls under the plug-in's).
         ScopedLock hold(fx.FrameLock());
-        Amp()->SetLength(int(0.5 * 48000), true);
+        editor->UserParamValue(kParamEnvTime, (0.5 - 0.05) / 0.95);
         EXPECT_TRUE(host.Record().empty()) << "told the host under the lock";
     }
     fx.DeliverHostNotes();

@@ -35,10 +35,13 @@ public:
     int64_t TransportSample() override { return mPosition + this->BlockOffset(); }
     double TransportTempo() override { return 120.0; }
 
-    // Sets a parameter's real value and lets the effect hear of it.
+    // Sets a parameter's real value and lets the effect hear of it, as a host
+    // thread off the audio road does: what the change put off (an autofit) is
+    // done before it returns.
     void Set(int32_t index, double value) {
         ParamAt(index)->SetClampedValue(value);
         ParamChanged(index);
+        this->ServeDeferredWork();
     }
 
     // Processes one block and advances the transport (unless stopped).

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hosted_fixture.h"
+#include "lock_probe.h"
 #include "plug/lock.h"
 #include "plug/vst_abi.h"
 
@@ -159,11 +160,11 @@ TEST(Options, LookaheadDelaysTheAudioByItsLatencyAtEveryRate) {
 namespace {
 
 struct HostLog {
-    KeloEffect* effect = nullptr;
+    KeloPlugin* effect = nullptr;
     int ioChanged = 0;
     int32_t delaySeen = -1;
     bool lockFree = true;
-    std::vector<std::future<void>> probes;
+    LockProbes probes;
 };
 HostLog* gLog = nullptr;
 
@@ -172,13 +173,9 @@ intptr_t KELO_VSTCALL LoggingHost(VstEffectRecord* record, int32_t opcode, int32
     if (!gLog || opcode != kVstHostIoChanged) return 0;
     ++gLog->ioChanged;
     gLog->delaySeen = record ? record->initialDelay : -1;
-    // Another thread takes the plug-in's lock: it gets it at once unless this
-    // call came with the lock held. (The probe is kept, not waited for here.)
-    KeloEffect* effect = gLog->effect;
-    gLog->probes.push_back(
-        std::async(std::launch::async, [effect] { ScopedLock hold(effect->FrameLock()); }));
-    if (gLog->probes.back().wait_for(std::chrono::seconds(2)) != std::future_status::ready)
-        gLog->lockFree = false;
+    // Another thread takes each lock of ours: it gets them at once unless
+    // this call came with one held.
+    if (gLog->effect && !gLog->probes.OurLocksAreFree(*gLog->effect)) gLog->lockFree = false;
     return 0;
 }
 
@@ -207,8 +204,47 @@ TEST(Options, TheHostIsToldOfEachLatencyChangeWithoutOurLock) {
         EXPECT_EQ(log.ioChanged, 2);
         EXPECT_EQ(log.delaySeen, 0);
         EXPECT_TRUE(log.lockFree);
-        for (std::future<void>& probe : log.probes)
-            probe.wait();
+        log.probes.WaitAll();
+        log.effect = nullptr;
+    }
+    SetModuleHostCallback(before);
+    gLog = nullptr;
+}
+
+// The latency is lookahead's 10 ms at the rate: a new rate tells the host the
+// new number of samples (once, with no lock of ours held); without lookahead
+// a new rate changes no latency and tells nothing.
+TEST(Options, ARateChangeTellsTheHostTheLatencyAtTheNewRate) {
+    HostLog log;
+    gLog = &log;
+    const VstHostCallback before = ModuleHostCallback();
+    SetModuleHostCallback(&LoggingHost);
+    {
+        HostedKelo fx(48000.0);
+        log.effect = &fx;
+        fx.SetLookahead(true);
+        EXPECT_EQ(log.ioChanged, 1);
+        EXPECT_EQ(log.delaySeen, 480);
+        const struct {
+            float rate;
+            int32_t delay;
+        } rates[] = {{44100.0f, 441}, {96000.0f, 960}, {96000.0f, 960}, {22050.0f, 220}};
+        int told = log.ioChanged;
+        for (const auto& r : rates) {
+            const bool changes = r.delay != log.delaySeen;
+            fx.Dispatch(kVstOpSetSampleRate, 0, 0, nullptr, r.rate);
+            told += changes ? 1 : 0;
+            EXPECT_EQ(log.ioChanged, told) << r.rate;
+            EXPECT_EQ(log.delaySeen, r.delay) << r.rate;
+            EXPECT_EQ(fx.Record()->initialDelay, r.delay) << r.rate;
+        }
+        fx.SetLookahead(false);
+        told = log.ioChanged;
+        fx.Dispatch(kVstOpSetSampleRate, 0, 0, nullptr, 48000.0f);
+        EXPECT_EQ(log.ioChanged, told);
+        EXPECT_EQ(log.delaySeen, 0);
+        EXPECT_TRUE(log.lockFree);
+        log.probes.WaitAll();
         log.effect = nullptr;
     }
     SetModuleHostCallback(before);

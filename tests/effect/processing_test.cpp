@@ -52,11 +52,19 @@ struct CountingLink : DisplayLink {
     int marks = 0;
 };
 
-// Reads the current event from its first position, as a reader that has none of it.
+// Reads the current event from its first position, as a reader that has none
+// of it: slice after slice, as the effect hands it out.
 int ReadEvent(TestKelo& fx, double* levels, double* outs, int capacity, int& start) {
     uint64_t event = 0;
     start = 0;
-    return fx.ReadDetection(levels, outs, capacity, event, start);
+    int total = 0;
+    for (int from = 0;; from += KeloEffect::kReadSlice) {
+        int at = from;
+        const int n = fx.ReadDetection(levels, outs, capacity, event, at);
+        if (from == 0) start = at;
+        total += n;
+        if (n < KeloEffect::kReadSlice) return total;
+    }
 }
 
 } // namespace
@@ -634,6 +642,50 @@ TEST(DisplayReads, DetectionIsReadPastWhatTheReaderHasAndATriggerStartsANewEvent
     EXPECT_GT(event, first);
 }
 
+// The lock is held for one slice a call: a long event comes out in slices
+// that join into what the record holds, and so does the detector's history.
+TEST(DisplayReads, LongEventsAndHistoriesAreHandedOutASliceAtATime) {
+    TestKelo fx;
+    fx.Set(kParamEnvTime, 0.5);
+    Stereo in(30000);
+    AddBurst(in, kRate, 300, 0.9, 100, 20000);
+    RunBlocks(fx, in, 1024);
+    const int recorded = fx.EventRecorded();
+    ASSERT_GT(recorded, 2 * KeloEffect::kReadSlice);
+    std::vector<double> levels(size_t(recorded), -1.0), outs(size_t(recorded), -1.0);
+    uint64_t event = 0;
+    int start = 0, calls = 0;
+    for (;;) {
+        const int n = fx.ReadDetection(levels.data(), outs.data(), recorded, event, start);
+        ASSERT_LE(n, KeloEffect::kReadSlice);
+        if (n == 0) break;
+        start += n;
+        ++calls;
+    }
+    EXPECT_EQ(start, recorded);
+    EXPECT_EQ(calls, (recorded + KeloEffect::kReadSlice - 1) / KeloEffect::kReadSlice);
+    // The slices joined are the record: what one reader of it all reads.
+    TestKelo twin;
+    twin.Set(kParamEnvTime, 0.5);
+    RunBlocks(twin, in, 1024);
+    const size_t size = size_t(recorded);
+    std::vector<double> whole(size, 0.0), wholeOuts(size, 0.0);
+    int at = 0;
+    EXPECT_EQ(ReadEvent(twin, whole.data(), wholeOuts.data(), recorded, at), recorded);
+    EXPECT_EQ(levels, whole);
+    EXPECT_EQ(outs, wholeOuts);
+
+    std::vector<double> history(30000);
+    int64_t from = 0;
+    bool marked = false;
+    int total = 0;
+    for (int n; (n = fx.ReadHistory(history.data(), 30000, from, marked)) > 0;) {
+        ASSERT_LE(n, KeloEffect::kReadSlice);
+        total += n;
+    }
+    EXPECT_EQ(total, 16384) << "a full history ring";
+}
+
 TEST(DisplayReads, DetectionDataBeyondTheDestinationsIsDropped) {
     Stereo in(3000);
     AddBurst(in, kRate, 1000, 0.9, 100, 300);
@@ -789,11 +841,15 @@ TEST(DisplayReads, ABlockLongerThanTheRingsKeepsItsNewestLevels) {
         std::vector<double> piece = History(small);
         expected.insert(expected.end(), piece.begin(), piece.end());
     }
+    // The first slice tells where the ring starts; the rest follow it.
     std::vector<double> levels(20000);
     int64_t start;
     bool marked;
-    const int k = big.ReadHistory(levels.data(), 20000, start, marked);
-    ASSERT_EQ(k, 16384);
+    big.ReadHistory(levels.data(), 20000, start, marked);
+    const std::vector<double> rest = History(big);
+    ASSERT_EQ(KeloEffect::kReadSlice + rest.size(), 16384u);
+    std::copy(rest.begin(), rest.end(), levels.begin() + KeloEffect::kReadSlice);
+    const int k = 16384;
     EXPECT_EQ(start, 30000 - 16384);
     for (int i = 0; i < k; ++i)
         ASSERT_EQ(levels[size_t(i)], expected[size_t(start) + size_t(i)]) << i;

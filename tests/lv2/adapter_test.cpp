@@ -1,12 +1,15 @@
 // The LV2 adapter in process: the time port reaches the effect's transport
 // and the tempo its resets take, port values count only when the host writes
 // them, editor gestures reach the UI thread as grabs, port values and
-// releases, state changes reach the notify port, the audio thread never waits
-// on the effect's lock, and the threads that meet in an instance do so safely
+// releases, state changes reach the notify port, a block that finds the
+// effect's lock held waits for it and is processed like any other, an autofit
+// the port asks for is done by the host's worker, and the threads that meet in
+// an instance do so safely
 // (tsan).
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +25,7 @@
 #include <lv2/state/state.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include "effect/kelo.h"
 #include "lv2/lv2_plugin.h"
@@ -332,31 +336,113 @@ TEST(Lv2Adapter, PortValuesCountOnlyWhenTheHostWritesThem) {
     EXPECT_EQ(rig.Value(kParamEnvTime), 0.2);
 }
 
-TEST(Lv2Adapter, AudioThreadDoesNotWaitForTheLock) {
-    Rig rig;
-    rig.Noise(Seed());
-    std::atomic<int> stage{0};
-    std::thread holder([&] {
-        Lock& lock = rig.plugin->Effect().FrameLock();
-        lock.Enter();
-        stage = 1;
-        while (stage.load() != 2)
-            std::this_thread::yield();
-        lock.Leave();
-    });
-    while (stage.load() != 1)
-        std::this_thread::yield();
-    rig.plugin->Run(256);
-    EXPECT_EQ(rig.plugin->MissedBlocks(), 1);
-    EXPECT_EQ(rig.outL, rig.inL);
-    EXPECT_EQ(rig.outR, rig.inR);
-    stage = 2;
-    holder.join();
-    rig.controls[kParamThreshold] = -40.0f;
-    rig.controls[kParamGate] = 1.0f;
-    rig.plugin->Run(256);
-    EXPECT_EQ(rig.plugin->MissedBlocks(), 1);
-    EXPECT_NE(rig.outL, rig.inL);
+// A block that finds the lock held by another thread waits for it and comes
+// out as it would have without the wait: delayed by what the latency port
+// says, shaped, and with the transport moved on (the block after it is no
+// jump). A twin instance that never waits is the reference.
+TEST(Lv2Adapter, ABlockThatFindsTheLockHeldWaitsAndIsProcessedAsAnyOther) {
+    Rig rig, twin;
+    for (Rig* r : {&rig, &twin}) {
+        r->plugin->Effect().SetLookahead(true);
+        r->controls[kParamStrength] = 1.0f;
+    }
+    std::mt19937 rng(Seed());
+    for (int block = 0; block < 12; ++block) {
+        // Bursts of noise a block long, the blocks found waiting among them,
+        // with silence enough between for the detector to re-arm.
+        const uint32_t seed = uint32_t(rng());
+        const float gain = block % 6 == 1 ? 1.0f : 0.0f;
+        for (Rig* r : {&rig, &twin}) {
+            r->Noise(seed);
+            for (size_t i = 0; i < r->inL.size(); ++i) {
+                r->inL[i] *= gain;
+                r->inR[i] *= gain;
+            }
+        }
+        twin.plugin->Run(256);
+        if (block % 3 != 1) {
+            rig.plugin->Run(256);
+        } else {
+            // The holder lets go only once the block has been seen waiting.
+            Lock& lock = rig.plugin->Effect().FrameLock();
+            std::atomic<bool> held{false}, ran{false};
+            std::thread holder([&] {
+                lock.Enter();
+                held = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                EXPECT_FALSE(ran.load()) << "the block ran while the lock was held";
+                lock.Leave();
+            });
+            while (!held.load())
+                std::this_thread::yield();
+            rig.plugin->Run(256);
+            ran = true;
+            holder.join();
+        }
+        ASSERT_EQ(rig.latency, float(rig.plugin->Effect().LookaheadSamples())) << block;
+        ASSERT_EQ(rig.outL, twin.outL) << block;
+        ASSERT_EQ(rig.outR, twin.outR) << block;
+    }
+    EXPECT_GT(rig.plugin->Effect().EnvelopeStarts(), 0) << "the noise never shaped";
+}
+
+// The autofit port asks for a fit in run(); the worker is asked once per
+// switch to on, after the block with the effect's lock let go, and the fit is
+// done in its work (here on a thread of the host's worker).
+TEST(Lv2Adapter, TheWorkerIsAskedToFitOncePerSwitchAfterTheBlockWithNoLockHeld) {
+    struct Worker {
+        Lv2Plugin* plugin = nullptr;
+        int scheduled = 0, underLock = 0;
+        static LV2_Worker_Status Schedule(LV2_Worker_Schedule_Handle handle, uint32_t,
+                                          const void*) {
+            auto* self = static_cast<Worker*>(handle);
+            ++self->scheduled;
+            if (self->plugin->Effect().FrameLock().HeldByThisThread()) ++self->underLock;
+            return LV2_WORKER_SUCCESS;
+        }
+    } worker;
+    LV2_Worker_Schedule schedule{&worker, &Worker::Schedule};
+    UridMap map;
+    LV2_Feature mapFeature{LV2_URID__map, &map.feature};
+    LV2_Feature scheduleFeature{LV2_WORKER__schedule, &schedule};
+    const LV2_Feature* features[] = {&mapFeature, &scheduleFeature, nullptr};
+    std::unique_ptr<Lv2Plugin> plugin(Lv2Plugin::Create(48000.0, features));
+    ASSERT_NE(plugin, nullptr);
+    worker.plugin = plugin.get();
+    float controls[kParamCount];
+    for (int i = 0; i < kParamCount; ++i) {
+        controls[i] = float(plugin->Effect().ParamAt(i)->Value());
+        plugin->ConnectPort(kPortFirstParam + uint32_t(i), &controls[i]);
+    }
+    std::vector<float> inL(256), inR(256), outL(256), outR(256);
+    for (size_t i = 0; i < 256; ++i)
+        inL[i] = inR[i] = i < 128 ? 0.8f * std::sin(0.05f * float(i)) : 0.0f;
+    plugin->ConnectPort(kPortInL, inL.data());
+    plugin->ConnectPort(kPortInR, inR.data());
+    plugin->ConnectPort(kPortOutL, outL.data());
+    plugin->ConnectPort(kPortOutR, outR.data());
+    plugin->Activate();
+    plugin->Run(256);
+    ShapeModel before;
+    plugin->Effect().CopyShapeModel(before);
+    // On, held on for three blocks: asked once.
+    controls[kParamAutofit] = 1.0f;
+    for (int block = 0; block < 3; ++block)
+        plugin->Run(256);
+    EXPECT_EQ(worker.scheduled, 1);
+    EXPECT_EQ(worker.underLock, 0);
+    EXPECT_TRUE(plugin->Effect().AutoFitAsked());
+    std::thread([&] { EXPECT_EQ(plugin->Work(), LV2_WORKER_SUCCESS); }).join();
+    EXPECT_FALSE(plugin->Effect().AutoFitAsked());
+    ShapeModel after;
+    plugin->Effect().CopyShapeModel(after);
+    EXPECT_NE(after.PointAt(3).level, before.PointAt(3).level);
+    // Off and on again: asked again.
+    controls[kParamAutofit] = 0.0f;
+    plugin->Run(256);
+    controls[kParamAutofit] = 1.0f;
+    plugin->Run(256);
+    EXPECT_EQ(worker.scheduled, 2);
 }
 
 // The audio thread with changing ports, the editor's thread making gestures

@@ -15,6 +15,7 @@
 #include <lv2/state/state.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <gtest/gtest.h>
 
@@ -121,9 +122,21 @@ struct Running {
     LilvInstance* instance = nullptr;
     float controls[kParamCount];
     float latency = -1.0f;
+    // The host's worker: what the plug-in schedules in a block is done after
+    // it, before the next, as a worker thread that keeps up does.
+    LV2_Worker_Schedule schedule{this, &Running::Schedule};
+    LV2_Feature scheduleFeature{LV2_WORKER__schedule, &schedule};
+    std::vector<const LV2_Feature*> withWorker;
+    std::vector<std::vector<uint8_t>> pending;
+    int scheduled = 0;
 
-    Running(Host& host, double rate, const LV2_Feature* const* features) {
-        instance = lilv_plugin_instantiate(host.plugin, rate, features);
+    // worker: the host offers work:schedule besides features.
+    Running(Host& host, double rate, const LV2_Feature* const* features, bool worker = true) {
+        for (int i = 0; features && features[i]; ++i)
+            withWorker.push_back(features[i]);
+        if (worker) withWorker.push_back(&scheduleFeature);
+        withWorker.push_back(nullptr);
+        instance = lilv_plugin_instantiate(host.plugin, rate, withWorker.data());
         if (!instance) return;
         for (const Lv2PortInfo& port : KeloParamPorts()) {
             controls[port.port - kPortFirstParam] = float(port.defaultValue);
@@ -158,8 +171,31 @@ struct Running {
             lilv_instance_connect_port(instance, kPortOutL, &outL[at]);
             lilv_instance_connect_port(instance, kPortOutR, &outR[at]);
             lilv_instance_run(instance, n);
+            DoWork();
             at += n;
         }
+    }
+    static LV2_Worker_Status Schedule(LV2_Worker_Schedule_Handle handle, uint32_t size,
+                                      const void* data) {
+        auto* self = static_cast<Running*>(handle);
+        const uint8_t* bytes = static_cast<const uint8_t*>(data);
+        self->pending.emplace_back(bytes, bytes + size);
+        ++self->scheduled;
+        return LV2_WORKER_SUCCESS;
+    }
+    static LV2_Worker_Status Respond(LV2_Worker_Respond_Handle, uint32_t, const void*) {
+        return LV2_WORKER_SUCCESS;
+    }
+    void DoWork() {
+        if (pending.empty()) return;
+        const auto* worker = static_cast<const LV2_Worker_Interface*>(
+            lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
+        ASSERT_NE(worker, nullptr);
+        for (const auto& work : pending)
+            EXPECT_EQ(worker->work(lilv_instance_get_handle(instance), &Respond, this,
+                                   uint32_t(work.size()), work.data()),
+                      LV2_WORKER_SUCCESS);
+        pending.clear();
     }
     const LV2_State_Interface* State() const {
         return static_cast<const LV2_State_Interface*>(
@@ -392,6 +428,36 @@ TEST_F(LilvHost, StateRestoresTheSameSoundInEveryOrder) {
     const auto e = play(fromGated);
     EXPECT_EQ(MaxDifference(d.first, e.first), 0.0);
     EXPECT_EQ(MaxDifference(d.second, e.second), 0.0);
+}
+
+// The autofit port switched on asks for a fit in run(); the host's worker does
+// it after the block. A host without a worker gets it done when it saves the
+// state: both states are the same.
+TEST_F(LilvHost, AnAutofitThePortAsksForIsDoneByTheWorkerOrBeforeASave) {
+    const double rate = 48000.0;
+    std::vector<float> l, r, outL, outR;
+    TestSignal(rate, size_t(rate), l, r);
+    Running worker(host, rate, host.features), none(host, rate, host.features, false);
+    std::vector<SavedState> before, after;
+    // The same block after the switch for both: the same event is fitted.
+    const std::vector<float> blockL(l.begin(), l.begin() + 256), blockR(r.begin(), r.begin() + 256);
+    for (Running* run : {&worker, &none}) {
+        run->Play(l, r, outL, outR, {256});
+        before.push_back(Save(*run));
+        run->Set(kParamAutofit, 1.0f);
+        run->Play(blockL, blockR, outL, outR, {256});
+        run->Set(kParamAutofit, 0.0f);
+        after.push_back(Save(*run));
+    }
+    EXPECT_EQ(worker.scheduled, 1) << "once per switch to on";
+    EXPECT_EQ(none.scheduled, 0);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_NE(after[i].properties.begin()->second.bytes,
+                  before[i].properties.begin()->second.bytes)
+            << "no fit, " << (i == 0 ? "with" : "without") << " a worker";
+    EXPECT_EQ(after[0].properties.begin()->second.bytes, after[1].properties.begin()->second.bytes);
+    EXPECT_EQ(before[0].properties.begin()->second.bytes,
+              before[1].properties.begin()->second.bytes);
 }
 
 // The LV2 state is the VST chunk: Kelo.so loaded with it sounds the same.

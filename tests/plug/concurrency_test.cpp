@@ -1,4 +1,6 @@
-// The audio thread and a parameter thread meet at the plug-in's lock.
+// The audio thread and a parameter thread meet at the plug-in's lock; the
+// host reads parameter values without it while other threads set them (and
+// ThreadSanitizer watches every case).
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -113,4 +115,32 @@ TEST(FrameLock, TheHolderMayTakeItAgainAndReleasesItFully) {
     });
     other.join();
     EXPECT_TRUE(taken);
+}
+
+// The host reads values (getParameter, a display's text) without the lock
+// while a host thread and the editor set them: every reading is a value the
+// parameter took, within its range.
+TEST(ParameterValues, TheHostReadsThemWithoutTheLockWhileOthersSetThem) {
+    GuardedEffect fx;
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            fx.HostParamChange(0, (i % 10) / 10.0);
+            fx.EditorParamChange(1, (i % 7) / 7.0);
+        }
+        done = true;
+    });
+    int reads = 0;
+    bool inRange = true;
+    char text[kParamTextSize];
+    while (!done.load() || reads < 100) {
+        for (int32_t index : {0, 1}) {
+            const double v = fx.ParamNormalized(index);
+            inRange = inRange && v >= 0.0 && v <= 1.0;
+            fx.ParamAt(index)->FormatValue(text);
+        }
+        ++reads;
+    }
+    setter.join();
+    EXPECT_TRUE(inRange);
 }

@@ -48,7 +48,6 @@ public:
     void SendHostNote(const HostNote& note) override {
         Note("note " + std::to_string(int(note.kind)) + " " + std::to_string(note.index));
     }
-    void TellLatencyChanged() override { Note("latency changed"); }
     void LatencySet(int32_t samples) override { Note("latency " + std::to_string(samples)); }
     void EditorAttached() override { Note("editor"); }
 
@@ -67,7 +66,7 @@ private:
 };
 
 // The frame's own host queries (TestEffect answers them itself), asked once
-// per sub-block; the load tells the host of a latency, as an effect does.
+// per sub-block; a load changes the latency, as a loaded option may.
 class LinkedEffect : public TestEffect {
 public:
     int64_t TransportSample() override { return EffectBase::TransportSample(); }
@@ -82,9 +81,9 @@ public:
     }
     bool LoadState(ByteBlock* chunk) override {
         TestEffect::LoadState(chunk);
+        SetDelay(Delay() + 1);
         return loads;
     }
-    void StateLoaded() override { TellHostLatencyChanged(); }
 
     std::vector<int64_t> positions;
     bool loads = true;
@@ -181,8 +180,8 @@ TEST(HostLink, LatencyAndEditorNewsAreStoredTheHostIsCalledWithoutOurLock) {
     fx.SetDelay(42);
     fx.SetEditor(new TestEditor(&fx, &fx.mLog));
     fx.SetEditor(nullptr); // nothing attached, nothing told
-    // A load whose effect tells of a latency, failing or not: the effect
-    // hears every parameter, then the host hears, with the lock released.
+    // A load that changes the latency, failing or not: the effect hears every
+    // parameter; the host hears of the latency once, with the lock released.
     for (bool loads : {true, false}) {
         fx.loads = loads;
         fx.mLog.clear();
@@ -199,12 +198,68 @@ TEST(HostLink, LatencyAndEditorNewsAreStoredTheHostIsCalledWithoutOurLock) {
         EXPECT_EQ(link.calls.back(), "note 2 1");
     }
     fx.DeliverHostNotes();
-    const std::vector<std::string> expected = {"latency 42",      "editor",   "latency changed",
-                                               "latency changed", "note 1 1", "note 0 1",
-                                               "note 2 1",        "note 3 -1"};
+    const std::vector<std::string> expected = {"latency 42", "editor",    "latency 43",
+                                               "latency 44", "note 4 -1", "note 1 1",
+                                               "note 0 1",   "note 2 1",  "note 3 -1"};
     EXPECT_EQ(link.calls, expected);
     // Only what stores news came under the lock.
-    EXPECT_EQ(link.locked, (std::vector<std::string>{"latency 42", "editor"}));
+    EXPECT_EQ(link.locked,
+              (std::vector<std::string>{"latency 42", "editor", "latency 43", "latency 44"}));
+}
+
+// An effect that sends MIDI under the lock (from its processing, or the
+// default handler of a host's event) is heard by the host after the lock is
+// let go, in order; beyond what can wait, a message is refused.
+class MidiEffect : public LinkedEffect {
+public:
+    void ProcessBlock(double** in, double** out, int32_t frames) override {
+        for (int i = 0; i < sendPerBlock; ++i) {
+            const MidiMessage note = {i, 0x90, uint8_t(i), 100};
+            taken.push_back(EmitMidi(&note));
+        }
+        LinkedEffect::ProcessBlock(in, out, frames);
+    }
+    int sendPerBlock = 0;
+    std::vector<bool> taken;
+};
+
+TEST(HostLink, MidiSentUnderOurLockReachesTheHostOnceItIsReleased) {
+    MidiEffect fx;
+    RecordingLink link(fx);
+    fx.SetHostLink(&link);
+    fx.ConnectAll(256);
+    const MidiMessage in = {5, 0x80, 64, 0};
+    fx.ReceiveMidi(&in); // the default handler passes it on
+    fx.sendPerBlock = 3;
+    std::vector<float> l(256), r(256);
+    float* io[2] = {l.data(), r.data()};
+    fx.ProcessFloatReplacing(io, io, 256);
+    std::vector<std::string> midi;
+    for (const std::string& call : link.calls)
+        if (call.rfind("midi", 0) == 0) midi.push_back(call);
+    EXPECT_EQ(midi, (std::vector<std::string>{"midi 128", "midi 144", "midi 144", "midi 144"}));
+    EXPECT_TRUE(link.locked.empty());
+    // More than can wait for one release: the rest is refused, none is lost
+    // silently.
+    fx.taken.clear();
+    fx.sendPerBlock = 100;
+    fx.ProcessFloatReplacing(io, io, 256);
+    int refused = 0;
+    for (bool t : fx.taken)
+        refused += t ? 0 : 1;
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(link.calls.size() - midi.size() - 6, size_t(100 - refused)) << "3 + 3 transport";
+    EXPECT_TRUE(link.locked.empty());
+}
+
+TEST(HostLink, ALatencyIsToldOnlyWhenItChanges) {
+    LinkedEffect fx;
+    RecordingLink link(fx);
+    fx.SetHostLink(&link);
+    for (int32_t delay : {0, 12, 12, 0, 0})
+        fx.SetDelay(delay);
+    fx.DeliverHostNotes();
+    EXPECT_EQ(link.calls, (std::vector<std::string>{"latency 12", "latency 0", "note 4 -1"}));
 }
 
 TEST(HostLink, SavingNothingIsAFailedSave) {

@@ -43,6 +43,9 @@ protected:
         case HostNoteKind::StateChanged:
             std::snprintf(text, sizeof text, "state");
             break;
+        case HostNoteKind::LatencyChanged:
+            std::snprintf(text, sizeof text, "latency %d", int(note.value));
+            break;
         }
         const bool underLock = FrameLock().HeldByThisThread();
         {

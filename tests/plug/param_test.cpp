@@ -21,10 +21,15 @@ std::string Text(const Param& p, int capacity = kParamTextSize) {
     return buffer;
 }
 
-Param Continuous(double def, double min, double max, double step) {
-    Param p;
-    p.DefineContinuous("name", def, min, max, step, "unit");
-    return p;
+// A continuous parameter, made where it is returned (a Param, whose value
+// threads share, is neither copied nor moved).
+struct ContinuousParam : Param {
+    ContinuousParam(double def, double min, double max, double step) {
+        DefineContinuous("name", def, min, max, step, "unit");
+    }
+};
+ContinuousParam Continuous(double def, double min, double max, double step) {
+    return ContinuousParam(def, min, max, step);
 }
 
 } // namespace
@@ -55,7 +60,7 @@ TEST(ParamDefinition, DecimalsFollowTheStepAndStopAtSix) {
 }
 
 TEST(ParamDefinition, TheDefaultIsKeptUnclampedAndAnEarlierTypeStays) {
-    Param p = Continuous(50, 0, 10, 1);
+    auto p = Continuous(50, 0, 10, 1);
     EXPECT_EQ(p.Value(), 50.0);
     EXPECT_EQ(p.Type(), ParamContinuous);
     Param s;
@@ -80,7 +85,7 @@ TEST(ParamDefinition, OverlongNamesUnitsAndValueTextsAreCutTo31Characters) {
 }
 
 TEST(ParamNormalization, TheCurveGivesLowFrequenciesMostOfTheTravel) {
-    Param p = Continuous(0, 0, 22000, 1);
+    auto p = Continuous(0, 0, 22000, 1);
     p.SetCurve(3);
     p.SetFromNormalized(0.5);
     EXPECT_NEAR(p.Value(), 2750.0, 1e-9);
@@ -91,7 +96,7 @@ TEST(ParamNormalization, TheCurveGivesLowFrequenciesMostOfTheTravel) {
 }
 
 TEST(ParamNormalization, ValuesOutsideTheRangeNormalizeToTheEnds) {
-    Param p = Continuous(0, -10, 10, 1);
+    auto p = Continuous(0, -10, 10, 1);
     EXPECT_EQ(p.NormalizedOf(-50), 0.0);
     EXPECT_EQ(p.NormalizedOf(50), 1.0);
     EXPECT_EQ(p.NormalizedOf(NAN), 0.0);
@@ -100,7 +105,7 @@ TEST(ParamNormalization, ValuesOutsideTheRangeNormalizeToTheEnds) {
 
 TEST(ParamNormalization, OneGivesExactlyTheMaximumWhateverTheCurve) {
     for (double curve : {1.0, 3.0, 0.3, 2.5}) {
-        Param p = Continuous(0, 0.3, 17.7, 0.1);
+        auto p = Continuous(0, 0.3, 17.7, 0.1);
         p.SetCurve(curve);
         p.SetFromNormalized(1.0);
         EXPECT_EQ(p.Value(), 17.7) << "curve " << curve;
@@ -137,13 +142,13 @@ TEST(ParamNormalization, ASwitchRoundsToItsStepAndAContinuousParameterDoesNot) {
     EXPECT_EQ(s.Value(), 0.0);
     s.SetFromNormalized(0.6);
     EXPECT_EQ(s.Value(), 1.0);
-    Param c = Continuous(0, 0, 10, 1);
+    auto c = Continuous(0, 0, 10, 1);
     c.SetFromNormalized(0.33);
     EXPECT_NEAR(c.Value(), 3.3, 1e-12);
 }
 
 TEST(ParamNormalization, HostValuesOutsideZeroToOneOrNaNStayInTheRange) {
-    Param p = Continuous(0, 20, 200, 1);
+    auto p = Continuous(0, 20, 200, 1);
     p.SetCurve(1.0 / 3.0);
     p.SetFromNormalized(-1.0);
     EXPECT_EQ(p.Value(), 20.0);
@@ -154,7 +159,7 @@ TEST(ParamNormalization, HostValuesOutsideZeroToOneOrNaNStayInTheRange) {
 }
 
 TEST(ParamNormalization, ClampedValuesStayInRangeAndNaNKeepsTheValue) {
-    Param p = Continuous(3, -10, 10, 1);
+    auto p = Continuous(3, -10, 10, 1);
     p.SetClampedValue(25);
     EXPECT_EQ(p.Value(), 10.0);
     p.SetClampedValue(-INFINITY);
@@ -171,7 +176,7 @@ TEST(ParamText, ASwitchShowsOffAndOnAndTheLookupTruncates) {
     EXPECT_EQ(Text(s), "on");
     s.SetClampedValue(0.0);
     EXPECT_EQ(Text(s), "off");
-    Param p = Continuous(-0.5, -5, 5, 1);
+    auto p = Continuous(-0.5, -5, 5, 1);
     p.AddValueText(0, "off");
     EXPECT_EQ(Text(p), "off");
 }
@@ -185,22 +190,22 @@ TEST(ParamText, NumbersUseTheDecimalsOfTheStep) {
 }
 
 TEST(ParamText, AnEmptyValueTextFallsBackToTheNumber) {
-    Param p = Continuous(2, 0, 10, 1);
+    auto p = Continuous(2, 0, 10, 1);
     p.AddValueText(2, "");
     EXPECT_EQ(Text(p), "2");
 }
 
 TEST(ParamText, HugeValuesAndSmallBuffersStayInsideTheBuffer) {
-    Param p = Continuous(1e300, 0, 1e301, 0.000001);
+    auto p = Continuous(1e300, 0, 1e301, 0.000001);
     const std::string text = Text(p);
     EXPECT_EQ(text.size(), 31u);
-    Param whole = Continuous(-1e20, -1e21, 0, 1);
+    auto whole = Continuous(-1e20, -1e21, 0, 1);
     EXPECT_EQ(Text(whole), "-100000000000000000000");
     EXPECT_EQ(Text(whole, 4), "-10");
 }
 
 TEST(ParamValueTexts, LookupsFindTheFirstEntryAndExactTextsOnly) {
-    Param p = Continuous(0, 0, 10, 1);
+    auto p = Continuous(0, 0, 10, 1);
     p.AddValueText(1, "one");
     p.AddValueText(1, "uno");
     p.AddValueText(2, "two");
@@ -219,7 +224,7 @@ TEST(ParamValueTexts, LookupsFindTheFirstEntryAndExactTextsOnly) {
 }
 
 TEST(ParamGain, ADecibelValueBecomesALinearFactor) {
-    Param p = Continuous(0, -60, 20, 0.1);
+    auto p = Continuous(0, -60, 20, 0.1);
     EXPECT_DOUBLE_EQ(p.ValueAsGain(), 1.0);
     p.SetClampedValue(20);
     EXPECT_NEAR(p.ValueAsGain(), 10.0, 1e-12);

@@ -42,6 +42,9 @@ struct TestEffectOptions {
 // Vendor-specific request (opcode 50) index: the editor's next idle call
 // plays a gesture, as a mouse drag in a real editor would.
 constexpr int32_t kTestArmGesture = 0x6B676573; // 'kges'
+// Vendor-specific request index: the latency becomes the request's value, as
+// an option switched in the editor would make it.
+constexpr int32_t kTestSetLatency = 0x6B6C6174; // 'klat'
 
 // An editor without a window: it remembers what it was shown.
 class TestEditor : public EditorFace {
@@ -99,8 +102,12 @@ public:
     std::atomic<int32_t> editorOpened{0};
     std::atomic<int32_t> editorClosed{0};
     std::atomic<int32_t> processedFrames{0};
+    // Asks for the put-off work; the times the frame served it.
+    void AskWork() { AskForDeferredWork(); }
+    std::atomic<int32_t> servings{0};
 
 protected:
+    void DoDeferredWork() override { ++servings; }
     bool OpenEditorWindow(void* parent) override {
         return parent != nullptr && EffectBase::OpenEditorWindow(parent);
     }

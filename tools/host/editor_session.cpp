@@ -194,7 +194,11 @@ void EditorSession::Close() {
     mWindow->Pump(0, nullptr);
 }
 
-void EditorSession::Pump(int milliseconds) {
+void EditorSession::Pump(int milliseconds, bool idle) {
+    if (!idle) {
+        mWindow->Pump(milliseconds, nullptr);
+        return;
+    }
     mWindow->Pump(milliseconds, [this] {
         if (mOpen) mPlugin.Dispatch(kVstOpEditorIdle);
     });

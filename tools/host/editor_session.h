@@ -68,8 +68,9 @@ public:
     int Height() const { return mHeight; }
 
     // Handles window events for about milliseconds, with the editor-idle
-    // call between rounds as hosts make it.
-    void Pump(int milliseconds);
+    // call between rounds as hosts make it (unless idle is false: a host that
+    // never idles its plug-ins' editors, whose own timers then run them).
+    void Pump(int milliseconds, bool idle = true);
     // True once the user closed the window.
     bool UserClosed() const;
     // One event into the editor window; then 30 ms of events so the editor's

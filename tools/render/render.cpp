@@ -195,6 +195,9 @@ bool FitToLoudestEvent(PluginInstance& plugin, const std::vector<float>& input, 
     play(0, bestEnd, [&plugin](size_t, int32_t) {
         plugin.SetParameter(kParamAutofit, 1.0f);
         plugin.SetParameter(kParamAutofit, 0.0f);
+        // Asked for on the thread that processes, the fit waits for a request
+        // of a host's user-interface side: the idle call lets it run now.
+        plugin.Dispatch(kVstOpIdle);
     });
     restart();
     return true;

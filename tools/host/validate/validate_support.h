@@ -69,6 +69,14 @@ struct KnownPlugin {
     // Parameter settings (by name, normalized) under which the output equals the
     // input exactly, delayed by the declared initial delay. Empty: none known.
     std::vector<std::pair<std::string, float>> bypass;
+    // Places in the editor whose click makes the plug-in tell its host
+    // something from the editor's side (a latency, the state), which random
+    // gestures seldom hit: editor coordinates, with a name for the report.
+    struct Spot {
+        std::string name;
+        int x, y;
+    };
+    std::vector<Spot> editorSpots;
 };
 KnownPlugin KnownPluginOf(const VstEffectRecord& record);
 // The bound for an input peak, or a negative number when none is known.

@@ -175,9 +175,9 @@ void TwoInstances(CheckContext& context) {
     }
 }
 
-// The host of this check makes the plug-in's automation and edit requests
-// from any thread but the audio one wait until the audio thread processed a
-// block. A plug-in that makes them while holding a lock its processing takes
+// The host of this check makes the plug-in's automation, edit, state and I/O
+// requests from any thread but the audio one wait until the audio thread
+// processed a block. A plug-in that makes them while holding a lock its processing takes
 // stalls the audio thread: the wait times out and the check fails (the
 // callback then returns, so nothing hangs).
 struct WaitingHost {
@@ -188,7 +188,8 @@ struct WaitingHost {
         HostOptions options;
         options.onRequest = [this](int32_t opcode, int32_t, float) {
             if (opcode != kVstHostAutomate && opcode != kVstHostBeginEdit &&
-                opcode != kVstHostEndEdit)
+                opcode != kVstHostEndEdit && opcode != kVstHostUpdateDisplay &&
+                opcode != kVstHostIoChanged)
                 return;
             const AudioThread* thread = audio.load();
             if (!thread || thread->IsAudioThread()) return;
