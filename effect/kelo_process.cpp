@@ -90,6 +90,18 @@ struct KeloEffect::Piece final : EnvelopeSink {
                 b = restR;
             }
         }
+        // "Follow the hit's level": the shape scaled by the hit's level (which
+        // is followed with the option off too, so that switching it on inside
+        // an envelope finds it).
+        const double* scale = nullptr;
+        if (fx.mFollowLevel) {
+            double* scales = fx.Scratch(fx.mScale);
+            fx.mHit.Scales(envPos, r, m, fx.mLookahead ? fx.mHitAhead : nullptr,
+                           fx.FollowReference(), scales, g, t);
+            scale = scales;
+        } else {
+            fx.mHit.Follow(envPos, r, m, nullptr, g, t);
+        }
         const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
                                      fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
         if (phase == kPhaseOnset && envPos == 0) fx.mDetectLog.BeginEvent(pos + g);
@@ -112,7 +124,8 @@ struct KeloEffect::Piece final : EnvelopeSink {
                    record.LevelsToWrite(),
                    record.OutsToWrite(),
                    envPos - g,
-                   &fx.mShapeCache};
+                   &fx.mShapeCache,
+                   scale};
         const int kept = std::min(count, record.Room(envPos));
         if (kept > 0) ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept);
         if (kept < count) {
@@ -209,6 +222,13 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     mDivM = mProcessOnly ? mDetector.BandMagnitudes() : mDetector.FullMagnitudes();
     mDivR =
         mBothPolarities ? mDivM : (mProcessOnly ? mDetector.BandLevels() : mDetector.FullLevels());
+
+    // With "follow the hit's level", the levels ahead of the (delayed) audio.
+    mHitAhead = nullptr;
+    if (mFollowLevel) {
+        mHit.Look(mDivR, mDivM, frames);
+        mHitAhead = mHit.Ahead();
+    }
 
     // The last levels, for the lookahead's delay to start from.
     mLastDivR = mDivR[frames - 1];

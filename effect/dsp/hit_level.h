@@ -1,0 +1,73 @@
+// The level of a hit, for "follow the hit's level": the drawn shape is scaled,
+// per envelope, by the hit's level against the level the shape was drawn or
+// fitted for, so every hit keeps its own loudness and takes the shape's
+// contour.
+//
+// A hit's level is the highest level the shaping divides by (its floor, as the
+// event record keeps it: the level r, at least kMagnitudeShare of the
+// magnitude level m) over the envelope's first window positions (10 ms: a
+// drum's level peaks within a few milliseconds of its onset, and a longer
+// window would take the next hit of a fast fill for this one). It is measured
+// in the units the shape is drawn in (the shape replaces that level), so a hit
+// as loud as the one the shape was fitted to keeps the shape as drawn.
+//
+// With the lookahead the audio is the window late against the detector, so
+// the window has been heard when the envelope starts and the level is known
+// from its first frame. Without it the level is followed as it is heard: the
+// highest since the start, held once the window has passed (the attack's
+// first milliseconds take the level risen so far, so they can only come out
+// softer, never louder).
+#pragma once
+
+#include <cstdint>
+
+#include "base/byte_block.h"
+
+class HitLevel {
+public:
+    static constexpr double kWindowSeconds = 0.010;
+
+    // The window in positions (at least 0) and room for frames per block.
+    // Allocates: not on the audio thread. False, with no room (Look then does
+    // nothing and Ahead is null), when the memory cannot be had.
+    bool Prepare(int window, int frames);
+    // Forgets the levels heard and the hit's level.
+    void Clear();
+    // Forgets the levels heard ahead only (Look was not called for a while).
+    void ForgetAhead();
+    int Window() const { return mWindow; }
+
+    // With the lookahead: the undelayed levels r and m of a piece of frames (at
+    // most the frames prepared). Ahead()[i] is then the highest floor over the
+    // frames i - window .. i of the stream, which the delayed audio reaches
+    // at positions 0 .. window of an envelope starting at frame i.
+    void Look(const double* r, const double* m, int frames);
+    const double* Ahead() const { return mRoom ? Data(mAhead) : nullptr; }
+
+    // Frames from..to-1, shaped from envelope position envPos with the
+    // (delayed) levels r and m: follows the hit's level; at an envelope's
+    // position 0 it starts from ahead[that frame] (null: from nothing).
+    void Follow(int envPos, const double* r, const double* m, const double* ahead, int from,
+                int to);
+    // As Follow, and writes each frame's scale, the hit's level so far over
+    // reference (> 0), into scale[from..to-1].
+    void Scales(int envPos, const double* r, const double* m, const double* ahead, double reference,
+                double* scale, int from, int to);
+    // The hit's level as followed so far.
+    double Level() const { return mLevel; }
+
+private:
+    static const double* Data(const ByteBlock& b) {
+        return reinterpret_cast<const double*>(b.Bytes());
+    }
+    static double* Data(ByteBlock& b) { return reinterpret_cast<double*>(b.Bytes()); }
+
+    int mWindow = 0;
+    int mRoom = 0;
+    double mLevel = 0.0;
+    // The sliding highest: a ring of candidates (frame, level), levels falling
+    // from the oldest; mHead is the oldest's slot, mCount how many there are.
+    ByteBlock mFrames, mLevels, mAhead;
+    int mHead = 0, mCount = 0;
+    int64_t mFrame = 0;
+};
