@@ -1,5 +1,6 @@
 #include "effect/kelo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -267,8 +268,10 @@ bool KeloEffect::AutoFit() {
         if (fitted) {
             // The shape is now for this hit: its level is the reference.
             double level = 0.0;
+            // (the highest divisor over the window, as the hit's level is
+            // followed: the level, or the louder sample where it is higher).
             for (int i = 0; i < event.count && i <= mHit.Window(); ++i)
-                if (event.level[i] > level) level = event.level[i];
+                level = std::max(level, std::max(event.level[i], event.peak[i]));
             if (level > 0.0 && std::isfinite(level)) mReference = level;
             mModel.HandShape();
         }

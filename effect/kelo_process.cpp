@@ -96,11 +96,11 @@ struct KeloEffect::Piece final : EnvelopeSink {
         const double* scale = nullptr;
         if (fx.mFollowLevel) {
             double* scales = fx.Scratch(fx.mScale);
-            fx.mHit.Scales(envPos, r, m, fx.mLookahead ? fx.mHitAhead : nullptr,
+            fx.mHit.Scales(envPos, h, l, r, m, fx.mLookahead ? fx.mHitAhead : nullptr,
                            fx.FollowReference(), scales, g, t);
             scale = scales;
         } else {
-            fx.mHit.Follow(envPos, r, m, nullptr, g, t);
+            fx.mHit.Follow(envPos, h, l, r, m, nullptr, g, t);
         }
         const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
                                      fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
@@ -226,7 +226,10 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // With "follow the hit's level", the levels ahead of the (delayed) audio.
     mHitAhead = nullptr;
     if (mFollowLevel) {
-        mHit.Look(mDivR, mDivM, frames);
+        // The samples shaped: the band's alone, or the whole signal.
+        const double* h = mProcessOnly ? mDetector.BandL() : inL;
+        const double* l = mProcessOnly ? mDetector.BandR() : inR;
+        mHit.Look(h, l, mDivR, mDivM, frames);
         mHitAhead = mHit.Ahead();
     }
 

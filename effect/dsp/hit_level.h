@@ -3,13 +3,16 @@
 // fitted for, so every hit keeps its own loudness and takes the shape's
 // contour.
 //
-// A hit's level is the highest level the shaping divides by (its floor, as the
-// event record keeps it: the level r, at least kMagnitudeShare of the
+// A hit's level is the highest divisor the shaping takes (the level r, at
+// least the louder shaped sample's magnitude and kMagnitudeShare of the
 // magnitude level m) over the envelope's first window positions (10 ms: a
 // drum's level peaks within a few milliseconds of its onset, and a longer
 // window would take the next hit of a fast fill for this one). It is measured
 // in the units the shape is drawn in (the shape replaces that level), so a hit
-// as loud as the one the shape was fitted to keeps the shape as drawn.
+// as loud as the one the shape was fitted to keeps the shape as drawn. The
+// samples count, not the level alone: the level follower lags a click's
+// sample peak, and a shape scaled by the level alone would cut the attack
+// under its own peak.
 //
 // With the lookahead the audio is the window late against the detector, so
 // the window has been heard when the envelope starts and the level is known
@@ -37,22 +40,24 @@ public:
     void ForgetAhead();
     int Window() const { return mWindow; }
 
-    // With the lookahead: the undelayed levels r and m of a piece of frames (at
-    // most the frames prepared). Ahead()[i] is then the highest floor over the
-    // frames i - window .. i of the stream, which the delayed audio reaches
-    // at positions 0 .. window of an envelope starting at frame i.
-    void Look(const double* r, const double* m, int frames);
+    // With the lookahead: the undelayed shaped samples h and l and levels r
+    // and m of a piece of frames (at most the frames prepared). Ahead()[i] is
+    // then the highest divisor over the frames i - window .. i of the stream,
+    // which the delayed audio reaches at positions 0 .. window of an envelope
+    // starting at frame i.
+    void Look(const double* h, const double* l, const double* r, const double* m, int frames);
     const double* Ahead() const { return mRoom ? Data(mAhead) : nullptr; }
 
     // Frames from..to-1, shaped from envelope position envPos with the
-    // (delayed) levels r and m: follows the hit's level; at an envelope's
-    // position 0 it starts from ahead[that frame] (null: from nothing).
-    void Follow(int envPos, const double* r, const double* m, const double* ahead, int from,
-                int to);
+    // (delayed) samples h, l and levels r, m: follows the hit's level; at an
+    // envelope's position 0 it starts from ahead[that frame] (null: from
+    // nothing).
+    void Follow(int envPos, const double* h, const double* l, const double* r, const double* m,
+                const double* ahead, int from, int to);
     // As Follow, and writes each frame's scale, the hit's level so far over
     // reference (> 0), into scale[from..to-1].
-    void Scales(int envPos, const double* r, const double* m, const double* ahead, double reference,
-                double* scale, int from, int to);
+    void Scales(int envPos, const double* h, const double* l, const double* r, const double* m,
+                const double* ahead, double reference, double* scale, int from, int to);
     // The hit's level as followed so far.
     double Level() const { return mLevel; }
 

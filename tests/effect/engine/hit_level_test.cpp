@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -11,23 +12,27 @@
 #include "effect/dsp/shaper.h"
 #include "effect/envelope_shape.h"
 
-TEST(HitLevel, TheLevelAheadIsTheHighestFloorOverTheWindowHoweverTheStreamIsCut) {
+TEST(HitLevel, TheLevelAheadIsTheHighestDivisorOverTheWindowHoweverTheStreamIsCut) {
     std::mt19937 rng(29u);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     for (int window : {0, 1, 5, 480}) {
         const int frames = 4000;
-        std::vector<double> r(frames), m(frames), floor(frames);
+        std::vector<double> h(frames), l(frames), r(frames), m(frames), floor(frames);
         for (int i = 0; i < frames; ++i) {
-            // Signed levels that sink under the magnitude's share at times.
-            r[size_t(i)] = unit(rng) < 0.1 ? -unit(rng) : unit(rng) * unit(rng);
-            m[size_t(i)] = unit(rng);
-            floor[size_t(i)] = std::max(r[size_t(i)], kMagnitudeShare * m[size_t(i)]);
+            // Signed levels that sink under the magnitude's share at times,
+            // samples of either sign that stand above the level at times.
+            const size_t k = size_t(i);
+            r[k] = unit(rng) < 0.1 ? -unit(rng) : unit(rng) * unit(rng);
+            m[k] = unit(rng);
+            h[k] = (unit(rng) - 0.5) * 2.4;
+            l[k] = (unit(rng) - 0.5) * 2.4;
+            floor[k] = std::max({r[k], kMagnitudeShare * m[k], std::fabs(h[k]), std::fabs(l[k])});
         }
         HitLevel hit;
         ASSERT_TRUE(hit.Prepare(window, 300));
         for (int at = 0; at < frames;) {
             const int n = std::min(frames - at, 1 + int(rng() % 300));
-            hit.Look(&r[size_t(at)], &m[size_t(at)], n);
+            hit.Look(&h[size_t(at)], &l[size_t(at)], &r[size_t(at)], &m[size_t(at)], n);
             for (int i = 0; i < n; ++i) {
                 const int first = std::max(0, at + i - window);
                 const double highest =
@@ -43,20 +48,26 @@ TEST(HitLevel, FollowedTheLevelRisesWithinTheWindowAndIsHeldAfterIt) {
     const int window = 10;
     HitLevel hit;
     ASSERT_TRUE(hit.Prepare(window, 64));
-    std::vector<double> r(40), m(40, 0.0), scale(40);
+    std::vector<double> r(40), m(40, 0.0), scale(40), quiet(40, 0.0);
     for (int i = 0; i < 40; ++i)
         r[size_t(i)] = i < 5 ? 0.1 * i : i < 20 ? 0.2 : 0.9; // a swell after the window
     // In two runs, as an envelope cut by a block's end.
-    hit.Scales(0, r.data(), m.data(), nullptr, 0.5, scale.data(), 0, 17);
-    hit.Scales(17, r.data(), m.data(), nullptr, 0.5, scale.data(), 17, 40);
+    const double* z = quiet.data();
+    hit.Scales(0, z, z, r.data(), m.data(), nullptr, 0.5, scale.data(), 0, 17);
+    hit.Scales(17, z, z, r.data(), m.data(), nullptr, 0.5, scale.data(), 17, 40);
     for (int i = 0; i < 40; ++i) {
         const double expected = i < 5 ? 0.1 * i / 0.5 : 0.4 / 0.5;
         EXPECT_DOUBLE_EQ(scale[size_t(i)], expected) << i;
     }
     // A new envelope starts from the level ahead.
     const double ahead[1] = {0.7};
-    hit.Scales(0, r.data(), m.data(), ahead, 0.5, scale.data(), 0, 1);
+    hit.Scales(0, z, z, r.data(), m.data(), ahead, 0.5, scale.data(), 0, 1);
     EXPECT_DOUBLE_EQ(scale[0], 0.7 / 0.5);
+    // A sample above the level counts: a click the level follower lags.
+    std::vector<double> click(40, 0.0);
+    click[3] = -0.95;
+    hit.Scales(0, click.data(), z, r.data(), m.data(), nullptr, 0.5, scale.data(), 0, 40);
+    EXPECT_DOUBLE_EQ(scale[39], 0.95 / 0.5);
 }
 
 TEST(EnvelopeShape, ThePeakIsTheHighestLevelTheCurvesReach) {
