@@ -103,7 +103,7 @@ void KeloEffect::ResetProcessing() {
     // The hit's level is looked for over as many positions as the lookahead
     // runs ahead, so that with it the whole window is heard at the start.
     if (!mHit.Prepare(mDelay.Length(), frames)) ok = false;
-    mHitAhead = nullptr;
+    mHitAhead = false;
     for (ByteBlock* block : {&mRestL, &mRestR, &mOutLevel, &mZeros, &mCleanL, &mCleanR, &mScale})
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
     if (ok && !mDropped.Resize(3 * frames * int32_t(sizeof(double)), false)) ok = false;
@@ -364,6 +364,8 @@ void KeloEffect::SwitchLookahead(bool on) {
     // envelope waiting to start is dropped, the onset level starts afresh.
     mDelay.Switch(on, mLastDivR, mLastDivM);
     mOnsets.Clear();
+    // The levels ahead are looked at only with the lookahead: start afresh.
+    mHit.ForgetAhead();
     mMachine.DropPendingStarts();
     SetDelay(OptionLatency());
 }
@@ -380,7 +382,7 @@ void KeloEffect::SwitchFollowLevel(bool on) {
     // The levels ahead start afresh; an envelope running keeps the level it
     // followed (it is followed with the option off too).
     mHit.ForgetAhead();
-    mHitAhead = nullptr;
+    mHitAhead = false;
 }
 
 void KeloEffect::SetFollowLevel(bool on) {

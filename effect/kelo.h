@@ -266,10 +266,10 @@ private:
     // computed by the first envelope after a shape change, read by the rest.
     ByteBlock mShapeLevels;
     // The hit's level with "follow the hit's level": followed per envelope;
-    // the levels ahead of the audio (with the lookahead, null when not looked
-    // at in this piece) and the scratch for each frame's scale.
+    // whether it looked ahead of the audio in this piece (with the lookahead)
+    // and the scratch for each frame's scale.
     HitLevel mHit;
-    const double* mHitAhead = nullptr;
+    bool mHitAhead = false;
     ByteBlock mScale;
     ShapeCache mShapeCache{nullptr, 0, 0};
     // The levels the shaping of the current piece divides by, and the last

@@ -96,11 +96,10 @@ struct KeloEffect::Piece final : EnvelopeSink {
         const double* scale = nullptr;
         if (fx.mFollowLevel) {
             double* scales = fx.Scratch(fx.mScale);
-            fx.mHit.Scales(envPos, h, l, r, m, fx.mLookahead ? fx.mHitAhead : nullptr,
-                           fx.FollowReference(), scales, g, t);
+            fx.mHit.Scales(envPos, h, l, r, m, fx.mHitAhead, fx.FollowReference(), scales, g, t);
             scale = scales;
         } else {
-            fx.mHit.Follow(envPos, h, l, r, m, nullptr, g, t);
+            fx.mHit.Follow(envPos, h, l, r, m, false, g, t);
         }
         const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
                                      fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
@@ -223,14 +222,15 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     mDivR =
         mBothPolarities ? mDivM : (mProcessOnly ? mDetector.BandLevels() : mDetector.FullLevels());
 
-    // With "follow the hit's level", the levels ahead of the (delayed) audio.
-    mHitAhead = nullptr;
-    if (mFollowLevel) {
+    // With "follow the hit's level" and the lookahead, the levels ahead of the
+    // (delayed) audio. (Without the lookahead there are none.)
+    mHitAhead = false;
+    if (mFollowLevel && lookahead) {
         // The samples shaped: the band's alone, or the whole signal.
         const double* h = mProcessOnly ? mDetector.BandL() : inL;
         const double* l = mProcessOnly ? mDetector.BandR() : inR;
         mHit.Look(h, l, mDivR, mDivM, frames);
-        mHitAhead = mHit.Ahead();
+        mHitAhead = true;
     }
 
     // The last levels, for the lookahead's delay to start from.

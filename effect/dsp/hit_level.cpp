@@ -19,14 +19,14 @@ inline double Divisor(double h, double l, double r, double m) {
 
 bool HitLevel::Prepare(int window, int frames) {
     mWindow = window > 0 ? window : 0;
-    mRoom = 0;
-    // One more slot than the window's frames: the frame itself and the window
-    // before it are candidates at once.
-    const int slots = mWindow + 2;
-    const bool ok = frames > 0 && mFrames.Resize(slots * int32_t(sizeof(int64_t)), false) &&
-                    mLevels.Resize(slots * int32_t(sizeof(double)), false) &&
-                    mAhead.Resize(frames * int32_t(sizeof(double)), false);
-    if (ok) mRoom = frames;
+    mRoom = mSize = 0;
+    // The window before a piece's first frame, and the piece.
+    const int size = mWindow + 1 + frames;
+    const bool ok = frames > 0 && mRing.Resize(size * int32_t(sizeof(double)), false);
+    if (ok) {
+        mRoom = frames;
+        mSize = size;
+    }
     Clear();
     return ok || frames <= 0;
 }
@@ -37,50 +37,53 @@ void HitLevel::Clear() {
 }
 
 void HitLevel::ForgetAhead() {
-    mHead = mCount = 0;
-    mFrame = 0;
+    mFrame = mPiece = 0;
+    mWrite = 0;
 }
 
 void HitLevel::Look(const double* h, const double* l, const double* r, const double* m,
                     int frames) {
     if (!mRoom || !h || !l || !r || !m || frames <= 0) return;
     if (frames > mRoom) frames = mRoom;
-    int64_t* at = reinterpret_cast<int64_t*>(mFrames.Bytes());
-    double* level = Data(mLevels);
-    double* ahead = Data(mAhead);
-    const int slots = mWindow + 2;
-    for (int i = 0; i < frames; ++i, ++mFrame) {
-        const double v = Divisor(h[i], l[i], r[i], m[i]);
-        // Candidates no louder than the newest can never be the highest again.
-        while (mCount > 0 && level[(mHead + mCount - 1) % slots] <= v)
-            --mCount;
-        const int slot = (mHead + mCount) % slots;
-        at[slot] = mFrame;
-        level[slot] = v;
-        ++mCount;
-        // The oldest leaves once it is older than the window.
-        while (at[mHead] < mFrame - mWindow) {
-            mHead = (mHead + 1) % slots;
-            --mCount;
-        }
-        ahead[i] = level[mHead];
+    double* ring = reinterpret_cast<double*>(mRing.Bytes());
+    mPiece = mFrame;
+    for (int i = 0; i < frames; ++i) {
+        ring[mWrite] = Divisor(h[i], l[i], r[i], m[i]);
+        mWrite = mWrite + 1 == mSize ? 0 : mWrite + 1;
     }
+    mFrame += frames;
+}
+
+double HitLevel::AheadAt(int i) const {
+    const int64_t frame = mPiece + i;
+    if (!mRoom || i < 0 || frame >= mFrame) return 0.0;
+    const double* ring = reinterpret_cast<const double*>(mRing.Bytes());
+    const int64_t first = frame - mWindow > 0 ? frame - mWindow : 0;
+    double highest = 0.0;
+    // The slot of the stream's frame f is mWrite - (mFrame - f), wrapped.
+    int slot = int(int64_t(mWrite) - (mFrame - first) % mSize);
+    if (slot < 0) slot += mSize;
+    for (int64_t f = first; f <= frame; ++f) {
+        if (ring[slot] > highest) highest = ring[slot];
+        slot = slot + 1 == mSize ? 0 : slot + 1;
+    }
+    return highest;
 }
 
 void HitLevel::Follow(int envPos, const double* h, const double* l, const double* r,
-                      const double* m, const double* ahead, int from, int to) {
+                      const double* m, bool ahead, int from, int to) {
     for (int i = from; i < to; ++i) {
         const int n = envPos + (i - from);
         if (n > mWindow) break; // positions only grow: the level is held
-        if (n == 0) mLevel = ahead ? ahead[i] : 0.0;
+        if (n == 0) mLevel = ahead ? AheadAt(i) : 0.0;
         const double v = Divisor(h[i], l[i], r[i], m[i]);
         if (v > mLevel) mLevel = v;
     }
 }
 
 void HitLevel::Scales(int envPos, const double* h, const double* l, const double* r,
-                      const double* m, const double* ahead, double reference, double* scale,
-                      int from, int to) {
+                      const double* m, bool ahead, double reference, double* scale, int from,
+                      int to) {
     // Within the window the level may still grow frame by frame; past it, it
     // is held and the scale is one value.
     int i = from;

@@ -32,7 +32,7 @@ public:
 
     // The window in positions (at least 0) and room for frames per block.
     // Allocates: not on the audio thread. False, with no room (Look then does
-    // nothing and Ahead is null), when the memory cannot be had.
+    // nothing and nothing is ahead), when the memory cannot be had.
     bool Prepare(int window, int frames);
     // Forgets the levels heard and the hit's level.
     void Clear();
@@ -40,39 +40,38 @@ public:
     void ForgetAhead();
     int Window() const { return mWindow; }
 
-    // With the lookahead: the undelayed shaped samples h and l and levels r
-    // and m of a piece of frames (at most the frames prepared). Ahead()[i] is
-    // then the highest divisor over the frames i - window .. i of the stream,
-    // which the delayed audio reaches at positions 0 .. window of an envelope
-    // starting at frame i.
+    // With the lookahead: keeps the divisors of a piece of frames (at most the
+    // frames prepared) from the undelayed shaped samples h and l and levels r
+    // and m. Per frame only the divisor is kept; the highest is looked for
+    // when an envelope starts (rarely), not at every frame.
     void Look(const double* h, const double* l, const double* r, const double* m, int frames);
-    const double* Ahead() const { return mRoom ? Data(mAhead) : nullptr; }
+    // The highest divisor over the frames i - window .. i of the stream (i a
+    // frame of the last piece looked at), which the delayed audio reaches at
+    // positions 0 .. window of an envelope starting at frame i; 0 for frames
+    // not looked at.
+    double AheadAt(int i) const;
 
     // Frames from..to-1, shaped from envelope position envPos with the
     // (delayed) samples h, l and levels r, m: follows the hit's level; at an
-    // envelope's position 0 it starts from ahead[that frame] (null: from
-    // nothing).
+    // envelope's position 0 it starts from AheadAt(that frame) where ahead
+    // (from nothing otherwise).
     void Follow(int envPos, const double* h, const double* l, const double* r, const double* m,
-                const double* ahead, int from, int to);
+                bool ahead, int from, int to);
     // As Follow, and writes each frame's scale, the hit's level so far over
     // reference (> 0), into scale[from..to-1].
     void Scales(int envPos, const double* h, const double* l, const double* r, const double* m,
-                const double* ahead, double reference, double* scale, int from, int to);
+                bool ahead, double reference, double* scale, int from, int to);
     // The hit's level as followed so far.
     double Level() const { return mLevel; }
 
 private:
-    static const double* Data(const ByteBlock& b) {
-        return reinterpret_cast<const double*>(b.Bytes());
-    }
-    static double* Data(ByteBlock& b) { return reinterpret_cast<double*>(b.Bytes()); }
-
     int mWindow = 0;
     int mRoom = 0;
     double mLevel = 0.0;
-    // The sliding highest: a ring of candidates (frame, level), levels falling
-    // from the oldest; mHead is the oldest's slot, mCount how many there are.
-    ByteBlock mFrames, mLevels, mAhead;
-    int mHead = 0, mCount = 0;
-    int64_t mFrame = 0;
+    // The divisors of the last window + room frames looked at, a ring:
+    // stream frame f in slot f % size. mFrame: frames looked at (since the
+    // last ForgetAhead); mPiece: the stream frame of the last piece's first.
+    ByteBlock mRing;
+    int mSize = 0, mWrite = 0;
+    int64_t mFrame = 0, mPiece = 0;
 };

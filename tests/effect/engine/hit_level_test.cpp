@@ -37,7 +37,7 @@ TEST(HitLevel, TheLevelAheadIsTheHighestDivisorOverTheWindowHoweverTheStreamIsCu
                 const int first = std::max(0, at + i - window);
                 const double highest =
                     *std::max_element(&floor[size_t(first)], &floor[size_t(at + i)] + 1);
-                ASSERT_EQ(hit.Ahead()[i], highest) << window << " " << at + i;
+                ASSERT_EQ(hit.AheadAt(i), highest) << window << " " << at + i;
             }
             at += n;
         }
@@ -53,20 +53,21 @@ TEST(HitLevel, FollowedTheLevelRisesWithinTheWindowAndIsHeldAfterIt) {
         r[size_t(i)] = i < 5 ? 0.1 * i : i < 20 ? 0.2 : 0.9; // a swell after the window
     // In two runs, as an envelope cut by a block's end.
     const double* z = quiet.data();
-    hit.Scales(0, z, z, r.data(), m.data(), nullptr, 0.5, scale.data(), 0, 17);
-    hit.Scales(17, z, z, r.data(), m.data(), nullptr, 0.5, scale.data(), 17, 40);
+    hit.Scales(0, z, z, r.data(), m.data(), false, 0.5, scale.data(), 0, 17);
+    hit.Scales(17, z, z, r.data(), m.data(), false, 0.5, scale.data(), 17, 40);
     for (int i = 0; i < 40; ++i) {
         const double expected = i < 5 ? 0.1 * i / 0.5 : 0.4 / 0.5;
         EXPECT_DOUBLE_EQ(scale[size_t(i)], expected) << i;
     }
     // A new envelope starts from the level ahead.
-    const double ahead[1] = {0.7};
-    hit.Scales(0, z, z, r.data(), m.data(), ahead, 0.5, scale.data(), 0, 1);
+    std::vector<double> loud(40, 0.7);
+    hit.Look(z, z, loud.data(), m.data(), 40);
+    hit.Scales(0, z, z, r.data(), m.data(), true, 0.5, scale.data(), 0, 1);
     EXPECT_DOUBLE_EQ(scale[0], 0.7 / 0.5);
     // A sample above the level counts: a click the level follower lags.
     std::vector<double> click(40, 0.0);
     click[3] = -0.95;
-    hit.Scales(0, click.data(), z, r.data(), m.data(), nullptr, 0.5, scale.data(), 0, 40);
+    hit.Scales(0, click.data(), z, r.data(), m.data(), false, 0.5, scale.data(), 0, 40);
     EXPECT_DOUBLE_EQ(scale[39], 0.95 / 0.5);
 }
 
