@@ -16,7 +16,8 @@
 // Usage: host_bench [--plugin PATH] [--floor FLOOR_BENCH] [--seconds S]
 //                   [--block N] [--reps R] [--rounds K] [--options BITS]
 // --options switches Kelo's options through its state, as a saved state
-// brings them: 1 both polarities, 2 lookahead, 3 both.
+// brings them, as bits: 1 both polarities, 2 lookahead, 4 follow the hit's
+// level (7: all three).
 // Built with the floor's source (bench/CMakeLists.txt finds it beside the
 // repository), the floor's arithmetic runs block by block beside the plug-in,
 // in alternating order, on the same input: both see the same machine, which on
@@ -237,7 +238,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             return false;
     }
     return o.seconds > 0.0 && o.block > 0 && o.block <= 65536 && o.reps > 0 && o.rounds > 0 &&
-           o.options >= 0 && o.options <= 3;
+           o.options >= 0 && o.options <= 7;
 }
 
 // Switches the options by loading the plug-in's own state with the options'
@@ -262,7 +263,7 @@ int main(int argc, char** argv) {
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: host_bench [--plugin PATH] [--floor FLOOR_BENCH] "
                              "[--seconds S] [--block N] [--reps R] [--rounds K] "
-                             "[--options 0-3]\n");
+                             "[--options 0-7]\n");
         return 2;
     }
     PluginModule module;

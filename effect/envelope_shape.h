@@ -53,6 +53,10 @@ public:
     // A curve's value as a level: below zero is zero (NaN stays NaN).
     static double Level(double y) { return y < 0.0 ? 0.0 : y; }
 
+    // The highest level the three curves reach (each at an end or at the top
+    // of its parabola), never below zero; NaN levels are passed over.
+    double Peak() const;
+
     double X(int i) const { return mX[i]; }
     double Y(int i) const { return mY[i]; }
 

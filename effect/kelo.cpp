@@ -1,5 +1,6 @@
 #include "effect/kelo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -24,6 +25,10 @@ const double kLongestEnvelopeSeconds = 1.0;
 const int32_t kOptionsTag = 0x4B6F7074; // "Kopt"
 const int32_t kOptionBothPolarities = 1;
 const int32_t kOptionLookahead = 2;
+const int32_t kOptionFollowLevel = 4;
+const int32_t kOptionReference = 8;
+const int32_t kOptionBits =
+    kOptionBothPolarities | kOptionLookahead | kOptionFollowLevel | kOptionReference;
 
 double ThresholdFloor() {
     return DbToAmp(-60.0);
@@ -94,7 +99,11 @@ void KeloEffect::ResetProcessing() {
     mLookaheadLen = mDelay.Length();
     SetDelay(OptionLatency());
 
-    for (ByteBlock* block : {&mRestL, &mRestR, &mOutLevel, &mZeros, &mCleanL, &mCleanR})
+    // The hit's level is looked for over as many positions as the lookahead
+    // runs ahead, so that with it the whole window is heard at the start.
+    if (!mHit.Prepare(mDelay.Length(), frames)) ok = false;
+    mHitAhead = false;
+    for (ByteBlock* block : {&mRestL, &mRestR, &mOutLevel, &mZeros, &mCleanL, &mCleanR, &mScale})
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
     if (ok && !mDropped.Resize(3 * frames * int32_t(sizeof(double)), false)) ok = false;
     mScratchFrames = ok ? frames : 0;
@@ -195,6 +204,7 @@ void KeloEffect::SetShape(const ShapePoint* points, int length) {
     if (!points) return;
     ScopedLock lock(mLock);
     mShape.Set(points);
+    mShapePeak = mShape.Peak();
     mShapeCache.known = 0;
     mMachine.SetLength(length);
 }
@@ -275,10 +285,10 @@ bool KeloEffect::SaveSections(ByteBlock& chunk) {
     const int32_t before = chunk.Size();
     mEnvViewState.SaveViewState(chunk);
     mModel.SaveViewState(chunk);
-    const bool options = mBothPolarities || mLookahead;
+    const bool options = mBothPolarities || mLookahead || mFollowLevel || mReference > 0.0;
     SaveOptions(chunk);
     // Each section has a fixed size; a short block means an append failed.
-    return chunk.Size() == before + 8 + 11 * 8 + (options ? 8 : 0);
+    return chunk.Size() == before + 8 + 11 * 8 + (options ? 8 : 0) + (mReference > 0.0 ? 8 : 0);
 }
 
 bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
@@ -293,24 +303,37 @@ bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
 }
 
 void KeloEffect::SaveOptions(ByteBlock& chunk) const {
-    if (!mBothPolarities && !mLookahead) return;
+    // A default state ends before the section, as it did before the section
+    // was known.
+    const bool reference = mReference > 0.0;
+    if (!mBothPolarities && !mLookahead && !mFollowLevel && !reference) return;
     const int32_t bits =
-        (mBothPolarities ? kOptionBothPolarities : 0) | (mLookahead ? kOptionLookahead : 0);
+        (mBothPolarities ? kOptionBothPolarities : 0) | (mLookahead ? kOptionLookahead : 0) |
+        (mFollowLevel ? kOptionFollowLevel : 0) | (reference ? kOptionReference : 0);
     chunk.AppendInt32(kOptionsTag);
     chunk.AppendInt32(bits);
+    if (reference) chunk.AppendDouble(mReference);
 }
 
 void KeloEffect::LoadOptions(const ByteBlock& chunk, int position) {
     // Older states end before the section: both options off, as anything that
     // is not a whole, well-formed section leaves them.
     int32_t tag = 0, bits = 0;
+    double reference = 0.0;
     int at = position;
     const bool whole = chunk.ReadInt32(at, tag) && chunk.ReadInt32(at, bits);
-    const bool good =
-        whole && tag == kOptionsTag && (bits & ~(kOptionBothPolarities | kOptionLookahead)) == 0;
-    if (!good) bits = 0;
+    bool good = whole && tag == kOptionsTag && (bits & ~kOptionBits) == 0;
+    // A reference is a level: finite and above zero, or the section is bad.
+    if (good && (bits & kOptionReference))
+        good = chunk.ReadDouble(at, reference) && std::isfinite(reference) && reference > 0.0;
+    if (!good) {
+        bits = 0;
+        reference = 0.0;
+    }
     mBothPolarities = (bits & kOptionBothPolarities) != 0;
     SwitchLookahead((bits & kOptionLookahead) != 0);
+    SwitchFollowLevel((bits & kOptionFollowLevel) != 0);
+    mReference = reference;
 }
 
 void KeloEffect::SwitchLookahead(bool on) {
@@ -320,6 +343,8 @@ void KeloEffect::SwitchLookahead(bool on) {
     // envelope waiting to start is dropped, the onset level starts afresh.
     mDelay.Switch(on, mLastDivR, mLastDivM);
     mOnsets.Clear();
+    // The levels ahead are looked at only with the lookahead: start afresh.
+    mHit.ForgetAhead();
     mMachine.DropPendingStarts();
     SetDelay(OptionLatency());
 }
@@ -328,6 +353,25 @@ void KeloEffect::SetDetectBothPolarities(bool on) {
     ScopedLock lock(mLock);
     mBothPolarities = on;
     MarkDirty(mEnvView);
+}
+
+void KeloEffect::SwitchFollowLevel(bool on) {
+    if (mFollowLevel == on) return;
+    mFollowLevel = on;
+    // The levels ahead start afresh; an envelope running keeps the level it
+    // followed (it is followed with the option off too).
+    mHit.ForgetAhead();
+    mHitAhead = false;
+}
+
+void KeloEffect::SetFollowLevel(bool on) {
+    ScopedLock lock(mLock);
+    SwitchFollowLevel(on);
+}
+
+double KeloEffect::ShapeReference() {
+    ScopedLock lock(mLock);
+    return FollowReference();
 }
 
 void KeloEffect::SetLookahead(bool on) {

@@ -15,6 +15,7 @@
 #include "effect/dsp/detector.h"
 #include "effect/dsp/envelope_machine.h"
 #include "effect/dsp/event_record.h"
+#include "effect/dsp/hit_level.h"
 #include "effect/dsp/lookahead_delay.h"
 #include "effect/dsp/onset_search.h"
 #include "effect/dsp/shaper.h"
@@ -118,6 +119,17 @@ public:
     // host note).
     void SetLookahead(bool on);
     bool Lookahead() const { return mLookahead; }
+    // Follow the hit's level: the drawn shape is scaled, per envelope, by the
+    // hit's level against the level the shape was drawn or fitted for (see
+    // effect/dsp/hit_level.h), so every hit keeps its own loudness and takes
+    // the shape's contour. Off, the shape's levels are absolute.
+    void SetFollowLevel(bool on);
+    bool FollowLevel() const { return mFollowLevel; }
+    // The level the shape is for: the level of the hit autofit fitted it to
+    // (recorded by the fit, saved with the options), or, before any fit (0),
+    // the shape's own peak: a drawn shape is taken to be drawn for a hit as
+    // loud as the shape's highest point.
+    double ShapeReference();
     // The delay lookahead adds at the current rate, in samples (also while off).
     int LookaheadSamples() const { return mLookaheadLen; }
     static constexpr double kLookaheadSeconds = 0.010;
@@ -161,9 +173,12 @@ public:
 
     // StateSections: the envelope view's scale, then the shape's section, then
     // the options' section when an option is on: the int32 0x4B6F7074 ("Kopt")
-    // and an int32 of bits (1: both polarities, 2: lookahead), as ByteBlock
-    // writes them. A state without it (188 bytes) has both options off; one
-    // whose section is malformed loads with both off.
+    // and an int32 of bits (1: both polarities, 2: lookahead, 4: follow the
+    // hit's level, 8: a reference level follows), as ByteBlock writes them,
+    // then the fitted reference level (a double) with bit 8. It is written
+    // when an option is on or autofit recorded a reference. A state without it
+    // (188 bytes) has every option off and the shape's peak as its reference;
+    // one whose section is malformed loads the same.
     bool SaveSections(ByteBlock& chunk) override;
     bool LoadSections(const ByteBlock& chunk, int& position) override;
 
@@ -205,6 +220,14 @@ private:
     // is present, anything malformed leaves both options off.
     void SaveOptions(ByteBlock& chunk) const;
     void LoadOptions(const ByteBlock& chunk, int position);
+    // Switches "follow the hit's level" (under the lock).
+    void SwitchFollowLevel(bool on);
+    // The reference level the hit's level is held against (under the lock):
+    // the fitted hit's, else the shape's peak, else 1.
+    double FollowReference() const {
+        const double ref = mReference > 0.0 ? mReference : mShapePeak;
+        return ref > 0.0 && ref < 1e300 ? ref : 1.0;
+    }
     // Switches lookahead (under the lock): the delay glides in or out, the
     // latency is set.
     void SwitchLookahead(bool on);
@@ -232,6 +255,11 @@ private:
     // Written under the plug-in's lock, read by the editor's switches without it.
     std::atomic<bool> mBothPolarities{false};
     std::atomic<bool> mLookahead{false};
+    std::atomic<bool> mFollowLevel{false};
+    // The level autofit's hit had (0: none, the shape's peak is the
+    // reference), and the shape's peak; under the lock.
+    double mReference = 0.0;
+    double mShapePeak = 1.0;
     int64_t mStartCount = 0;
     int64_t mLastStart = 0;
     int mLookaheadLen = 240;
@@ -259,6 +287,12 @@ private:
     // The shape's levels by envelope position, up to the longest envelope:
     // computed by the first envelope after a shape change, read by the rest.
     ByteBlock mShapeLevels;
+    // The hit's level with "follow the hit's level": followed per envelope;
+    // whether it looked ahead of the audio in this piece (with the lookahead)
+    // and the scratch for each frame's scale.
+    HitLevel mHit;
+    bool mHitAhead = false;
+    ByteBlock mScale;
     ShapeCache mShapeCache{nullptr, 0, 0};
     // The levels the shaping of the current piece divides by, and the last
     // ones heard (for the lookahead's delay to start from).

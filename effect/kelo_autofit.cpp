@@ -4,6 +4,8 @@
 // lock. A request from the audio thread ("autofit" switched on in the
 // processing's parameter road) waits for a thread that may fit
 // (EffectBase::ServeDeferredWork).
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "effect/kelo.h"
@@ -99,6 +101,13 @@ bool KeloEffect::FitLocked() {
     ApplyShapeFit(fitted, fit);
     {
         ScopedLock lock(mLock);
+        // The shape is now for this hit: its level is the reference, the
+        // highest divisor over the window as a hit's level is followed (the
+        // level, or the louder sample where it is higher).
+        double level = 0.0;
+        for (int i = 0; i < count && i <= mHit.Window(); ++i)
+            level = std::max(level, std::max(mFitLevel[size_t(i)], mFitPeak[size_t(i)]));
+        if (level > 0.0 && std::isfinite(level)) mReference = level;
         if (mModel.SameShapeAs(mFitModel)) {
             fitted.SetSink(this);
             mModel = fitted;

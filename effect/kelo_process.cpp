@@ -90,6 +90,17 @@ struct KeloEffect::Piece final : EnvelopeSink {
                 b = restR;
             }
         }
+        // "Follow the hit's level": the shape scaled by the hit's level (which
+        // is followed with the option off too, so that switching it on inside
+        // an envelope finds it).
+        const double* scale = nullptr;
+        if (fx.mFollowLevel) {
+            double* scales = fx.Scratch(fx.mScale);
+            fx.mHit.Scales(envPos, h, l, r, m, fx.mHitAhead, fx.FollowReference(), scales, g, t);
+            scale = scales;
+        } else {
+            fx.mHit.Follow(envPos, h, l, r, m, false, g, t);
+        }
         const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
                                      fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
         if (phase == kPhaseOnset && envPos == 0) fx.mDetectLog.BeginEvent(pos + g);
@@ -112,7 +123,8 @@ struct KeloEffect::Piece final : EnvelopeSink {
                    record.LevelsToWrite(),
                    record.OutsToWrite(),
                    envPos - g,
-                   &fx.mShapeCache};
+                   &fx.mShapeCache,
+                   scale};
         const int kept = std::min(count, record.Room(envPos));
         if (kept > 0) ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept);
         if (kept < count) {
@@ -209,6 +221,17 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     mDivM = mProcessOnly ? mDetector.BandMagnitudes() : mDetector.FullMagnitudes();
     mDivR =
         mBothPolarities ? mDivM : (mProcessOnly ? mDetector.BandLevels() : mDetector.FullLevels());
+
+    // With "follow the hit's level" and the lookahead, the levels ahead of the
+    // (delayed) audio. (Without the lookahead there are none.)
+    mHitAhead = false;
+    if (mFollowLevel && lookahead) {
+        // The samples shaped: the band's alone, or the whole signal.
+        const double* h = mProcessOnly ? mDetector.BandL() : inL;
+        const double* l = mProcessOnly ? mDetector.BandR() : inR;
+        mHit.Look(h, l, mDivR, mDivM, frames);
+        mHitAhead = true;
+    }
 
     // The last levels, for the lookahead's delay to start from.
     mLastDivR = mDivR[frames - 1];

@@ -100,13 +100,14 @@ KELO_SHAPING_CLONES void ShapeLevels(const ShapedRun& run, double* level, int fr
 // the shaped part of a sample, shape * h / divisor, stays within the shape's
 // level, and where r is at least the sample and the share of m (everywhere but
 // in those cases) nothing changes.
-template <int kShapedPhase>
+template <int kShapedPhase, bool kScaled>
 KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, const double* shape,
                                     int from, int to) {
     const double* r = io.r;
     const double* m = io.m;
     const double* h = io.h;
     const double* l = io.l;
+    const double* scale = io.scale;
     double* gain = io.gain;
     // The record's arrays, from the run's first frame on.
     double* peaks = io.peaks + io.offset;
@@ -116,7 +117,9 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, con
     const bool rampStrength = !(kShapedPhase == kPhaseOnset && run.gate);
     for (int i = from; i < to; ++i) {
         const double n = n0 + i;
-        const double level = shape[i];
+        // Scaled, the shape is the hit's own level's; unscaled, not one
+        // operation is added (the same samples, bit for bit).
+        const double level = kScaled ? shape[i] * scale[i] : shape[i];
         // Computed, then chosen: a choice between two values needs no branch.
         const double rampAtN = RampAt<kShapedPhase>(run, n);
         const double strengthRamp = rampStrength ? rampAtN : 1.0;
@@ -226,7 +229,10 @@ void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int e
     } else {
         LevelsOf(shape, run, io.gain, g, t);
     }
-    GainFrames<kShapedPhase>(run, io, level, g, t);
+    if (io.scale)
+        GainFrames<kShapedPhase, true>(run, io, level, g, t);
+    else
+        GainFrames<kShapedPhase, false>(run, io, level, g, t);
     ApplyGains<kShapedPhase>(run, io, g, t);
 }
 

@@ -46,11 +46,15 @@ struct ShapeIo {
     int offset;
     // Null: every level computed as the run needs it.
     ShapeCache* cache;
+    // Null: the shape as drawn; else each frame's shape is scaled by scale[frame]
+    // ("follow the hit's level", effect/dsp/hit_level.h).
+    const double* scale;
 };
 
 // Frames from..to-1 of one phase (kPhaseOnset, kPhaseBody or kPhaseFade),
 // frame from at envelope position envPos:
 //     out = gain * (h, l) + (a, b),   gain = 1 + (shape / divisor - 1) * strength * ramp,
+// the shape multiplied by io.scale[frame] where io.scale is given,
 // the divisor being the level r, but at least the louder of |h|, |l| and
 // kMagnitudeShare of the magnitude level m. A run cut anywhere gives the same
 // samples as the whole.

@@ -1,5 +1,5 @@
 // The effect's editor: the background, the eleven controls in the left column,
-// the two option switches under the emblem, the link to the manual over the
+// the three option switches under the emblem, the link to the manual over the
 // emblem, and the two displays.
 #include <memory>
 #include <string>
@@ -73,19 +73,23 @@ void KeloPlugin::BuildEditor(Editor* given) {
     AmpDisplay* amp = new AmpDisplay(this);
     e.AddControl(amp);
     mAmpDisplay = amp;
-    // The two options beyond the parameters, in the free space under the emblem
+    // The three options beyond the parameters, in the free space under the emblem
     // (attached after the displays, so that the parameters' controls, the
     // manual link and the displays keep their places in the drawing order).
     e.AddControl(new OptionSwitch(
-        this, Rect(12, 578, 160, 590), "hear both polarities",
+        this, Rect(12, 573, 160, 585), "hear both polarities",
         [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->DetectBothPolarities(); },
         [](EffectBase* fx, bool on) {
             static_cast<KeloEffect*>(fx)->SetDetectBothPolarities(on);
         }));
     e.AddControl(new OptionSwitch(
-        this, Rect(12, 597, 160, 609), "lookahead 10 ms",
+        this, Rect(12, 589, 160, 601), "lookahead 10 ms",
         [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->Lookahead(); },
         [](EffectBase* fx, bool on) { static_cast<KeloEffect*>(fx)->SetLookahead(on); }));
+    e.AddControl(new OptionSwitch(
+        this, Rect(12, 605, 160, 617), "follow the hit's level",
+        [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->FollowLevel(); },
+        [](EffectBase* fx, bool on) { static_cast<KeloEffect*>(fx)->SetFollowLevel(on); }));
     AttachDisplays(envView, amp);
     SetEditor(editor.release());
 }

@@ -133,7 +133,8 @@ TEST(EffectAlone, RunsSavesLoadsAndAutofitsWithNoEditor) {
 
     ByteBlock chunk;
     ASSERT_TRUE(a.SaveState(&chunk));
-    ASSERT_EQ(chunk.Size(), 188);
+    // The shape and the fitted hit's level (the options' section).
+    ASSERT_EQ(chunk.Size(), 204);
     TestCore b(rate, 512);
     ASSERT_TRUE(b.LoadState(&chunk));
     b.NotifyAllParams();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/byte_block.h"
@@ -242,69 +244,93 @@ ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender
     return c;
 }
 
+// Keep in step with the tables in docs/manual.ms.
 const std::vector<DrumRecipe>& ManualRecipes() {
+    // name, piece, lo, hi, threshold under the loudest, length, strength,
+    // gate, follow, the points, where the tail is measured and its bound.
     static const std::vector<DrumRecipe> recipes = {
         {"kick-tighter",
          kPieceKick,
          0,
          150,
-         -24,
-         0.20,
-         0.6,
+         20,
+         0.2,
+         0.8,
          false,
-         {{0.025, 0.3}, {0.10, 0.3}, {0.25, 0.0}, {1.0, 0.0}},
+         true,
+         false,
+         {{0.03, 1.0}, {0.1, 0.5}, {0.25, 0.0}, {1.0, 0.0}},
          150,
          -6.0},
         {"snare-shorter",
          kPieceSnare,
          150,
          3000,
-         -15,
+         20,
          0.15,
-         0.5,
+         0.6,
          false,
-         {{0.03, 0.3}, {0.15, 0.3}, {0.40, 0.05}, {1.0, 0.0}},
+         true,
+         false,
+         {{0.01, 1.0}, {0.08, 0.4}, {0.4, 0.1}, {1.0, 0.0}},
          100,
          -3.0},
         {"toms-less-ring",
          kPieceToms,
          60,
          600,
-         -20,
+         20,
          0.35,
          0.7,
          false,
-         {{0.02, 0.3}, {0.10, 0.3}, {0.30, 0.02}, {1.0, 0.0}},
-         150,
-         -6.0},
+         true,
+         false,
+         {{0.01, 1.0}, {0.05, 0.4}, {0.3, 0.05}, {1.0, 0.0}},
+         100,
+         -2.0},
         {"bus-tighter",
          kPieceGroove,
          0,
          22000,
-         -12,
-         0.10,
+         12,
+         0.1,
          0.3,
          false,
-         {{0.05, 0.3}, {0.20, 0.3}, {0.50, 0.05}, {1.0, 0.0}},
+         true,
+         false,
+         {{0.02, 1.0}, {0.1, 0.5}, {0.5, 0.1}, {1.0, 0.0}},
          80,
-         -1.0},
+         -0.5},
         {"room-gated",
          kPieceRoom,
          100,
          8000,
-         -24,
-         0.40,
+         24,
+         0.4,
          0.8,
          true,
-         {{0.02, 0.2}, {0.10, 0.2}, {0.50, 0.02}, {1.0, 0.0}},
-         300,
+         true,
+         false,
+         {{0.005, 1.0}, {0.03, 0.3}, {0.3, 0.03}, {1.0, 0.0}},
+         150,
          -6.0},
     };
     return recipes;
 }
 
-std::vector<uint8_t> RecipeState(const DrumRecipe& r, double rate) {
+double RecipeThresholdDb(const DrumRecipe& r, const DrumTrack& track) {
+    const DrumBand band = {r.name, r.lo, r.hi};
+    double loudest = 0.0;
+    for (const HeardHit& hit : HeardHits(track, band))
+        loudest = std::max(loudest, hit.band);
+    return std::max(-60.0, std::min(0.0, AmpDb(loudest) - r.belowLoudestDb));
+}
+
+std::vector<uint8_t> RecipeState(const DrumRecipe& r, double rate, double thresholdDb) {
     TestCore fx(rate);
+    // The options as the editor's switches leave them.
+    fx.SetFollowLevel(r.follow);
+    fx.SetLookahead(r.lookahead);
     ByteBlock chunk;
     fx.SaveState(&chunk);
     std::vector<uint8_t> bytes(chunk.Bytes(), chunk.Bytes() + chunk.Size());
@@ -313,12 +339,12 @@ std::vector<uint8_t> RecipeState(const DrumRecipe& r, double rate) {
     };
     put(4 + 8 * kParamLoFreq, r.lo);
     put(4 + 8 * kParamHiFreq, r.hi);
-    put(4 + 8 * kParamThreshold, r.thresholdDb);
+    put(4 + 8 * kParamThreshold, thresholdDb);
     put(4 + 8 * kParamEnvTime, r.length);
     put(4 + 8 * kParamStrength, r.strength);
     put(4 + 8 * kParamGate, r.gate ? 1.0 : 0.0);
-    put(100, 1.0); // the shape's scale: levels are absolute
-    put(116, DbToAmp(r.thresholdDb));
+    put(100, 1.0); // the shape's scale: 1 at the top
+    put(116, DbToAmp(thresholdDb));
     for (int k = 0; k < 4; ++k) {
         put(124 + 16 * size_t(k), r.points[k][0]);
         put(132 + 16 * size_t(k), r.points[k][1]);
@@ -328,37 +354,75 @@ std::vector<uint8_t> RecipeState(const DrumRecipe& r, double rate) {
 
 RecipeFigures CookRecipe(const DrumRecipe& r, const DrumTrack& track) {
     RecipeFigures f;
+    f.thresholdDb = RecipeThresholdDb(r, track);
     TestCore fx(track.rate, 256);
-    const std::vector<uint8_t> state = RecipeState(r, track.rate);
+    const std::vector<uint8_t> state = RecipeState(r, track.rate, f.thresholdDb);
     ByteBlock chunk;
     chunk.SetLength(int32_t(state.size()));
     std::memcpy(chunk.Bytes(), state.data(), state.size());
     if (!fx.LoadState(&chunk)) return f;
     fx.NotifyAllParams();
+    if (const char* dir = std::getenv("KELO_DRUMS_OUT")) {
+        // For listening and for kelo-render --load-state.
+        const std::string path = std::string(dir) + "/" + r.name + ".state";
+        if (FILE* file = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(state.data(), 1, state.size(), file);
+            std::fclose(file);
+        }
+    }
     const Stereo in = ToStereo(track, 1.0);
     DrumRender render;
     Play(fx, in, 256, render);
+    // Output frame i is input frame i - delay (none without the lookahead).
+    const size_t delay = size_t(fx.Lookahead() ? fx.LookaheadSamples() : 0);
+    const auto outAt = [&](size_t i, bool left) {
+        const size_t j = i + delay;
+        if (j >= in.size()) return 0.0;
+        return left ? render.out.l[j] : render.out.r[j];
+    };
     const size_t hitSpan = size_t(0.05 * track.rate), window = size_t(0.01 * track.rate);
     for (const DrumHit& hit : track.hits) {
         double inPeak = 0.0, outPeak = 0.0;
-        for (size_t i = hit.frame; i < hit.frame + hitSpan && i < in.size(); ++i) {
+        for (size_t i = hit.frame; i < hit.frame + hitSpan && i + delay < in.size(); ++i) {
             inPeak = std::max(inPeak, std::max(std::fabs(in.l[i]), std::fabs(in.r[i])));
             outPeak =
-                std::max(outPeak, std::max(std::fabs(render.out.l[i]), std::fabs(render.out.r[i])));
+                std::max(outPeak, std::max(std::fabs(outAt(i, true)), std::fabs(outAt(i, false))));
         }
         f.hitPeakDb = std::max(f.hitPeakDb, AmpDb(outPeak) - AmpDb(inPeak));
         ++f.hits;
     }
+    double inMax = 0.0, outMax = 0.0;
+    for (size_t i = 0; i + delay < in.size(); ++i) {
+        const double x = std::max(std::fabs(in.l[i]), std::fabs(in.r[i]));
+        const double y = std::max(std::fabs(outAt(i, true)), std::fabs(outAt(i, false)));
+        inMax = std::max(inMax, x);
+        outMax = std::max(outMax, y);
+        // Over full scale where the input was not.
+        f.over += y > 1.0 && x <= 1.0;
+    }
+    f.mixPeakDb = AmpDb(outMax) - AmpDb(inMax);
     double sum = 0.0;
     f.tailLowDb = 1e9;
     f.tailHighDb = -1e9;
+    Stereo heard(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        heard.l[i] = outAt(i, true);
+        heard.r[i] = outAt(i, false);
+    }
     for (int64_t start : render.starts) {
         ++f.envelopes;
-        if (start < 0) continue;
-        const size_t at = size_t(start) + size_t(r.tailMs * 0.001 * track.rate);
+        if (start < int64_t(delay)) continue;
+        const size_t from = size_t(start) - delay;
+        const size_t at = from + size_t(r.tailMs * 0.001 * track.rate);
         if (at + window > in.size() || Rms(in, at, window) < DbToAmp(-70.0)) continue;
+        // A tail is the ring of the hit that started the envelope: where
+        // another hit sounds before the stretch ends, there is none to measure.
+        bool another = false;
+        for (const DrumHit& hit : track.hits)
+            another = another || (hit.frame > from + 15 * window / 10 && hit.frame < at + window);
+        if (another) continue;
         const double d =
-            std::max(AmpDb(Rms(render.out, at, window)) - AmpDb(Rms(in, at, window)), -60.0);
+            std::max(AmpDb(Rms(heard, at, window)) - AmpDb(Rms(in, at, window)), -60.0);
         sum += d;
         f.tailLowDb = std::min(f.tailLowDb, d);
         f.tailHighDb = std::max(f.tailHighDb, d);

@@ -90,28 +90,40 @@ struct ClickFigures {
 };
 ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender& render);
 
-// A recipe of the manual, as printed: the knobs, and the four free points of
-// the shape as (time / length, level), the level absolute (scale 1).
+// A recipe of the manual, as printed: the knobs, the options, and the four
+// free points of the shape as (time / length, level), the level on the
+// shape's own scale (1 at the top). With "follow the hit's level" the levels
+// are the contour every hit takes at its own loudness (1: the hit's level).
+// The threshold is relative to the material: belowLoudestDb under the band's
+// loudest hit, as the detect panel's level view shows it.
 struct DrumRecipe {
     const char* name;
     KitPiece piece;
-    double lo, hi, thresholdDb, length, strength;
-    bool gate;
+    double lo, hi, belowLoudestDb, length, strength;
+    bool gate, follow, lookahead;
     double points[4][2]; // P2, P3 (the peak), P4 (release), P6 (end)
     double tailMs;       // where the tail is measured
-    double claimTailDb;  // the bound the drum tests hold the tail to
+    double claimTailDb;  // the bound the drum tests hold the tail's mean to
 };
 // The manual's recipes as it prints them today.
 const std::vector<DrumRecipe>& ManualRecipes();
-// The state a recipe describes (a saved state with its values and points).
-std::vector<uint8_t> RecipeState(const DrumRecipe& recipe, double rate);
+// The threshold a recipe takes on a track (dB): belowLoudestDb under the
+// loudest hit's band peak, within -60 .. 0 dB.
+double RecipeThresholdDb(const DrumRecipe& recipe, const DrumTrack& track);
+// The state a recipe describes at thresholdDb (a saved state with its values,
+// points and options).
+std::vector<uint8_t> RecipeState(const DrumRecipe& recipe, double rate, double thresholdDb);
 
 // A recipe on one kit: the most any hit's peak rose (first 50 ms after its
-// onset), the mean change of the 10 ms RMS at tailMs after each start (and
-// its range), the envelopes against the hits.
+// onset, the lookahead's delay allowed for), the mean change of the 10 ms RMS
+// at tailMs after each start (and its range), the envelopes against the hits,
+// the output's peak against the input's and the samples the recipe pushed
+// over full scale.
 struct RecipeFigures {
+    double thresholdDb = 0.0;
     double hitPeakDb = -1e9, tailDb = 0.0, tailLowDb = 0.0, tailHighDb = 0.0;
-    int envelopes = 0, hits = 0, tails = 0;
+    double mixPeakDb = 0.0;
+    int envelopes = 0, hits = 0, tails = 0, over = 0;
 };
 RecipeFigures CookRecipe(const DrumRecipe& recipe, const DrumTrack& track);
 

@@ -5,15 +5,17 @@
 //              missed, hits given more than one envelope
 //   clicks     energy above 5 kHz within 1 ms of each restart, output
 //              against input (48 kHz, as recorded)
-//   recipes    the manual's recipes as printed (48 kHz): the most a hit's
-//              peak rose, the tail's mean change and range, envelopes per hit
+//   recipes    the manual's recipes as printed (48 kHz), each with its
+//              threshold set under the kit's loudest hit: the most a hit's
+//              peak rose, the tail's mean change and range, envelopes per
+//              hit; then the manual's table: each figure's range over the kits
 //   autofit    the loudest hit of the kick stem (kick band and full band),
 //              the snare stem and the tom stem (their bands and the full
 //              band) fitted and played again: peak over its first 10 ms,
 //              worst 5 ms stretch, worst 20 ms span, whole envelope; with
 //              --stretches every 5 ms stretch's difference too
 // Thresholds are 20 dB under each piece's loudest hit in the band, except the
-// recipes', which are the manual's.
+// recipes', which are as far under it as the manual says.
 //   kelo-drum-figures [--kit NAME]... [--rates 44100,48000,96000] [--only
 //   onsets|clicks|recipes|autofit] [--stretches]
 #include <algorithm>
@@ -96,16 +98,50 @@ OnsetFigures KitOnsets(const std::string& kit, const Options& o, bool clicks) {
     return total;
 }
 
-void KitRecipes(const std::string& kit) {
-    for (const DrumRecipe& r : ManualRecipes()) {
+// One recipe's figures over the kits: the ranges the manual prints.
+struct RecipeRange {
+    int kits = 0;
+    double peakDb = -1e9, mixPeakDb = -1e9, tailLowDb = 1e9, tailHighDb = -1e9;
+    int over = 0;
+};
+
+void KitRecipes(const std::string& kit, std::vector<RecipeRange>& ranges) {
+    const std::vector<DrumRecipe>& recipes = ManualRecipes();
+    ranges.resize(recipes.size());
+    for (size_t k = 0; k < recipes.size(); ++k) {
+        const DrumRecipe& r = recipes[k];
         if (!KitPlays(kit, r.piece)) continue;
         const DrumTrack track = KitTrack(kit, r.piece, 48000.0, DrumSeed());
         const RecipeFigures f = CookRecipe(r, track);
         std::printf(
-            "recipe  %-22s %-15s %2d hits %2d envelopes: hit peaks at most %+5.2f dB, tail "
-            "at %3.0f ms %+5.1f dB (%+5.1f .. %+5.1f, %d envelopes; the tests bound it at %+.1f)\n",
-            kit.c_str(), r.name, f.hits, f.envelopes, f.hitPeakDb, r.tailMs, f.tailDb, f.tailLowDb,
-            f.tailHighDb, f.tails, r.claimTailDb);
+            "recipe  %-22s %-15s threshold %+5.1f dB, %2d hits %2d envelopes: hit peaks at most "
+            "%+5.2f dB, tail at %3.0f ms %+5.1f dB (%+5.1f .. %+5.1f, %d envelopes; the tests "
+            "bound it at %+.1f)\n",
+            kit.c_str(), r.name, f.thresholdDb, f.hits, f.envelopes, f.hitPeakDb, r.tailMs,
+            f.tailDb, f.tailLowDb, f.tailHighDb, f.tails, r.claimTailDb);
+        RecipeRange& range = ranges[k];
+        ++range.kits;
+        range.peakDb = std::max(range.peakDb, f.hitPeakDb);
+        range.mixPeakDb = std::max(range.mixPeakDb, f.mixPeakDb);
+        range.tailLowDb = std::min(range.tailLowDb, f.tailDb);
+        range.tailHighDb = std::max(range.tailHighDb, f.tailDb);
+        range.over += f.over;
+    }
+}
+
+// The manual's table of the recipes: per recipe, over the kits that play its
+// piece, the most a hit's peak rose on any kit and the range of the tail's
+// mean change.
+void RecipeTable(const std::vector<RecipeRange>& ranges) {
+    const std::vector<DrumRecipe>& recipes = ManualRecipes();
+    std::printf("--- the recipes over the kits\n%-16s %5s %12s %12s %8s %24s\n", "recipe", "kits",
+                "peaks (most)", "mix peak", "over", "tail (mean, range)");
+    for (size_t k = 0; k < ranges.size() && k < recipes.size(); ++k) {
+        const RecipeRange& range = ranges[k];
+        if (!range.kits) continue;
+        std::printf("%-16s %5d %+9.2f dB %+9.2f dB %8d %+6.1f .. %+5.1f dB at %3.0f ms\n",
+                    recipes[k].name, range.kits, range.peakDb, range.mixPeakDb, range.over,
+                    range.tailLowDb, range.tailHighDb, recipes[k].tailMs);
     }
 }
 
@@ -187,6 +223,7 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string> tuning = TuningKits();
     OnsetFigures tuned, judged;
+    std::vector<RecipeRange> recipes;
     for (const std::string& kit : o.kits) {
         if (!DrumKitInstalled(kit)) {
             std::fprintf(stderr, "kelo-drum-figures: no kit %s in %s\n", kit.c_str(),
@@ -200,7 +237,7 @@ int main(int argc, char** argv) {
             if (Wants(o, "onsets")) Summary(kit.c_str(), f);
             (isTuning ? tuned : judged).Add(f);
         }
-        if (Wants(o, "recipes")) KitRecipes(kit);
+        if (Wants(o, "recipes")) KitRecipes(kit, recipes);
         if (Wants(o, "autofit")) KitAutofit(kit, o.stretches);
         std::fflush(stdout);
     }
@@ -208,5 +245,6 @@ int main(int argc, char** argv) {
         Summary("tuning kits", tuned);
         Summary("judged kits", judged);
     }
+    if (Wants(o, "recipes")) RecipeTable(recipes);
     return 0;
 }

@@ -369,38 +369,60 @@ TEST_F(LayoutTest, TheThresholdTextStaysInsideItsBox) {
 
 TEST_F(LayoutTest, TheOptionSwitchesUnderTheEmblemFlipTheOptionsAndShowThem) {
     const int count = editor->ControlCount();
-    auto* both = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 2));
-    auto* ahead = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 1));
+    auto* both = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 3));
+    auto* ahead = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 2));
+    auto* follow = dynamic_cast<OptionSwitch*>(editor->ControlAtIndex(count - 1));
     ASSERT_NE(both, nullptr);
     ASSERT_NE(ahead, nullptr);
-    EXPECT_EQ(both->GetRect(), Rect(12, 578, 160, 590));
-    EXPECT_EQ(ahead->GetRect(), Rect(12, 597, 160, 609));
-    // Clear of the eleven controls, the link and the displays.
-    for (int i = 1; i < count - 2; ++i) {
-        const Rect r = editor->ControlAtIndex(i)->GetRect();
-        for (OptionSwitch* s : {both, ahead})
-            EXPECT_TRUE(r.R <= s->GetRect().L || r.L >= s->GetRect().R || r.B <= s->GetRect().T ||
-                        r.T >= s->GetRect().B)
-                << i;
+    ASSERT_NE(follow, nullptr);
+    EXPECT_EQ(both->GetRect(), Rect(12, 573, 160, 585));
+    EXPECT_EQ(ahead->GetRect(), Rect(12, 589, 160, 601));
+    EXPECT_EQ(follow->GetRect(), Rect(12, 605, 160, 617));
+    // Inside the window, clear of the eleven controls, the link, the displays
+    // and each other (with their labels, which reach a pixel over and under).
+    const auto apart = [](const Rect& r, const Rect& s) {
+        return r.R <= s.L || r.L >= s.R || r.B <= s.T - 1 || r.T >= s.B + 1;
+    };
+    const OptionSwitch* switches[] = {both, ahead, follow};
+    for (int k = 0; k < 3; ++k) {
+        const Rect s = switches[k]->GetRect();
+        EXPECT_TRUE(s.L >= 0 && s.T - 1 >= 0 && s.R <= 675 && s.B + 1 <= 619) << k;
+        for (int i = 1; i < count - 3; ++i)
+            EXPECT_TRUE(apart(editor->ControlAtIndex(i)->GetRect(), s)) << i << " " << k;
+        for (int j = k + 1; j < 3; ++j) {
+            const Rect o = switches[j]->GetRect();
+            EXPECT_TRUE(apart(Rect(o.L, o.T - 1, o.R, o.B + 1), s)) << k << " " << j;
+        }
     }
     DrawAll();
-    const Color off = Pixel(18, 584);
-    Click(18, 584);
+    const Color off = Pixel(18, 579);
+    Click(18, 579);
     EXPECT_TRUE(fx.DetectBothPolarities());
     EXPECT_FALSE(fx.Lookahead());
+    EXPECT_FALSE(fx.FollowLevel());
     EXPECT_TRUE(both->IsDirty());
     DrawDirty();
-    EXPECT_NE(Pixel(18, 584).Word(), off.Word());
-    Click(100, 603); // on the label
+    EXPECT_NE(Pixel(18, 579).Word(), off.Word());
+    Click(100, 595); // on the label
     EXPECT_TRUE(fx.Lookahead());
+    EXPECT_FALSE(fx.FollowLevel());
     EXPECT_EQ(fx.Record()->initialDelay, fx.LookaheadSamples());
-    Click(18, 584);
+    Click(100, 611);
+    EXPECT_TRUE(fx.FollowLevel());
+    DrawDirty();
+    EXPECT_NE(Pixel(18, 611).Word(), off.Word());
+    Click(18, 579);
     EXPECT_FALSE(fx.DetectBothPolarities());
+    EXPECT_TRUE(fx.FollowLevel());
     // A change from elsewhere (a loaded state) shows at the next pass.
     DrawDirty();
     fx.SetLookahead(false);
+    fx.SetFollowLevel(false);
     EXPECT_TRUE(ahead->IsDirty());
+    EXPECT_TRUE(follow->IsDirty());
     DrawDirty();
     EXPECT_FALSE(ahead->IsDirty());
-    EXPECT_EQ(Pixel(18, 603).Word(), off.Word());
+    EXPECT_FALSE(follow->IsDirty());
+    EXPECT_EQ(Pixel(18, 595).Word(), off.Word());
+    EXPECT_EQ(Pixel(18, 611).Word(), off.Word());
 }

@@ -1,6 +1,7 @@
-// The two options beyond the eleven parameters (detection of both polarities,
-// lookahead): their section of the saved state, the latency lookahead reports
-// and how the host hears of it.
+// The three options beyond the eleven parameters (detection of both
+// polarities, lookahead, following the hit's level) and autofit's reference
+// level: their section of the saved state, the latency lookahead reports and
+// how the host hears of it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,8 +31,17 @@ bool Load(HostedKelo& fx, const std::vector<uint8_t>& bytes) {
 }
 
 struct Options {
-    bool both, lookahead;
+    bool both, lookahead, follow;
 };
+
+// Plays a hit of amplitude amp (a 440 Hz burst of 0.25 s) and fits the shape
+// to it.
+bool FitTo(HostedKelo& fx, double amp) {
+    Stereo in(24000), out(24000);
+    AddBurst(in, 48000.0, 440.0, amp, 100, 12000);
+    fx.Block(in.l.data(), in.r.data(), out.l.data(), out.r.data(), 24000);
+    return fx.AutoFit();
+}
 
 } // namespace
 
@@ -39,6 +49,7 @@ TEST(Options, AreOffByDefaultAndTheHostStillSeesElevenParameters) {
     HostedKelo fx;
     EXPECT_FALSE(fx.DetectBothPolarities());
     EXPECT_FALSE(fx.Lookahead());
+    EXPECT_FALSE(fx.FollowLevel());
     EXPECT_EQ(fx.Record()->numParams, 11);
     EXPECT_EQ(fx.Record()->initialDelay, 0);
 }
@@ -49,43 +60,71 @@ TEST(Options, BothOffTheStateIsTheSame188Bytes) {
     ASSERT_EQ(before.size(), 188u);
     fx.SetDetectBothPolarities(true);
     fx.SetLookahead(true);
+    fx.SetFollowLevel(true);
     EXPECT_EQ(Save(fx).size(), 196u);
     fx.SetDetectBothPolarities(false);
     fx.SetLookahead(false);
+    fx.SetFollowLevel(false);
     EXPECT_EQ(Save(fx), before);
 }
 
 TEST(Options, EachSetOfOptionsSavesAndLoadsIntoAFreshInstance) {
-    const Options sets[] = {{true, false}, {false, true}, {true, true}, {false, false}};
-    for (const Options& o : sets) {
+    for (int k = 0; k < 8; ++k) {
+        const Options o{(k & 1) != 0, (k & 2) != 0, (k & 4) != 0};
         HostedKelo fx(96000.0);
         fx.Set(kParamThreshold, -21.0);
         fx.SetDetectBothPolarities(o.both);
         fx.SetLookahead(o.lookahead);
+        fx.SetFollowLevel(o.follow);
         const std::vector<uint8_t> saved = Save(fx);
-        EXPECT_EQ(saved.size(), o.both || o.lookahead ? 196u : 188u);
+        EXPECT_EQ(saved.size(), k ? 196u : 188u);
 
         HostedKelo other(96000.0);
         ASSERT_TRUE(Load(other, saved));
         other.NotifyAllParams();
         EXPECT_EQ(other.DetectBothPolarities(), o.both);
         EXPECT_EQ(other.Lookahead(), o.lookahead);
+        EXPECT_EQ(other.FollowLevel(), o.follow);
         EXPECT_EQ(other.ParamAt(kParamThreshold)->Value(), -21.0);
         EXPECT_EQ(other.Record()->initialDelay, o.lookahead ? 960 : 0);
         EXPECT_EQ(Save(other), saved);
     }
 }
 
-TEST(Options, AnOlderStateLoadsWithBothOff) {
+TEST(Options, AnOlderStateLoadsWithEveryOptionOffAndTheShapesPeakAsReference) {
     HostedKelo old;
     const std::vector<uint8_t> saved = Save(old);
     HostedKelo fx;
     fx.SetDetectBothPolarities(true);
     fx.SetLookahead(true);
+    fx.SetFollowLevel(true);
+    ASSERT_TRUE(FitTo(fx, 0.9));
     ASSERT_TRUE(Load(fx, saved));
     EXPECT_FALSE(fx.DetectBothPolarities());
     EXPECT_FALSE(fx.Lookahead());
+    EXPECT_FALSE(fx.FollowLevel());
     EXPECT_EQ(fx.Record()->initialDelay, 0);
+    EXPECT_EQ(fx.ShapeReference(), fx.ShapeInUse().Peak());
+    EXPECT_EQ(Save(fx), saved);
+}
+
+TEST(Options, AutofitsReferenceLevelIsSavedWithTheOptionsAndLoadsAgain) {
+    HostedKelo fx;
+    const double before = fx.ShapeReference();
+    ASSERT_TRUE(FitTo(fx, 0.9));
+    const double fitted = fx.ShapeReference();
+    // The hit's level (its level follower's peak), not the shape's.
+    EXPECT_NE(fitted, before);
+    EXPECT_GT(fitted, 0.5);
+    EXPECT_LT(fitted, 0.95);
+    const std::vector<uint8_t> saved = Save(fx);
+    ASSERT_EQ(saved.size(), 204u);
+    EXPECT_EQ(saved[192], 8); // a reference, no option on
+    HostedKelo other;
+    ASSERT_TRUE(Load(other, saved));
+    EXPECT_EQ(other.ShapeReference(), fitted);
+    EXPECT_FALSE(other.FollowLevel());
+    EXPECT_EQ(Save(other), saved);
 }
 
 TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
@@ -99,13 +138,26 @@ TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
     b[188] ^= 0x01; // another tag
     bad.push_back(b);
     b = good;
-    b[192] = 0x04; // an unknown option
+    b[192] = 0x10; // an unknown option
     bad.push_back(b);
+    b = good;
+    b[192] |= 0x08; // a reference announced, none there
+    bad.push_back(b);
+    for (double reference : {0.0, -0.5, std::nan(""), HUGE_VAL}) {
+        b = good;
+        b[192] |= 0x08; // a reference that is no level
+        b.resize(204);
+        std::memcpy(&b[196], &reference, 8);
+        bad.push_back(b);
+    }
     b = good;
     b[195] = 0x80; // bits out of range (or the sign)
     bad.push_back(b);
     b.assign(good.begin(), good.begin() + 192); // the tag without the bits
     bad.push_back(b);
+    // These are malformed whatever else they hold; random tails below may
+    // not be.
+    const size_t malformed = bad.size();
     std::mt19937 rng(20261209u);
     for (int k = 0; k < 32; ++k) {
         b.assign(good.begin(), good.begin() + 188);
@@ -114,7 +166,8 @@ TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
             b.push_back(uint8_t(rng()));
         bad.push_back(b);
     }
-    for (const std::vector<uint8_t>& chunk : bad) {
+    for (size_t k = 0; k < bad.size(); ++k) {
+        const std::vector<uint8_t>& chunk = bad[k];
         HostedKelo fx;
         fx.SetDetectBothPolarities(true);
         Load(fx, chunk);
@@ -123,9 +176,11 @@ TEST(Options, AMalformedSectionLeavesBothOffAndTheRestLoaded) {
         const bool wellFormed = chunk.size() >= 196 && chunk[188] == good[188] &&
                                 chunk[189] == good[189] && chunk[190] == good[190] &&
                                 chunk[191] == good[191];
-        if (!wellFormed) {
+        if (k < malformed || !wellFormed) {
             EXPECT_FALSE(fx.DetectBothPolarities());
             EXPECT_FALSE(fx.Lookahead());
+            EXPECT_FALSE(fx.FollowLevel());
+            EXPECT_EQ(fx.ShapeReference(), fx.ShapeInUse().Peak());
         }
         EXPECT_EQ(fx.ParamAt(kParamStrength)->Value(), 0.3);
         Stereo in(600), out(600);

@@ -60,8 +60,9 @@ TEST(RenderAutofit, FitsBeforeRenderingAndKeepsTheFittedShapeInTheState) {
         0);
     // The saved shape differs from the drawn one; "autofit" itself is off again.
     const std::vector<char> a = ReadAll(plainState), b = ReadAll(state);
+    // The fitted state has the options' section: the fitted hit's level.
     ASSERT_EQ(a.size(), 188u);
-    ASSERT_EQ(b.size(), 188u);
+    ASSERT_EQ(b.size(), 204u);
     double autofit;
     std::memcpy(&autofit, &b[4 + 6 * 8], sizeof autofit);
     EXPECT_EQ(autofit, 0.0);

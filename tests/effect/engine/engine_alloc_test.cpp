@@ -42,6 +42,7 @@ struct Shaping final : EnvelopeSink {
                          record->LevelsToWrite(),
                          record->OutsToWrite(),
                          envPos - from,
+                         nullptr,
                          nullptr};
         ShapeFrames(phase, shape, ShapeSettings{1.0, 12, 3000, 1440, true}, envPos, io, from,
                     from + kept);

@@ -73,7 +73,7 @@ struct Outputs {
     ShapeIo Io(const Samples& s, size_t at = 0) {
         return ShapeIo{&s.h[at],      &s.l[at],      &s.a[at],  &s.b[at],  &s.r[at],
                        &s.m[at],      &outL[at],     &outR[at], &gain[at], peaks.data(),
-                       floors.data(), levels.data(), int(at),   nullptr};
+                       floors.data(), levels.data(), int(at),   nullptr,   nullptr};
     }
 };
 
