@@ -76,7 +76,7 @@ void KeloEffect::ResetProcessing() {
     bool ok = mDetector.Prepare(sr, frames);
     mDetector.ClearLevels();
     // An envelope of at least one sample keeps every envelope moving forward.
-    mMachine.SetRamps(int(sr * Detector::kAttackSeconds), int(sr * kFadeSeconds));
+    mMachine.SetRamps(SamplesOf(Detector::kAttackSeconds, sr), SamplesOf(kFadeSeconds, sr));
     mMachine.SetLength(SamplesOf(mEnvTime, sr));
     mMachine.Reset();
     mLastDetectPos = mLastEndPos = 0;

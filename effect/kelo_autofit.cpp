@@ -93,7 +93,8 @@ bool KeloEffect::FitLocked() {
     if (!ComputeShapeFit(mFitModel, event, fit)) return false;
     // Put on a copy outside the lock; the copy takes the model's place when
     // the model is as it was copied. One the user changed meanwhile takes
-    // the fit as it is (a point moved keeps its time, takes the level).
+    // the fitted times and levels on what else changed (its length, scale,
+    // threshold).
     ShapeModel fitted = mFitModel;
     ApplyShapeFit(fitted, fit);
     {

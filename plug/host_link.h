@@ -40,7 +40,8 @@ public:
     virtual bool EmitMidi(const MidiMessage& message) = 0;
     // One note (automate, begin and end edit, the state changed, the latency
     // changed: see LatencySet); told with no lock of ours held, never from
-    // the audio thread's processing. A host that ignores a latency change is
+    // within the processing (to a host that wants them on its audio thread,
+    // before the processing takes the lock). A host that ignores a latency change is
     // not harmed.
     virtual void SendHostNote(const HostNote& note) = 0;
 

@@ -172,9 +172,11 @@ struct Session {
         const int64_t slots = editor->FrameSlots();
         clock->Advance(editor->FramePeriodMs());
         // At least one idle call, so that the host drives from now on (until
-        // then the timer thread may take a frame); more while the timer
-        // thread holds the window's lock.
-        for (int i = 0; i == 0 || (i < 1000 && editor->FrameSlots() == slots); ++i) {
+        // then the timer thread may take a frame); more, in real time, while
+        // the timer thread holds the window's lock (long under a sanitizer or
+        // an emulator).
+        for (int i = 0; i == 0 || (i < 500 && editor->FrameSlots() == slots); ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             parent->Pump(0, nullptr);
             editor->Idle();
         }
@@ -256,6 +258,13 @@ TEST(EditorX11Frames, AHostIdlingEveryMillisecondGetsTheFrameRateNotAFrameACall)
     const int64_t slots = s.editor->FrameSlots();
     for (int ms = 0; ms < 1000; ++ms) {
         clock.Advance(1);
+        s.editor->Idle();
+    }
+    // An idle call that met the timer thread holding the window's lock took
+    // nothing: a few more with the clock held take a frame left due, and no
+    // other.
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         s.editor->Idle();
     }
     EXPECT_EQ(s.editor->FrameSlots(), slots + 1000 / 41);

@@ -102,13 +102,14 @@ public:
             return;
         }
         // At least one idle call, so that the host drives from now on (until
-        // then the timer thread may take a frame); more while the timer
-        // thread holds the window's lock.
-        for (int i = 0; i == 0 || (i < 1000 && mEditor->FrameSlots() == slots); ++i) {
+        // then the timer thread may take a frame); more, in real time, while
+        // the timer thread holds the window's lock (long under a sanitizer or
+        // an emulator).
+        EXPECT_TRUE(WaitFor([&] {
             if (mFrame) mFrame->Pump(0, nullptr);
             mEditor->Idle();
-        }
-        EXPECT_GT(mEditor->FrameSlots(), slots) << "the idle call took no frame";
+            return mEditor->FrameSlots() > slots;
+        })) << "the idle call took no frame";
     }
 
     // Three ticks take what was sent: a tick reads the connection only when

@@ -50,24 +50,28 @@ TEST(HostOutbox, KeepsOrderAndWhenFullKeepsTheLastValueOfEachParameter) {
 }
 
 // The host reads the latency when it hears of a change: one note waiting
-// tells it of every change since, wherever the others are.
+// tells it of every change since, wherever the others are, in a queue that
+// waits for the audio road (Ardour) as in any other.
 TEST(HostOutbox, ALatencyNoteWaitingTellsEveryChangeSince) {
-    HostOutbox box;
-    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 480.0});
-    box.Post(HostNote{HostNoteKind::Automate, 2, 0.5});
-    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 0.0});
-    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 441.0});
-    HostNote note;
-    ASSERT_TRUE(box.Take(note));
-    EXPECT_EQ(note.kind, HostNoteKind::LatencyChanged);
-    EXPECT_EQ(note.value, 441.0);
-    ASSERT_TRUE(box.Take(note));
-    EXPECT_EQ(note.kind, HostNoteKind::Automate);
-    EXPECT_FALSE(box.Take(note));
-    // Once taken, the next change is a note of its own.
-    box.Post(HostNote{HostNoteKind::LatencyChanged, -1, 480.0});
-    EXPECT_TRUE(box.Take(note));
-    EXPECT_EQ(box.Dropped(), 0);
+    for (const bool folding : {false, true}) {
+        HostOutbox box;
+        auto post = [&](HostNote note) { folding ? box.PostFolding(note) : box.Post(note); };
+        post(HostNote{HostNoteKind::LatencyChanged, -1, 480.0});
+        post(HostNote{HostNoteKind::Automate, 2, 0.5});
+        post(HostNote{HostNoteKind::LatencyChanged, -1, 0.0});
+        post(HostNote{HostNoteKind::LatencyChanged, -1, 441.0});
+        HostNote note;
+        ASSERT_TRUE(box.Take(note)) << folding;
+        EXPECT_EQ(note.kind, HostNoteKind::LatencyChanged) << folding;
+        EXPECT_EQ(note.value, 441.0) << folding;
+        ASSERT_TRUE(box.Take(note)) << folding;
+        EXPECT_EQ(note.kind, HostNoteKind::Automate) << folding;
+        EXPECT_FALSE(box.Take(note)) << folding;
+        // Once taken, the next change is a note of its own.
+        post(HostNote{HostNoteKind::LatencyChanged, -1, 480.0});
+        EXPECT_TRUE(box.Take(note)) << folding;
+        EXPECT_EQ(box.Dropped(), 0) << folding;
+    }
 }
 
 TEST(HostOutbox, AValueReplacesOnlyTheNewestNoteWhenThatIsAValueOfItsParameter) {

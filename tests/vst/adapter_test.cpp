@@ -59,6 +59,10 @@ struct FakeHost {
     // (when one is named).
     std::thread::id audio;
     std::atomic<int> edits{0}, begins{0}, ends{0}, offAudio{0};
+    // I/O changes (a new latency): how many, those off the audio thread, and
+    // those told while the effect's lock was held (when one is named).
+    const Lock* lock = nullptr;
+    std::atomic<int> ioChanges{0}, ioOffAudio{0}, ioUnderLock{0};
 };
 FakeHost* sHost = nullptr;
 
@@ -71,6 +75,11 @@ intptr_t KELO_VSTCALL FakeCallback(VstEffectRecord*, int32_t opcode, int32_t ind
         if (opcode == kVstHostBeginEdit) ++h.begins;
         if (opcode == kVstHostEndEdit) ++h.ends;
         if (h.audio != std::thread::id() && std::this_thread::get_id() != h.audio) ++h.offAudio;
+    }
+    if (opcode == kVstHostIoChanged) {
+        ++h.ioChanges;
+        if (h.audio != std::thread::id() && std::this_thread::get_id() != h.audio) ++h.ioOffAudio;
+        if (h.lock && h.lock->HeldByThisThread()) ++h.ioUnderLock;
     }
     switch (opcode) {
     case kVstHostAutomate:
@@ -487,6 +496,34 @@ TEST_F(AdapterTest, AnArdourHostHearsEveryEditOnItsAudioThread) {
     EXPECT_EQ(host.offAudio, 0) << "edit notes told off the audio thread";
     EXPECT_GT(host.begins, 0);
     EXPECT_EQ(host.begins, host.ends);
+}
+
+// A new latency reaches Ardour the same road: from its audio thread, before
+// the processing takes the effect's lock; one note tells every change made
+// between two blocks.
+TEST_F(AdapterTest, AnArdourHostHearsANewLatencyOnItsAudioThreadWithNoLockHeld) {
+    host.vendor = "Linux Audio Systems";
+    host.product = "Ardour";
+    host.lock = &effect->FrameLock();
+    Call(kVstOpOpen);
+    Call(kVstOpSetBlockSize, 0, 64);
+    Call(kVstOpMainsChanged, 0, 1);
+    host.audio = std::this_thread::get_id(); // blocks are run below, on this thread
+    std::vector<float> buffer(64, 0.25f);
+    float* channels[2] = {buffer.data(), buffer.data()};
+    std::thread([&] {
+        // Three changes from another thread (the editor's): none told there.
+        for (intptr_t latency : {32, 0, 48})
+            EXPECT_EQ(Call(kVstOpVendorSpecific, kTestSetLatency, latency), 1);
+    }).join();
+    EXPECT_EQ(host.ioChanges.load(), 0) << "told before the audio road";
+    record->processReplacing(record, channels, channels, 64);
+    EXPECT_EQ(host.ioChanges.load(), 1);
+    EXPECT_EQ(record->initialDelay, 48);
+    record->processReplacing(record, channels, channels, 64);
+    EXPECT_EQ(host.ioChanges.load(), 1) << "told once";
+    EXPECT_EQ(host.ioOffAudio.load(), 0);
+    EXPECT_EQ(host.ioUnderLock.load(), 0);
 }
 
 } // namespace

@@ -113,7 +113,11 @@ bool TestEffect::LoadSections(const ByteBlock& chunk, int& position) {
     return true;
 }
 
-intptr_t TestEffect::VendorRequest(int32_t index, intptr_t, void*, float) {
+intptr_t TestEffect::VendorRequest(int32_t index, intptr_t value, void*, float) {
+    if (index == kTestSetLatency) {
+        SetDelay(int32_t(value));
+        return 1;
+    }
     auto* editor = static_cast<TestEditor*>(GetEditor());
     if (index != kTestArmGesture || !editor) return 0;
     editor->gestureArmed = true;

@@ -42,6 +42,9 @@ struct TestEffectOptions {
 // Vendor-specific request (opcode 50) index: the editor's next idle call
 // plays a gesture, as a mouse drag in a real editor would.
 constexpr int32_t kTestArmGesture = 0x6B676573; // 'kges'
+// Vendor-specific request index: the latency becomes the request's value, as
+// an option switched in the editor would make it.
+constexpr int32_t kTestSetLatency = 0x6B6C6174; // 'klat'
 
 // An editor without a window: it remembers what it was shown.
 class TestEditor : public EditorFace {
