@@ -3,6 +3,13 @@
 // The effect derives from it; each format's adapter (plug/vst_adapter.h,
 // lv2/lv2_plugin.h) holds an effect and answers its host queries through the
 // HostLink it hands over (plug/host_link.h).
+//
+// Its work, a file each: construction, identity and host kind
+// (effect_base.cpp), the parameter roads (effect_base_params.cpp), the saved
+// state and programs (effect_base_state.cpp), the audio road with its channels,
+// transport and MIDI (effect_base_audio.cpp), the host notes, gestures and
+// put-off work (effect_base_notes.cpp), and the editor's lifetime and window
+// (effect_base_editor.cpp).
 #pragma once
 
 #include <atomic>

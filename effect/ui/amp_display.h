@@ -23,6 +23,12 @@
 // A frame redraws only what will look different (ChangedArea): the columns
 // whose levels moved as an event comes in, or the whole panel when anything
 // else it shows changed.
+//
+// Its work, a file each: the front onto the effect (amp_display.cpp), the
+// binning of the event's levels into columns (amp_display_levels.cpp), the
+// mouse zones and their edits (amp_display_input.cpp), the pass's picture and
+// what changed since the last (amp_display_picture.cpp), and the drawing
+// (amp_display_view.cpp).
 #pragma once
 
 #include <atomic>
@@ -143,6 +149,23 @@ public:
     static int SliderLeft(int length, int minLength, int maxLength);
 
 private:
+    // The sample buffers never grow beyond this, whatever the rate (one
+    // second at rates up to 1 MHz); levels of later positions are dropped.
+    static constexpr int kMaxBufferSamples = 1 << 20;
+    static constexpr int kMaxLength = 1 << 24;
+    // Pointer movements and wheel steps beyond any screen are cut to this, so
+    // that no pixel arithmetic overflows.
+    static int Bounded(int v) {
+        const int limit = 100000;
+        return v < -limit ? -limit : v > limit ? limit : v;
+    }
+    // Truncates v toward zero and limits it to lo..hi; NaN gives lo.
+    static int TruncClamp(double v, int lo, int hi) {
+        if (!(v >= lo)) return lo;
+        if (v > hi) return hi;
+        return static_cast<int>(v);
+    }
+
     // What one drawing pass needs, copied under the locks.
     struct Picture {
         std::vector<Column> columns;
@@ -182,6 +205,13 @@ private:
     int ColumnOfPointLocked(int i) const;
     double ColumnLevelLocked(int k) const;
     void ClearPointFlagsLocked();
+    // read() under the display's lock after a fresh copy of the effect's model.
+    template <typename Read>
+    auto Fresh(Read read);
+    // A gesture's edit in its zone, and what the host hears of it
+    // (amp_display_input.cpp).
+    template <typename Slider, typename Points, typename ScaleTo>
+    void EditInZone(int AmpDisplay::*zoneOf, Slider slider, Points points, ScaleTo scale);
     // Pushes the normalised "env time" of a length at a rate to the controls
     // bound to it (and so to the effect and the host). Editor thread, with
     // neither lock held by the display.
