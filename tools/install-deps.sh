@@ -70,10 +70,10 @@ if ! apt_install "${i386_packages[@]}"; then
   fi
 fi
 
-# libpng for the MinGW builds comes from Debian's source package.
-[ -n "${KELO_DEPS_NO_SOURCES:-}" ] || "$here/tools/fetch-libpng-source.sh" || status=1
+# libpng and libsndfile for the MinGW builds come from Debian's source packages.
+[ -n "${KELO_DEPS_NO_SOURCES:-}" ] || "$here/tools/fetch-sources.sh" || status=1
 
 if [ "$status" -eq 3 ]; then
-  echo "install-deps: the i686 Linux build cannot be tested here: $(tr '\n' ' ' <"$deps_dir/missing-i386")"
+  echo "install-deps: 32-bit packages missing, their stages cannot run here: $(tr '\n' ' ' <"$deps_dir/missing-i386")"
 fi
 exit "$status"
