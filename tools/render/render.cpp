@@ -26,6 +26,7 @@ std::string PluginPath(const std::string& path) {
     return path.find_first_of(separators) == std::string::npos ? "./" + path : path;
 }
 
+// A progress bar on err, redrawn when the whole percentage changes.
 void ShowProgress(std::ostream& err, size_t done, size_t total, int& shown) {
     const int percent = total ? int(done * 100 / total) : 100;
     if (percent == shown) return;
