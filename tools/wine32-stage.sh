@@ -70,7 +70,8 @@ elif [ "$init_status" -ne 0 ]; then
   exit 1
 fi
 trap wine32_stop EXIT
-echo "--- 32-bit Wine ($wine32_mode${KELO_EMULATOR:+, $KELO_EMULATOR}), prefix and server: $(($(date +%s) - start)) s"
+[ -z "$wine32_tls" ] || echo "  $wine32_tls"
+echo "--- 32-bit Wine ($wine32_mode), prefix and server: $(($(date +%s) - start)) s"
 
 part x86_64-editor wine64 "$x86_64/tools/kelo-host.exe" "$x86_64/effect/Kelo.dll" "${editor[@]}" \
   --editor-png "$out/editor-x86_64.png" || failed+=("the x86_64 editor's picture")

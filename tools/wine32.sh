@@ -19,15 +19,16 @@
 # maps its own memory where Wine needs its shared page (0x7ffe0000) and Wine
 # stops with "could not load kernel32.dll, status c0000135".
 #
-# Two limits of qemu-i386 (7.2) show under Wine, and the stage works around
-# them (KELO_EMULATOR=qemu-i386 tells the programs):
+# Two limits of qemu-i386 (7.2) show under Wine:
 #   - all guest threads share one table of TLS descriptors: a thread's
-#     set_thread_area changes the segment of every thread that reloads it.
-#     Wine reloads %fs/%gs on its own transitions, so with two threads started
-#     beside the main one a thread can find another's TEB and thread data
-#     ("wine client error: partial wakeup read", a jump to address 0, "qemu:
-#     uncaught target signal 11"). The validator then checks two instances
-#     with their blocks in turn on one thread, and says so.
+#     set_thread_area changes the segment of every thread that reloads it
+#     (tools/wine32-tls-probe.c shows it). Wine reloads %fs/%gs on its own
+#     transitions, so with two threads started beside the main one a thread
+#     can find another's TEB and thread data ("wine client error: partial
+#     wakeup read", a jump to address 0, "qemu: uncaught target signal 11").
+#     Where the probe finds it, KELO_EMULATOR=qemu-i386 tells the programs,
+#     and the validator checks two instances with their blocks in turn on one
+#     thread, saying so.
 #   - the trap number of a signal's context is -1, so Wine calls every fault
 #     "unexpected trap -1" (an access violation or a division by zero is
 #     reported as an illegal instruction). Faults still end the program.
@@ -40,9 +41,11 @@
 wine32_dir=${KELO_WINE_DIR:-/usr/lib/wine}
 wine32_qemu=${KELO_QEMU_I386:-qemu-i386}
 wine32_dlls=${KELO_WINE_I386_DLLS:-/usr/lib/i386-linux-gnu/wine/i386-windows}
+wine32_probe_source=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine32-tls-probe.c
 
 wine32_mode=""   # native or qemu
 wine32_why=""    # why 32-bit Wine cannot run here
+wine32_tls=""    # what the TLS probe found under the emulator
 wine32_loader="" # the 32-bit loader, and how it is started
 wine32_start=()
 wine64_loader=""
@@ -96,6 +99,20 @@ wine32_make_prefix() {
   fi
 }
 
+# wine32_probe_tls DIR: whether the emulator's threads share their TLS
+# descriptors (see above); sets $wine32_tls and, when they do or the probe
+# cannot tell, KELO_EMULATOR.
+wine32_probe_tls() {
+  local dir=$1 status=0
+  if ! gcc -m32 -O1 -pthread "$wine32_probe_source" -o "$dir/tls-probe" >"$dir/tls-probe.log" 2>&1; then
+    wine32_tls="tls probe: cannot build it (gcc -m32), taken as shared"
+    status=2
+  else
+    wine32_tls=$("$wine32_qemu" "$dir/tls-probe" 2>&1) || status=$?
+  fi
+  [ "$status" -eq 0 ] || export KELO_EMULATOR=qemu-i386
+}
+
 wine32_init() {
   local dir=$1 prefix=$2
   mkdir -p "$dir"
@@ -115,7 +132,7 @@ wine32_init() {
     wine32_loader=$dir/lib/wine/wine
     wine32_start=("$dir/lib/wine/wine-preloader" "$wine32_loader")
     wine64_loader=$dir/lib/wine/wine64
-    export KELO_EMULATOR=qemu-i386
+    wine32_probe_tls "$dir"
   else
     wine32_why="this kernel cannot run i386 programs and qemu-i386 (qemu-user) is not installed"
     return 3

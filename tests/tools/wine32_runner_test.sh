@@ -43,6 +43,11 @@ echo "wineserver $*" >>"$FAKE_LOG"
 SH
 cat >"$work/bin/qemu-i386" <<'SH'
 #!/usr/bin/env bash
+# The TLS probe answers as FAKE_TLS says (1: the threads share, as qemu 7.2's do).
+if [[ $1 == */tls-probe ]]; then
+  echo "tls probe: status ${FAKE_TLS:-1}"
+  exit "${FAKE_TLS:-1}"
+fi
 echo "qemu-i386 $* (KELO_EMULATOR=${KELO_EMULATOR:-})" >>"$FAKE_LOG"
 SH
 chmod +x "$work/wine/"* "$work/bin/qemu-i386"
@@ -105,6 +110,12 @@ grep -qx "wineserver -p" "$FAKE_LOG" || fail "no persistent server"
   wine32_init "$case_dir/runner" "$case_dir/prefix"
 ) >/dev/null 2>&1
 ! grep -q wineboot "$FAKE_LOG" || fail "a made prefix was made again"
+
+# 2b. An emulator whose threads keep their own TLS descriptors: the programs
+# are not told to spare their threads.
+FAKE_TLS=0 run_case "emulated, own TLS" "$work/bin/qemu-i386"
+[ "$status" = 0 ] || fail "init answered $status ($why)"
+grep -q "prog.exe first arg second (KELO_EMULATOR=)$" "$FAKE_LOG" || fail "told: $(cat "$FAKE_LOG")"
 
 # 3. Neither: skipped (status 3) with the reason.
 run_case "neither" "$work/bin/no-such-qemu"

@@ -98,9 +98,10 @@ struct Check {
 
 // Why several threads cannot be run side by side in this process, or null
 // when they can. The runner of 32-bit Wine under qemu-i386 sets KELO_EMULATOR
-// to "qemu-i386": there all threads share one TLS descriptor per slot, so a
-// thread started while two others run takes their thread data from them (the
-// emulator's fault, not the plug-in's; tools/wine32.sh has the details).
+// to "qemu-i386" where its probe (tools/wine32-tls-probe.c) finds that all
+// threads share one TLS descriptor per slot: a thread started while two
+// others run then takes their thread data from them (the emulator's fault,
+// not the plug-in's; tools/wine32.sh has the details).
 const char* ThreadsUnreliable();
 
 // Each family file appends its checks.
