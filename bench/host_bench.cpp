@@ -14,7 +14,9 @@
 // from a record it advances by each block, as hosts do, and nothing else.
 //
 // Usage: host_bench [--plugin PATH] [--floor FLOOR_BENCH] [--seconds S]
-//                   [--block N] [--reps R] [--rounds K]
+//                   [--block N] [--reps R] [--rounds K] [--options BITS]
+// --options switches Kelo's options through its state, as a saved state
+// brings them: 1 both polarities, 2 lookahead, 3 both.
 // Built with the floor's source (bench/CMakeLists.txt finds it beside the
 // repository), the floor's arithmetic runs block by block beside the plug-in,
 // in alternating order, on the same input: both see the same machine, which on
@@ -103,6 +105,7 @@ struct Options {
     int block = 512;
     int reps = 5;
     int rounds = 3;
+    int options = 0;
 };
 
 void PrintResult(const char* label, const std::vector<double>& ns, double sink) {
@@ -228,10 +231,28 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.reps = std::atoi(value);
         else if (arg == "--rounds")
             o.rounds = std::atoi(value);
+        else if (arg == "--options")
+            o.options = std::atoi(value);
         else
             return false;
     }
-    return o.seconds > 0.0 && o.block > 0 && o.block <= 65536 && o.reps > 0 && o.rounds > 0;
+    return o.seconds > 0.0 && o.block > 0 && o.block <= 65536 && o.reps > 0 && o.rounds > 0 &&
+           o.options >= 0 && o.options <= 3;
+}
+
+// Switches the options by loading the plug-in's own state with the options'
+// section ("Kopt", then the bits) appended, as a state saved with them holds it.
+bool SetOptions(VstEffectRecord* fx, int options) {
+    if (options == 0) return true;
+    void* data = nullptr;
+    const intptr_t size = fx->dispatcher(fx, kVstOpGetChunk, 0, 0, &data, 0.0f);
+    if (size <= 0 || !data) return false;
+    std::vector<unsigned char> state(static_cast<unsigned char*>(data),
+                                     static_cast<unsigned char*>(data) + size);
+    const int32_t section[2] = {0x4B6F7074, int32_t(options)};
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(section);
+    state.insert(state.end(), bytes, bytes + sizeof section);
+    return fx->dispatcher(fx, kVstOpSetChunk, 0, intptr_t(state.size()), state.data(), 0.0f) != 0;
 }
 
 } // namespace
@@ -240,7 +261,8 @@ int main(int argc, char** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: host_bench [--plugin PATH] [--floor FLOOR_BENCH] "
-                             "[--seconds S] [--block N] [--reps R] [--rounds K]\n");
+                             "[--seconds S] [--block N] [--reps R] [--rounds K] "
+                             "[--options 0-3]\n");
         return 2;
     }
     PluginModule module;
@@ -250,8 +272,9 @@ int main(int argc, char** argv) {
     }
     std::vector<double> left, right;
     MakeSignal(left, right, size_t(o.seconds * kRate + 0.5));
-    std::printf("host_bench: %s through its entry points, %.1f s at 48000 Hz, block %d, %d reps\n",
-                o.plugin.c_str(), o.seconds, o.block, o.reps);
+    std::printf("host_bench: %s through its entry points, %.1f s at 48000 Hz, block %d, %d reps, "
+                "options %d\n",
+                o.plugin.c_str(), o.seconds, o.block, o.reps, o.options);
     std::vector<double> doubleRatios, floatRatios;
     std::vector<double> blockDoubleRatios, blockFloatRatios;
     for (int round = 0; round < o.rounds; ++round) {
@@ -281,6 +304,10 @@ int main(int argc, char** argv) {
         fx->dispatcher(fx, kVstOpOpen, 0, 0, nullptr, 0.0f);
         fx->dispatcher(fx, kVstOpSetSampleRate, 0, 0, nullptr, float(kRate));
         fx->dispatcher(fx, kVstOpSetBlockSize, 0, o.block, nullptr, 0.0f);
+        if (!SetOptions(fx, o.options)) {
+            std::fprintf(stderr, "host_bench: the options could not be set\n");
+            return 1;
+        }
         fx->dispatcher(fx, kVstOpMainsChanged, 0, 1, nullptr, 0.0f);
         const double effectDouble =
             TimePath<double>(fx, floorD, left, right, o, "entry-double", blockDoubleRatios);

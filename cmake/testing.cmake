@@ -2,12 +2,13 @@
 # the same framework serves the native and the MinGW builds.
 #
 # kelo_add_test(<name> SOURCES <files...> [LIBS <targets...>] [ARGS <args...>]
-#                [LABELS <labels...>])
+#                [LABELS <labels...>] [RESOURCE_LOCK <resource>])
 # builds one test program and registers it with ctest once, as a whole: under
 # Wine every process start costs seconds, so there is no per-case discovery.
 # Labels select stages of the test command: "tsan" runs under ThreadSanitizer
 # too, "static" runs in the i686 build (checks that execute no target code),
-# "fuzz" only in the fuzzing build.
+# "fuzz" only in the fuzzing build. Programs that name the same resource lock
+# never run at the same time (ctest -j), whatever the build.
 if(KELO_BUILD_TESTS AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -40,7 +41,7 @@ endif()
 math(EXPR KELO_TEST_TIMEOUT "600 * ${KELO_TEST_TIME_SCALE}")
 
 function(kelo_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS;ARGS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
   set(runs ${name})
@@ -68,6 +69,9 @@ function(kelo_add_test name)
   endif()
   if(T_LABELS)
     set_tests_properties(${runs} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  if(T_RESOURCE_LOCK)
+    set_tests_properties(${runs} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
   if("tsan" IN_LIST T_LABELS)
     add_dependencies(tsan_tests ${name})

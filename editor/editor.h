@@ -79,6 +79,9 @@ public:
     void EndQuietWheel();
     // Wheel steps on one control with pauses shorter than this are one gesture.
     static constexpr int64_t kWheelQuietMs = 400;
+    // Adds r to a frame's areas, united with every area it meets (the faces
+    // add the areas a scroll moved to a frame's drawn ones).
+    static void AddDirtyRect(std::vector<Rect>& rects, Rect r);
 
     // --- the drawing interface. Coordinates are editor pixels; a null blend
     // means BlendAlpha at weight 1.0. Drawing calls return true when done.
@@ -183,8 +186,6 @@ public:
 protected:
     // Draws the controls that meet rect into the back buffer.
     void DrawArea(const Rect& rect);
-    // Adds r to a frame's areas, united with every area it meets.
-    static void AddDirtyRect(std::vector<Rect>& rects, Rect r);
     // Whether a visible control after the one at index (drawn over it) meets area.
     bool CoveredAfter(size_t index, const Rect& area) const;
 

@@ -4,14 +4,20 @@
 // or a drop-down list over a control), and the system services controls ask
 // for: dialogs, paths, the shell, GDI text and PNG resources. Windows only;
 // every call runs on the thread that owns the window.
+//
+// The face's jobs, a file each:
+//   editor_win.cpp           the window: its class, lifetime and messages, the
+//                            timer's frames and painting
+//   editor_win_prompt.cpp    the prompt's widget: a child EDIT or COMBOBOX
+//   editor_win_text.cpp      text drawn by GDI into the back buffer
+//   editor_win_services.cpp  folders, the file and colour dialogs, the shell
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "editor/raster_editor.h"
-#include "editor/value_prompt.h"
+#include "editor/window_face.h"
 
 class Param;
 
@@ -31,7 +37,7 @@ MouseKeys MouseKeysOf(uintptr_t keyState, bool altDown);
 // capacity or more), no backslash, or nothing after the last one.
 std::string DirectoryOfModuleName(const char* name, unsigned long length, unsigned long capacity);
 
-class EditorWin : public RasterEditor {
+class EditorWin : public WindowFace {
 public:
     EditorWin(EffectBase* effect, int32_t width, int32_t height, int32_t fps);
     // Closes the window (and a prompt) first, then frees the text font and
@@ -40,9 +46,7 @@ public:
 
     bool PaintRect(const Rect& rect) override;
     bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override;
-    void SetSize(int32_t width, int32_t height) override;
     bool IsWindowOpen() override;
-    void OpenValuePrompt(Control* control, Param* param) override;
     void HostDirectory(std::string& out) override;
     void ModuleDirectory(std::string& out) override;
     void AskForFile(std::string& out, int action, const char* directory,
@@ -80,11 +84,18 @@ public:
     intptr_t HandlePromptMessage(void* wnd, unsigned message, uintptr_t wParam, intptr_t lParam);
 
 private:
+    // --- the window (editor_win.cpp)
     void OnTimer();
-    void CommitPrompt();
-    void ClosePrompt();
+    void ResizeWindow(int32_t width, int32_t height) override;
+    // --- the prompt's widget (editor_win_prompt.cpp)
+    bool CanPrompt() override { return mWnd != nullptr; }
+    bool ShowPromptWidget(const PromptPlace& place) override;
+    void ShowPromptText(const std::string& text) override;
+    std::string PromptTyped() override;
+    void ClosePrompt() override;
     // Deletes the prompt's font and clears every prompt member (its window is gone).
     void ForgetPrompt();
+    // --- text (editor_win_text.cpp)
     // The DC of the back buffer with the text font selected; null without one.
     void* TextDc();
     void ReleaseTextFont();
@@ -92,8 +103,7 @@ private:
     bool mFontMade = false;
     Color mTextColor = Color(255, 0, 0, 0);
     void* mWnd = nullptr;              // HWND
-    void* mPromptWnd = nullptr;        // HWND
-    ValuePrompt mPrompt;               // the shared state machine; mPromptWnd is its widget
+    void* mPromptWnd = nullptr;        // HWND, the widget of mPrompt
     void* mPromptOldProc = nullptr;    // WNDPROC
     uint32_t* mCustomColors = nullptr; // 16 COLORREF values
     void* mParentWnd = nullptr;        // HWND

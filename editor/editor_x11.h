@@ -19,48 +19,63 @@
 // X errors (a host that destroyed its window before closing the editor) are
 // counted on the editor's own connection and never reach the process-wide
 // handler; they close nothing but the editor's window.
+//
+// The face's jobs, a file each:
+//   editor_x11.cpp         the face: its window's lifetime and size, text, the
+//                          prompt's widget, the system services, state for tests
+//   editor_x11_tick.cpp    the tick: X events turned into the core's mouse
+//                          calls and the prompt's keys, then a frame when due,
+//                          run by the host's idle call or the timer thread
+//   x11_window.cpp         the window on the server: ancestry, visibility, focus
+//   x11_presenter.cpp      the back buffer's areas sent to the server as images
+//   x11_error_book.cpp     X errors counted on the editor's own connection
+//   frame_pacer.cpp        when frames are due, and the timer thread
+//   drawn_prompt.cpp       the value prompt this face draws itself
+//   document_opener.cpp    documents opened with xdg-open, without a shell
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "editor/raster_editor.h"
-#include "editor/value_prompt.h"
+#include "editor/document_opener.h"
+#include "editor/frame_pacer.h"
+#include "editor/window_face.h"
 
+class DrawnPrompt;
+class FrameClock;
 class Param;
 class TextRaster;
+class X11Presenter;
+class X11Window;
+struct X11Scene;
 
-class EditorX11 : public RasterEditor {
+class EditorX11 : public WindowFace {
 public:
     // Two presses of the left button at most this far apart in time and
     // place make a double click.
     static constexpr unsigned kDoubleClickMs = 400;
     static constexpr int kDoubleClickDistance = 2;
-    // Height of the prompt's field and of each row of its list.
-    static constexpr int kPromptRowHeight = 16;
-
+    // Without an editor-idle call for this long, the timer thread draws.
+    static constexpr int kHostIdleGraceMs = FramePacer::kHostIdleGraceMs;
     EditorX11(EffectBase* effect, int32_t width, int32_t height, int32_t fps);
     // Closes the window first.
     ~EditorX11() override;
 
     bool PaintRect(const Rect& rect) override;
     // Through the server's shared memory, areas whose box is not much larger
-    // than they are go as one image: an image costs the server far more than
-    // its pixels.
+    // than they are go as one image (X11Presenter).
     bool PaintRects(const std::vector<Rect>& rects) override;
-    // Pixels a box may add to its areas and still be sent as one image.
-    static constexpr long long kUniteSlack = 65536;
     // Moves the back buffer's pixels; the moved area goes with the frame's
     // next PaintRects.
     bool ScrollBack(const Rect& area, int dx) override;
     bool DrawString(const TextStyle& style, const char* text, const Rect& rect) override;
+    // Under the window lock.
     void SetSize(int32_t width, int32_t height) override;
     bool IsWindowOpen() override;
+    // Under the window lock.
     void OpenValuePrompt(Control* control, Param* param) override;
     void HostDirectory(std::string& out) override;
     void ModuleDirectory(std::string& out) override;
@@ -78,11 +93,20 @@ public:
     // frame is due.
     void Idle() override;
 
+    // --- the frame clock
+    // Frames are paced by clock from the next window on (it outlives the
+    // editor); the steady clock until then. Tests move a clock by hand.
+    void UseClock(const FrameClock& clock);
+
     // --- state, for the harness and tests
     // Milliseconds between frames: trunc(1000 / fps).
-    int FramePeriodMs() const { return mFramePeriodMs; }
+    int FramePeriodMs() const { return mPacer.PeriodMs(); }
     // Frames that drew something since construction.
     int64_t FrameCount() const;
+    // Ticks that had a frame due since construction, whether or not it drew.
+    int64_t FrameSlots() const { return mPacer.FramesTaken(); }
+    // Ticks run since construction (each reads the events that have arrived).
+    int64_t TickCount() const;
     // Images sent to the server (shared or plain) since construction.
     int64_t PutCount() const;
     // False once the window died with its parent (or was never made).
@@ -91,10 +115,9 @@ public:
     bool WindowShowing() const;
     // Frames go through the server's shared memory.
     bool UsesSharedImage() const;
-    // Without an editor-idle call for this long, the timer thread draws.
-    static constexpr int kHostIdleGraceMs = 250;
     bool PromptOpen() const;
     int PromptStateNow() const;
+    Control* PromptControl() const;
     Rect PromptRect() const;
     std::string PromptText() const;
     // The list's entries and selected row (-1 none); empty for a text field.
@@ -103,62 +126,51 @@ public:
     // A copy of the back buffer (0xAARRGGBB rows of ViewWidth pixels), taken
     // between frames; false before the surface exists.
     bool CopyBackBuffer(std::vector<uint32_t>& pixels) const;
-    // The number a prompt text stands for: the shared ParsePromptNumber.
-    static bool ParsePromptNumber(const char* text, double& value);
 
 private:
-    struct X11;
-    struct Prompt;
-
-    void TimerLoop();
-    // The host called editor-idle lately.
-    bool HostIdles() const;
-    // Selects map and reparent events on every window above ours.
-    void WatchAncestors();
-    // Asks the server whether the window is viewable.
-    void UpdateVisibility();
+    // --- the window (editor_x11.cpp)
+    void StopTimer();
+    void CloseLocked();
+    // The window is open, mapped with every ancestor and not fully covered.
     bool Showing() const;
-    // Makes (or drops) the shared image of the view's size.
-    void AttachSharedImage();
-    void DetachSharedImage();
-    // Waits for the server; the errors it reported since the last look.
-    int SyncedErrors();
+    // Shows rect of the back buffer (and the prompt over it) in the window.
+    void PutArea(const Rect& rect);
+    // What the window shows now.
+    X11Scene Scene() const;
+    // The prompt's widget (WindowFace).
+    bool CanPrompt() override;
+    bool ShowPromptWidget(const PromptPlace& place) override;
+    void ShowPromptText(const std::string& text) override;
+    std::string PromptTyped() override;
+    void ClosePrompt() override;
+    void ResizeWindow(int32_t width, int32_t height) override;
+
+    // --- the tick (editor_x11_tick.cpp)
+    void TimerLoop();
     // Handles pending events, then a frame when due; under mLock.
     void Tick(bool frameDue);
     void Frame();
     void HandleEvent(const void* event);
-    void ReapChildren(bool wait);
-    // Shows rect of the back buffer (and the prompt over it) in the window.
-    void PutArea(const Rect& rect);
-    // The same, left in the connection's buffer until the next flush.
-    void SendArea(const Rect& rect);
-    void PutPixels(const Bitmap& source, int srcX, int srcY, int dstX, int dstY, int w, int h);
-    void StopTimer();
-    void CloseLocked();
-    // Prompt.
-    void CommitPrompt();
-    void ClosePrompt();
-    void RenderPrompt();
+    // Asks the server whether the window can be seen; shown again, the next
+    // frame is a whole one.
+    void RefreshVisibility();
     // A press (or hover) over the prompt; true when it was inside it.
     bool PromptMouse(int x, int y, bool press);
-    void PromptKey(unsigned long keysym, const char* chars, int count);
-    // A rectangle moved inside the view, keeping its size.
-    Rect ClampToView(Rect r) const;
+
+    // The editor whose tick runs on this thread, if any (closing from inside a
+    // tick is deferred to its end).
+    static thread_local const EditorX11* sTicking;
 
     mutable std::recursive_mutex mLock;
-    std::unique_ptr<X11> mX;
-    std::unique_ptr<Prompt> mPrompt;
+    std::unique_ptr<X11Window> mWin; // while a window is open
+    std::unique_ptr<X11Presenter> mPresenter;
     std::unique_ptr<TextRaster> mText;
-    int mFramePeriodMs;
+    std::unique_ptr<DrawnPrompt> mDrawn; // the prompt's widget
+    FramePacer mPacer;
+    DocumentOpener mOpener;
     int64_t mFrames = 0;
-    int64_t mPuts = 0;
-    std::atomic<int64_t> mNextFrameMs{0};
-    std::atomic<int64_t> mLastIdleMs{0};
-    std::thread mTimer;
-    std::atomic<bool> mStop{false};
+    int64_t mTicks = 0;
     std::vector<Rect> mDirtyRects; // a frame's changed areas, reused
-    std::vector<Rect> mMoved;      // areas moved in the back buffer, not yet sent
-    std::vector<Rect> mSendRects;  // a frame's areas and moved areas, reused
     bool mClosePending = false;
     bool mFullDrawPending = false;
     // Mouse state as the Windows face keeps it.
@@ -168,5 +180,4 @@ private:
     int mLastPressX = 0, mLastPressY = 0;
     bool mLastPressValid = false;
     bool mPressInPrompt = false; // its release is the prompt's too
-    std::vector<int> mChildren;  // xdg-open processes not reaped yet
 };

@@ -12,9 +12,6 @@
 
 namespace {
 
-// The longest text the prompt takes; longer typed text is cut there.
-constexpr size_t kPromptMaxText = 31;
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -146,9 +143,9 @@ ValuePrompt::Action ValuePrompt::Tick() {
 
 bool ValuePrompt::ValueOf(const char* text, double& normalized) const {
     if (!IsOpen() || !text) return false;
-    const std::string typed = std::string(text).substr(0, kPromptMaxText);
+    const std::string typed = std::string(text).substr(0, kMaxText);
     // The text as shown stands for the value as it is, not for its rounding.
-    if (typed == mShown.substr(0, kPromptMaxText)) return false;
+    if (typed == mShown.substr(0, kMaxText)) return false;
     double value = 0.0;
     if (IsList()) {
         int32_t entry = 0;

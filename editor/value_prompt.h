@@ -14,6 +14,7 @@
 // to; nonsense, an empty text and a list with nothing chosen keep it too.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ bool ParsePromptNumber(const char* text, double& value);
 
 class ValuePrompt {
 public:
+    // The longest text the prompt takes, in characters; longer text is cut there.
+    static constexpr size_t kMaxText = 31;
+
     // What the face does on its tick.
     enum Action {
         kNothing,        // leave the prompt as it is

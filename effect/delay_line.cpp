@@ -1,5 +1,6 @@
 #include "effect/delay_line.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool DelayLine::SetLength(int samples) {
@@ -20,12 +21,16 @@ void DelayLine::Clear() {
 void DelayLine::Process(double* x, int n) {
     if (mLength <= 0 || n <= 0) return;
     double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    // Each sample takes the memory's place and hands out what was there, in
+    // stretches up to the memory's end (block swaps; a block longer than the
+    // delay wraps round and hands out its own first samples).
     int pos = mPos;
-    for (int i = 0; i < n; ++i) {
-        const double out = memory[pos];
-        memory[pos] = x[i];
-        x[i] = out;
-        if (++pos == mLength) pos = 0;
+    for (int i = 0; i < n;) {
+        const int stretch = n - i < mLength - pos ? n - i : mLength - pos;
+        std::swap_ranges(x + i, x + i + stretch, memory + pos);
+        i += stretch;
+        pos += stretch;
+        if (pos == mLength) pos = 0;
     }
     mPos = pos;
 }
@@ -36,11 +41,19 @@ void DelayLine::Push(const double* x, int n) {
         x += n - mLength;
         n = mLength;
     }
+    // Two block copies: up to the memory's end, then from its start.
     double* memory = reinterpret_cast<double*>(mMemory.Bytes());
-    for (int i = 0; i < n; ++i) {
-        memory[mPos] = x[i];
-        if (++mPos == mLength) mPos = 0;
-    }
+    const int first = n < mLength - mPos ? n : mLength - mPos;
+    std::memcpy(memory + mPos, x, size_t(first) * sizeof(double));
+    std::memcpy(memory, x + first, size_t(n - first) * sizeof(double));
+    mPos += n;
+    if (mPos >= mLength) mPos -= mLength;
+}
+
+void DelayLine::Fill(double v) {
+    double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    for (int i = 0; i < mLength; ++i)
+        memory[i] = v;
 }
 
 double DelayLine::Past(int k) const {

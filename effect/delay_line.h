@@ -18,6 +18,8 @@ public:
     // Takes x[0..n-1] in without handing anything out (only the last Length()
     // of them stay).
     void Push(const double* x, int n);
+    // Every sample in the memory becomes v (as if v had gone in all along).
+    void Fill(double v);
     // The sample that went in k frames before the next one (1 <= k <= Length()).
     double Past(int k) const;
 

@@ -24,8 +24,8 @@ intptr_t KeloEffect::VendorRequest(int32_t index, intptr_t value, void* ptr, flo
         ScopedLock lock(mLock);
         if (!mDetectLog.On()) return 0;
         mDetectLog.Read(*read);
-        read->threshold = mThreshold;
-        read->envLength = mEnvLen;
+        read->threshold = mMachine.Threshold();
+        read->envLength = mMachine.EnvLen();
         return 1;
     }
     case kDetectLogStop: {

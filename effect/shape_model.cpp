@@ -283,12 +283,28 @@ int ShapeModel::ColumnOf(int i) const {
     return int(std::floor(mTimeFraction[i] * kColumns + 1e-9));
 }
 
-void ShapeModel::SetPointColumn(int index, int column) {
-    if (index != 2 && index != 3 && index != 4) return;
-    const int lo = index == 2 ? 1 : ColumnOf(index - 1) + 1;
-    const int hi = index == 4 ? kColumns - 1 : ColumnOf(index + 1) - 1;
-    if (lo > hi) return;
-    column = column < lo ? lo : column > hi ? hi : column;
-    mTimeFraction[index] = static_cast<double>(column) / kColumns;
+void ShapeModel::SetInnerTimes(const double* fractions) {
+    // Columns are whole multiples of 1 / kColumns; a fraction this far short of
+    // a column's end still lies in that column.
+    const double columnEnd = 1.0 - 1e-6;
+    auto column = [](double fraction) { return std::floor(fraction * kColumns + 1e-9); };
+    double t[3];
+    for (int k = 0; k < 3; ++k) {
+        t[k] = std::isfinite(fractions[k]) ? fractions[k] : mTimeFraction[2 + k];
+        // Each point first within its own range: P2 from column 1, P3 from 2,
+        // P4 from 3, and each short of the end by a column for every point
+        // after it (P4 at most in the last but one).
+        const double lo = k + 1.0, hi = kColumns - 3.0 + k + columnEnd;
+        if (!(t[k] * kColumns >= lo)) t[k] = lo / kColumns;
+        if (t[k] * kColumns > hi) t[k] = hi / kColumns;
+    }
+    // Then each at least in the column after the one before; within the
+    // ranges above this never pushes a point past its end.
+    for (int k = 1; k < 3; ++k) {
+        const double lo = column(t[k - 1]) + 1.0;
+        if (column(t[k]) < lo) t[k] = lo / kColumns;
+    }
+    for (int k = 0; k < 3; ++k)
+        mTimeFraction[2 + k] = t[k];
     FollowFractions();
 }

@@ -71,10 +71,15 @@ public:
     // level / scale, kept within twice the scale like a loaded one. Derives P1
     // and P5 again; the shape is not handed on. Non-finite levels do nothing.
     void SetPointLevel(int index, double level);
-    // Point 2, 3 or 4 moves to a column of the plot (autofit), kept a column
-    // clear of its neighbours as dragging keeps it: its time fraction becomes
-    // column / kColumns. Derives P1 and P5 again; the shape is not handed on.
-    void SetPointColumn(int index, int column);
+    // P2, P3 and P4 take the times given as fractions of the length (autofit),
+    // each in a column of its own, in order, from column 1 to the last but
+    // one, as dragging keeps them: a time is first kept within its own range
+    // (P2 from column 1, P3 from 2, P4 from 3, each short of the end by a
+    // column for every point after it), then moved on to the column after the
+    // point before if it lies in or before that one. A time that is not a
+    // number keeps the point's own. Within its column a time need not fall on
+    // the column's start. Derives P1 and P5 again; the shape is not handed on.
+    void SetInnerTimes(const double* fractions);
     // The plot column of point i's time fraction.
     int ColumnOf(int i) const;
 

@@ -13,8 +13,10 @@
 // The saved state: one property holding the same bytes as the VST chunk.
 #define KELO_LV2_STATE_KEY KELO_LV2_URI "#state"
 
-// Port numbers. The parameters come last, in parameter index order, so the
-// fixed ports keep their numbers should parameters be added.
+// Port numbers. Hosts keep them in their projects (Ardour's automation
+// names its parameters by port number), so a port never changes its number:
+// the parameters follow the fixed ports in parameter index order, and ports
+// added later follow the parameters.
 enum KeloLv2Port : uint32_t {
     kPortInL = 0,
     kPortInR = 1,
@@ -23,11 +25,22 @@ enum KeloLv2Port : uint32_t {
     kPortTime = 4,    // atom sequence with time:Position objects, optional
     kPortLatency = 5, // control output: the effect's delay in frames
     kPortFirstParam = 6,
+    // Atom sequence output, optional: state:StateChanged when the saved state
+    // changed outside the parameters. Right after the eleven parameters.
+    kPortNotify = 17,
 };
 
 // The editor link at the start of every plug-in instance. The UI checks the
 // tag, then calls through the table: the editor lives in the plug-in binary.
-constexpr uint32_t kKeloLv2LinkTag = 0x4B656C6F; // "Kelo"
+// The tag names the table's layout: a new layout takes a new tag.
+constexpr uint32_t kKeloLv2LinkTag = 0x4B656C32; // "Kel2"
+
+// What the UI thread hands on to the host for one edit of the editor's.
+enum KeloLv2UiNote : uint32_t {
+    kUiNoteValue = 0,   // the port takes value (ui:write)
+    kUiNoteGrab = 1,    // the user took hold of the port's control (ui:touch)
+    kUiNoteRelease = 2, // and let go of it
+};
 
 struct KeloLv2EditorOps {
     // Opens the effect's editor as a child of the X11 window parent; returns
@@ -36,11 +49,13 @@ struct KeloLv2EditorOps {
     void (*close)(void* instance);
     // The UI thread's idle call: runs the editor's pending events and frame.
     void (*idle)(void* instance);
-    // Hands every parameter the editor changed since the last call to
-    // deliver(context, port, value), one call per parameter, in port order.
-    // Called from the UI thread, and calls back on it with no lock held.
+    // Hands what the editor's gestures did since the last call to
+    // deliver(context, note, port, value), one call per KeloLv2UiNote, in the
+    // order they happened: a grab before a port's first value, its release
+    // after the last. Called from the UI thread, and calls back on it with no
+    // lock held.
     void (*takeEdits)(void* instance, void* context,
-                      void (*deliver)(void* context, uint32_t port, float value));
+                      void (*deliver)(void* context, uint32_t note, uint32_t port, float value));
     // A host's port value for a parameter port: the editor shows it.
     void (*portValue)(void* instance, uint32_t port, float value);
 };

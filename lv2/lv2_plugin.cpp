@@ -44,6 +44,9 @@ void Report(LV2_Log_Log* log, LV2_URID_Map* map, const char* text) {
     }
 }
 
+// The notify port follows the parameters (see lv2_link.h).
+static_assert(kPortNotify == kPortFirstParam + kParamCount, "the notify port moved");
+
 } // namespace
 
 void Lv2Uris::Map(LV2_URID_Map* map) {
@@ -63,6 +66,7 @@ void Lv2Uris::Map(LV2_URID_Map* map) {
     timeBeatsPerBar = m(LV2_TIME__beatsPerBar);
     timeBeatUnit = m(LV2_TIME__beatUnit);
     stateKey = m(KELO_LV2_STATE_KEY);
+    stateChanged = m(LV2_STATE__StateChanged);
     maxBlock = m(LV2_BUF_SIZE__maxBlockLength);
     nominalBlock = m(LV2_BUF_SIZE__nominalBlockLength);
 }
@@ -120,6 +124,7 @@ Lv2Plugin* Lv2Plugin::Create(double rate, const LV2_Feature* const* features) {
         // parameter heard, then the rate, the block size, and on.
         effect.SetInputsConnected(0, effect.InputCount(), true);
         effect.SetOutputsConnected(0, effect.OutputCount(), true);
+        plugin->HearTempo();
         effect.NotifyAllParams();
         effect.SetSampleRate(rate);
         effect.SetMaxBlock(maxBlock);
@@ -144,7 +149,8 @@ void OpsClose(void* instance) {
 void OpsIdle(void* instance) {
     static_cast<Lv2Plugin*>(instance)->IdleEditor();
 }
-void OpsTakeEdits(void* instance, void* context, void (*deliver)(void*, uint32_t, float)) {
+void OpsTakeEdits(void* instance, void* context,
+                  void (*deliver)(void*, uint32_t, uint32_t, float)) {
     static_cast<Lv2Plugin*>(instance)->TakeEdits(context, deliver);
 }
 void OpsPortValue(void* instance, uint32_t port, float value) {
@@ -159,8 +165,6 @@ Lv2Plugin::Lv2Plugin(const Lv2Uris& uris, LV2_Log_Log* log)
     : mLink{kKeloLv2LinkTag, 0, &kEditorOps}, mUris(uris), mLog(log), mParamCount(0) {
     for (float& heard : mHeard)
         heard = std::numeric_limits<float>::quiet_NaN();
-    for (auto& value : mEditValue)
-        value.store(0.0f, std::memory_order_relaxed);
 }
 
 Lv2Plugin::~Lv2Plugin() {
@@ -186,6 +190,9 @@ void Lv2Plugin::ConnectPort(uint32_t port, void* data) {
     case kPortLatency:
         mLatency = static_cast<float*>(data);
         return;
+    case kPortNotify:
+        mNotify = static_cast<LV2_Atom_Sequence*>(data);
+        return;
     default:
         if (port >= kPortFirstParam && port - kPortFirstParam < uint32_t(mParamCount))
             mControls[port - kPortFirstParam] = static_cast<const float*>(data);
@@ -194,6 +201,7 @@ void Lv2Plugin::ConnectPort(uint32_t port, void* data) {
 
 void Lv2Plugin::Activate() {
     // Off and on again: the processing starts afresh.
+    HearTempo();
     mEffect->ActiveChanged(false);
     mEffect->ResetProcessing();
     mEffect->ActiveChanged(true);
@@ -243,7 +251,8 @@ void Lv2Plugin::ReadPosition(const LV2_Atom_Object* object) {
     double v;
     if (NumberOf(frame, v) && v >= 0.0) mPosition.store(v, std::memory_order_relaxed);
     if (NumberOf(speed, v)) mSpeed.store(v, std::memory_order_relaxed);
-    if (NumberOf(bpm, v) && v >= 0.0) mTempo.store(v, std::memory_order_relaxed);
+    // A position without a tempo (or with none to speak of) keeps the last one.
+    if (NumberOf(bpm, v) && v > 0.0) mTempo.store(v, std::memory_order_relaxed);
     if (NumberOf(perBar, v) && v >= 1.0 && v < 1000.0)
         mBeatsPerBar.store(int32_t(v), std::memory_order_relaxed);
     if (NumberOf(unit, v) && v >= 1.0 && v < 1000.0)
@@ -271,6 +280,7 @@ void Lv2Plugin::PassThrough(uint32_t frames) {
 }
 
 void Lv2Plugin::Run(uint32_t frames) {
+    WriteNotifications();
     Lock& lock = mEffect->FrameLock();
     bool taken = lock.TryEnter();
     for (int i = 1; i < kLockTries && !taken; ++i) {
@@ -360,17 +370,59 @@ void Lv2Plugin::Host::TransportMeter(int32_t& numerator, int32_t& denominator) {
 }
 
 void Lv2Plugin::Host::SendHostNote(const HostNote& note) {
-    // The editor changed a parameter (the effect's lock is released). The
-    // port takes the value the parameter holds, in its own unit.
-    if (note.kind != HostNoteKind::Automate) return;
-    if (note.index < 0 || note.index >= mPlugin.mParamCount) return;
-    double value;
-    {
-        ScopedLock hold(mPlugin.mEffect->FrameLock());
-        value = mPlugin.mEffect->ParamAt(note.index)->Value();
+    // The effect's lock is released: the notes come from the editor's thread.
+    if (note.kind == HostNoteKind::StateChanged) {
+        mPlugin.mStateChanged.store(true, std::memory_order_release);
+        return;
     }
-    mPlugin.mEditValue[note.index].store(float(value), std::memory_order_relaxed);
-    mPlugin.mEditMask.fetch_or(1u << note.index, std::memory_order_release);
+    const bool edit = note.kind == HostNoteKind::Automate || note.kind == HostNoteKind::BeginEdit ||
+                      note.kind == HostNoteKind::EndEdit;
+    if (!edit || note.index < 0 || note.index >= mPlugin.mParamCount) return;
+    HostNote queued = note;
+    if (note.kind == HostNoteKind::Automate) {
+        // The port takes the value the parameter holds, in its own unit.
+        ScopedLock hold(mPlugin.mEffect->FrameLock());
+        queued.value = mPlugin.mEffect->ParamAt(note.index)->Value();
+    }
+    // The UI thread may not come for a while (no UI, a closed one): the queue
+    // folds rather than losing a release.
+    mPlugin.mUiNotes.PostFolding(queued);
+    if (note.kind == HostNoteKind::Automate)
+        mPlugin.mEditMask.fetch_or(1u << note.index, std::memory_order_release);
+}
+
+void Lv2Plugin::WriteNotifications() {
+    if (!mNotify) return;
+    // The host's size is the buffer's capacity (read as the whole, header
+    // included: hosts differ on it, and the smaller reading is safe in both).
+    const uint32_t capacity = mNotify->atom.size;
+    if (!mMapped || capacity < sizeof(LV2_Atom_Sequence)) {
+        mNotify->atom.size = 0; // no sequence to be written: an empty atom
+        return;
+    }
+    // An empty sequence, or one event at frame 0: an object of type
+    // state:StateChanged with no properties.
+    mNotify->atom.type = mUris.atomSequence;
+    mNotify->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    mNotify->body.unit = 0;
+    mNotify->body.pad = 0;
+    constexpr uint32_t kEvent = sizeof(LV2_Atom_Event) + sizeof(LV2_Atom_Object_Body);
+    if (!mStateChanged.load(std::memory_order_acquire) ||
+        capacity < sizeof(LV2_Atom_Sequence) + kEvent)
+        return; // waits for a run with room for it
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(mNotify + 1);
+    event->time.frames = 0;
+    event->body.type = mUris.atomObject;
+    event->body.size = sizeof(LV2_Atom_Object_Body);
+    auto* object = reinterpret_cast<LV2_Atom_Object_Body*>(event + 1);
+    object->id = 0;
+    object->otype = mUris.stateChanged;
+    mNotify->atom.size += kEvent; // a multiple of 8: no padding
+    mStateChanged.store(false, std::memory_order_relaxed);
+}
+
+void Lv2Plugin::HearTempo() {
+    mEffect->TransportTempo();
 }
 
 // ---------------------------------------------------------------- editor link
@@ -396,13 +448,24 @@ void Lv2Plugin::IdleEditor() {
     mEffect->DeliverHostNotes();
 }
 
-void Lv2Plugin::TakeEdits(void* context, void (*deliver)(void*, uint32_t, float)) {
+void Lv2Plugin::TakeEdits(void* context, void (*deliver)(void*, uint32_t, uint32_t, float)) {
     if (!deliver) return;
-    const uint32_t mask = mEditMask.exchange(0, std::memory_order_acquire);
-    for (int32_t i = 0; i < mParamCount; ++i)
-        if (mask & (1u << i))
-            deliver(context, kPortFirstParam + uint32_t(i),
-                    mEditValue[i].load(std::memory_order_relaxed));
+    // Values taken from here on are the host's to echo.
+    mEditMask.store(0, std::memory_order_release);
+    HostNote note;
+    while (mUiNotes.Take(note)) {
+        const uint32_t port = kPortFirstParam + uint32_t(note.index);
+        switch (note.kind) {
+        case HostNoteKind::BeginEdit:
+            deliver(context, kUiNoteGrab, port, 0.0f);
+            break;
+        case HostNoteKind::EndEdit:
+            deliver(context, kUiNoteRelease, port, 0.0f);
+            break;
+        default:
+            deliver(context, kUiNoteValue, port, float(note.value));
+        }
+    }
 }
 
 void Lv2Plugin::ShowPortValue(uint32_t port, float value) {

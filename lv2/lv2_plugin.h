@@ -2,8 +2,9 @@
 // frame's format-neutral operations (rate, block size, the audio road,
 // parameters, the saved state, the editor's window). It is the effect's host
 // link in LV2's terms: the transport comes from the time port, the latency
-// goes out through the latency port, and editor automation is queued for the
-// UI thread, which writes it to the parameter ports.
+// goes out through the latency port, the editor's gestures are queued for the
+// UI thread, which touches and writes the parameter ports, and a change of the
+// saved state outside the parameters goes out on the notify port.
 //
 // Threads, as LV2 defines them: Run and ConnectPort on the audio thread;
 // Activate, Restore and the constructor in the instantiation class (never
@@ -22,6 +23,7 @@
 
 #include "lv2/lv2_link.h"
 #include "plug/host_link.h"
+#include "plug/host_outbox.h"
 
 class KeloEffect;
 
@@ -30,7 +32,7 @@ struct Lv2Uris {
     LV2_URID atomChunk, atomObject, atomBlank, atomSequence;
     LV2_URID atomInt, atomLong, atomFloat, atomDouble;
     LV2_URID timePosition, timeFrame, timeSpeed, timeBpm, timeBeatsPerBar, timeBeatUnit;
-    LV2_URID stateKey;
+    LV2_URID stateKey, stateChanged;
     LV2_URID maxBlock, nominalBlock;
 
     void Map(LV2_URID_Map* map);
@@ -63,7 +65,7 @@ public:
     uintptr_t OpenEditor(uintptr_t parent, int32_t* width, int32_t* height);
     void CloseEditor();
     void IdleEditor();
-    void TakeEdits(void* context, void (*deliver)(void*, uint32_t, float));
+    void TakeEdits(void* context, void (*deliver)(void*, uint32_t, uint32_t, float));
     void ShowPortValue(uint32_t port, float value);
 
     // --- for tests
@@ -85,8 +87,9 @@ private:
         bool IdentifyHost(char*, char*, size_t, int32_t&) override { return false; }
         // No MIDI port: false.
         bool EmitMidi(const MidiMessage&) override { return false; }
-        // An automation note queues the parameter's value for the UI thread;
-        // the other notes have no LV2 counterpart.
+        // The edit notes are queued for the UI thread (a value in the
+        // parameter's own unit); a change of the saved state is written to
+        // the notify port by the next run.
         void SendHostNote(const HostNote& note) override;
         // The latency port carries the delay after every run.
         void TellLatencyChanged() override {}
@@ -107,6 +110,12 @@ private:
     void ProcessPiece(uint32_t first, uint32_t count);
     // The block's input copied to the output: the effect's lock was not free.
     void PassThrough(uint32_t frames);
+    // The notify port's sequence for this run: state:StateChanged when one is
+    // waiting, else empty.
+    void WriteNotifications();
+    // The transport's tempo as the effect's resets take it (they run under
+    // the lock, where the transport is not asked).
+    void HearTempo();
     bool NumberOf(const LV2_Atom* atom, double& value) const;
 
     Lv2Uris mUris;
@@ -120,6 +129,7 @@ private:
     const float* mIn[2] = {nullptr, nullptr};
     float* mOut[2] = {nullptr, nullptr};
     const LV2_Atom_Sequence* mTime = nullptr;
+    LV2_Atom_Sequence* mNotify = nullptr;
     float* mLatency = nullptr;
     const float* mControls[kLv2MaxParams] = {};
     // The port value last taken for each parameter (NaN: none yet). A value
@@ -133,9 +143,12 @@ private:
     std::atomic<int32_t> mBeatsPerBar{4};
     std::atomic<int32_t> mBeatUnit{4};
 
-    // Editor edits waiting for the UI thread: one bit and one value per parameter.
+    // Editor edits waiting for the UI thread, in order, and one bit per
+    // parameter with a value among them.
+    HostOutbox mUiNotes;
     std::atomic<uint32_t> mEditMask{0};
-    std::atomic<float> mEditValue[kLv2MaxParams];
+    // A change of the saved state waiting for the notify port.
+    std::atomic<bool> mStateChanged{false};
 
     std::atomic<int64_t> mMissedBlocks{0};
 };

@@ -3,7 +3,9 @@
 // (instance-access) and the parent window (ui:parent); it tells the host the
 // editor's size (ui:resize, when offered) and runs the editor from the host's
 // idle calls (ui:idleInterface). Knob turns reach the host as port writes on
-// this thread; the host's port events move the knobs.
+// this thread, each gesture held between a grab and a release of the port's
+// control (ui:touch, when offered: hosts record Touch automation by it); the
+// host's port events move the knobs.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,7 @@ struct KeloUi {
     const KeloLv2EditorOps* ops;
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
+    const LV2UI_Touch* touch; // null when the host offers none
 };
 
 void Refuse(const LV2_Feature* const* features, const char* text) {
@@ -46,6 +49,7 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     void* instance = nullptr;
     uintptr_t parent = 0;
     const LV2UI_Resize* resize = nullptr;
+    const LV2UI_Touch* touch = nullptr;
     for (int i = 0; features && features[i]; ++i) {
         const char* uri = features[i]->URI;
         if (!uri) continue;
@@ -54,7 +58,10 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
             parent = reinterpret_cast<uintptr_t>(features[i]->data);
         if (!std::strcmp(uri, LV2_UI__resize))
             resize = static_cast<const LV2UI_Resize*>(features[i]->data);
+        if (!std::strcmp(uri, LV2_UI__touch))
+            touch = static_cast<const LV2UI_Touch*>(features[i]->data);
     }
+    if (touch && !touch->touch) touch = nullptr;
     if (!pluginUri || std::strcmp(pluginUri, KELO_LV2_URI) != 0) {
         Refuse(features, "this UI belongs to another plug-in");
         return nullptr;
@@ -80,12 +87,29 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     }
     if (resize && resize->ui_resize) resize->ui_resize(resize->handle, width, height);
     if (widget) *widget = reinterpret_cast<LV2UI_Widget>(window);
-    return new KeloUi{instance, link->ops, write, controller};
+    return new KeloUi{instance, link->ops, write, controller, touch};
+}
+
+void Deliver(void* context, uint32_t note, uint32_t port, float value) {
+    KeloUi* ui = static_cast<KeloUi*>(context);
+    switch (note) {
+    case kUiNoteValue:
+        if (ui->write) ui->write(ui->controller, port, sizeof(float), 0, &value);
+        break;
+    case kUiNoteGrab:
+    case kUiNoteRelease:
+        if (ui->touch) ui->touch->touch(ui->touch->handle, port, note == kUiNoteGrab);
+        break;
+    default:
+        break;
+    }
 }
 
 void Cleanup(LV2UI_Handle handle) {
     KeloUi* ui = static_cast<KeloUi*>(handle);
     ui->ops->close(ui->instance);
+    // A gesture the closing cut short ends here, while the host still listens.
+    ui->ops->takeEdits(ui->instance, ui, &Deliver);
     delete ui;
 }
 
@@ -95,11 +119,6 @@ void PortEvent(LV2UI_Handle handle, uint32_t port, uint32_t size, uint32_t forma
     // Control ports only: format 0 carries one float.
     if (format != 0 || size != sizeof(float) || !buffer) return;
     ui->ops->portValue(ui->instance, port, *static_cast<const float*>(buffer));
-}
-
-void Deliver(void* context, uint32_t port, float value) {
-    KeloUi* ui = static_cast<KeloUi*>(context);
-    if (ui->write) ui->write(ui->controller, port, sizeof(float), 0, &value);
 }
 
 int Idle(LV2UI_Handle handle) {

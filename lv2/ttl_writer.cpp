@@ -44,7 +44,7 @@ std::string Quoted(const char* text) {
     return out + "\"";
 }
 
-std::string ParamPort(const Lv2PortInfo& port, bool last) {
+std::string ParamPort(const Lv2PortInfo& port) {
     std::string t = "    a lv2:InputPort , lv2:ControlPort ;\n";
     t += "    lv2:index " + std::to_string(port.port) + " ;\n";
     t += "    lv2:symbol \"" + port.symbol + "\" ;\n";
@@ -58,7 +58,7 @@ std::string ParamPort(const Lv2PortInfo& port, bool last) {
         t += " ;\n    pprops:rangeSteps " + std::to_string(port.steps);
     }
     if (!port.unit.empty()) t += " ;\n    units:unit " + port.unit;
-    return t + (last ? "\n  ] .\n" : "\n  ] , [\n");
+    return t + "\n  ] , [\n";
 }
 
 std::string PluginTtl() {
@@ -97,14 +97,20 @@ std::string PluginTtl() {
     t += "    lv2:default 0 ;\n    lv2:minimum 0 ;\n    lv2:maximum 192000 ;\n";
     t += "    units:unit units:frame ;\n";
     t += "    lv2:portProperty lv2:reportsLatency , lv2:integer\n  ] , [\n";
-    const std::vector<Lv2PortInfo> ports = KeloParamPorts();
-    for (size_t i = 0; i < ports.size(); ++i)
-        t += ParamPort(ports[i], i + 1 == ports.size());
+    for (const Lv2PortInfo& port : KeloParamPorts())
+        t += ParamPort(port);
+    t += "    a lv2:OutputPort , atom:AtomPort ;\n";
+    t += "    lv2:index " + std::to_string(kPortNotify) + " ;\n";
+    t += "    lv2:symbol \"notify\" ;\n";
+    t += "    lv2:name \"notify\" ;\n";
+    t += "    atom:bufferType atom:Sequence ;\n";
+    t += "    atom:supports state:StateChanged ;\n";
+    t += "    lv2:portProperty lv2:connectionOptional\n  ] .\n";
     t += "\n<" KELO_LV2_UI_URI ">\n";
     t += "  a ui:X11UI ;\n";
     t += "  lv2:requiredFeature ui:idleInterface , ui:parent ,\n";
     t += "    <http://lv2plug.in/ns/ext/instance-access> ;\n";
-    t += "  lv2:optionalFeature ui:resize ;\n";
+    t += "  lv2:optionalFeature ui:resize , ui:touch ;\n";
     t += "  lv2:extensionData ui:idleInterface .\n";
     return t;
 }
@@ -133,6 +139,11 @@ int main(int argc, char** argv) {
                          port.symbol.c_str());
             return 1;
         }
+    }
+    // The ports added later follow the parameters, each at the number it first had.
+    if (kPortFirstParam + KeloParamPorts().size() != kPortNotify) {
+        std::fprintf(stderr, "kelo-lv2-ttl: the parameters no longer end at the notify port\n");
+        return 1;
     }
     const std::string dir = argv[1];
     if (!WriteFile(dir + "/manifest.ttl", ManifestTtl()) ||

@@ -177,6 +177,11 @@ void EffectBase::ReleaseHostNotes() {
 }
 
 void EffectBase::DeliverHostNotes() {
+    if (mNotesWaitForAudio.load()) return; // the audio road delivers them
+    DeliverQueuedNotes();
+}
+
+void EffectBase::DeliverQueuedNotes() {
     if (mLock.HeldByThisThread() || mNoteHolds.load() > 0) return;
     // One thread at a time, so the host hears the notes in their order. A
     // thread that finds another delivering leaves its notes to it: the other
@@ -196,7 +201,13 @@ void EffectBase::SendHostNote(const HostNote& note) {
 }
 
 void EffectBase::PostHostNote(HostNoteKind kind, int32_t index, double value) {
-    mOutbox.Post(HostNote{kind, index, value});
+    // Waiting for the audio road, a drag's values between two blocks would
+    // fill the queue (the last one stands for them), and a host that does not
+    // process for a while must still hear every gesture end.
+    if (mNotesWaitForAudio.load())
+        mOutbox.PostFolding(HostNote{kind, index, value});
+    else
+        mOutbox.Post(HostNote{kind, index, value});
 }
 
 // ---------------------------------------------------------------- host link
@@ -389,6 +400,8 @@ void EffectBase::ProcessHostBlock(T** inputs, T** outputs, int32_t frames, Block
         mLastNumerator = numerator;
         mLastDenominator = denominator;
     }
+    // Notes that wait for the audio road go out here, before the lock.
+    if (mNotesWaitForAudio.load()) DeliverQueuedNotes();
     // The whole host block runs under the lock, so the scratch regions and the
     // channel slots cannot change under it.
     ScopedLock hold(mLock);

@@ -188,8 +188,19 @@ public:
     void HoldHostNotes();
     void ReleaseHostNotes();
     // Delivers the queued notes in order, unless this thread holds the plug-in's
-    // lock or a hold is active. Any thread; one thread delivers at a time.
+    // lock, a hold is active or the notes wait for the audio road. Any thread;
+    // one thread delivers at a time.
     void DeliverHostNotes();
+    // For a host whose other threads lack what its edit handlers need, the
+    // notes wait in the queue and go out from the audio road: at the start of
+    // the next processing call, before the plug-in's lock is taken. (Ardour's
+    // Linux VST host calls editor-idle from a thread of its own and, when a
+    // parameter is touched, reads its tempo map, which only its audio and
+    // user interface threads hold.) While they wait, a new value replaces the
+    // queued value of the same parameter that came just before it. Off by
+    // default; any thread.
+    void SetNotesWaitForAudio(bool on) { mNotesWaitForAudio.store(on); }
+    bool NotesWaitForAudio() const { return mNotesWaitForAudio.load(); }
     // Notes lost to a full queue (see HostOutbox).
     int64_t DroppedHostNotes() const { return mOutbox.Dropped(); }
 
@@ -309,6 +320,10 @@ private:
     HostOutbox mOutbox;
     std::atomic<int> mNoteHolds{0};
     std::atomic<bool> mDelivering{false};
+    std::atomic<bool> mNotesWaitForAudio{false};
+    // The queued notes in order, with the checks of DeliverHostNotes but
+    // whatever the thread.
+    void DeliverQueuedNotes();
 
     bool mMidiFlag;
     bool mMonoFlag;

@@ -36,6 +36,7 @@ int32_t ClassifyHost(const char* vendor, const char* product) {
         {"melodyne", HostMelodyne},
         {"vstmanlib", HostVstManLib},
         {"com.apple.audio.aulab", HostAuLab},
+        {"ardour", HostArdour},
     };
     for (const ProductRule& rule : kBefore)
         if (std::strstr(p, rule.mWord)) return rule.mKind;

@@ -16,6 +16,9 @@ enum HostKind : int32_t {
     HostMelodyne = 12,
     HostVstManLib = 13,
     HostAuLab = 14,
+    // Ardour's Linux VST host: its editor-idle thread must not hear edit
+    // notes (see EffectBase::SetNotesWaitForAudio).
+    HostArdour = 15,
 };
 
 // Classifies the two texts (case-insensitive substring rules; null reads as empty).

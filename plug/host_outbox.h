@@ -30,6 +30,14 @@ public:
     // newest queued Automate of the same parameter (its final value is what
     // counts); any other note that finds no room is dropped and counted.
     void Post(const HostNote& note);
+    // For a queue whose reader may not come for a while (see
+    // EffectBase::SetNotesWaitForAudio). An Automate note whose parameter's
+    // Automate is the newest note queued replaces that note's value. A full
+    // queue is folded to what the host must still hear instead of dropping
+    // the note: per parameter, a begin edit if the host was not holding it
+    // before, its last value, an end edit if the host holds it no more; then
+    // each other kind of note once.
+    void PostFolding(const HostNote& note);
     // Takes the oldest note; false when there is none.
     bool Take(HostNote& note);
     bool Empty() const;
@@ -37,7 +45,9 @@ public:
     int64_t Dropped() const;
 
 private:
-    mutable std::mutex mLock; // guards the ring only; nothing is called under it
+    void PostLocked(const HostNote& note); // with mLock held
+    void FoldLocked();                     // with mLock held
+    mutable std::mutex mLock;              // guards the ring only; nothing is called under it
     HostNote mRing[kCapacity] = {};
     int mHead = 0;  // oldest note
     int mCount = 0; // notes queued

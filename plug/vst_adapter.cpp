@@ -171,6 +171,7 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
     switch (opcode) {
     case kVstOpOpen:
         fx.NotifyAllParams();
+        ChooseNoteRoad();
         return 0;
     case kVstOpClose:
         // A host may close the plug-in with its editor still open: the
@@ -226,6 +227,7 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
     case kVstOpEditorGetRect:
         return EditorRect(ptr);
     case kVstOpEditorOpen:
+        ChooseNoteRoad(); // before the first gesture, whatever the host said at open
         return fx.OpenEditor(ptr) ? 1 : 0;
     case kVstOpEditorClose:
         return fx.CloseEditor() ? 1 : 0;
@@ -279,6 +281,13 @@ intptr_t VstAdapter::DispatchOne(int32_t opcode, int32_t index, intptr_t value, 
     default:
         return 0;
     }
+}
+
+void VstAdapter::ChooseNoteRoad() {
+    // Ardour's Linux VST host calls editor-idle, where the editor's gestures
+    // happen, from a thread whose begin-edit handling crashes it (it reads a
+    // tempo map that thread does not have); its audio thread has one.
+    mEffect->SetNotesWaitForAudio(mEffect->HostKind() == HostArdour);
 }
 
 intptr_t VstAdapter::GetChunk(void* ptr) {

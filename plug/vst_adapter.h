@@ -70,6 +70,9 @@ public:
 
 private:
     void FillRecord();
+    // Which thread tells the host the notes of the user's work: the one they
+    // happen on, or the audio thread for a host that needs it (HostArdour).
+    void ChooseNoteRoad();
     intptr_t DispatchOne(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
     intptr_t GetChunk(void* ptr);
     intptr_t SetChunk(intptr_t size, const void* data);

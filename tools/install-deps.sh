@@ -28,9 +28,10 @@ packages=(
   # The user manual: groff's PDF output, pdfinfo for its pictures.
   groff poppler-utils
   # The LV2 build and its tests: Debian's LV2 headers and validators, lilv for
-  # the test host and lv2apply, jalv with JACK (dummy driver) for the UI, and
-  # xwininfo and ImageMagick's import for the picture of jalv's window.
-  lv2-dev sordi liblilv-dev lilv-utils jalv jackd2 x11-utils imagemagick pkg-config
+  # the test host and lv2apply, jalv with JACK (dummy driver) for the UI,
+  # xwininfo and ImageMagick's import for the picture of jalv's window, and
+  # xdotool for a click in it.
+  lv2-dev sordi liblilv-dev lilv-utils jalv jackd2 x11-utils imagemagick xdotool pkg-config
   # Real drum recordings the tests build grooves from.
   hydrogen-drumkits
   # The i686 Linux build runs under qemu-i386, built by the multilib compiler.

@@ -8,6 +8,7 @@
 #include "editor/editor.h"
 #include "effect/kelo.h"
 #include "effect/ui/bar_colors.h"
+#include "effect/ui/palette.h"
 
 namespace {
 
@@ -15,15 +16,6 @@ namespace {
 // at rates up to 1 MHz); levels of later positions are dropped.
 const int kMaxBufferSamples = 1 << 20;
 const int kMaxLength = 1 << 24;
-
-const Color kBlack(255, 0, 0, 0);
-const Color kWhite(255, 255, 255, 255);
-const Color kRed(255, 255, 0, 0);
-const Color kGrid(255, 40, 40, 40);
-const Color kTextGrey(255, 127, 127, 127);
-const Color kLightGrey(255, 192, 192, 192);
-const Color kAzure(255, 0, 110, 255);
-const Color kHalfAzure(255, 0, 55, 127);
 
 // Holds an optional lock (the plug-in's, absent in tests without a plug-in).
 class MaybeLock {
@@ -60,7 +52,7 @@ int TruncClamp(double v, int lo, int hi) {
 AmpDisplay::AmpDisplay(KeloEffect* kelo)
     : Control(kelo, Rect(kLeft, kTop, kRight, kBottom), -1, BlendAlpha, 1.0f), mKelo(kelo),
       mColumns(kColumns), mLevelSamples(48000, 0.0), mOutSamples(48000, 0.0),
-      mTextStyle(12, kTextGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0),
+      mTextStyle(12, kGrey, "Arial", TextStyle::Normal, TextStyle::AlignCenter, 0),
       mGradient(BarRuns::kGradient, kBarDarkGreen, kPlotHeight),
       mFade(BarRuns::kFaded, kBarDarkGreen, kPlotHeight) {
     mTimeAxis.mMinGap = 0.08;

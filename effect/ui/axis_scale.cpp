@@ -39,6 +39,27 @@ TextStyle Aligned(const TextStyle& style, int align) {
     return aligned;
 }
 
+// One tick of a scale: its label in box (when it has one), then its grid line
+// from (x1, y1) to (x2, y2). True when both drawing calls succeeded.
+bool DrawTick(Editor* g, const TextStyle& style, const char* label, const Rect& box,
+              const Color& lineColor, int x1, int y1, int x2, int y2) {
+    bool ok = true;
+    if (label[0]) ok = g->DrawString(style, label, box) && ok;
+    return g->DrawLine(lineColor, float(x1), float(y1), float(x2), float(y2), nullptr, false) && ok;
+}
+
+// The box of a level label in the column left..right, centred on row y.
+Rect LabelRow(int left, int right, int y) {
+    return Rect(left, y - 5, right, y + 5);
+}
+
+// A level tick at row y: its label in the column left..right, its grid line
+// across rect.
+bool DrawLevelTick(Editor* g, const TextStyle& style, const char* label, int left, int right, int y,
+                   const Rect& rect, const Color& lineColor) {
+    return DrawTick(g, style, label, LabelRow(left, right, y), lineColor, rect.L, y, rect.R, y);
+}
+
 } // namespace
 
 int AxisScale::AddTick(double position, const char* label) {
@@ -201,10 +222,8 @@ bool AxisScale::DrawTimeScale(Editor* g, const TextStyle& style, const Rect& rec
     const TextStyle centred = Aligned(style, TextStyle::AlignCenter);
     for (int i = 0; i < TickCount(); ++i) {
         const int x = TimeTickX(i, rect);
-        const char* label = TickLabel(i);
-        if (label[0]) ok = g->DrawString(centred, label, Rect(x - 10, d - 10, x + 10, d)) && ok;
-        ok = g->DrawLine(lineColor, float(x), float(rect.T), float(x), float(rect.B), nullptr,
-                         false) &&
+        ok = DrawTick(g, centred, TickLabel(i), Rect(x - 10, d - 10, x + 10, d), lineColor, x,
+                      rect.T, x, rect.B) &&
              ok;
     }
     return ok;
@@ -216,15 +235,11 @@ bool AxisScale::DrawLevelScale(Editor* g, const TextStyle& style, const Rect& re
     const int e = left ? rect.L - 5 : rect.R + 25;
     const TextStyle right = Aligned(style, TextStyle::AlignRight);
     bool ok = true;
-    ok = g->DrawString(right, mFirstLabel, Rect(e - 20, rect.B - 5, e, rect.B + 5)) && ok;
-    ok = g->DrawString(right, mLastLabel, Rect(e - 20, rect.T - 5, e, rect.T + 5)) && ok;
+    ok = g->DrawString(right, mFirstLabel, LabelRow(e - 20, e, rect.B)) && ok;
+    ok = g->DrawString(right, mLastLabel, LabelRow(e - 20, e, rect.T)) && ok;
     for (int i = 0; i < TickCount(); ++i) {
         const int y = ToPixel(rect.B - double(TickPosition(i)) * (rect.B - rect.T));
-        const char* label = TickLabel(i);
-        if (label[0]) ok = g->DrawString(right, label, Rect(e - 20, y - 5, e, y + 5)) && ok;
-        ok = g->DrawLine(lineColor, float(rect.L), float(y), float(rect.R), float(y), nullptr,
-                         false) &&
-             ok;
+        ok = DrawLevelTick(g, right, TickLabel(i), e - 20, e, y, rect, lineColor) && ok;
     }
     return ok;
 }
@@ -237,18 +252,13 @@ bool AxisScale::DrawCentredScale(Editor* g, const TextStyle& style, const Rect& 
     const int colR = left ? rect.L - 5 : rect.R + 25;
     const TextStyle right = Aligned(style, TextStyle::AlignRight);
     bool ok = true;
-    ok = g->DrawString(right, mFirstLabel, Rect(colL, c - 5, colR, c + 5)) && ok;
+    ok = g->DrawString(right, mFirstLabel, LabelRow(colL, colR, c)) && ok;
     ok = g->DrawString(right, mLastLabel, Rect(colL, rect.T, colR, rect.T + 10)) && ok;
     ok = g->DrawString(right, mLastLabel, Rect(colL, rect.B - 10, colR, rect.B)) && ok;
     for (int i = 0; i < TickCount(); ++i) {
         const int v = ToPixel(double(TickPosition(i)) * 0.5 * (rect.B - rect.T));
-        const char* label = TickLabel(i);
-        for (const int y : {c - v, c + v}) {
-            if (label[0]) ok = g->DrawString(right, label, Rect(colL, y - 5, colR, y + 5)) && ok;
-            ok = g->DrawLine(lineColor, float(rect.L), float(y), float(rect.R), float(y), nullptr,
-                             false) &&
-                 ok;
-        }
+        for (const int y : {c - v, c + v})
+            ok = DrawLevelTick(g, right, TickLabel(i), colL, colR, y, rect, lineColor) && ok;
     }
     return ok;
 }

@@ -6,10 +6,7 @@
 #include <vector>
 
 #include "draw/paint.h"
-
-const Color kBarPaleGreen(255, 240, 255, 240);
-const Color kBarGreen(255, 0, 255, 0);
-const Color kBarDarkGreen(255, 0, 112, 64);
+#include "effect/ui/palette.h"
 
 // from + (to - from) * i / count per channel; from when count is not positive.
 inline Color MixColor(const Color& from, const Color& to, int i, int count) {

@@ -8,17 +8,10 @@
 #include "editor/editor.h"
 #include "effect/kelo.h"
 #include "effect/ui/bar_colors.h"
+#include "effect/ui/palette.h"
 #include "plug/lock.h"
 
 namespace {
-
-const Color kBlack(255, 0, 0, 0);
-const Color kWhite(255, 255, 255, 255);
-const Color kGrey(255, 127, 127, 127);
-const Color kGrid(255, 40, 40, 40);
-const Color kAzure(255, 0, 110, 255);
-const Color kRed(255, 255, 0, 0);
-const Color kBoxFill(255, 32, 32, 32);
 
 // Limits of the scale and the threshold the mouse can set, in dB.
 const double kScaleLowestDb = -30.0, kScaleHighestDb = 3.0;

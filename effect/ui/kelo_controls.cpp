@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "editor/editor.h"
+#include "plug/effect_base.h"
 
 namespace {
 
@@ -110,6 +111,8 @@ OptionSwitch::OptionSwitch(EffectBase* effect, const Rect& rect, const char* lab
 
 void OptionSwitch::OnMouseDown(int, int, const MouseKeys&) {
     mSet(mEffect, !mGet(mEffect));
+    // The host sees no parameter move: the saved state changed all the same.
+    if (mEffect) mEffect->StateChanged();
     SetDirty(false);
 }
 

@@ -78,9 +78,10 @@ public:
 
 // A small switch for a setting of the effect that is no parameter (the host
 // does not see it): a lamp with its label to the right. A press flips the
-// setting through set; the lamp shows what get answers, also after a change
-// from elsewhere (a loaded state). get and set are called on the editor's
-// thread with no lock of the editor held.
+// setting through set and tells the host that the saved state changed; the
+// lamp shows what get answers, also after a change from elsewhere (a loaded
+// state). get and set are called on the editor's thread with no lock of the
+// editor held.
 class OptionSwitch : public Control {
 public:
     typedef bool (*Getter)(EffectBase* effect);

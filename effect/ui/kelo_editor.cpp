@@ -74,7 +74,8 @@ void KeloPlugin::BuildEditor(Editor* given) {
     e.AddControl(amp);
     mAmpDisplay = amp;
     // The two options beyond the parameters, in the free space under the emblem
-    // (after the displays, so the specified controls keep their places).
+    // (attached after the displays, so that the parameters' controls, the
+    // manual link and the displays keep their places in the drawing order).
     e.AddControl(new OptionSwitch(
         this, Rect(12, 578, 160, 590), "hear both polarities",
         [](EffectBase* fx) { return static_cast<KeloEffect*>(fx)->DetectBothPolarities(); },

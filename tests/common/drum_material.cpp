@@ -103,14 +103,6 @@ double Uniform(std::mt19937& rng, double lo, double hi) {
     return lo + (hi - lo) * (double(rng()) / 4294967296.0);
 }
 
-// A hit to place: the frame where its sample starts, velocity, voice, and the
-// gain it is mixed at in the track being built.
-struct Placement {
-    double seconds;
-    double velocity;
-    DrumVoice voice;
-};
-
 // Mixes sample into track from frame start at gain; returns the hit's onset.
 size_t Mix(DrumTrack& track, const Sample& sample, size_t start, double gain) {
     const size_t need = start + sample.l.size();
@@ -143,7 +135,8 @@ void EndAfter(DrumTrack& track, double seconds) {
     }
 }
 
-// The groove's hits at 100 BPM (a sixteenth is 0.15 s), humanized by seed.
+} // namespace
+
 std::vector<Placement> GroovePlacements(uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<Placement> hits;
@@ -174,6 +167,8 @@ std::vector<Placement> GroovePlacements(uint32_t seed) {
     add(64, kCrash, 0.8, 0.95, 0.0);
     return hits;
 }
+
+namespace {
 
 // Builds a track from placements; gainOf gives each voice's mix gain (0 leaves
 // it out), primary whether its hits are listed. Bleed arrives 1.5 ms late.
@@ -289,7 +284,11 @@ DrumTrack RoomLoop(uint32_t seed) {
     }
     std::sort(dry.hits.begin(), dry.hits.end(),
               [](const DrumHit& a, const DrumHit& b) { return a.frame < b.frame; });
-    // The room: early reflections, alternating sides, and four damped combs.
+    return WithRoom(dry);
+}
+
+DrumTrack WithRoom(const DrumTrack& dry) {
+    // Early reflections, alternating sides, and four damped combs.
     DrumTrack room = dry;
     const size_t tail = size_t(0.6 * dry.rate);
     room.l.resize(dry.size() + tail, 0.0);

@@ -28,10 +28,26 @@ struct DrumTrack {
     double rate = 48000.0;
     std::vector<double> l, r;
     std::vector<DrumHit> hits; // in time order
+    // Hits of the other voices bleeding in, where the track lists them (the
+    // kit material does), in time order.
+    std::vector<DrumHit> bleed;
     size_t size() const { return l.size(); }
     // The hits of one voice.
     std::vector<DrumHit> HitsOf(DrumVoice voice) const;
 };
+
+// A hit to place: when its sample starts (seconds), its velocity and voice.
+struct Placement {
+    double seconds;
+    double velocity;
+    DrumVoice voice;
+};
+
+// The groove's hits at 100 BPM (a sixteenth is 0.15 s), humanized by seed:
+// four bars of kicks, backbeats, ghost notes at velocity 0.12-0.21 and
+// sixteenth hats, a tom fill in the last bar and a kick with a crash on the
+// next downbeat.
+std::vector<Placement> GroovePlacements(uint32_t seed);
 
 // True when the kits are installed; otherwise why names what is missing.
 bool DrumKitsAvailable(std::string* why);
@@ -51,6 +67,9 @@ DrumTrack TomFill(uint32_t seed);
 // ColomboAcousticDrumkit at 44.1 kHz: two bars of kick, snare and hats at
 // 110 BPM through a small room (early reflections and a diffuse tail).
 DrumTrack RoomLoop(uint32_t seed);
+// dry through a small room (early reflections and a diffuse tail 0.45 s to
+// -60 dB), with its hits as they were; the track grows by the tail.
+DrumTrack WithRoom(const DrumTrack& dry);
 
 // track at another rate (windowed-sinc interpolation, band-limited below the
 // lower of the two Nyquist frequencies); hit frames move with it, rounded.

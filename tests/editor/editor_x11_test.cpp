@@ -1,6 +1,9 @@
-// The X11 face of the editor in a window of the harness's own under an X
-// server (Xvfb in the test command): frames, pictures, lifetime, mouse, the
-// drawn value prompt, text and the system services.
+// What only the X11 face does, in a window of the harness's own under an X
+// server (Xvfb in the test command): frames paced by the host's idle call or
+// the timer thread (counted exactly on a clock the test moves), scrolls,
+// shared and plain images, several editors in one process, X errors, the keys
+// of the drawn prompt, FreeType text and xdg-open. What both faces do is in
+// editor_face_test.cpp.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,7 +23,7 @@
 #include "editor/editor_x11.h"
 #include "editor/text_raster.h"
 #include "tests/editor/editor_test_support.h"
-#include "tests/editor/prompt_cases.h"
+#include "tests/editor/manual_clock.h"
 #include "tools/host/parent_window.h"
 
 // Xlib's macros (None, Bool) clash with the test framework's names: last.
@@ -47,11 +50,6 @@ namespace {
 Display* gHeldDisplay = nullptr;
 void KeepServerUp() {
     if (!gHeldDisplay) gHeldDisplay = XOpenDisplay(nullptr);
-}
-
-// The i686 build runs under qemu-i386, many times slower, beside other tests.
-bool Emulated() {
-    return std::getenv("KELO_TEST_EMULATED") != nullptr;
 }
 
 constexpr int kWidth = 160, kHeight = 120;
@@ -122,14 +120,30 @@ private:
     }
 };
 
+// Moves a frame window: apart from another frame of the test, and where the
+// harness's other windows (kelo-host's, the face suite's) never lie, since a
+// covered window is not drawn and test programs may share the server.
+void MoveFrame(void* window, int x, int y) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XMoveWindow(d, Window(reinterpret_cast<uintptr_t>(window)), x, y);
+    XCloseDisplay(d);
+}
+
+// Where the tests' frames go.
+constexpr int kFrameX = 820, kFrameY = 100;
+
 // One plug-in whose X11 editor opens in a frame window of the harness.
 struct Session {
     std::unique_ptr<ParentWindow> parent = NewParentWindow();
     std::unique_ptr<X11Plug> plug = std::make_unique<X11Plug>();
     EditorX11* editor = nullptr; // owned by the plug-in
+    ManualClock* clock = nullptr;
 
-    explicit Session(int fps = 0) {
-        editor = new EditorX11(plug.get(), kWidth, kHeight, fps);
+    // With a clock, the frames are paced by it: Tick is one frame.
+    explicit Session(ManualClock* clock = nullptr) : clock(clock) {
+        editor = new EditorX11(plug.get(), kWidth, kHeight, 0);
+        if (clock) editor->UseClock(*clock);
         plug->SetEditor(editor);
     }
     ~Session() {
@@ -146,11 +160,27 @@ struct Session {
             ADD_FAILURE() << parent->Error();
             return false;
         }
+        MoveFrame(parent->NativeHandle(), kFrameX, kFrameY);
         return editor->OpenEditorWindow(parent->NativeHandle()) != nullptr;
     }
     // The host's loop: window events and the editor-idle call.
     void Pump(int ms) {
         parent->Pump(ms, [this] { editor->Idle(); });
+    }
+    // One frame period on the clock, then the host's idle call: one frame.
+    void Tick() {
+        const int64_t slots = editor->FrameSlots();
+        clock->Advance(editor->FramePeriodMs());
+        // At least one idle call, so that the host drives from now on (until
+        // then the timer thread may take a frame); more, in real time, while
+        // the timer thread holds the window's lock (long under a sanitizer or
+        // an emulator).
+        for (int i = 0; i == 0 || (i < 500 && editor->FrameSlots() == slots); ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            parent->Pump(0, nullptr);
+            editor->Idle();
+        }
+        EXPECT_GT(editor->FrameSlots(), slots);
     }
     bool PumpUntil(const std::function<bool()>& done, int ms = 2000) {
         for (int waited = 0; waited < ms; waited += 10) {
@@ -199,52 +229,9 @@ struct Session {
         XCloseDisplay(d);
         Pump(60);
     }
-    // Types printable ASCII text, with shift where the keyboard map puts the
-    // character on the shifted level.
-    void Type(const std::string& text) {
-        Display* d = XOpenDisplay(nullptr);
-        ASSERT_NE(d, nullptr);
-        const Window target = Window(reinterpret_cast<uintptr_t>(editor->WindowHandle()));
-        for (char ch : text) {
-            const KeySym sym = KeySym(static_cast<unsigned char>(ch)); // Latin-1 keysyms
-            XEvent e = {};
-            e.xkey.type = KeyPress;
-            e.xkey.display = d;
-            e.xkey.window = target;
-            e.xkey.root = DefaultRootWindow(d);
-            e.xkey.keycode = XKeysymToKeycode(d, sym);
-            ASSERT_NE(e.xkey.keycode, 0u) << "no key for '" << ch << "'";
-            int per = 0;
-            KeySym* map = XGetKeyboardMapping(d, KeyCode(e.xkey.keycode), 1, &per);
-            if (map && per > 1 && map[0] != sym && map[1] == sym) e.xkey.state = ShiftMask;
-            if (map) XFree(map);
-            e.xkey.same_screen = True;
-            XSendEvent(d, target, False, 0, &e);
-        }
-        XCloseDisplay(d);
-        Pump(60);
-    }
 };
 
-unsigned ChildCount(void* window) {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return 0;
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    XQueryTree(d, Window(reinterpret_cast<uintptr_t>(window)), &root, &parent, &children, &count);
-    if (children) XFree(children);
-    XCloseDisplay(d);
-    return count;
-}
-
-// Moves a frame window, so that two frames do not cover each other.
-void MoveFrame(void* window, int x, int y) {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return;
-    XMoveWindow(d, Window(reinterpret_cast<uintptr_t>(window)), x, y);
-    XCloseDisplay(d);
-}
-
+// Entries of a folder (open files in /proc/self/fd, threads in /proc/self/task).
 int Count(const std::string& dir) {
     int n = 0;
     if (DIR* d = opendir(dir.c_str())) {
@@ -255,77 +242,82 @@ int Count(const std::string& dir) {
     return n;
 }
 
-// --- frames
+// --- frames, paced by a clock the test moves
 
-TEST(EditorX11Frames, PeriodIsTheTruncatedFrameTime) {
-    X11Plug plug;
-    const struct { int fps, period; } cases[] = {{0, 41}, {24, 41}, {30, 33}, {-5, 41}, {2000, 1}};
-    for (const auto& c : cases)
-        EXPECT_EQ(EditorX11(&plug, 10, 10, c.fps).FramePeriodMs(), c.period) << c.fps;
-}
-
-TEST(EditorX11Frames, RedrawsAtTheFrameRateNotAtEveryIdleCall) {
+TEST(EditorX11Frames, AHostIdlingEveryMillisecondGetsTheFrameRateNotAFrameACall) {
     REQUIRE_DISPLAY();
-    Session s;
+    ManualClock clock;
+    Session s(&clock);
     Patch* busy = s.Add(new Patch(s.plug.get(), Rect(0, 0, 20, 20), 0xFF0000FF));
     busy->mAlways = true;
     ASSERT_TRUE(s.Open());
-    s.Pump(100);
-    // A host calling editor-idle every millisecond still gets 24 frames a second.
+    for (int i = 0; i < 3; ++i)
+        s.Tick();
+    // A second of idle calls a millisecond apart: 24 frames, one each 41 ms.
     const int before = busy->mDraws;
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) {
+    const int64_t slots = s.editor->FrameSlots();
+    for (int ms = 0; ms < 1000; ++ms) {
+        clock.Advance(1);
         s.editor->Idle();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const int frames = busy->mDraws - before;
-    // Under a loaded emulator a frame may take most of a period: at least one.
-    EXPECT_GE(frames, Emulated() ? 1 : 12);
-    EXPECT_LE(frames, 27);
+    // An idle call that met the timer thread holding the window's lock took
+    // nothing: a few more with the clock held take a frame left due, and no
+    // other.
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        s.editor->Idle();
+    }
+    EXPECT_EQ(s.editor->FrameSlots(), slots + 1000 / 41);
+    EXPECT_EQ(busy->mDraws, before + 1000 / 41);
 }
 
-TEST(EditorX11Frames, TheTimerDrawsWhenTheHostNeverCallsIdle) {
+// Waits in real time (up to 5 s) for done, while the timer thread works.
+bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+TEST(EditorX11Frames, TheTimerThreadDrawsAFrameAPeriodWhenTheHostNeverIdles) {
     REQUIRE_DISPLAY();
-    Session s;
+    ManualClock clock;
+    Session s(&clock);
     Patch* busy = s.Add(new Patch(s.plug.get(), Rect(0, 0, 20, 20), 0xFF0000FF));
     busy->mAlways = true;
     ASSERT_TRUE(s.Open());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The first frame is due at once.
+    ASSERT_TRUE(WaitFor([&] { return s.editor->FrameSlots() == 1; }));
     const int before = busy->mDraws;
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const int frames = busy->mDraws - before;
-    EXPECT_GE(frames, Emulated() ? 1 : 6);
-    EXPECT_LE(frames, 14);
+    for (int frame = 1; frame <= 12; ++frame) {
+        clock.Advance(s.editor->FramePeriodMs());
+        ASSERT_TRUE(WaitFor([&] { return s.editor->FrameSlots() == 1 + frame; })) << frame;
+    }
+    EXPECT_EQ(busy->mDraws, before + 12);
 }
 
-// --- what the window shows
-
-TEST(EditorX11Picture, TheWindowShowsTheBackBufferAndRepaintsAfterAMap) {
+TEST(EditorX11Frames, TheTimerThreadTakesOverOnceTheHostStopsIdlingForTheGraceTime) {
     REQUIRE_DISPLAY();
-    Session s;
-    s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF204060));
-    s.Add(new Patch(s.plug.get(), Rect(10, 20, 70, 50), 0xFFF0A000));
-    s.Add(new Patch(s.plug.get(), Rect(90, 60, 150, 110), 0xFF10C0E0));
+    ManualClock clock;
+    Session s(&clock);
     ASSERT_TRUE(s.Open());
-    ASSERT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
-    EXPECT_EQ(s.editor->GetPoint(20, 30), Color::FromWord(0xFFF0A000));
-
-    // The host hides its frame and shows it again: the window comes back
-    // with one whole frame and shows the back buffer.
-    const int64_t frames = s.editor->FrameCount();
-    Display* d = XOpenDisplay(nullptr);
-    ASSERT_NE(d, nullptr);
-    const Window frame = Window(reinterpret_cast<uintptr_t>(s.parent->NativeHandle()));
-    XUnmapWindow(d, frame);
-    XSync(d, False);
-    s.Pump(100);
-    XMapWindow(d, frame);
-    XSync(d, False);
-    XCloseDisplay(d);
-    EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
-    s.Pump(100);
-    EXPECT_EQ(s.editor->FrameCount(), frames + 1);
+    for (int i = 0; i < 3; ++i)
+        s.Tick();
+    const int64_t slots = s.editor->FrameSlots(), ticks = s.editor->TickCount();
+    // A frame is due, but the host idled less than the grace time ago: the
+    // timer thread leaves the frame to the host's next call.
+    clock.Advance(EditorX11::kHostIdleGraceMs - 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(s.editor->FrameSlots(), slots);
+    EXPECT_EQ(s.editor->TickCount(), ticks);
+    // The grace time is over: the timer thread takes the frame (one, however
+    // many periods the host missed).
+    clock.Advance(1);
+    EXPECT_TRUE(WaitFor([&] { return s.editor->FrameSlots() == slots + 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(s.editor->FrameSlots(), slots + 1);
 }
+
+// --- several editors, and lifetime
 
 TEST(EditorX11Picture, TwoPlugInsShowTheirOwnEditorsInOneProcess) {
     REQUIRE_DISPLAY();
@@ -334,16 +326,14 @@ TEST(EditorX11Picture, TwoPlugInsShowTheirOwnEditorsInOneProcess) {
     b.Add(new Patch(b.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF445566));
     ASSERT_TRUE(a.Open());
     ASSERT_TRUE(b.Open());
-    MoveFrame(b.parent->NativeHandle(), 400, 300);
+    MoveFrame(b.parent->NativeHandle(), kFrameX + kWidth + 20, kFrameY);
     EXPECT_TRUE(a.PumpUntil([&] { return a.ShowsBackBuffer(); }));
     EXPECT_TRUE(b.PumpUntil([&] { return b.ShowsBackBuffer(); }));
     EXPECT_EQ(a.editor->GetPoint(5, 5), Color::FromWord(0xFF112233));
     EXPECT_EQ(b.editor->GetPoint(5, 5), Color::FromWord(0xFF445566));
 }
 
-// --- lifetime
-
-TEST(EditorX11Lifetime, SurvivesAHostThatDestroysItsWindowFirst) {
+TEST(EditorX11Lifetime, AWindowDestroyedWithItsHostsFrameIsDeadButKeptForTheHostToClose) {
     REQUIRE_DISPLAY();
     Session s;
     s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF808080));
@@ -356,32 +346,9 @@ TEST(EditorX11Lifetime, SurvivesAHostThatDestroysItsWindowFirst) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_FALSE(s.editor->WindowAlive());
-    // The window is gone for the host too: its next "editor open" opens one.
-    EXPECT_FALSE(s.editor->IsWindowOpen());
     EXPECT_NE(s.editor->WindowHandle(), nullptr); // until the host closes it
     s.editor->CloseEditorWindow();
-    EXPECT_FALSE(s.editor->IsWindowOpen());
-    // A new frame takes the editor again.
-    EXPECT_TRUE(s.Open());
-    EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
-}
-
-TEST(EditorX11Lifetime, OpeningTwiceClosingUnopenedAndDeletingOpenAreHarmless) {
-    REQUIRE_DISPLAY();
-    Session s;
-    s.editor->CloseEditorWindow(); // never opened
-    EXPECT_FALSE(s.editor->IsWindowOpen());
-    EXPECT_EQ(s.editor->OpenEditorWindow(nullptr), nullptr);
-    ASSERT_TRUE(s.Open());
-    void* second = s.editor->OpenEditorWindow(s.parent->NativeHandle());
-    ASSERT_NE(second, nullptr);
-    s.Pump(50);
-    // The second window replaced the first: the frame holds one editor window.
-    EXPECT_EQ(s.parent->EditorHandle(), second);
-    EXPECT_EQ(ChildCount(s.parent->NativeHandle()), 1u);
-    s.plug.reset(); // the plug-in goes with its editor open
-    s.parent->Pump(50, nullptr);
-    EXPECT_EQ(s.parent->EditorHandle(), nullptr);
+    EXPECT_EQ(s.editor->WindowHandle(), nullptr);
 }
 
 TEST(EditorX11Lifetime, FiftyOpenCloseCyclesWhileAudioRunsLeaveNothingBehind) {
@@ -390,6 +357,7 @@ TEST(EditorX11Lifetime, FiftyOpenCloseCyclesWhileAudioRunsLeaveNothingBehind) {
     s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF336699))->mAlways = true;
     s.plug->ConnectAll(256);
     ASSERT_TRUE(s.parent->Create(kWidth, kHeight, "cycles"));
+    MoveFrame(s.parent->NativeHandle(), kFrameX, kFrameY);
     std::atomic<bool> stop{false};
     std::thread audio([&] {
         std::vector<double> l(256, 0.25), r(256, -0.25), ol(256), orr(256);
@@ -418,73 +386,7 @@ TEST(EditorX11Lifetime, FiftyOpenCloseCyclesWhileAudioRunsLeaveNothingBehind) {
     EXPECT_EQ(s.parent->EditorHandle(), nullptr);
 }
 
-// --- cost: what is drawn and sent
-
-struct Counts {
-    int64_t frames, puts;
-    int draws;
-    bool operator==(const Counts& o) const {
-        return frames == o.frames && puts == o.puts && draws == o.draws;
-    }
-};
-
-Counts CountsOf(Session& s, const std::vector<Patch*>& patches) {
-    int draws = 0;
-    for (Patch* p : patches)
-        draws += p->mDraws;
-    return {s.editor->FrameCount(), s.editor->PutCount(), draws};
-}
-
-// The host's loop with or without its editor-idle call; without, the timer
-// draws once the host has been silent for the grace time.
-void Drive(Session& s, bool hostIdles, int ms) {
-    if (hostIdles)
-        s.Pump(ms);
-    else
-        s.parent->Pump(ms + EditorX11::kHostIdleGraceMs, nullptr);
-}
-
-TEST(EditorX11Cost, NothingIsDrawnOrSentWhileNothingChangesAndOnlyWhatChangedLater) {
-    REQUIRE_DISPLAY();
-    for (bool hostIdles : {true, false}) {
-        SCOPED_TRACE(hostIdles ? "host idles" : "timer draws");
-        Session s;
-        Patch* back = s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF204060));
-        Patch* a = s.Add(new Patch(s.plug.get(), Rect(10, 10, 40, 40), 0xFF00A000));
-        Patch* b = s.Add(new Patch(s.plug.get(), Rect(100, 70, 150, 110), 0xFF0000A0));
-        const std::vector<Patch*> all = {back, a, b};
-        ASSERT_TRUE(s.Open());
-        ASSERT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
-        Drive(s, hostIdles, 400);
-        // Twenty frame periods with nothing changing: no pass, no image.
-        const Counts quiet = CountsOf(s, all);
-        Drive(s, hostIdles, 20 * s.editor->FramePeriodMs());
-        EXPECT_TRUE(CountsOf(s, all) == quiet);
-
-        // One control changes: one frame draws its area and sends it once;
-        // the control elsewhere is not drawn.
-        const int bDraws = b->mDraws;
-        a->Paint(0xFFFF0000);
-        Drive(s, hostIdles, 6 * s.editor->FramePeriodMs());
-        EXPECT_EQ(s.editor->FrameCount(), quiet.frames + 1);
-        EXPECT_EQ(s.editor->PutCount(), quiet.puts + 1);
-        EXPECT_EQ(b->mDraws, bDraws);
-        EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
-        EXPECT_EQ(s.editor->GetPoint(20, 20), Color::FromWord(0xFFFF0000));
-
-        // Two apart in one frame: two areas, one pass; through shared memory
-        // one image of their box (it adds less than the slack), else two.
-        const Counts before = CountsOf(s, all);
-        const int backDraws = back->mDraws;
-        a->Paint(0xFF00FF00);
-        b->Paint(0xFFFFFF00);
-        Drive(s, hostIdles, 6 * s.editor->FramePeriodMs());
-        EXPECT_EQ(s.editor->FrameCount(), before.frames + 1);
-        EXPECT_EQ(s.editor->PutCount(), before.puts + (s.editor->UsesSharedImage() ? 1 : 2));
-        EXPECT_EQ(back->mDraws, backDraws + 2); // under each area, not over the box
-        EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
-    }
-}
+// --- what is sent
 
 // A strip of numbered columns that moves left by three columns a step: a
 // frame moves its pixels and draws only the new columns at its right.
@@ -522,17 +424,20 @@ public:
 
 TEST(EditorX11Cost, AScrollingControlShowsItsMovedPixelsWithOneImageAFrame) {
     REQUIRE_DISPLAY();
-    Session s;
+    ManualClock clock;
+    Session s(&clock);
     s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF204060));
     Scroller* strip = s.Add(new Scroller(s.plug.get(), Rect(20, 30, 140, 90)));
     ASSERT_TRUE(s.Open());
+    for (int i = 0; i < 3; ++i)
+        s.Tick();
     ASSERT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
     const int64_t puts = s.editor->PutCount();
     const int drawn = strip->mDrawnColumns;
     for (int step = 0; step < 8; ++step) {
         strip->Step();
-        s.Pump(3 * s.editor->FramePeriodMs());
-        EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); })) << "step " << step;
+        s.Tick();
+        EXPECT_TRUE(s.ShowsBackBuffer()) << "step " << step;
     }
     // Three new columns drawn a step, not the strip; the moved pixels and
     // the new ones among them go as one image.
@@ -563,68 +468,6 @@ TEST(EditorX11Cost, SharedAndPlainImagesShowTheSamePicture) {
         }
     }
     unsetenv("KELO_X11_NO_SHM");
-}
-
-// --- hidden windows
-
-TEST(EditorX11Hidden, NothingIsDrawnOrSentWhileTheFrameIsUnmapped) {
-    REQUIRE_DISPLAY();
-    for (bool hostIdles : {true, false}) {
-        SCOPED_TRACE(hostIdles ? "host idles" : "timer draws");
-        Session s;
-        Patch* busy = s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF405060));
-        busy->mAlways = true;
-        ASSERT_TRUE(s.Open());
-        ASSERT_TRUE(s.PumpUntil([&] { return s.editor->WindowShowing(); }));
-        Display* d = XOpenDisplay(nullptr);
-        ASSERT_NE(d, nullptr);
-        const Window frame = Window(reinterpret_cast<uintptr_t>(s.parent->NativeHandle()));
-        XUnmapWindow(d, frame);
-        XSync(d, False);
-        ASSERT_TRUE(s.PumpUntil([&] { return !s.editor->WindowShowing(); }));
-        Drive(s, hostIdles, 100);
-        const Counts hidden = CountsOf(s, {busy});
-        Drive(s, hostIdles, 500);
-        EXPECT_TRUE(CountsOf(s, {busy}) == hidden);
-        // Shown again: frames resume, the first a whole one.
-        XMapWindow(d, frame);
-        XSync(d, False);
-        EXPECT_TRUE(s.PumpUntil([&] { return s.editor->WindowShowing(); }));
-        Drive(s, hostIdles, 300);
-        EXPECT_GT(s.editor->FrameCount(), hidden.frames + 2);
-        EXPECT_GT(s.editor->PutCount(), hidden.puts + 2);
-        XCloseDisplay(d);
-    }
-}
-
-TEST(EditorX11Hidden, AWindowFullyCoveredIsNotDrawnEither) {
-    REQUIRE_DISPLAY();
-    Session s;
-    Patch* busy = s.Add(new Patch(s.plug.get(), Rect(0, 0, kWidth, kHeight), 0xFF405060));
-    busy->mAlways = true;
-    ASSERT_TRUE(s.Open());
-    ASSERT_TRUE(s.PumpUntil([&] { return s.editor->WindowShowing(); }));
-    // Another program's window over the whole screen.
-    Display* d = XOpenDisplay(nullptr);
-    ASSERT_NE(d, nullptr);
-    XSetWindowAttributes a = {};
-    a.override_redirect = True;
-    const Window cover = XCreateWindow(d, DefaultRootWindow(d), 0, 0, unsigned(DisplayWidth(d, 0)),
-                                       unsigned(DisplayHeight(d, 0)), 0, CopyFromParent,
-                                       InputOutput, CopyFromParent, CWOverrideRedirect, &a);
-    XMapRaised(d, cover);
-    XSync(d, False);
-    ASSERT_TRUE(s.PumpUntil([&] { return !s.editor->WindowShowing(); }));
-    s.Pump(100);
-    const Counts covered = CountsOf(s, {busy});
-    s.Pump(400);
-    EXPECT_TRUE(CountsOf(s, {busy}) == covered);
-    XDestroyWindow(d, cover);
-    XSync(d, False);
-    XCloseDisplay(d);
-    EXPECT_TRUE(s.PumpUntil([&] { return s.editor->WindowShowing(); }));
-    EXPECT_TRUE(s.PumpUntil([&] { return s.editor->FrameCount() > covered.frames + 2; }));
-    EXPECT_TRUE(s.PumpUntil([&] { return s.ShowsBackBuffer(); }));
 }
 
 // --- X errors
@@ -672,167 +515,45 @@ TEST(EditorX11Errors, TheProcessWideHandlerStaysTheHostsWhileTheEditorMeetsError
     XSetErrorHandler(original);
 }
 
-// --- mouse
+// --- the mouse and the keys
 
-TEST(EditorX11Mouse, EventsReachTheControlAtEditorCoordinatesWithTheirKeys) {
+TEST(EditorX11Mouse, EachWheelNotchIsOneStepAsTheServerSendsAButtonANotch) {
     REQUIRE_DISPLAY();
     Session s;
-    s.editor->SetTrackHover(true);
     KeyLog* log = s.Add(new KeyLog(Rect(20, 20, 100, 100)));
     ASSERT_TRUE(s.Open());
     s.Pump(50);
-    MouseEvent press;
-    press.action = MouseAction::Press, press.x = 30, press.y = 40, press.shift = true;
-    s.Send(press);
-    MouseEvent drag = press;
-    drag.action = MouseAction::Drag, drag.x = 33, drag.y = 35, drag.shift = false,
-    drag.control = true;
-    s.Send(drag);
-    s.Mouse(MouseAction::Release, 33, 35);
-    s.Mouse(MouseAction::DoubleClick, 50, 50);
     MouseEvent wheel;
     wheel.action = MouseAction::Wheel, wheel.x = 60, wheel.y = 61, wheel.notches = -2,
     wheel.alt = true;
     s.Send(wheel);
-    s.Mouse(MouseAction::Move, 70, 71);
-    s.Mouse(MouseAction::Leave, 0, 0);
-    s.Mouse(MouseAction::Press, 5, 5); // outside: nobody hears it
-    s.Mouse(MouseAction::Release, 5, 5);
-    const std::vector<std::string> expected = {
-        "down 30,40 LS",    "drag 33,35 LC 3 -5", "up 33,35", "down 50,50 L",
-        "up 50,50",         "dbl 50,50 L",        "up 50,50", "wheel 60,61 A -1",
-        "wheel 60,61 A -1", "over 70,71 ",        "out"};
-    EXPECT_EQ(log->mLog, expected);
+    EXPECT_EQ(log->mLog, (std::vector<std::string>{"wheel 60,61 A -1", "wheel 60,61 A -1"}));
 }
 
-// --- the value prompt
-
-TEST(EditorX11Prompt, TheTextFieldCommitsOnEnterAtTheNextTick) {
+TEST(EditorX11Prompt, EscapeCancelsAndTheListsKeysMoveItsChoice) {
     REQUIRE_DISPLAY();
     Session s;
     s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, 0));
-    ASSERT_TRUE(s.Open());
-    s.Pump(50);
-    s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
-    ASSERT_TRUE(s.editor->PromptOpen());
-    char shown[kParamTextSize];
-    s.plug->ParamAt(0)->FormatValue(shown);
-    EXPECT_EQ(s.editor->PromptText(), shown);
-    const Rect r = s.editor->PromptRect();
-    EXPECT_EQ((r.L + r.R) / 2, 60);
-    EXPECT_EQ(r.T, 52);
-    EXPECT_EQ(r.H(), EditorX11::kPromptRowHeight);
-    // Typing replaces the whole text; a decimal comma reads as a point.
-    s.Keys({XK_minus, XK_2, XK_comma, XK_5, XK_Return});
-    EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
-    EXPECT_DOUBLE_EQ(s.plug->ParamAt(0)->Value(), -2.5);
-}
-
-TEST(EditorX11Prompt, RightClickCancelsAndUnreadableTextChangesNothing) {
-    REQUIRE_DISPLAY();
-    Session s;
-    s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, 0));
+    s.Add(new Patch(s.plug.get(), Rect(90, 40, 130, 80), 0xFF808080, kSwitch));
     ASSERT_TRUE(s.Open());
     s.Pump(50);
     const double before = s.plug->ParamAt(0)->Value();
-    const struct {
-        std::vector<KeySym> keys;
-        bool rightClick;
-    } cases[] = {{{XK_7}, true}, {{XK_a, XK_b, XK_Return}, false}, {{XK_Escape}, false}};
-    for (const auto& c : cases) {
-        s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
-        ASSERT_TRUE(s.editor->PromptOpen());
-        s.Keys(c.keys);
-        if (c.rightClick) s.Mouse(MouseAction::Click, 10, 10, MouseButton::Right);
-        EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
-        EXPECT_EQ(s.plug->ParamAt(0)->Value(), before);
-    }
-}
-
-TEST(EditorX11Prompt, TheListOffersTheValueTextsAndCommitsAChoice) {
-    REQUIRE_DISPLAY();
-    Session s;
-    s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, kSwitch));
-    ASSERT_TRUE(s.Open());
-    s.Pump(50);
     s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
     ASSERT_TRUE(s.editor->PromptOpen());
-    EXPECT_EQ(s.editor->PromptEntries(), (std::vector<std::string>{"off", "on"}));
+    s.Keys({XK_7, XK_Escape});
+    EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
+    EXPECT_EQ(s.plug->ParamAt(0)->Value(), before);
+    // The list is a row per entry; Down, Up and Enter choose by the keys.
+    s.Mouse(MouseAction::Click, 110, 60, MouseButton::Right);
+    ASSERT_TRUE(s.editor->PromptOpen());
+    EXPECT_EQ(s.editor->PromptRect().H(), 2 * EditorX11::kPromptRowHeight);
+    s.Keys({XK_Down, XK_Down});
+    EXPECT_EQ(s.editor->PromptSelection(), 1) << "the last row stays the last";
+    s.Keys({XK_Up});
     EXPECT_EQ(s.editor->PromptSelection(), 0);
-    const Rect r = s.editor->PromptRect();
-    EXPECT_EQ(r.W(), 48); // 8 x 3 characters + 24
-    EXPECT_EQ(r.H(), 2 * EditorX11::kPromptRowHeight);
-    // Pressing on a row chooses it.
-    s.Mouse(MouseAction::Click, r.L + 10, r.T + EditorX11::kPromptRowHeight + 4);
+    s.Keys({XK_Down, XK_Return});
     EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
     EXPECT_EQ(s.plug->ParamAt(kSwitch)->Value(), 1.0);
-}
-
-// The table the Win32 face runs too: what Enter commits for each typed text.
-TEST(EditorX11Prompt, TheSharedTableOfTypedTexts) {
-    REQUIRE_DISPLAY();
-    Session s;
-    s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, 0));
-    ASSERT_TRUE(s.Open());
-    s.Pump(50);
-    Param* param = s.plug->ParamAt(0);
-    for (const PromptCase& c : PromptCases()) {
-        const std::string name = PromptCaseName(c);
-        s.plug->HostParamChange(0, param->NormalizedOf(kPromptStartValue));
-        s.Pump(50);
-        const double before = param->Value();
-        s.plug->ClearNotes();
-        s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
-        ASSERT_TRUE(s.editor->PromptOpen()) << name;
-        if (c.typed && !*c.typed) s.Keys({XK_BackSpace});
-        if (c.typed && *c.typed) s.Type(c.typed);
-        s.Keys({XK_Return});
-        EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); })) << name;
-        const std::vector<std::string> notes = s.plug->Notes();
-        if (c.keeps) {
-            EXPECT_EQ(param->Value(), before) << name;
-            EXPECT_TRUE(notes.empty()) << name << ": the host heard " << notes.size();
-        } else {
-            EXPECT_NEAR(param->Value(), c.value, 1e-9) << name;
-            ASSERT_EQ(notes.size(), 3u) << name;
-            EXPECT_EQ(notes[0], "begin 0") << name;
-            EXPECT_EQ(notes[2], "end 0") << name;
-        }
-    }
-}
-
-TEST(EditorX11Prompt, TheListKeepsTheValueWhenTheShownEntryIsTakenAgain) {
-    REQUIRE_DISPLAY();
-    Session s;
-    s.Add(new Patch(s.plug.get(), Rect(40, 40, 80, 80), 0xFF808080, kSwitch));
-    ASSERT_TRUE(s.Open());
-    s.Pump(50);
-    s.plug->ClearNotes();
-    s.Mouse(MouseAction::Click, 60, 60, MouseButton::Right);
-    ASSERT_TRUE(s.editor->PromptOpen());
-    s.Keys({XK_Return});
-    EXPECT_TRUE(s.PumpUntil([&] { return !s.editor->PromptOpen(); }));
-    EXPECT_EQ(s.plug->ParamAt(kSwitch)->Value(), 0.0);
-    EXPECT_TRUE(s.plug->Notes().empty());
-}
-
-TEST(EditorX11Prompt, NumbersReadTheSameInEveryLocale) {
-    const struct {
-        const char* text;
-        bool ok;
-        double value;
-    } cases[] = {{"2.5", true, 2.5},  {"  -3", true, -3.0}, {"+4", true, 4.0},   {"1,5", true, 1.5},
-                 {"1e3", true, 1000}, {"7 dB", true, 7.0},  {"abc", false, 0.0}, {"", false, 0.0},
-                 {"nan", false, 0.0}, {"inf", false, 0.0},  {"-", false, 0.0}};
-    for (const auto& c : cases) {
-        double v = -99.0;
-        EXPECT_EQ(EditorX11::ParsePromptNumber(c.text, v), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_DOUBLE_EQ(v, c.value) << c.text;
-        }
-    }
-    double v = 0.0;
-    EXPECT_FALSE(EditorX11::ParsePromptNumber(nullptr, v));
 }
 
 // --- text
@@ -865,44 +586,25 @@ public:
     const char* mText;
 };
 
-TEST(EditorX11Text, TextIsDrawnInTheAskedRectangleByItsAlignment) {
+TEST(EditorX11Text, BiggerTextIsTallerAndLinesGoDownALineEach) {
     X11Plug plug;
     EditorX11 editor(&plug, kWidth, kHeight, 0);
     editor.PrepareSurface();
     const Rect where(30, 40, 130, 70);
-    const struct {
-        int align, size;
-    } cases[] = {{TextStyle::AlignLeft, 14},
-                 {TextStyle::AlignCenter, 14},
-                 {TextStyle::AlignRight, 14},
-                 {TextStyle::AlignLeft, 24}};
     int height14 = 0;
-    for (const auto& c : cases) {
-        const TextStyle style(c.size, Color(255, 255, 0, 0), "Arial", 0, c.align, 0);
-        TextPatch patch(where, style, "Kelo 42");
+    for (const int size : {14, 24}) {
+        TextPatch patch(where, TextStyle(size, Color(255, 255, 0, 0), "Arial", 0, 0, 0), "Kelo 42");
         ASSERT_TRUE(patch.Draw(&editor));
         const Rect ink = InkBox(editor);
-        ASSERT_LT(ink.L, ink.R) << "no ink for alignment " << c.align;
+        ASSERT_LT(ink.L, ink.R) << "no ink at size " << size;
         EXPECT_GE(ink.T, where.T);
-        EXPECT_LE(ink.B, where.T + c.size);
-        EXPECT_GE(ink.L, where.L);
-        EXPECT_LE(ink.R, where.R);
-        // Left and right hug their edge; centred text sits in the middle.
-        const int slack = c.align == TextStyle::AlignLeft ? ink.L - where.L
-                          : c.align == TextStyle::AlignRight
-                              ? where.R - ink.R
-                              : std::abs(ink.L + ink.R - where.L - where.R);
-        EXPECT_LE(slack, 4) << "alignment " << c.align;
-        if (c.size == 14 && c.align == TextStyle::AlignLeft) height14 = ink.H();
-        if (c.size == 24) {
-            EXPECT_GT(ink.H(), height14 + 4);
-        }
+        EXPECT_LE(ink.B, where.T + size);
+        if (size == 14) height14 = ink.H();
     }
-    // Lines go down one line height each; a null text draws nothing.
+    EXPECT_GT(InkBox(editor).H(), height14 + 4);
     TextPatch lines(where, TextStyle(12, Color(255, 255, 0, 0), "Arial", 0, 0, 0), "A\nA");
     lines.Draw(&editor);
     EXPECT_GE(InkBox(editor).H(), 12 + 6);
-    EXPECT_TRUE(editor.DrawString(TextStyle(), nullptr, where));
 }
 
 TEST(EditorX11Text, TextDrawnWithAClipIsTheWholeTextInsideIt) {
@@ -941,25 +643,6 @@ TEST(EditorX11Text, ArialResolvesToAMetricCompatibleFace) {
 }
 
 // --- system services
-
-TEST(EditorX11Services, DirectoriesEndInASlashAndNameTheProgramsFolder) {
-    X11Plug plug;
-    EditorX11 editor(&plug, 10, 10, 0);
-    std::string host, module;
-    editor.HostDirectory(host);
-    editor.ModuleDirectory(module);
-    char exe[4096] = {};
-    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
-    const std::string path(exe);
-    EXPECT_EQ(host, path.substr(0, path.rfind('/') + 1));
-    EXPECT_EQ(module, host); // this code is linked into the test program
-    std::string file = "x";
-    editor.AskForFile(file, 0, "/tmp", "png");
-    EXPECT_TRUE(file.empty());
-    Color c(255, 1, 2, 3);
-    EXPECT_FALSE(editor.AskForColor(c, "colour"));
-    EXPECT_EQ(c, Color(255, 1, 2, 3));
-}
 
 TEST(EditorX11Services, DocumentsOpenWithXdgOpenWithoutAShellOrZombies) {
     char dir[] = "/tmp/kelo-xdg-XXXXXX";

@@ -3,6 +3,8 @@
 // nothing; a commit is one gesture for the host).
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,12 +19,15 @@ TEST(ValuePromptParser, ReadsNumbersWithTheOneRuleOfBothFaces) {
         bool ok;
         double value;
     } cases[] = {
-        {"2.5", true, 2.5},  {"2,5", true, 2.5},        {" \t-3", true, -3.0}, {"+4", true, 4.0},
-        {"7 dB", true, 7.0}, {"1,5e2 Hz", true, 150.0}, {"-.5", true, -0.5},   {"5.", true, 5.0},
-        {"1e", true, 1.0},   {"1e+", true, 1.0},        {"2E-1", true, 0.2},   {"+-5", false, 0.0},
-        {"-+5", false, 0.0}, {"\n5", false, 0.0},       {"\r\n5", false, 0.0}, {"", false, 0.0},
-        {" ", false, 0.0},   {"-", false, 0.0},         {".", false, 0.0},     {"nan", false, 0.0},
-        {"inf", false, 0.0}, {"-inf", false, 0.0},      {"1e999", false, 0.0}, {"dB 5", false, 0.0},
+        {"2.5", true, 2.5},   {"2,5", true, 2.5},    {" \t-3", true, -3.0},
+        {"+4", true, 4.0},    {"7 dB", true, 7.0},   {"1,5e2 Hz", true, 150.0},
+        {"-.5", true, -0.5},  {"5.", true, 5.0},     {"1e", true, 1.0},
+        {"1e+", true, 1.0},   {"2E-1", true, 0.2},   {"+-5", false, 0.0},
+        {"-+5", false, 0.0},  {"\n5", false, 0.0},   {"\r\n5", false, 0.0},
+        {"", false, 0.0},     {" ", false, 0.0},     {"-", false, 0.0},
+        {".", false, 0.0},    {"nan", false, 0.0},   {"inf", false, 0.0},
+        {"-inf", false, 0.0}, {"1e999", false, 0.0}, {"dB 5", false, 0.0},
+        {"  -3", true, -3.0}, {"1,5", true, 1.5},    {"1e3", true, 1000.0},
     };
     for (const auto& c : cases) {
         double v = -99.0;
@@ -31,6 +36,23 @@ TEST(ValuePromptParser, ReadsNumbersWithTheOneRuleOfBothFaces) {
     }
     double v = 0.0;
     EXPECT_FALSE(ParsePromptNumber(nullptr, v));
+}
+
+TEST(ValuePromptParser, ADecimalCommaLocaleChangesNothing) {
+    // The C library reads "2.5" as 2 under such a locale; the prompt does not.
+    bool german = false;
+    for (const char* name : {"de_DE.UTF-8", "de_DE", "German", "de-DE"})
+        if (std::setlocale(LC_ALL, name)) {
+            german = true;
+            break;
+        }
+    double value = 0.0;
+    EXPECT_TRUE(ParsePromptNumber("2.5", value));
+    EXPECT_EQ(value, 2.5);
+    EXPECT_TRUE(ParsePromptNumber("2,5", value));
+    EXPECT_EQ(value, 2.5);
+    std::setlocale(LC_ALL, "C");
+    if (!german) std::printf("(no German locale here; parsed in the C locale only)\n");
 }
 
 TEST(ValuePromptMachine, EventsLeadToTheActionsOfTheTick) {

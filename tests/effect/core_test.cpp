@@ -83,6 +83,8 @@ struct FitRun {
     size_t envLen = 0;
     double levels[7] = {};
     double scale = 0.0;
+    EnvelopeShape shape;
+    double rate = 0.0;
 };
 
 FitRun RunFit(const FitCase& c, const Stereo& hit) {
@@ -105,6 +107,8 @@ FitRun RunFit(const FitCase& c, const Stereo& hit) {
     for (int i = 0; i < 7; ++i)
         run.levels[i] = model.PointAt(i).level;
     run.scale = model.Scale();
+    run.shape = fx.ShapeInUse();
+    run.rate = c.rate;
     return run;
 }
 
@@ -180,8 +184,12 @@ TEST(Autofit, TheFittedHitComesOutAsItWentIn) {
 }
 
 // The record holds the longest envelope at any rate: the same material fits
-// the same shape at 48, 96 and 192 kHz (within 1% of the scale), with the
-// editor nowhere (the render tool's case, or a host with the editor closed).
+// the same shape at 48, 96 and 192 kHz, with the editor nowhere (the render
+// tool's case, or a host with the editor closed). The curves agree within
+// 1.5 dB from 2 ms on wherever the hit is within 40 dB of its peak: the fit's
+// valley is that flat (the samples, and so the stretches' contents, differ a
+// little from rate to rate). Over the first 2 ms, where the curve climbs from
+// the threshold, only the attack's peak is asked of it.
 TEST(Autofit, FitsTheSameShapeAtEveryRate) {
     const double rates[] = {48000.0, 96000.0, 192000.0};
     for (double envTime : {0.2, 0.6, 1.0}) {
@@ -193,11 +201,14 @@ TEST(Autofit, FitsTheSameShapeAtEveryRate) {
             runs[r] = RunFit(c, hit);
             ASSERT_EQ(runs[r].envLen, size_t(std::lround(envTime * c.rate)));
         }
+        const double loud = 0.5 * 0.01; // 40 dB under the hit's peak
         for (int r = 1; r < 3; ++r)
-            for (int i : {2, 3, 4, 6}) {
-                EXPECT_GT(runs[r].levels[2], 0.02) << envTime << " s";
-                EXPECT_NEAR(runs[r].levels[i], runs[0].levels[i], 0.01 * runs[0].scale)
-                    << rates[r] << " Hz, " << envTime << " s, P" << i;
+            for (double ms = 2.0; ms < 1000.0 * envTime; ms += 0.5) {
+                const double a = runs[0].shape.At(ms * 0.001 * runs[0].rate);
+                const double b = runs[r].shape.At(ms * 0.001 * runs[r].rate);
+                if (std::exp(-ms * 0.001 / 0.15) * 0.5 < loud) break;
+                EXPECT_NEAR(AmpToDb(b), AmpToDb(a), 1.5)
+                    << rates[r] << " Hz, " << envTime << " s, at " << ms << " ms";
             }
     }
 }
@@ -292,10 +303,10 @@ TEST(Autofit, ARealKickComesOutAsItWentIn) {
                 "%.2f dB within 20 dB of the loudest, %.2f dB below\n",
                 whole, attack, loud, tail);
     // The 20 ms windows swing with the body of the kick (it swells once around
-    // 50 ms, which three smooth curves through fixed times follow only in
-    // part) and, further down, beat from window to window. Before the mend the
-    // fitted hit lost 8-9 dB, and before P2's time was fitted too its attack
-    // came out 8 dB low and the whole envelope 1.6 dB low.
+    // 50 ms, which three smooth curves follow only in part) and, further down,
+    // beat from window to window. Before the mend the fitted hit lost 8-9 dB,
+    // and before P2's time was fitted too its attack came out 8 dB low and the
+    // whole envelope 1.6 dB low.
     EXPECT_NEAR(whole, 0.0, 1.0);
     EXPECT_NEAR(attack, 0.0, 2.0);
     EXPECT_LT(loud, 1.5);

@@ -186,6 +186,9 @@ TEST_F(EditorTouchTest, EachGestureIsOneBeginEndPairPerParameterAndOneStateChang
          {},
          0,
          1},
+        // The options are no parameters: a click changes the saved state only.
+        {"both polarities switch click", [&] { Click(20, 584); }, {}, 0, 1},
+        {"lookahead switch click", [&] { Click(20, 603); }, {}, 0, 1},
     };
     for (const Case& c : cases) {
         host.Clear();

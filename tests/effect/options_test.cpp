@@ -214,3 +214,118 @@ TEST(Options, TheHostIsToldOfEachLatencyChangeWithoutOurLock) {
     SetModuleHostCallback(before);
     gLog = nullptr;
 }
+
+// --- the lookahead switched while the audio plays
+namespace {
+
+// A 440 Hz tone at half scale on both channels, with hits over it: loud all
+// the time, so a stretch of silence or a step shows.
+Stereo LoudTone(size_t frames) {
+    Stereo s(frames);
+    for (size_t i = 0; i < frames; ++i)
+        s.l[i] = s.r[i] = 0.5 * std::sin(2.0 * 3.141592653589793 * 440.0 * double(i) / 48000.0);
+    for (size_t at = 3000; at + 2000 < frames; at += 9000)
+        AddBurst(s, 48000.0, 2500.0, 0.4, at, 2000);
+    return s;
+}
+
+// Plays in through fx in blocks of 64, switching the lookahead before the
+// blocks listed (on, off, on, ...).
+Stereo PlaySwitching(TestKelo& fx, const Stereo& in, const std::vector<size_t>& switches) {
+    Stereo out(in.size());
+    bool on = false;
+    size_t next = 0;
+    for (size_t at = 0, block = 0; at < in.size(); at += 64, ++block) {
+        if (next < switches.size() && switches[next] == block) {
+            on = !on;
+            fx.SetLookahead(on);
+            ++next;
+        }
+        const int n = int(std::min<size_t>(64, in.size() - at));
+        fx.Block(&in.l[at], &in.r[at], &out.l[at], &out.r[at], n);
+    }
+    return out;
+}
+
+// The largest step from one sample to the next in either channel.
+double LargestStep(const Stereo& s, size_t from = 1) {
+    double most = 0.0;
+    for (size_t i = std::max<size_t>(from, 1); i < s.size(); ++i)
+        most = std::max({most, std::fabs(s.l[i] - s.l[i - 1]), std::fabs(s.r[i] - s.r[i - 1])});
+    return most;
+}
+
+// The quietest 2 ms stretch of the left channel (its RMS), from frame from on.
+double QuietestStretch(const Stereo& s, size_t from) {
+    double quietest = 1e300;
+    for (size_t at = from; at + 96 <= s.size(); at += 12) {
+        double sum = 0.0;
+        for (size_t i = at; i < at + 96; ++i)
+            sum += s.l[i] * s.l[i];
+        quietest = std::min(quietest, std::sqrt(sum / 96.0));
+    }
+    return quietest;
+}
+
+// Near silence: 20 dB under the tone's 0.35 RMS. (Mid-glide the tone and its
+// delayed copy cancel where they are half a cycle apart, for well under a
+// millisecond: that is a crossfade's comb, no gap.)
+const double kNearSilence = 0.035;
+
+} // namespace
+
+// With "shape env" off the output is the audio alone: switched on, off, and
+// again within a glide, the lookahead never leaves a near-silent stretch of
+// 2 ms (the tone is 0.35 RMS throughout) and never steps further than the tone
+// does plus the crossfade's own slope.
+TEST(LookaheadSwitch, GlidesInAndOutWithoutSilenceOrStep) {
+    const Stereo in = LoudTone(48000);
+    TestKelo fx;
+    fx.Set(kParamShapeEnv, 0.0);
+    const Stereo out = PlaySwitching(fx, in, {100, 300, 500, 503, 600, 602});
+    const double glideFrames = LookaheadDelay::kGlideSeconds * 48000.0;
+    EXPECT_GT(QuietestStretch(out, 480), kNearSilence);
+    EXPECT_LE(LargestStep(out), LargestStep(in) + 2.0 * Peak(in) / glideFrames + 1e-12);
+}
+
+// Once the glide is over the delay is exact: switched on, the output is the
+// input the latency late, bit for bit; switched off, the input itself.
+TEST(LookaheadSwitch, AfterTheGlideTheOutputIsTheInputDelayedOrNot) {
+    const Stereo in = LoudTone(40000);
+    TestKelo fx;
+    fx.Set(kParamShapeEnv, 0.0);
+    const Stereo out = PlaySwitching(fx, in, {100, 400});
+    const size_t delay = size_t(fx.LookaheadSamples());
+    ASSERT_GT(delay, 0u);
+    // On from block 100 (frame 6400), the glide over by frame 6400 + 480.
+    for (size_t i = 6400 + 480; i < 400 * 64; ++i)
+        ASSERT_EQ(out.l[i], in.l[i - delay]) << i;
+    for (size_t i = 400 * 64 + 480; i < in.size(); ++i)
+        ASSERT_EQ(out.l[i], in.l[i]) << i;
+}
+
+// Random switching with the shaping on: the output stays finite and within
+// the bound of the shaping, and with it off, within the steps of the glide.
+TEST(LookaheadSwitch, RandomSwitchingKeepsTheOutputContinuousAndBounded) {
+    const Stereo in = LoudTone(96000);
+    std::mt19937 rng(2812);
+    std::vector<size_t> switches;
+    for (size_t block = 1 + rng() % 40; block < 1500; block += 1 + rng() % 40)
+        switches.push_back(block);
+    for (bool shaped : {false, true}) {
+        SCOPED_TRACE(shaped ? "shaped" : "not shaped");
+        TestKelo fx;
+        fx.Set(kParamShapeEnv, shaped ? 1.0 : 0.0);
+        fx.Set(kParamStrength, 1.0);
+        const Stereo out = PlaySwitching(fx, in, switches);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_TRUE(std::isfinite(out.l[i]) && std::isfinite(out.r[i])) << i;
+        EXPECT_LE(Peak(out), 4.0 * std::max(Peak(in), ShapePeak(fx.ShapeInUse())));
+        if (!shaped) {
+            EXPECT_GT(QuietestStretch(out, 480), kNearSilence);
+            EXPECT_LE(LargestStep(out),
+                      LargestStep(in) + 2.0 * Peak(in) / (LookaheadDelay::kGlideSeconds * 48000.0) +
+                          1e-12);
+        }
+    }
+}

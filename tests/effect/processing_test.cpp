@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "effect/biquad.h"
@@ -456,7 +458,11 @@ TEST(Routing, BandOnlyShapesTheBandAndAddsTheRestUnlessMonitoring) {
     }
 }
 
-TEST(Transport, AStoppedTransportClearsTheEnvelopeEveryBlockAndRecordsHistoryOnce) {
+// A host whose position stands still (transport stopped, live input playing
+// through) plays one stream: an envelope outlasts its block, the event goes on
+// being recorded, and the history keeps what it has (a position that does not
+// move adds nothing to it).
+TEST(Transport, AStoppedTransportIsContinuousAudio) {
     TestKelo fx;
     fx.mPlaying = false;
     fx.mPosition = 5000;
@@ -465,15 +471,48 @@ TEST(Transport, AStoppedTransportClearsTheEnvelopeEveryBlockAndRecordsHistoryOnc
     Stereo out(64);
     fx.Block(in.l.data(), in.r.data(), out.l.data(), out.r.data(), 64);
     EXPECT_EQ(fx.Phase(), kPhaseBody);
-    EXPECT_GT(fx.EnvPos(), 40);
-    EXPECT_EQ(History(fx).size(), 64u);
-    for (int b = 0; b < 20; ++b) {
+    const int first = fx.EnvPos();
+    EXPECT_GT(first, 40);
+    const uint64_t event = fx.EventCount();
+    for (int b = 1; b <= 20; ++b) {
         fx.Block(in.l.data(), in.r.data(), out.l.data(), out.r.data(), 64);
-        // The envelope was cleared at the block start, and the level, still
-        // above the re-arm level, never let another one start.
-        EXPECT_EQ(fx.EnvPos(), 0) << b;
-        EXPECT_EQ(fx.Phase(), kPhaseRearm) << b;
-        EXPECT_EQ(History(fx).size(), 0u) << b;
+        // The envelope runs on through every block, in one event.
+        EXPECT_EQ(fx.Phase(), kPhaseBody) << b;
+        EXPECT_EQ(fx.EnvPos(), first + 64 * b) << b;
+        EXPECT_EQ(fx.EventCount(), event) << b;
+        EXPECT_EQ(fx.EventRecorded(), first + 64 * b) << b;
+    }
+    EXPECT_EQ(History(fx).size(), 64u);
+}
+
+// The same input gives the same output, bit for bit, whether the host's
+// transport runs or stands, at any block size and with either option.
+TEST(Transport, TheOutputIsTheSameWithTheTransportStoppedAsPlaying) {
+    Stereo in(60000);
+    for (size_t at = 700; at + 3000 < in.size(); at += 7919)
+        AddBurst(in, kRate, 180.0 + double(at % 1000), 0.8, at, 3000);
+    for (int block : {1, 17, 64, 333, 1000, 2500}) {
+        for (int options = 0; options < 4; ++options) {
+            SCOPED_TRACE("block " + std::to_string(block) + " options " + std::to_string(options));
+            TestKelo playing, stopped;
+            for (TestKelo* fx : {&playing, &stopped}) {
+                fx->Set(kParamEnvTime, 0.3); // envelopes of many blocks
+                fx->SetDetectBothPolarities(options & 1);
+                fx->SetLookahead(options & 2);
+                fx->ResetProcessing();
+            }
+            stopped.mPlaying = false;
+            stopped.mPosition = 123456;
+            const Stereo a = RunBlocks(playing, in, block);
+            const Stereo b = RunBlocks(stopped, in, block);
+            EXPECT_GT(playing.EnvelopeStarts(), 5);
+            EXPECT_EQ(playing.EnvelopeStarts(), stopped.EnvelopeStarts());
+            size_t differing = 0;
+            for (size_t i = 0; i < in.size(); ++i)
+                differing += std::memcmp(&a.l[i], &b.l[i], sizeof(double)) != 0 ||
+                             std::memcmp(&a.r[i], &b.r[i], sizeof(double)) != 0;
+            EXPECT_EQ(differing, 0u);
+        }
     }
 }
 

@@ -1,19 +1,25 @@
-// The LV2 adapter in process: the time port reaches the effect's transport,
-// port values count only when the host writes them, editor edits reach the UI
-// thread as port values, the audio thread never waits on the effect's lock,
-// and the threads that meet in an instance do so safely (tsan).
+// The LV2 adapter in process: the time port reaches the effect's transport
+// and the tempo its resets take, port values count only when the host writes
+// them, editor gestures reach the UI thread as grabs, port values and
+// releases, state changes reach the notify port, the audio thread never waits
+// on the effect's lock, and the threads that meet in an instance do so safely
+// (tsan).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <lv2/state/state.h>
 #include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
@@ -69,6 +75,28 @@ struct Rig {
         ScopedLock hold(plugin->Effect().FrameLock());
         return plugin->Effect().ParamAt(index)->Value();
     }
+    // Runs a block with the notify port connected, counting the state
+    // changes it carries.
+    alignas(8) uint8_t notify[256];
+    int stateChanges = 0;
+    void RunNotified(uint32_t frames, uint32_t capacity = sizeof notify) {
+        plugin->ConnectPort(kPortNotify, notify);
+        reinterpret_cast<LV2_Atom*>(notify)->size = capacity;
+        plugin->Run(frames);
+        stateChanges += StateChangesIn(notify);
+    }
+    int StateChangesIn(const uint8_t* buffer) {
+        const auto* sequence = reinterpret_cast<const LV2_Atom_Sequence*>(buffer);
+        if (sequence->atom.type != UridMap::Map(&map, LV2_ATOM__Sequence)) return 0;
+        int count = 0;
+        LV2_ATOM_SEQUENCE_FOREACH(sequence, event) {
+            const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
+            if (event->body.type == UridMap::Map(&map, LV2_ATOM__Object) &&
+                object->body.otype == UridMap::Map(&map, LV2_STATE__StateChanged))
+                ++count;
+        }
+        return count;
+    }
     void Noise(uint32_t seed) {
         std::mt19937 rng(seed);
         std::uniform_real_distribution<float> u(-0.9f, 0.9f);
@@ -80,11 +108,19 @@ struct Rig {
 };
 
 struct Edit {
+    uint32_t note; // a KeloLv2UiNote
     uint32_t port;
     float value;
 };
-void Collect(void* context, uint32_t port, float value) {
-    static_cast<std::vector<Edit>*>(context)->push_back({port, value});
+void Collect(void* context, uint32_t note, uint32_t port, float value) {
+    static_cast<std::vector<Edit>*>(context)->push_back({note, port, value});
+}
+// The values among what the UI thread took.
+std::vector<Edit> Values(const std::vector<Edit>& edits) {
+    std::vector<Edit> values;
+    for (const Edit& e : edits)
+        if (e.note == kUiNoteValue) values.push_back(e);
+    return values;
 }
 
 TEST(Lv2Adapter, TimePositionReachesTheTransport) {
@@ -125,6 +161,137 @@ TEST(Lv2Adapter, TimePositionReachesTheTransport) {
     EXPECT_EQ(rig.latency, 0.0f);
 }
 
+// A time:Position with frame and speed, and a tempo when bpm is a number.
+void WritePosition(Rig& rig, uint8_t* buffer, size_t size, double bpm) {
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, &rig.map.feature);
+    lv2_atom_forge_set_buffer(&forge, buffer, size);
+    LV2_Atom_Forge_Frame seq, obj;
+    lv2_atom_forge_sequence_head(&forge, &seq, 0);
+    lv2_atom_forge_frame_time(&forge, 0);
+    lv2_atom_forge_object(&forge, &obj, 0, UridMap::Map(&rig.map, LV2_TIME__Position));
+    lv2_atom_forge_key(&forge, UridMap::Map(&rig.map, LV2_TIME__frame));
+    lv2_atom_forge_long(&forge, 0);
+    lv2_atom_forge_key(&forge, UridMap::Map(&rig.map, LV2_TIME__speed));
+    lv2_atom_forge_float(&forge, 0.0f);
+    if (!std::isnan(bpm)) {
+        lv2_atom_forge_key(&forge, UridMap::Map(&rig.map, LV2_TIME__beatsPerMinute));
+        lv2_atom_forge_float(&forge, float(bpm));
+    }
+    lv2_atom_forge_pop(&forge, &obj);
+    lv2_atom_forge_pop(&forge, &seq);
+}
+
+// The tempo each reset gives the displays (the detect panel's beats): the
+// last tempo a position carried, 120 bpm when none ever did. jalv on JACK's
+// dummy driver sends frame and speed only.
+TEST(Lv2Adapter, AResetTakesTheLastTempoHeardOr120) {
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        std::vector<double> bpms; // one position per run; none: no tempo in it
+        double tempo;
+    };
+    const Case cases[] = {
+        {"no position at all", {}, 120.0},
+        {"frame and speed only", {none, none}, 120.0},
+        {"a tempo", {90.0}, 90.0},
+        {"a tempo, then positions without", {90.0, none, none}, 90.0},
+        {"a tempo of 0", {0.0}, 120.0},
+        {"a tempo, then one of 0 or below", {75.0, 0.0, -5.0}, 75.0},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        KeloEffect& effect = rig.plugin->Effect();
+        {
+            ScopedLock hold(effect.FrameLock());
+            const EnvViewNews made = effect.EnvView().TakeNews();
+            EXPECT_TRUE(made.rate) << c.name;
+            EXPECT_EQ(made.tempo, 120.0) << c.name << ": the new instance's reset";
+        }
+        alignas(8) uint8_t buffer[256];
+        for (double bpm : c.bpms) {
+            WritePosition(rig, buffer, sizeof buffer, bpm);
+            rig.plugin->ConnectPort(kPortTime, buffer);
+            rig.plugin->Run(64);
+        }
+        rig.plugin->ConnectPort(kPortTime, nullptr);
+        rig.plugin->Activate(); // a reset, as hosts make between runs
+        ScopedLock hold(effect.FrameLock());
+        const EnvViewNews news = effect.EnvView().TakeNews();
+        EXPECT_TRUE(news.rate) << c.name;
+        EXPECT_EQ(news.tempo, c.tempo) << c.name;
+    }
+}
+
+// A gesture in the editor reaches the UI thread in order: each parameter's
+// grab before its first value, the values (a run of them as its last), the
+// releases at the end; a change outside a gesture is a gesture of its own.
+TEST(Lv2Adapter, AGestureReachesTheUiThreadAsGrabsValuesAndReleases) {
+    Rig rig;
+    KeloEffect& effect = rig.plugin->Effect();
+    const uint32_t threshold = kPortFirstParam + kParamThreshold;
+    const uint32_t gate = kPortFirstParam + kParamGate;
+    const uint32_t strength = kPortFirstParam + kParamStrength;
+    effect.BeginGesture();
+    effect.EditorParamChange(kParamThreshold, 0.5);
+    effect.EditorParamChange(kParamThreshold, 0.25);
+    effect.EditorParamChange(kParamGate, 1.0);
+    effect.EndGesture();
+    effect.EditorParamChange(kParamStrength, 0.75);
+    std::vector<Edit> edits;
+    rig.plugin->TakeEdits(&edits, &Collect);
+    const float thresholdValue = float(rig.Value(kParamThreshold));
+    const std::vector<Edit> expected = {
+        {kUiNoteGrab, threshold, 0.0f},    {kUiNoteValue, threshold, thresholdValue},
+        {kUiNoteGrab, gate, 0.0f},         {kUiNoteValue, gate, 1.0f},
+        {kUiNoteRelease, threshold, 0.0f}, {kUiNoteRelease, gate, 0.0f},
+        {kUiNoteGrab, strength, 0.0f},     {kUiNoteValue, strength, 0.75f},
+        {kUiNoteRelease, strength, 0.0f},
+    };
+    ASSERT_EQ(edits.size(), expected.size());
+    for (size_t i = 0; i < edits.size(); ++i) {
+        EXPECT_EQ(edits[i].note, expected[i].note) << i;
+        EXPECT_EQ(edits[i].port, expected[i].port) << i;
+        EXPECT_EQ(edits[i].value, expected[i].value) << i;
+    }
+    EXPECT_EQ(rig.stateChanges, 0);
+}
+
+// A change of the saved state outside the parameters goes out once on the
+// notify port, at the first run with room for it; every run leaves a valid
+// sequence there, or an empty atom when there is none to write.
+TEST(Lv2Adapter, AStateChangeIsWrittenOnceToTheNotifyPort) {
+    Rig rig;
+    rig.RunNotified(64);
+    const auto* atom = reinterpret_cast<const LV2_Atom*>(rig.notify);
+    EXPECT_EQ(atom->type, UridMap::Map(&rig.map, LV2_ATOM__Sequence));
+    EXPECT_EQ(atom->size, sizeof(LV2_Atom_Sequence_Body)) << "an empty sequence";
+    rig.plugin->Effect().StateChanged();
+    rig.RunNotified(64, sizeof(LV2_Atom_Sequence)); // room for the empty sequence only
+    EXPECT_EQ(rig.stateChanges, 0);
+    EXPECT_EQ(atom->size, sizeof(LV2_Atom_Sequence_Body));
+    rig.RunNotified(64);
+    EXPECT_EQ(rig.stateChanges, 1);
+    rig.RunNotified(64);
+    rig.RunNotified(64);
+    EXPECT_EQ(rig.stateChanges, 1) << "told once";
+    rig.RunNotified(64, 4); // no room for a sequence at all
+    EXPECT_EQ(atom->size, 0u);
+
+    // Without urid:map the port holds an empty atom.
+    const LV2_Feature* none[] = {nullptr};
+    std::unique_ptr<Lv2Plugin> bare(Lv2Plugin::Create(48000.0, none));
+    ASSERT_NE(bare, nullptr);
+    alignas(8) uint8_t buffer[64];
+    std::memset(buffer, 0xAB, sizeof buffer);
+    reinterpret_cast<LV2_Atom*>(buffer)->size = sizeof buffer;
+    bare->ConnectPort(kPortNotify, buffer);
+    bare->Effect().StateChanged();
+    bare->Run(64);
+    EXPECT_EQ(reinterpret_cast<LV2_Atom*>(buffer)->size, 0u);
+}
+
 TEST(Lv2Adapter, PortValuesCountOnlyWhenTheHostWritesThem) {
     Rig rig;
     KeloEffect& effect = rig.plugin->Effect();
@@ -140,9 +307,10 @@ TEST(Lv2Adapter, PortValuesCountOnlyWhenTheHostWritesThem) {
     // The UI thread hears the edit once, in the parameter's unit.
     std::vector<Edit> edits;
     rig.plugin->TakeEdits(&edits, &Collect);
-    ASSERT_EQ(edits.size(), 1u);
-    EXPECT_EQ(edits[0].port, uint32_t(kPortFirstParam + kParamThreshold));
-    EXPECT_EQ(edits[0].value, float(edited));
+    const std::vector<Edit> values = Values(edits);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].port, uint32_t(kPortFirstParam + kParamThreshold));
+    EXPECT_EQ(values[0].value, float(edited));
     edits.clear();
     rig.plugin->TakeEdits(&edits, &Collect);
     EXPECT_TRUE(edits.empty());
@@ -191,17 +359,26 @@ TEST(Lv2Adapter, AudioThreadDoesNotWaitForTheLock) {
     EXPECT_NE(rig.outL, rig.inL);
 }
 
-// The audio thread with changing ports, the editor's thread turning knobs, the
-// UI thread taking the edits and showing port values, and a host thread
-// saving: every value stays in range and every save loads back.
+// The audio thread with changing ports, the editor's thread making gestures
+// and changing the saved state, the UI thread taking the edits and showing
+// port values, and a host thread saving: every value stays in range, every
+// grab is released, state changes reach the notify port, and every save
+// loads back.
 TEST(Lv2Adapter, ThreadsMeetSafely) {
     Rig rig;
     std::atomic<bool> done{false};
     std::thread editor([&] {
         std::mt19937 rng(Seed() + 1);
         std::uniform_real_distribution<double> u(0.0, 1.0);
-        while (!done.load())
-            rig.plugin->Effect().EditorParamChange(int32_t(rng() % kParamCount), u(rng));
+        KeloEffect& effect = rig.plugin->Effect();
+        for (int round = 0; !done.load(); ++round) {
+            const bool gesture = round % 2 == 0;
+            if (gesture) effect.BeginGesture();
+            effect.EditorParamChange(int32_t(rng() % kParamCount), u(rng));
+            effect.EditorParamChange(int32_t(rng() % kParamCount), u(rng));
+            if (round % 16 == 0) effect.StateChanged();
+            if (gesture) effect.EndGesture();
+        }
     });
     std::vector<Edit> edits;
     std::thread ui([&] {
@@ -230,7 +407,7 @@ TEST(Lv2Adapter, ThreadsMeetSafely) {
         rig.Noise(Seed() + uint32_t(block));
         rig.controls[kParamThreshold] = -60.0f * u(rng);
         rig.controls[kParamEnvTime] = 0.05f + 0.9f * u(rng);
-        rig.plugin->Run(256);
+        rig.RunNotified(256);
         for (float v : rig.outL)
             ASSERT_TRUE(std::isfinite(v));
     }
@@ -238,7 +415,19 @@ TEST(Lv2Adapter, ThreadsMeetSafely) {
     editor.join();
     ui.join();
     host.join();
+    rig.plugin->TakeEdits(&edits, &Collect); // what came after the UI's last look
+    rig.RunNotified(256);
+    EXPECT_GT(rig.stateChanges, 0);
+    std::map<uint32_t, bool> held;
     for (const Edit& e : edits) {
+        // A grab of a free port, a value or release of a held one.
+        const bool wasHeld = held[e.port];
+        ASSERT_EQ(wasHeld, e.note != kUiNoteGrab) << "note " << e.note << " on " << e.port;
+        held[e.port] = e.note != kUiNoteRelease;
+    }
+    for (const auto& h : held)
+        EXPECT_FALSE(h.second) << "port " << h.first << " still held";
+    for (const Edit& e : Values(edits)) {
         ASSERT_GE(e.port, uint32_t(kPortFirstParam));
         ASSERT_LT(e.port, uint32_t(kPortFirstParam + kParamCount));
         const Param* p = rig.plugin->Effect().ParamAt(int32_t(e.port - kPortFirstParam));

@@ -2,11 +2,18 @@
 // the ports it describes against the parameter table, runs the plug-in at
 // several rates and block sizes, and saves and restores its state in each
 // order a host may use, comparing the sound. The saved state is also loaded
-// into Kelo.so through the VST host harness: one state, one sound.
+// into Kelo.so through the VST host harness: one state, one sound. With an X
+// display, the bundle's UI opens in a window of the host's and the window
+// system's mouse events work it: what the host hears of the gestures (touch,
+// port writes, state:StateChanged on the notify port) is checked.
+#include <dlfcn.h>
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/instance-access/instance-access.h>
 #include <lv2/log/log.h>
 #include <lv2/state/state.h>
+#include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
 #include <gtest/gtest.h>
@@ -25,6 +32,7 @@
 #include "lv2/lv2_link.h"
 #include "lv2/ttl_ports.h"
 #include "tools/host/host.h"
+#include "tools/host/parent_window.h"
 
 namespace {
 
@@ -235,7 +243,7 @@ protected:
 
 TEST_F(LilvHost, PortsFollowTheParameterTable) {
     const LilvPlugin* p = host.plugin;
-    ASSERT_EQ(lilv_plugin_get_num_ports(p), uint32_t(kPortFirstParam + kParamCount));
+    ASSERT_EQ(lilv_plugin_get_num_ports(p), uint32_t(kPortNotify + 1));
     LilvWorld* w = host.world;
     LilvNode* toggled = lilv_new_uri(w, LV2_CORE__toggled);
     LilvNode* optional = lilv_new_uri(w, LV2_CORE__connectionOptional);
@@ -257,6 +265,11 @@ TEST_F(LilvHost, PortsFollowTheParameterTable) {
     }
     EXPECT_TRUE(lilv_port_has_property(p, lilv_plugin_get_port_by_index(p, kPortTime), optional));
     EXPECT_TRUE(lilv_port_has_property(p, lilv_plugin_get_port_by_index(p, kPortLatency), reports));
+    // The notify port, added after the parameters, keeps its number and is optional.
+    const LilvPort* notify = lilv_plugin_get_port_by_index(p, kPortNotify);
+    ASSERT_NE(notify, nullptr);
+    EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(p, notify)), "notify");
+    EXPECT_TRUE(lilv_port_has_property(p, notify, optional));
     lilv_node_free(toggled);
     lilv_node_free(optional);
     lilv_node_free(reports);
@@ -438,6 +451,166 @@ TEST_F(LilvHost, RefusalsAreCleanAndFeaturesOptional) {
     EXPECT_EQ(bare.State()->save(lilv_instance_get_handle(bare.instance), &SavedState::Store,
                                  &state, 0, nullptr),
               LV2_STATE_ERR_NO_FEATURE);
+}
+
+// --- the UI in the host's window
+
+// What the host hears from the UI: "grab 6", "write 6 -11.5", "release 6".
+struct UiHostSide {
+    std::vector<std::string> heard;
+    static void Write(LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format,
+                      const void* buffer) {
+        char line[64];
+        if (format == 0 && size == sizeof(float))
+            std::snprintf(line, sizeof line, "write %u %g", unsigned(port),
+                          double(*static_cast<const float*>(buffer)));
+        else
+            std::snprintf(line, sizeof line, "other %u", unsigned(port));
+        static_cast<UiHostSide*>(controller)->heard.push_back(line);
+    }
+    static void Touch(LV2UI_Feature_Handle handle, uint32_t port, bool grabbed) {
+        static_cast<UiHostSide*>(handle)->heard.push_back((grabbed ? "grab " : "release ") +
+                                                          std::to_string(port));
+    }
+};
+
+// The notes heard for one port, as a host in Touch mode reads them: false
+// (with the reason) for a write outside a grab, a grab of a held port or a
+// release of a free one. grabs counts the grabs; writes the writes.
+bool TouchPairs(const std::vector<std::string>& heard, uint32_t port, int& grabs, int& writes,
+                std::string& error) {
+    bool held = false;
+    grabs = writes = 0;
+    for (const std::string& line : heard) {
+        unsigned p = 0;
+        float value = 0.0f;
+        if (std::sscanf(line.c_str(), "grab %u", &p) == 1 && p == port) {
+            if (held) error = "second grab";
+            held = true;
+            ++grabs;
+        } else if (std::sscanf(line.c_str(), "release %u", &p) == 1 && p == port) {
+            if (!held) error = "release of a free port";
+            held = false;
+        } else if (std::sscanf(line.c_str(), "write %u %f", &p, &value) == 2 && p == port) {
+            if (!held) error = "write outside a grab";
+            ++writes;
+        }
+        if (!error.empty()) return false;
+    }
+    if (held) error = "still held at the end";
+    return error.empty();
+}
+
+TEST_F(LilvHost, TheEditorsGesturesReachTheHostAsTouchWritesAndStateChanged) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        if (std::getenv("KELO_REQUIRE_DISPLAY")) FAIL() << "DISPLAY is not set";
+        GTEST_SKIP() << "no X display";
+    }
+    Running run(host, 48000.0, host.features);
+    ASSERT_NE(run.instance, nullptr);
+    std::vector<float> audio(4 * 64, 0.0f);
+    for (uint32_t port = kPortInL; port <= kPortOutR; ++port)
+        lilv_instance_connect_port(run.instance, port, &audio[64 * port]);
+    alignas(8) uint8_t notify[512];
+    lilv_instance_connect_port(run.instance, kPortNotify, notify);
+    const LV2_URID stateChanged = UridMap::Map(&host.map, LV2_STATE__StateChanged);
+    const LV2_URID object = UridMap::Map(&host.map, LV2_ATOM__Object);
+    int stateChanges = 0;
+    auto runBlock = [&] {
+        reinterpret_cast<LV2_Atom*>(notify)->size = sizeof notify; // the capacity, as hosts say
+        lilv_instance_run(run.instance, 64);
+        const auto* sequence = reinterpret_cast<const LV2_Atom_Sequence*>(notify);
+        LV2_ATOM_SEQUENCE_FOREACH(sequence, event) {
+            const auto* body = reinterpret_cast<const LV2_Atom_Object*>(&event->body);
+            if (event->body.type == object && body->body.otype == stateChanged) ++stateChanges;
+        }
+    };
+
+    // The UI binary, as a host finds it through lilv.
+    LilvUIs* uis = lilv_plugin_get_uis(host.plugin);
+    ASSERT_NE(uis, nullptr);
+    const LilvUI* lilvUi = lilv_uis_get(uis, lilv_uis_begin(uis));
+    char* path = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(lilvUi)), nullptr);
+    lilv_uis_free(uis);
+    void* binary = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    lilv_free(path);
+    ASSERT_NE(binary, nullptr) << dlerror();
+    auto descriptorOf =
+        reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(dlsym(binary, "lv2ui_descriptor"));
+    ASSERT_NE(descriptorOf, nullptr);
+    const LV2UI_Descriptor* ui = descriptorOf(0);
+    ASSERT_NE(ui, nullptr);
+
+    std::unique_ptr<ParentWindow> window = NewParentWindow();
+    ASSERT_TRUE(window->Create(675, 619, "lilv host")) << window->Error();
+    UiHostSide side;
+    LV2UI_Touch touch = {&side, &UiHostSide::Touch};
+    LV2_Feature access = {LV2_INSTANCE_ACCESS_URI, lilv_instance_get_handle(run.instance)};
+    LV2_Feature parent = {LV2_UI__parent, window->NativeHandle()};
+    LV2_Feature touchFeature = {LV2_UI__touch, &touch};
+    const LV2_Feature* features[] = {&host.mapFeature, &access, &parent, &touchFeature, nullptr};
+    LV2UI_Widget widget = nullptr;
+    LV2UI_Handle handle =
+        ui->instantiate(ui, KELO_LV2_URI, "", &UiHostSide::Write, &side, &widget, features);
+    ASSERT_NE(handle, nullptr);
+    const auto* idle =
+        static_cast<const LV2UI_Idle_Interface*>(ui->extension_data(LV2_UI__idleInterface));
+    ASSERT_NE(idle, nullptr);
+    // The host's loop: the UI's idle call and a block of audio, as often as hosts do.
+    auto pump = [&](int ms) {
+        window->Pump(ms, [&] {
+            idle->idle(handle);
+            runBlock();
+        });
+    };
+    auto mouse = [&](MouseAction action, int x, int y) {
+        MouseEvent event;
+        event.action = action;
+        event.x = x;
+        event.y = y;
+        ASSERT_TRUE(window->SendMouse(event));
+        pump(40);
+    };
+    pump(200);
+    const uint32_t threshold = kPortFirstParam + kParamThreshold;
+
+    // A knob drag: one grab, the writes, one release.
+    side.heard.clear();
+    mouse(MouseAction::Move, 72, 124);
+    mouse(MouseAction::Press, 72, 124);
+    mouse(MouseAction::Drag, 72, 118);
+    mouse(MouseAction::Drag, 72, 110);
+    mouse(MouseAction::Release, 72, 110);
+    pump(200);
+    int grabs = 0, writes = 0;
+    std::string error, record;
+    for (const std::string& line : side.heard)
+        record += line + "\n";
+    EXPECT_TRUE(TouchPairs(side.heard, threshold, grabs, writes, error)) << error << "\n" << record;
+    EXPECT_EQ(grabs, 1) << record;
+    EXPECT_GE(writes, 1) << record;
+    EXPECT_EQ(stateChanges, 0) << "a knob is a port: no state change";
+
+    // An option switch is no port: the notify port tells the state changed, once.
+    side.heard.clear();
+    mouse(MouseAction::Click, 20, 584);
+    pump(200);
+    EXPECT_EQ(stateChanges, 1);
+    EXPECT_TRUE(side.heard.empty()) << side.heard.front();
+
+    // A UI closed in the middle of a drag lets go of the port as it goes.
+    side.heard.clear();
+    mouse(MouseAction::Press, 72, 110);
+    mouse(MouseAction::Drag, 72, 100);
+    ui->cleanup(handle);
+    record.clear();
+    for (const std::string& line : side.heard)
+        record += line + "\n";
+    EXPECT_TRUE(TouchPairs(side.heard, threshold, grabs, writes, error)) << error << "\n" << record;
+    EXPECT_EQ(grabs, 1) << record;
+    window->Destroy();
+    dlclose(binary);
 }
 
 } // namespace

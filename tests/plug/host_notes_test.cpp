@@ -49,6 +49,97 @@ TEST(HostOutbox, KeepsOrderAndWhenFullKeepsTheLastValueOfEachParameter) {
     EXPECT_TRUE(box.Empty());
 }
 
+TEST(HostOutbox, AValueReplacesOnlyTheNewestNoteWhenThatIsAValueOfItsParameter) {
+    struct Case {
+        const char* name;
+        HostNote newest; // queued before the posted value of parameter 2
+        size_t queued;   // notes queued after posting
+    };
+    const Case cases[] = {
+        {"its own value", {HostNoteKind::Automate, 2, 0.1}, 1},
+        {"another parameter's value", {HostNoteKind::Automate, 3, 0.1}, 2},
+        {"its begin edit", {HostNoteKind::BeginEdit, 2, 0.0}, 2},
+        {"its end edit", {HostNoteKind::EndEdit, 2, 0.0}, 2},
+        {"a state change", {HostNoteKind::StateChanged, -1, 0.0}, 2},
+    };
+    for (const Case& c : cases) {
+        HostOutbox box;
+        box.Post(c.newest);
+        box.PostFolding(HostNote{HostNoteKind::Automate, 2, 0.9});
+        std::vector<HostNote> taken;
+        HostNote note;
+        while (box.Take(note))
+            taken.push_back(note);
+        ASSERT_EQ(taken.size(), c.queued) << c.name;
+        EXPECT_EQ(taken.back().kind, HostNoteKind::Automate) << c.name;
+        EXPECT_EQ(taken.back().index, 2) << c.name;
+        EXPECT_EQ(taken.back().value, 0.9) << c.name;
+    }
+    // An empty box simply takes the value.
+    HostOutbox empty;
+    empty.PostFolding(HostNote{HostNoteKind::Automate, 0, 0.5});
+    EXPECT_FALSE(empty.Empty());
+}
+
+// A reader that does not come for a long while: the queue folds instead of
+// dropping, and what the host finally hears is well formed, leaves every
+// parameter held or let go as the gestures left it, at the last value posted.
+TEST(HostOutbox, AQueueThatWaitsFoldsToWhatTheHostMustHearAndDropsNothing) {
+    std::mt19937 random(Seed());
+    for (int round = 0; round < 60; ++round) {
+        HostOutbox box;
+        // The host holds parameter 0 from a begin told before the wait.
+        std::map<int, bool> held{{0, true}};
+        std::map<int, double> last;
+        int states = 0;
+        const int posts = 100 + int(random() % 3000);
+        for (int k = 0; k < posts; ++k) {
+            const int p = int(random() % 6);
+            if (random() % 40 == 0) {
+                box.PostFolding(HostNote{HostNoteKind::StateChanged, -1, 0.0});
+                ++states;
+            } else if (!held[p]) {
+                box.PostFolding(HostNote{HostNoteKind::BeginEdit, p, 0.0});
+                held[p] = true;
+            } else if (random() % 3 == 0) {
+                box.PostFolding(HostNote{HostNoteKind::EndEdit, p, 0.0});
+                held[p] = false;
+            } else {
+                last[p] = double(k);
+                box.PostFolding(HostNote{HostNoteKind::Automate, p, double(k)});
+            }
+        }
+        EXPECT_EQ(box.Dropped(), 0) << "round " << round;
+        std::map<int, bool> heard{{0, true}};
+        std::map<int, double> heardLast;
+        int heardStates = 0;
+        HostNote note;
+        while (box.Take(note)) {
+            const int p = note.index;
+            switch (note.kind) {
+            case HostNoteKind::BeginEdit:
+                ASSERT_FALSE(heard[p]) << "round " << round << ": second begin " << p;
+                heard[p] = true;
+                break;
+            case HostNoteKind::EndEdit:
+                ASSERT_TRUE(heard[p]) << "round " << round << ": end without begin " << p;
+                heard[p] = false;
+                break;
+            case HostNoteKind::Automate:
+                ASSERT_TRUE(heard[p]) << "round " << round << ": loose value " << p;
+                heardLast[p] = note.value;
+                break;
+            default:
+                ++heardStates;
+            }
+        }
+        for (int p = 0; p < 6; ++p)
+            EXPECT_EQ(heard[p], held[p]) << "round " << round << ", parameter " << p;
+        EXPECT_EQ(heardLast, last) << "round " << round;
+        EXPECT_EQ(heardStates > 0, states > 0) << "round " << round;
+    }
+}
+
 TEST(HostNotes, AChangeOutsideAGestureIsAGestureOfItsOwnWithTheValueTaken) {
     NoteEffect fx;
     fx.ConnectAll();
@@ -110,6 +201,38 @@ TEST(HostNotes, NothingReachesTheHostWhileTheLockOrAHoldIsHeld) {
     }
     EXPECT_EQ(fx.Notes(), (Notes{"begin 1", Value(1, 0.5), "end 1"})) << "the last release";
     EXPECT_EQ(fx.DeliveredUnderLock(), 0);
+}
+
+// A host that hears its notes only on its audio thread: nothing goes out
+// from the editor's thread; the next processing call tells everything in
+// order before it takes the lock, a drag's values between two blocks as the
+// last of them. Switched off, the notes go out where they happen again.
+TEST(HostNotes, NotesThatWaitForTheAudioRoadGoOutAtTheNextBlockInOrder) {
+    NoteEffect fx;
+    fx.ConnectAll(64);
+    float silence[64] = {};
+    float* channels[2] = {silence, silence};
+    fx.SetNotesWaitForAudio(true);
+    fx.BeginGesture();
+    for (int step = 1; step <= 1000; ++step) // longer than the queue
+        fx.EditorParamChange(1, step / 1000.0);
+    fx.EditorParamChange(3, 0.25);
+    fx.EditorParamChange(1, 0.5);
+    fx.StateChanged();
+    fx.EndGesture();
+    fx.EditorParamChange(2, 0.75); // a gesture of its own
+    fx.DeliverHostNotes();
+    EXPECT_TRUE(fx.Notes().empty()) << "told from the editor's thread";
+    fx.ProcessFloatReplacing(channels, channels, 64);
+    EXPECT_EQ(fx.Notes(), (Notes{"begin 1", Value(1, 1.0), "begin 3", Value(3, 0.25), Value(1, 0.5),
+                                 "end 1", "end 3", "state", "begin 2", Value(2, 0.75), "end 2"}));
+    EXPECT_EQ(fx.DroppedHostNotes(), 0);
+    EXPECT_EQ(fx.DeliveredUnderLock(), 0);
+
+    fx.ClearNotes();
+    fx.SetNotesWaitForAudio(false);
+    fx.EditorParamChange(0, 0.5);
+    EXPECT_EQ(fx.Notes(), (Notes{"begin 0", Value(0, 0.5), "end 0"}));
 }
 
 // Random sequences of gestures, changes, state changes, locks and holds: once

@@ -2,15 +2,19 @@
 // an editor thread that changes parameters inside and outside gestures, with
 // and without holding the plug-in's lock (as a hook that pushes a value does),
 // while a host thread sets parameters. Every callback must find the lock free:
-// the audio block it asks for finishes before the wait times out.
+// the audio block it asks for finishes before the wait times out. And a host
+// that hears its notes only on its audio thread hears every one there.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -112,6 +116,79 @@ TEST(HostNotesThreads, AWaitingHostNeverFindsTheLockHeld) {
     EXPECT_EQ(fx.Stalls(), 0) << "a callback came while the plug-in's lock was held";
     EXPECT_EQ(fx.DeliveredUnderLock(), 0);
     EXPECT_GE(fx.Calls(), 3 * changes / 2) << "every change reached the host";
+}
+
+// Counts the notes told on any thread but the audio thread.
+class AudioRoadEffect : public NoteEffect {
+public:
+    AudioRoadEffect() : NoteEffect(4) { ConnectAll(64); }
+    // Set by the audio thread before it processes its first block.
+    std::thread::id audio;
+    std::atomic<int> offAudio{0};
+
+protected:
+    void OnNote(const HostNote&) override {
+        if (std::this_thread::get_id() != audio) ++offAudio;
+    }
+};
+
+TEST(HostNotesThreads, NotesThatWaitForTheAudioRoadAllGoOutOnTheAudioThread) {
+    AudioRoadEffect fx;
+    fx.SetNotesWaitForAudio(true);
+    std::atomic<bool> ready{false}, done{false};
+    std::thread audio([&] {
+        fx.audio = std::this_thread::get_id();
+        ready = true;
+        std::vector<float> buffer(kFrames, 0.25f);
+        float* channels[2] = {buffer.data(), buffer.data()};
+        for (bool last = false; !last;) {
+            last = done.load(); // one block more after the editor stopped
+            fx.ProcessFloatReplacing(channels, channels, kFrames);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    while (!ready)
+        std::this_thread::yield();
+    std::mt19937 random(23);
+    for (int round = 0; round < 300; ++round) {
+        fx.BeginGesture();
+        for (int k = 0; k < 4; ++k) {
+            fx.EditorParamChange(int(random() % 4), double(random() % 100) / 100.0);
+            if (random() % 5 == 0) fx.StateChanged();
+        }
+        fx.EndGesture();
+        fx.EditorParamChange(int(random() % 4), 0.5); // a gesture of its own
+        fx.DeliverHostNotes();                        // as the editor's idle call does
+        if (round % 10 == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    done = true;
+    audio.join();
+
+    EXPECT_EQ(fx.offAudio, 0) << "notes told off the audio thread";
+    EXPECT_EQ(fx.DeliveredUnderLock(), 0);
+    EXPECT_EQ(fx.DroppedHostNotes(), 0);
+    // Well formed (values only while their parameter is held, one begin and
+    // one end each), and the last value heard of each parameter is its own.
+    std::map<int, bool> held;
+    std::map<int, double> last;
+    for (const std::string& note : fx.Notes()) {
+        int index = -1;
+        double value = 0.0;
+        if (std::sscanf(note.c_str(), "begin %d", &index) == 1) {
+            ASSERT_FALSE(held[index]) << "second begin " << index;
+            held[index] = true;
+        } else if (std::sscanf(note.c_str(), "end %d", &index) == 1) {
+            ASSERT_TRUE(held[index]) << "end without begin " << index;
+            held[index] = false;
+        } else if (std::sscanf(note.c_str(), "value %d %lf", &index, &value) == 2) {
+            ASSERT_TRUE(held[index]) << "loose value " << index;
+            last[index] = value;
+        }
+    }
+    for (const auto& h : held)
+        EXPECT_FALSE(h.second) << h.first << " still held";
+    for (int p = 0; p < 4; ++p)
+        EXPECT_NEAR(last[p], fx.ParamNormalized(p), 1e-6) << "parameter " << p;
 }
 
 } // namespace

@@ -262,6 +262,8 @@ TEST(HostIdentification, ProductRulesIgnoreCaseAndTheEarlierRuleWins) {
     EXPECT_EQ(ClassifyHost("", "Melodyne"), HostMelodyne);
     EXPECT_EQ(ClassifyHost("", "VstManLib"), HostVstManLib);
     EXPECT_EQ(ClassifyHost("Apple", "com.apple.audio.AULab"), HostAuLab);
+    EXPECT_EQ(ClassifyHost("Linux Audio Systems", "Ardour"), HostArdour);
+    EXPECT_EQ(ClassifyHost("Ardour Community", "Mixer"), HostOther) << "the product decides";
     EXPECT_EQ(ClassifyHost("Reaper Inc", "Something"), HostOther);
 }
 

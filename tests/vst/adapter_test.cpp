@@ -2,6 +2,8 @@
 // entry point's failure paths, and host answers a real host would not give.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -52,12 +54,24 @@ struct FakeHost {
     int automations = 0;
     int32_t lastIndex = -1;
     float lastValue = -1.0f;
+    // Edit notes (automate, update display, begin and end edit): how many,
+    // the begins and ends among them, and those told off the audio thread
+    // (when one is named).
+    std::thread::id audio;
+    std::atomic<int> edits{0}, begins{0}, ends{0}, offAudio{0};
 };
 FakeHost* sHost = nullptr;
 
 intptr_t KELO_VSTCALL FakeCallback(VstEffectRecord*, int32_t opcode, int32_t index, intptr_t,
                                    void* ptr, float opt) {
     FakeHost& h = *sHost;
+    if (opcode == kVstHostAutomate || opcode == kVstHostUpdateDisplay ||
+        opcode == kVstHostBeginEdit || opcode == kVstHostEndEdit) {
+        ++h.edits;
+        if (opcode == kVstHostBeginEdit) ++h.begins;
+        if (opcode == kVstHostEndEdit) ++h.ends;
+        if (h.audio != std::thread::id() && std::this_thread::get_id() != h.audio) ++h.offAudio;
+    }
     switch (opcode) {
     case kVstHostAutomate:
         ++h.automations;
@@ -402,6 +416,44 @@ TEST_F(AdapterTest, AudioAndUserInterfaceThreadsCanWorkAtTheSameTime) {
     }
     audio.join();
     EXPECT_EQ(effect->processedFrames, 400 * 256);
+}
+
+// Ardour's Linux VST host idles the editor on one thread and processes on
+// another: every edit note of the editor's gestures reaches it on the audio
+// thread, each begin with its end.
+TEST_F(AdapterTest, AnArdourHostHearsEveryEditOnItsAudioThread) {
+    host.vendor = "Linux Audio Systems";
+    host.product = "Ardour";
+    Call(kVstOpOpen);
+    Call(kVstOpSetBlockSize, 0, 64);
+    Call(kVstOpMainsChanged, 0, 1);
+    int frame = 1; // the host's window, as far as the test editor cares
+    ASSERT_EQ(Call(kVstOpEditorOpen, 0, 0, &frame), 1);
+    std::atomic<bool> ready{false}, done{false};
+    std::thread audio([&] {
+        host.audio = std::this_thread::get_id();
+        ready = true;
+        std::vector<float> buffer(64, 0.25f);
+        float* channels[2] = {buffer.data(), buffer.data()};
+        for (bool last = false; !last;) {
+            last = done.load(); // one block more after the editor stopped
+            record->processReplacing(record, channels, channels, 64);
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    while (!ready)
+        std::this_thread::yield();
+    for (int round = 0; round < 200; ++round) {
+        Call(kVstOpVendorSpecific, kTestArmGesture);
+        Call(kVstOpEditorIdle);
+        if (round % 10 == 0) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    done = true;
+    audio.join();
+    Call(kVstOpEditorClose);
+    EXPECT_EQ(host.offAudio, 0) << "edit notes told off the audio thread";
+    EXPECT_GT(host.begins, 0);
+    EXPECT_EQ(host.begins, host.ends);
 }
 
 } // namespace

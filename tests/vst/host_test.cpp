@@ -3,16 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/vst/guarded.h"
 #include "tests/vst/test_effect.h"
 #include "tools/host/host.h"
 #include "tools/host/module.h"
+#include "tools/host/touch.h"
 
 namespace {
 
@@ -410,6 +415,95 @@ TEST_F(HostTest, AParameterMovedInsideThePluginReachesTheHostAsAutomation) {
     EXPECT_FLOAT_EQ(automation[0].value, 1.0f);
     EXPECT_FLOAT_EQ(plugin.GetParameter(TestGain), 1.0f);
     EXPECT_EQ(plugin.ParamDisplay(TestGain), "24.0");
+}
+
+// A host's audio thread: runs each job handed to it, one at a time, on the
+// same thread until it goes.
+class AudioThread {
+public:
+    AudioThread() : mThread([this] { Loop(); }) {}
+    ~AudioThread() {
+        {
+            std::lock_guard<std::mutex> hold(mLock);
+            mStop = true;
+        }
+        mWake.notify_all();
+        mThread.join();
+    }
+    std::thread::id Id() const { return mThread.get_id(); }
+    // Runs job on the thread and waits for it.
+    void Run(std::function<void()> job) {
+        std::unique_lock<std::mutex> hold(mLock);
+        mJob = std::move(job);
+        mWake.notify_all();
+        mWake.wait(hold, [this] { return !mJob; });
+    }
+
+private:
+    void Loop() {
+        std::unique_lock<std::mutex> hold(mLock);
+        for (;;) {
+            mWake.wait(hold, [this] { return mStop || mJob; });
+            if (!mJob) return;
+            mJob();
+            mJob = nullptr;
+            mWake.notify_all();
+        }
+    }
+    std::mutex mLock;
+    std::condition_variable mWake;
+    std::function<void()> mJob;
+    bool mStop = false;
+    std::thread mThread;
+};
+
+// Ardour's Linux VST host calls editor-idle, where the editor's gestures
+// happen, from a thread on which its begin-edit handling crashes: to that host
+// every note of a gesture goes out on the audio thread, at the next block and
+// well formed. Other hosts hear each note at once, on the thread it happened on.
+TEST_F(HostTest, EachNoteOfAGestureGoesOutOnTheThreadItsHostCanTakeItOn) {
+    struct Case {
+        const char* vendor;
+        const char* product;
+        bool onAudio;
+    };
+    const Case cases[] = {{"Linux Audio Systems", "Ardour", true},
+                          {"Kelo Tools", "kelo-host", false},
+                          {"Cockos", "REAPER", false}};
+    for (const Case& c : cases) {
+        HostOptions options;
+        options.vendor = c.vendor;
+        options.product = c.product;
+        auto host = Another(options);
+        host->Start(48000, 64);
+        AudioThread audio;
+        GuardedChannels<float> in(2, 64), out(2, 64);
+        auto block = [&] { host->ProcessReplacing(in.pointers(), out.pointers(), 64); };
+        audio.Run(block);
+        int frame = 1; // the host's window, as far as the test editor cares
+        ASSERT_EQ(host->Dispatch(kVstOpEditorOpen, 0, 0, &frame), 1) << c.product;
+        // This thread is the host's editor thread: its idle call plays the gesture.
+        ASSERT_EQ(host->Dispatch(kVstOpVendorSpecific, kTestArmGesture), 1);
+        host->Dispatch(kVstOpEditorIdle);
+        const size_t toldAtOnce = host->TouchRecord().size();
+        audio.Run(block);
+        const std::vector<TouchEvent> record = host->TouchRecord();
+        EXPECT_EQ(toldAtOnce, c.onAudio ? 0u : record.size()) << c.product;
+        const std::thread::id expected = c.onAudio ? audio.Id() : std::this_thread::get_id();
+        for (const TouchEvent& e : record)
+            EXPECT_EQ(e.thread, expected) << c.product << "\n" << FormatTouchRecord(record);
+        std::vector<TouchGesture> gestures;
+        int states = 0;
+        std::string error;
+        ASSERT_TRUE(SplitTouchGestures(record, gestures, states, error)) << c.product << error;
+        ASSERT_EQ(gestures.size(), 2u) << c.product << "\n" << FormatTouchRecord(record);
+        EXPECT_EQ(gestures[0].index, TestGain);
+        EXPECT_EQ(gestures[0].values.back(), 0.75f);
+        EXPECT_EQ(gestures[1].index, TestMix);
+        EXPECT_EQ(states, 1);
+        host->Dispatch(kVstOpEditorClose);
+        EXPECT_TRUE(in.Intact() && out.Intact());
+    }
 }
 
 TEST_F(HostTest, MidiAndOtherEventsGoBackToTheHost) {

@@ -112,3 +112,20 @@ bool TestEffect::LoadSections(const ByteBlock& chunk, int& position) {
         marks[i] = read[i];
     return true;
 }
+
+intptr_t TestEffect::VendorRequest(int32_t index, intptr_t, void*, float) {
+    auto* editor = static_cast<TestEditor*>(GetEditor());
+    if (index != kTestArmGesture || !editor) return 0;
+    editor->gestureArmed = true;
+    return 1;
+}
+
+void TestEditor::Idle() {
+    if (!gestureArmed.exchange(false)) return;
+    mEffect->BeginGesture();
+    mEffect->EditorParamChange(TestGain, 0.25);
+    mEffect->EditorParamChange(TestGain, 0.75);
+    mEffect->EditorParamChange(TestMix, 0.5);
+    mEffect->StateChanged();
+    mEffect->EndGesture();
+}

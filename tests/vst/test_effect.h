@@ -39,11 +39,19 @@ struct TestEffectOptions {
     int32_t outputs = 2;
 };
 
+// Vendor-specific request (opcode 50) index: the editor's next idle call
+// plays a gesture, as a mouse drag in a real editor would.
+constexpr int32_t kTestArmGesture = 0x6B676573; // 'kges'
+
 // An editor without a window: it remembers what it was shown.
 class TestEditor : public EditorFace {
 public:
-    explicit TestEditor(EffectBase*) {}
+    explicit TestEditor(EffectBase* effect) : mEffect(effect) {}
     int32_t shownCount = 0;
+    // The gesture of the next idle call: "gain" to 0.25 and then 0.75, "mix"
+    // to 0.5 and a change of the saved state.
+    std::atomic<bool> gestureArmed{false};
+    void Idle() override;
 
     void ShowParamValue(int32_t, double, bool) override { ++shownCount; }
     void PrepareSurface() override {}
@@ -58,6 +66,9 @@ public:
     bool windowOpen = false;
     int32_t ViewWidth() const override { return 675; }
     int32_t ViewHeight() const override { return 619; }
+
+private:
+    EffectBase* mEffect;
 };
 
 class TestEffect : public EffectBase, private StateSections {
@@ -73,6 +84,8 @@ public:
     bool SaveState(ByteBlock* chunk) override;
     bool LoadState(ByteBlock* chunk) override;
     void EditorOpened() override { ++editorOpened; }
+    // kTestArmGesture arms the editor's gesture (1); anything else answers 0.
+    intptr_t VendorRequest(int32_t index, intptr_t value, void* ptr, float opt) override;
     void EditorClosed() override { ++editorClosed; }
 
     // The section's payload: a few doubles saved after the parameter values.

@@ -189,6 +189,7 @@ void PluginInstance::RecordTouch(int32_t opcode, int32_t index, float value) {
     if (opcode == kVstHostBeginEdit) event = {TouchEvent::Begin, index, 0.0f};
     if (opcode == kVstHostEndEdit) event = {TouchEvent::End, index, 0.0f};
     if (opcode == kVstHostUpdateDisplay) event = {TouchEvent::StateChanged, -1, 0.0f};
+    event.thread = std::this_thread::get_id();
     {
         std::lock_guard<std::mutex> guard(mObservedLock);
         mTouch.push_back(event);

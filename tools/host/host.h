@@ -31,6 +31,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plug/vst_abi.h"
@@ -57,8 +58,9 @@ struct HostOptions {
 struct TouchEvent {
     enum Kind { Begin, Value, End, StateChanged };
     Kind kind;
-    int32_t index; // -1 for StateChanged
-    float value;   // Value only
+    int32_t index;               // -1 for StateChanged
+    float value;                 // Value only
+    std::thread::id thread = {}; // the plug-in's thread that told it
 };
 
 // The host's transport as the plug-in sees it through opcode 7.

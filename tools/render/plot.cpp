@@ -11,10 +11,12 @@
 #include "editor/text_raster.h"
 #include "effect/ui/axis_scale.h"
 #include "effect/ui/bar_colors.h"
+#include "effect/ui/palette.h"
 
 namespace {
 
-// The editor's artwork (img/draw_images.py) and its displays' colours.
+// The editor's artwork (img/draw_images.py); the displays' colours are the
+// palette's.
 const Color kPanelTop(255, 34, 37, 43);
 const Color kPanelBottom(255, 22, 24, 28);
 const Color kWellFill(255, 17, 19, 23);
@@ -22,12 +24,6 @@ const Color kWellEdge(255, 64, 70, 80);
 const Color kPlotFill(255, 8, 9, 11);
 const Color kAccent(255, 92, 214, 128);
 const Color kTextDim(255, 128, 134, 144);
-const Color kGrey(255, 127, 127, 127);
-const Color kGrid(255, 40, 40, 40);
-const Color kAzure(255, 0, 110, 255);
-const Color kHalfAzure(255, 0, 55, 127);
-const Color kWhite(255, 255, 255, 255);
-const Color kBoxFill(255, 32, 32, 32);
 // The background of the columns an event covers, in every panel.
 const Color kEventShade(255, 18, 46, 32);
 

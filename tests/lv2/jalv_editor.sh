@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # jalv.gtk3 (Debian's jalv) opens Kelo.lv2 with its UI under a private virtual
-# X server, with a private JACK server on its dummy driver (no sound card); a
-# picture of the editor's window must show what the VST host harness shows of
-# Kelo.so's editor. The harness plays a moment of its demo signal before its
-# picture while jalv's input is silent, so pixels where the harness's picture
-# differs by green light or by grey (its audio drawings), and their blended
-# edges, may differ; the control column must be identical, and the rest of
-# the displays may differ in at most 0.25% of the editor's pixels.
-# usage: jalv_picture.sh KELO_HOST KELO_SO PIL_PYTHON SOURCE_DIR WORK_DIR
+# X server, with a private JACK server on its dummy driver (no sound card,
+# and time positions with a frame and a speed but no tempo).
+#
+# A picture of the editor's window must show what the VST host harness shows
+# of Kelo.so's editor. The harness plays a moment of its demo signal before
+# its picture while jalv's input is silent, so pixels where the harness's
+# picture differs by green light or by grey (its audio drawings), and their
+# blended edges, may differ; the control column must be identical, and the
+# rest of the displays may differ in at most 0.25% of the editor's pixels. The
+# edit panel's beats text (the envelope's length at the host's tempo: 120 bpm
+# when the host says none, as in the harness) must be identical.
+#
+# Then a click on an option switch (no parameter) must reach jalv as a
+# state:StateChanged message from the plug-in (jalv --dump prints it).
+# usage: jalv_editor.sh KELO_HOST KELO_SO PIL_PYTHON SOURCE_DIR WORK_DIR
 set -euo pipefail
 host=$1 vst=$2 python=$3 src=$4 work=$5
 uri="urn:uuid:eaa7c74c-7e2c-4bc2-9eb2-85aef17ce553"
@@ -33,7 +40,8 @@ for _ in $(seq 1 50); do
   sleep 0.2
 done
 
-jalv.gtk3 "$uri" >"$work/jalv.log" 2>&1 &
+# Line-buffered, so the dump can be read while jalv runs.
+stdbuf -oL jalv.gtk3 --dump "$uri" >"$work/jalv.log" 2>&1 &
 jalv_pid=$!
 window=""
 for _ in $(seq 1 100); do
@@ -78,6 +86,10 @@ for x, y in (p for p in differ if audio_light(p)):
     near_audio.update((x + dx, y + dy) for dx in range(-2, 3) for dy in range(-2, 3))
 unexcused = [p for p in differ if p not in near_audio]
 controls = [p for p in differ if p[0] < 170]
+# The edit panel's beats text, right-aligned at the plot's top right corner.
+beats = [p for p in differ if 540 <= p[0] < 645 and 222 <= p[1] < 245]
+if beats:
+    sys.exit(f"the edit panel's beats texts differ (the host's tempo), first at {beats[:5]}")
 print(f"{len(differ)} pixels differ, {len(unexcused)} of them away from the audio drawings, "
       f"{len(controls)} in the control column")
 # The control column (knobs, switches, emblem) is identical; in the displays
@@ -86,3 +98,14 @@ print(f"{len(differ)} pixels differ, {len(unexcused)} of them away from the audi
 if len(differ) == w * h or controls or len(unexcused) > w * h // 400:
     sys.exit(f"the pictures differ, first at {(controls or unexcused)[:5]}")
 PY
+
+# An option switch ("hear both polarities") is no port: its click must reach
+# the host as state:StateChanged on the notify port.
+xdotool mousemove --window "$window" 20 584 click 1
+for _ in $(seq 1 50); do
+  grep -q 'state#StateChanged' "$work/jalv.log" && break
+  sleep 0.1
+done
+grep -q 'state#StateChanged' "$work/jalv.log" ||
+  { cat "$work/jalv.log"; echo "no state:StateChanged from the option switch"; exit 1; }
+echo "state:StateChanged heard after the option switch's click"

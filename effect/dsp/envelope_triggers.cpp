@@ -1,0 +1,195 @@
+// The trigger rules: when the detector's level re-arms the envelope, triggers
+// it, or (inside an envelope, or while its hit still rings) is a new hit.
+#include "effect/dsp/envelope_machine.h"
+
+namespace {
+
+// After an envelope, the hit that ran it is over once the detector level falls
+// to this share of the threshold (12 dB under it).
+const double kQuietShare = 0.25;
+// With lookahead, inside an envelope (or while its hit rings after it) a rise
+// of the onset level by this factor (18 dB) over its lowest since the re-arm
+// is a new hit as well: a drum struck while another rings changes the band
+// much faster than the ring does, long before its level doubles the ring's.
+const double kOnsetJump = 8.0;
+// An onset floor that any level replaces (none seen yet).
+const double kNever = 1e300;
+// Inside an envelope, a new hit is a rise of the band's magnitude level by this
+// factor (6 dB) over its lowest since the level fell to the re-arm level; the
+// ripple of a decaying low note stays under it.
+const double kNewHitRise = 2.0;
+
+// a < b ? a : b and a > b ? a : b, exactly (b where they compare false, also
+// for NaN and equal zeros): one instruction each with SSE2 doubles. Written
+// as the comparison, the compiler passes the values through integer registers
+// for a conditional move, a long chain from frame to frame.
+#if defined(__SSE2_MATH__)
+typedef double Lanes __attribute__((vector_size(16)));
+inline double LowerOf(double a, double b) {
+    return __builtin_ia32_minsd(Lanes{a, 0.0}, Lanes{b, 0.0})[0];
+}
+inline double HigherOf(double a, double b) {
+    return __builtin_ia32_maxsd(Lanes{a, 0.0}, Lanes{b, 0.0})[0];
+}
+// The lowest of the values taken since start, as LowerOf(value, lowest) would
+// keep it, the running value held in a register of its own: the chain from
+// frame to frame is the one instruction.
+class RunningLowest {
+public:
+    explicit RunningLowest(double start) : mLowest{start, 0.0} {}
+    double Take(double v) {
+        mLowest = __builtin_ia32_minsd(Lanes{v, 0.0}, mLowest);
+        return mLowest[0];
+    }
+    double Value() const { return mLowest[0]; }
+
+private:
+    Lanes mLowest;
+};
+#else
+inline double LowerOf(double a, double b) {
+    return a < b ? a : b;
+}
+inline double HigherOf(double a, double b) {
+    return a > b ? a : b;
+}
+class RunningLowest {
+public:
+    explicit RunningLowest(double start) : mLowest(start) {}
+    double Take(double v) { return mLowest = LowerOf(v, mLowest); }
+    double Value() const { return mLowest; }
+
+private:
+    double mLowest;
+};
+#endif
+
+// Returns the first frame from g on whose level does not satisfy stays, checking
+// four frames per step while four remain.
+template <typename Stays>
+int ScanLevels(const double* level, int g, int frames, Stays stays) {
+    int i = g;
+    for (; i + 4 <= frames; i += 4) {
+        // All four tested without branching between them; one branch per step.
+        const int staying = int(stays(level[i])) + int(stays(level[i + 1])) +
+                            int(stays(level[i + 2])) + int(stays(level[i + 3]));
+        if (staying != 4) break;
+    }
+    for (; i < frames; ++i)
+        if (!stays(level[i])) break;
+    return i;
+}
+
+} // namespace
+
+int EnvelopeMachine::FindRearm(const Levels& levels, int g, int frames) {
+    const double low = mThresholdLow;
+    // NaN fails the comparison and ends the phase like a low level.
+    const int t = ScanLevels(levels.detector, g, frames, [low](double v) { return v > low; });
+    if (t < frames) {
+        mRiseFloor = levels.magnitude[t];
+        mOnsetFloor = levels.onset ? levels.onset[t] : kNever;
+    }
+    return t;
+}
+
+int EnvelopeMachine::FindTrigger(const Levels& levels, int g, int frames) {
+    const double threshold = mThreshold;
+    int t = g;
+    if (mRiseGuard) t = GuardedTrigger(levels, g, frames);
+    if (!mRiseGuard)
+        t = ScanLevels(levels.detector, t, frames, [threshold](double v) { return threshold > v; });
+    return t;
+}
+
+int EnvelopeMachine::FindRestart(const Levels& levels, int g, int t) {
+    return levels.onset ? FindRestartOf<true>(levels, g, t) : FindRestartOf<false>(levels, g, t);
+}
+
+int EnvelopeMachine::GuardedTrigger(const Levels& levels, int g, int frames) {
+    return levels.onset ? GuardedTriggerOf<true>(levels, g, frames)
+                        : GuardedTriggerOf<false>(levels, g, frames);
+}
+
+// kOnsets: with the lookahead's onset levels. Without them the onset rule
+// never fires (a jump no level reaches), and is not evaluated.
+template <bool kOnsets>
+int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
+    const double low = mThresholdLow, threshold = mThreshold;
+    const double* level = levels.detector;
+    const double* magnitude = levels.magnitude;
+    // With lookahead, a sharp rise of the onset level is a new hit too.
+    const double* onset = levels.onset;
+    bool rearmed = mRearmed;
+    double floor = mRiseFloor, peak = mRisePeak, onsetFloor = mOnsetFloor;
+    int i = g;
+    // Re-armed once the level falls to the re-arm level, or the band's
+    // magnitude level to half its peak in this envelope: a decaying hit, which
+    // a new one can follow.
+    for (; i < t && !rearmed; ++i) {
+        const double v = level[i], m = magnitude[i];
+        peak = HigherOf(m, peak);
+        if (!(v > low) || !(m > 0.5 * peak)) {
+            rearmed = true;
+            floor = m;
+            onsetFloor = kOnsets ? onset[i] : kNever;
+        }
+    }
+    // The level rippling around the threshold as a hit decays is no new hit:
+    // that one also lifts the band's magnitude level kNewHitRise over its
+    // lowest since the re-arm. (As in the armed phase, NaN reaches the
+    // threshold.)
+    RunningLowest lowest(floor);
+    for (; i < t; ++i) {
+        const double v = level[i], m = magnitude[i];
+        bool rose = !(m < kNewHitRise * lowest.Take(m));
+        if (kOnsets) {
+            const double o = onset[i];
+            onsetFloor = LowerOf(o, onsetFloor);
+            rose = rose || o > kOnsetJump * onsetFloor;
+        }
+        if (!(threshold > v) && rose) {
+            // With lookahead, the new hit's start is decided like a trigger's,
+            // and this envelope shapes what is heard until then.
+            if (levels.search && levels.search->DecideLength() > 0)
+                mRestartStart.decide = levels.search->DecideLength();
+            else
+                mRestart = true;
+            break;
+        }
+    }
+    mRearmed = rearmed;
+    mOnsetFloor = onsetFloor;
+    mRiseFloor = lowest.Value();
+    mRisePeak = peak;
+    return i;
+}
+
+template <bool kOnsets>
+int EnvelopeMachine::GuardedTriggerOf(const Levels& levels, int g, int frames) {
+    const double threshold = mThreshold, quiet = kQuietShare * threshold;
+    const double* level = levels.detector;
+    const double* magnitude = levels.magnitude;
+    const double* onset = levels.onset;
+    RunningLowest lowest(mRiseFloor);
+    double onsetFloor = mOnsetFloor;
+    int i = g;
+    for (; i < frames; ++i) {
+        const double v = level[i], m = magnitude[i];
+        if (v <= quiet) {
+            // Quiet enough that the hit is over: the threshold alone decides.
+            mRiseGuard = false;
+            break;
+        }
+        bool rose = !(m < kNewHitRise * lowest.Take(m));
+        if (kOnsets) {
+            const double o = onset[i];
+            onsetFloor = LowerOf(o, onsetFloor);
+            rose = rose || o > kOnsetJump * onsetFloor;
+        }
+        if (!(threshold > v) && rose) break;
+    }
+    mRiseFloor = lowest.Value();
+    mOnsetFloor = onsetFloor;
+    return i;
+}

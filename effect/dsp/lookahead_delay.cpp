@@ -1,0 +1,94 @@
+#include "effect/dsp/lookahead_delay.h"
+
+#include <cstring>
+#include <initializer_list>
+
+bool LookaheadDelay::Prepare(int length, double rate, int frames, bool on) {
+    mLength = length > 0 ? length : 0;
+    bool ok = true;
+    for (DelayLine* line : {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine})
+        if (!line->SetLength(ok ? mLength : 0)) ok = false;
+    if (!ok) {
+        mLength = 0;
+        for (DelayLine* line : {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine})
+            line->SetLength(0);
+    }
+    const double glide = kGlideSeconds * rate;
+    mStep = glide >= 1.0 ? 1.0 / glide : 1.0;
+    mOn = on;
+    mWeight = on ? 1.0 : 0.0;
+    mBandKept = false;
+    const int32_t bytes = (frames > 0 ? frames : 0) * int32_t(sizeof(double));
+    bool buffers = frames > 0;
+    for (ByteBlock* block : {&mAudioL, &mAudioR, &mLevel, &mMagnitude, &mUndelayedL, &mUndelayedR})
+        if (buffers && !block->Resize(bytes, false)) buffers = false;
+    return buffers;
+}
+
+void LookaheadDelay::Switch(bool on, double r, double m) {
+    if (on == mOn) return;
+    mOn = on;
+    // A switch on from silence on the delayed side (the glide back had
+    // ended): the lines start from what was kept, the levels from the last.
+    if (on && mWeight <= 0.0) {
+        if (!mBandKept) {
+            mBandL.Clear();
+            mBandR.Clear();
+        }
+        mLevelLine.Fill(r);
+        mMagnitudeLine.Fill(m);
+    }
+}
+
+void LookaheadDelay::Keep(const double* inL, const double* inR, const double* bandL,
+                          const double* bandR, int frames) {
+    mInL.Push(inL, frames);
+    mInR.Push(inR, frames);
+    mBandKept = bandL && bandR;
+    if (mBandKept) {
+        mBandL.Push(bandL, frames);
+        mBandR.Push(bandR, frames);
+    }
+}
+
+void LookaheadDelay::Mix(const double* x, double* y, int n) const {
+    const double target = mOn ? 1.0 : 0.0, step = mOn ? mStep : -mStep;
+    for (int i = 0; i < n; ++i) {
+        double w = mWeight + step * (i + 1);
+        w = mOn ? (w < target ? w : target) : (w > target ? w : target);
+        // At either end one signal alone, to the last bit.
+        const double mixed = x[i] + (y[i] - x[i]) * w;
+        y[i] = w >= 1.0 ? y[i] : w <= 0.0 ? x[i] : mixed;
+    }
+}
+
+void LookaheadDelay::Run(const double* inL, const double* inR, double* bandL, double* bandR,
+                         const double* r, const double* m, int frames) {
+    const size_t bytes = size_t(frames) * sizeof(double);
+    const bool gliding = mWeight != (mOn ? 1.0 : 0.0);
+    std::memcpy(Data(mAudioL), inL, bytes);
+    std::memcpy(Data(mAudioR), inR, bytes);
+    std::memcpy(Data(mLevel), r, bytes);
+    std::memcpy(Data(mMagnitude), m, bytes);
+    if (gliding && bandL && bandR) {
+        std::memcpy(Data(mUndelayedL), bandL, bytes);
+        std::memcpy(Data(mUndelayedR), bandR, bytes);
+    }
+    mInL.Process(Data(mAudioL), frames);
+    mInR.Process(Data(mAudioR), frames);
+    mBandL.Process(bandL, frames);
+    mBandR.Process(bandR, frames);
+    mLevelLine.Process(Data(mLevel), frames);
+    mMagnitudeLine.Process(Data(mMagnitude), frames);
+    if (!gliding) return;
+    Mix(inL, Data(mAudioL), frames);
+    Mix(inR, Data(mAudioR), frames);
+    Mix(r, Data(mLevel), frames);
+    Mix(m, Data(mMagnitude), frames);
+    if (bandL && bandR) {
+        Mix(Data(mUndelayedL), bandL, frames);
+        Mix(Data(mUndelayedR), bandR, frames);
+    }
+    double w = mWeight + (mOn ? mStep : -mStep) * frames;
+    mWeight = mOn ? (w < 1.0 ? w : 1.0) : (w > 0.0 ? w : 0.0);
+}

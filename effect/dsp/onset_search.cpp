@@ -1,0 +1,141 @@
+#include "effect/dsp/onset_search.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/round_double.h"
+#include "effect/dsp/detector.h"
+#include "effect/dsp/samples_of.h"
+#include "effect/level_follower.h"
+
+namespace {
+
+// An envelope starts after the lowest onset level within the lookahead before
+// its start is decided, but not before the band's magnitude level was last
+// this share (18 dB under) of the highest it reached since the trigger, less
+// the time a hit takes to rise to that share (kRiseSeconds).
+const double kOnsetQuiet = 0.125;
+const double kRiseSeconds = 0.0006;
+
+} // namespace
+
+bool OnsetSearch::Prepare(int lookahead, double rate, int frames) {
+    mLookahead = lookahead > 0 ? lookahead : 0;
+    bool ok = mPastOnset.SetLength(mLookahead) && mPastMagnitude.SetLength(mLookahead);
+    if (!ok) {
+        mLookahead = 0;
+        mPastOnset.SetLength(0);
+        mPastMagnitude.SetLength(0);
+    }
+    mDecideLen = SamplesOf(kStartDecisionSeconds, rate);
+    mRiseLen = SamplesOf(kRiseSeconds, rate);
+    if (mDecideLen >= mLookahead) mDecideLen = mLookahead > 0 ? mLookahead - 1 : 0;
+    mLastBandMid = mOnsetLevel = 0.0;
+    mMagnitude = nullptr;
+    return frames > 0 && mOnset.Resize(frames * int32_t(sizeof(double)), false);
+}
+
+void OnsetSearch::Clear() {
+    mPastOnset.Clear();
+    mPastMagnitude.Clear();
+    mLastBandMid = mOnsetLevel = 0.0;
+}
+
+void OnsetSearch::Follow(const double* bandL, const double* bandR, const double* magnitude,
+                         int frames, double attack, double release) {
+    double* onset = reinterpret_cast<double*>(mOnset.Bytes());
+    mMagnitude = magnitude;
+    // It rises and falls as the detector's levels do.
+    double last = mLastBandMid, level = mOnsetLevel;
+    for (int i = 0; i < frames; ++i) {
+        double mid = 0.5 * (bandL[i] + bandR[i]);
+        // Doubles from step to step, as between blocks (x87 code would carry
+        // them wider within a block: a level that depends on where it is cut).
+        RoundToDouble(mid);
+        level = FollowLevel(level, std::fabs(mid - last), attack, release);
+        RoundToDouble(level);
+        last = mid;
+        onset[i] = level;
+    }
+    mLastBandMid = last;
+    mOnsetLevel = level < kTinyLevel ? 0.0 : level;
+}
+
+void OnsetSearch::Keep(int frames) {
+    mPastOnset.Push(Onsets(), frames);
+    mPastMagnitude.Push(mMagnitude, frames);
+}
+
+PendingStart OnsetSearch::Schedule(int t) {
+    PendingStart start;
+    if (mDecideLen > 0)
+        start.decide = mDecideLen;
+    else
+        start.wait = Wait(t, 0) + 1;
+    return start;
+}
+
+bool OnsetSearch::CountDown(PendingStart& start, int g, int t) {
+    const int passed = t - g;
+    if (start.decide > 0) {
+        start.decide -= passed;
+        if (start.decide > 0) return false;
+        start.wait = Wait(t - 1, mDecideLen - 1);
+        return start.wait == 0;
+    }
+    start.wait -= passed;
+    return start.wait == 0;
+}
+
+int OnsetSearch::Wait(int u, int since) const {
+    // Frame u is passed on already: a start reach frames back is the next one
+    // out of the delay.
+    const int reach = mLookahead - 1;
+    if (reach <= 0) return 0;
+    // Levels k frames before frame u: from the block, or from before it.
+    const double* onset = reinterpret_cast<const double*>(mOnset.Bytes());
+    const double* magnitude = mMagnitude;
+    const auto pastOnset = [&](int k) { return k <= u ? onset[u - k] : mPastOnset.Past(k - u); };
+    const auto pastMagnitude = [&](int k) {
+        return k <= u ? magnitude[u - k] : mPastMagnitude.Past(k - u);
+    };
+    // The onset level falls (slowly) before the hit and climbs at it: the hit
+    // begins after its lowest point within the lookahead (the latest, if it
+    // stays there).
+    int back = 0;
+    double lowest = pastOnset(0);
+    for (int k = 1; k <= reach; ++k) {
+        const double v = pastOnset(k);
+        if (v < lowest) {
+            lowest = v;
+            back = k;
+        }
+    }
+    // But not before the band's magnitude level was last kOnsetQuiet of the
+    // highest it reached since the trigger: the fine grain of a quiet sound
+    // before a hit (a cymbal's bleed in a kick's microphone, a soft hat just
+    // before a kick) moves the onset level too, and would pull the start ahead
+    // of the hit.
+    double loudest = 0.0;
+    for (int k = 0; k <= since; ++k)
+        loudest = std::max(loudest, pastMagnitude(k));
+    const double quiet = kOnsetQuiet * loudest;
+    for (int k = 0; k < back; ++k)
+        if (pastMagnitude(k) <= quiet) {
+            // The hit's rise through that level began at the magnitude
+            // level's lowest point within kRiseSeconds before.
+            const int end = k + mRiseLen < back ? k + mRiseLen : back;
+            int low = k;
+            double lowest = pastMagnitude(k);
+            for (int j = k + 1; j <= end; ++j)
+                if (pastMagnitude(j) < lowest) {
+                    lowest = pastMagnitude(j);
+                    low = j;
+                }
+            back = low;
+            break;
+        }
+    // The hit begins on the frame after.
+    back = back > 0 ? back - 1 : 0;
+    return reach - back;
+}

@@ -1,0 +1,80 @@
+// The lookahead's onset search: with the audio delayed, an envelope that
+// triggers is not started at once; its start is decided a little later
+// (kStartDecisionSeconds after the trigger, once the hit that reached the
+// threshold has been heard rising further) and placed, within the lookahead
+// before that, where the hit begins. This class follows the onset level,
+// keeps the levels of the lookahead before the block, finds where a hit
+// begins, and counts a pending start down to its frame.
+//
+// Where a hit begins, and the levels that tell, are the rules most likely to
+// be refined: they live in Wait (onset_search.cpp) alone.
+#pragma once
+
+#include "base/byte_block.h"
+#include "effect/delay_line.h"
+
+// A lookahead start on its way: frames until it is decided, then frames
+// until it is due.
+struct PendingStart {
+    int decide = 0, wait = 0;
+    bool Pending() const { return decide > 0 || wait > 0; }
+    // Where a run from frame g to limit ends: at limit, or at the next step.
+    int End(int g, int limit) const {
+        const int left = decide > 0 ? decide : wait;
+        return limit - g < left ? limit : g + left;
+    }
+};
+
+class OnsetSearch {
+public:
+    // Where an envelope starts is decided this long after its trigger.
+    static constexpr double kStartDecisionSeconds = 0.003;
+
+    // Sets the lookahead (in samples, at least 0) and the lengths at rate, and
+    // sizes the block buffer for frames per block; clears everything.
+    // Allocates: not on the audio thread. A lookahead whose memory cannot be
+    // had is 0; false when the block buffer cannot be had.
+    bool Prepare(int lookahead, double rate, int frames);
+    // Forgets the levels before the next block (the onset level starts from
+    // silence).
+    void Clear();
+
+    // Follows the onset level over a block (the magnitude of the band's change
+    // from frame to frame, its mid's first difference): a hit's attack is
+    // where the band changes fastest, so this level rises at the hit even where
+    // the ring of the drum before is louder than the hit's first moment, and
+    // it rises alike for either polarity. magnitude: the band's magnitude
+    // levels of the same block, read by Wait (kept until Keep).
+    void Follow(const double* bandL, const double* bandR, const double* magnitude, int frames,
+                double attack, double release);
+    // The block's onset levels.
+    const double* Onsets() { return reinterpret_cast<double*>(mOnset.Bytes()); }
+    // Keeps the block's last onset and magnitude levels for the next block.
+    void Keep(int frames);
+
+    // A start for a trigger at frame t of the block: decided later, or (no
+    // time to decide) placed at once.
+    PendingStart Schedule(int t);
+    // Frames g..t-1 passed: counts start down and places it when its decision
+    // is due; true when the start is due at frame t.
+    bool CountDown(PendingStart& start, int g, int t);
+    // Where a hit that triggered `since` frames before frame u (or at it)
+    // begins, decided after frame u was passed on: frames still to wait.
+    int Wait(int u, int since) const;
+
+    int Lookahead() const { return mLookahead; }
+    int DecideLength() const { return mDecideLen; }
+
+private:
+    ByteBlock mOnset;
+    const double* mMagnitude = nullptr;
+    // The onset and the band's magnitude levels of the last mLookahead frames
+    // before the block, the band's last mid sample and the onset level.
+    DelayLine mPastOnset, mPastMagnitude;
+    double mLastBandMid = 0.0;
+    double mOnsetLevel = 0.0;
+    int mLookahead = 0;
+    // kStartDecisionSeconds and kRiseSeconds in frames.
+    int mDecideLen = 0;
+    int mRiseLen = 0;
+};

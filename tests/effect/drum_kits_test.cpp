@@ -1,0 +1,203 @@
+// Kelo on kits it was not tuned on. The material of tests/common/kit_material.h
+// is built from any kit of hydrogen-drumkits; the detector may be tuned on
+// TuningKits() (ForzeeStereo, ColomboAcousticDrumkit, HardElectro1) and is
+// judged on JudgedKits() (BJA_Pacific, The Black Pearl 1.0,
+// Millo_MultiLayered2, Millo_MultiLayered3, Millo-Drums_v.1, rumpf_kit_z01_h2,
+// VariBreaks, ElectricEmpireKit, Audiophob), whose figures are the ones that
+// count. kelo-drum-figures prints them all.
+//
+// Under the emulator (the i686 build under qemu) only the material's own
+// checks run, on one kit: the figures take minutes there.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "drum_figures.h"
+#include "tests/common/drum_kits.h"
+
+namespace {
+
+bool Emulated() {
+    return std::getenv("KELO_TEST_EMULATED") != nullptr;
+}
+
+#define SKIP_WITHOUT_KIT(kit)                                                                      \
+    do {                                                                                           \
+        if (!DrumKitInstalled(kit))                                                                \
+            GTEST_SKIP() << kit << " is not installed (Debian package hydrogen-drumkits)";         \
+    } while (0)
+
+std::vector<std::string> AllKits() {
+    std::vector<std::string> kits = TuningKits();
+    for (const std::string& kit : JudgedKits())
+        kits.push_back(kit);
+    return kits;
+}
+
+double Rms(const DrumTrack& t, size_t from, size_t n) {
+    double sum = 0.0;
+    for (size_t i = from; i < from + n && i < t.size(); ++i)
+        sum += t.l[i] * t.l[i] + t.r[i] * t.r[i];
+    return std::sqrt(sum / double(2 * n));
+}
+
+} // namespace
+
+// --- the material
+
+TEST(KitMaterial, EveryKitPlaysAKickASnareAndHatsAndTheTomsItHas) {
+    const std::vector<std::string> kits =
+        Emulated() ? std::vector<std::string>{"ForzeeStereo"} : AllKits();
+    for (const std::string& name : kits) {
+        SKIP_WITHOUT_KIT(name);
+        const DrumKit& kit = LoadDrumKit(name);
+        EXPECT_TRUE(kit.Has(kKick)) << name;
+        EXPECT_TRUE(kit.Has(kSnare)) << name;
+        EXPECT_TRUE(kit.Has(kHat)) << name;
+        // A voice is the instrument its name says it is, never a neighbour
+        // whose name only contains the letters ("Custom", "Kick Stomp").
+        for (DrumVoice tom : kit.Toms())
+            EXPECT_EQ(kit.Voice(tom).name.find("Kick"), std::string::npos) << name;
+        EXPECT_EQ(kit.Voice(kSnare).name.find("Rim"), std::string::npos) << name;
+        for (int p = 0; p < kPieceCount; ++p)
+            EXPECT_EQ(KitPlays(name, KitPiece(p)), p != kPieceToms || !kit.Toms().empty())
+                << name << " " << KitPieceName(KitPiece(p));
+    }
+}
+
+TEST(KitMaterial, EachHitsOnsetIsWhereItsSoundBeginsAtEveryRate) {
+    // The listed onset is the first frame of the hit alone within 26 dB of its
+    // peak: the stem is quiet just before it (bleed is 20 dB down or more) and
+    // loud just after, at each rate the material is built at (each kit at its
+    // own rate and at another, where its samples are resampled).
+    struct Case {
+        const char* kit;
+        double rate;
+    };
+    const std::vector<Case> cases = Emulated() ? std::vector<Case>{{"ForzeeStereo", 48000.0}}
+                                               : std::vector<Case>{{"ForzeeStereo", 48000.0},
+                                                                   {"ForzeeStereo", 96000.0},
+                                                                   {"BJA_Pacific", 44100.0},
+                                                                   {"Millo-Drums_v.1", 48000.0}};
+    for (const Case& c : cases) {
+        SKIP_WITHOUT_KIT(c.kit);
+        const DrumTrack track = KitTrack(c.kit, kPieceKick, c.rate, DrumSeed());
+        ASSERT_EQ(track.hits.size(), 14u) << c.kit;
+        EXPECT_EQ(track.rate, c.rate);
+        const size_t ms = size_t(0.001 * c.rate);
+        for (const DrumHit& hit : track.hits) {
+            EXPECT_LT(Rms(track, hit.frame - 2 * ms, ms), 0.1 * hit.peak) << c.kit << " " << c.rate;
+            EXPECT_GT(Rms(track, hit.frame, 10 * ms), 0.1 * hit.peak) << c.kit << " " << c.rate;
+        }
+    }
+}
+
+TEST(KitMaterial, IsTheSameForTheSameSeedAndDiffersForAnother) {
+    SKIP_WITHOUT_KIT("Millo_MultiLayered2");
+    const DrumTrack a = KitTrack("Millo_MultiLayered2", kPieceGroove, 44100.0, DrumSeed());
+    const DrumTrack b = KitTrack("Millo_MultiLayered2", kPieceGroove, 44100.0, DrumSeed());
+    const DrumTrack c = KitTrack("Millo_MultiLayered2", kPieceGroove, 44100.0, DrumSeed() + 1);
+    ASSERT_FALSE(a.l.empty());
+    EXPECT_EQ(a.l, b.l);
+    EXPECT_NE(a.l, c.l);
+    // The room mix lists the groove's hits and rings on after it.
+    const DrumTrack room = KitTrack("Millo_MultiLayered2", kPieceRoom, 44100.0, DrumSeed());
+    EXPECT_EQ(room.hits.size(), a.hits.size());
+    EXPECT_GT(room.size(), a.size());
+}
+
+// --- what the judged kits must show (the goals; see each reason)
+
+// Lookahead on, both polarities: at least 95% of the hits within 1 ms of their
+// onset and none beyond 3 ms, on every judged kit, every piece and band, at
+// 44.1, 48 and 96 kHz, as recorded and inverted. The onset search as it is
+// reaches 53-88% per judged kit (worst +18.8 ms, a tom under the ring before
+// it) and gives 422 hits a second envelope: this runs once it is rebuilt.
+TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    for (const std::string& kit : JudgedKits()) {
+        SKIP_WITHOUT_KIT(kit);
+        for (int p = 0; p < kPieceCount; ++p) {
+            const KitPiece piece = KitPiece(p);
+            if (!KitPlays(kit, piece)) continue;
+            for (double rate : {44100.0, 48000.0, 96000.0}) {
+                const DrumTrack track = KitTrack(kit, piece, rate, DrumSeed());
+                for (const DrumBand& band : BandsFor(piece)) {
+                    const std::vector<HeardHit> hits = HeardHits(track, band);
+                    DrumSettings s;
+                    s.band = band;
+                    s.thresholdDb = RelativeThresholdDb(hits);
+                    for (double sign : {1.0, -1.0}) {
+                        const OnsetFigures f =
+                            MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
+                        const std::string what = kit + " " + KitPieceName(piece) + " " + band.name +
+                                                 " " + std::to_string(int(rate)) +
+                                                 (sign > 0 ? "" : " inverted");
+                        ASSERT_GT(f.hits, 0) << what;
+                        EXPECT_GE(f.within, 0.95 * f.hits) << what;
+                        EXPECT_LE(std::fabs(f.worstMs), 3.0) << what;
+                        EXPECT_EQ(f.missed, 0) << what;
+                        EXPECT_EQ(f.doubled, 0) << what;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Autofit on the stems of the judged kits: the kick stem with the kick band
+// and the full band, and, as a check that the fit is no kick's alone, the
+// snare and tom stems with their bands (thresholds 20 dB under each stem's
+// loudest hit in the band). Each case: the stem heard up to the end of its
+// loudest hit's envelope, the shape fitted, the stem heard again with it (see
+// MeasureAutofit; kelo-drum-figures adds the snare and toms in the full band).
+template <typename Check>
+void ForEachJudgedAutofit(Check check) {
+    for (const std::string& kit : JudgedKits()) {
+        SKIP_WITHOUT_KIT(kit);
+        for (KitPiece piece : {kPieceKick, kPieceSnare, kPieceToms}) {
+            if (!KitPlays(kit, piece)) continue;
+            const DrumTrack track = KitTrack(kit, piece, 48000.0, DrumSeed());
+            for (const DrumBand& band : BandsFor(piece)) {
+                const AutofitFigures f =
+                    MeasureAutofit(track, band, RelativeThresholdDb(HeardHits(track, band)));
+                const std::string what = kit + " " + KitPieceName(piece) + " " + band.name;
+                ASSERT_TRUE(f.fitted) << what;
+                check(f, what);
+            }
+        }
+    }
+}
+
+// The fitted hit keeps its attack: its peak over the first 10 ms comes out
+// within 1 dB (the fit held it within 0.5 dB; the output's peak differs from
+// the fit's reckoning by the other channel, which the event does not hold).
+// Its level over the whole envelope comes out within 1 dB as well. Before,
+// the peak came out up to 5.5 dB low on these kits.
+TEST(KitAutofit, TheFittedHitKeepsItsAttackAndItsLevelOnEveryJudgedKit) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    ForEachJudgedAutofit([](const AutofitFigures& f, const std::string& what) {
+        EXPECT_NEAR(f.peakDb, 0.0, 1.0) << what;
+        EXPECT_NEAR(f.wholeDb, 0.0, 1.0) << what;
+    });
+}
+
+// The rest of the goal: every 5 ms stretch of the envelope within 1 dB. Out
+// of reach of any smooth shape under the gain law (tests/effect/
+// shape_fit_test.cpp says why): the level a stretch asks of the shape, the
+// divisor weighted by the stretch's samples, swings between neighbouring
+// stretches by more than 1 dB on most kicks (1.5-4 dB where a kick's low
+// tone rings or another drum bleeds in), and keeping a noisy attack's peak
+// lifts its first stretch. The fit comes to 0.5-6 dB of the worst stretch
+// per case (kelo-drum-figures --only autofit prints them, and the 20 ms
+// spans): this runs if the gain law's divisor comes to follow the hit's
+// envelope rather than its waveform.
+TEST(KitAutofit, DISABLED_TheFittedHitKeepsEveryFiveMillisecondStretchOnEveryJudgedKit) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    ForEachJudgedAutofit([](const AutofitFigures& f, const std::string& what) {
+        EXPECT_NEAR(f.worstStretchDb, 0.0, 1.0) << what << " at " << f.worstStretchAt << " ms";
+    });
+}
