@@ -3,10 +3,12 @@
 # Wine (through qemu-i386 where the kernel starts no i386 program, see
 # tools/wine32.sh), against the x86_64 DLL under 64-bit Wine in the same prefix:
 #
-#   1. the x86_64 references: the editor driven and pictured, the demo rendered;
+#   1. the x86_64 references: the editor driven and pictured, the demo rendered
+#      to a WAV file, and that file rendered again;
 #   2. one i686 kelo-host process: the validator at level KELO_WINE32_LEVEL
 #      (default 2), then the editor driven the same way and pictured;
-#   3. one i686 kelo-render process: the demo rendered through the DLL;
+#   3. one i686 kelo-render process: the x86_64 demo's WAV file read and
+#      rendered through the DLL (the same input, so only the plug-ins differ);
 #   4. the pictures compared pixel by pixel, the renders sample by sample.
 #
 # usage: tools/wine32-stage.sh [OUT_DIR]   (default build/wine32)
@@ -45,13 +47,15 @@ fi
 
 failed=()
 # part NAME COMMAND...: runs and times one part; its output goes to
-# $out/NAME.log and is shown.
+# $out/NAME.log and is shown. A part that hangs (an emulated thread may) is
+# stopped after KELO_WINE32_PART_SECONDS (default 900): the stage fails, CI
+# goes on.
 part() {
   local name=$1 status=0 start end
   shift
   start=$(date +%s)
   # Wine's own processes may keep the output open: a file, not a pipe.
-  "$@" >"$out/$name.log" 2>&1 || status=$?
+  timeout -k 10 "${KELO_WINE32_PART_SECONDS:-900}" "$@" >"$out/$name.log" 2>&1 || status=$?
   end=$(date +%s)
   sed 's/^/  /' "$out/$name.log"
   echo "--- $name: $((end - start)) s (exit status $status)"
@@ -73,25 +77,31 @@ trap wine32_stop EXIT
 [ -z "$wine32_tls" ] || echo "  $wine32_tls"
 echo "--- 32-bit Wine ($wine32_mode), prefix and server: $(($(date +%s) - start)) s"
 
-part x86_64-editor wine64 "$x86_64/tools/kelo-host.exe" "$x86_64/effect/Kelo.dll" "${editor[@]}" \
+part x86_64-editor "$wine64_loader" "$x86_64/tools/kelo-host.exe" "$x86_64/effect/Kelo.dll" "${editor[@]}" \
   --editor-png "$out/editor-x86_64.png" || failed+=("the x86_64 editor's picture")
-part x86_64-render wine64 "$x86_64/tools/kelo-render.exe" --plugin "$x86_64/effect/Kelo.dll" \
+part x86_64-render "$wine64_loader" "$x86_64/tools/kelo-render.exe" --plugin "$x86_64/effect/Kelo.dll" \
   -o "$out/demo-x86_64.wav" || failed+=("the x86_64 render")
+part x86_64-render-again "$wine64_loader" "$x86_64/tools/kelo-render.exe" --plugin "$x86_64/effect/Kelo.dll" \
+  "$out/demo-x86_64.wav" -o "$out/again-x86_64.wav" || failed+=("the x86_64 render of a file")
 
-part i686-host wine32 "$i686/tools/kelo-host.exe" "$i686/effect/Kelo.dll" --validate \
+# The 32-bit programs are judged by what they print and write, not by their
+# exit status: under the emulator a process that has done its work may be
+# killed (SIGKILL, status 137) while it shuts down.
+part i686-host "${wine32_start[@]}" "$i686/tools/kelo-host.exe" "$i686/effect/Kelo.dll" --validate \
   --level "$level" "${editor[@]}" --editor-png "$out/editor-i686.png" || true
 grep -q "^[1-9][0-9]* passed, 0 failed" "$out/i686-host.log" || failed+=("the validator")
 grep -q "^wrote .*editor-i686.png" "$out/i686-host.log" || failed+=("the editor's picture")
 
-part i686-render wine32 "$i686/tools/kelo-render.exe" --plugin "$i686/effect/Kelo.dll" \
-  -o "$out/demo-i686.wav" || failed+=("the render")
+part i686-render "${wine32_start[@]}" "$i686/tools/kelo-render.exe" --plugin "$i686/effect/Kelo.dll" \
+  "$out/demo-x86_64.wav" -o "$out/again-i686.wav" || true
+grep -q "^kelo-render: [1-9][0-9]* frames" "$out/i686-render.log" || failed+=("the render")
 
 echo "the editor, i686 against x86_64:"
 /usr/bin/python3 "$here/tools/compare-png.py" "$out/editor-x86_64.png" "$out/editor-i686.png" ||
   failed+=("the editor's picture against x86_64")
-echo -n "the demo, i686 against x86_64: "
-python3 "$here/tools/compare-wav.py" "$out/demo-x86_64.wav" "$out/demo-i686.wav" 1e-6 ||
-  failed+=("the demo against x86_64")
+echo -n "the demo's render rendered again, i686 against x86_64: "
+python3 "$here/tools/compare-wav.py" "$out/again-x86_64.wav" "$out/again-i686.wav" 1e-6 ||
+  failed+=("the render against x86_64")
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"
