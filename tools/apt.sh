@@ -1,5 +1,5 @@
 # Package installation that survives a mirror caught mid-sync. Sourced by
-# install-deps.sh and fetch-libpng-source.sh.
+# install-deps.sh and fetch-sources.sh.
 #
 # A mirror that fails one of its lists ("File has unexpected size ... Mirror sync
 # in progress?") makes `apt-get update` exit 100 although every other list loaded

@@ -2,10 +2,11 @@
 # Installs everything the build and the tests need on a Debian 12 machine.
 # Idempotent and quiet when all is present already.
 #
-# Exit status: 0 when everything is installed; 3 when only the packages of the
-# i686 Linux build (run under qemu-i386) could not be installed - they are then
-# listed in .deps/missing-i386 (KELO_DEPS_DIR moves .deps) and the test command skips that stage, saying
-# why; 1 when anything else is missing. Each package that cannot be installed is
+# Exit status: 0 when everything is installed; 3 when only 32-bit packages (the
+# i686 Linux build's libraries, 32-bit Wine) could not be installed - they are
+# then listed in .deps/missing-i386 (KELO_DEPS_DIR moves .deps) and the test
+# command skips the stages that need them, saying why; 1 when anything else is
+# missing. Each package that cannot be installed is
 # named with apt's reason in one line.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,10 +37,13 @@ packages=(
   # The i686 Linux build runs under qemu-i386, built by the multilib compiler.
   qemu-user g++-multilib
 )
-# The 32-bit libraries the i686 Linux build links (the X11 ones for the editor).
+# The 32-bit libraries the i686 Linux build links (the X11 ones for the editor),
+# and 32-bit Wine for the i686 DLL (run under qemu-i386 where the kernel starts
+# no i386 program).
 i386_packages=(
   libpng-dev:i386 zlib1g-dev:i386 libsndfile1-dev:i386
   libx11-dev:i386 libxext-dev:i386 libfreetype-dev:i386 libfontconfig-dev:i386
+  wine32:i386
 )
 
 deps_dir=${KELO_DEPS_DIR:-$here/.deps}
@@ -71,10 +75,10 @@ if ! apt_install "${i386_packages[@]}"; then
   fi
 fi
 
-# libpng for the MinGW builds comes from Debian's source package.
-[ -n "${KELO_DEPS_NO_SOURCES:-}" ] || "$here/tools/fetch-libpng-source.sh" || status=1
+# libpng and libsndfile for the MinGW builds come from Debian's source packages.
+[ -n "${KELO_DEPS_NO_SOURCES:-}" ] || "$here/tools/fetch-sources.sh" || status=1
 
 if [ "$status" -eq 3 ]; then
-  echo "install-deps: the i686 Linux build cannot be tested here: $(tr '\n' ' ' <"$deps_dir/missing-i386")"
+  echo "install-deps: 32-bit packages missing, their stages cannot run here: $(tr '\n' ' ' <"$deps_dir/missing-i386")"
 fi
 exit "$status"

@@ -7,10 +7,13 @@
 //   2  racy_chunk: decodes a state chunk into the live state without the lock
 //      (the gain is briefly not a number while processing reads it);
 //   3  host_under_lock: reports a parameter change to the host (automate)
-//      while holding the lock its processing takes.
+//      while holding the lock its processing takes;
+//   4  shared_state: the gain glides to its value in one variable shared by
+//      every instance, so instances processing in turn change each other.
 //
 // One parameter ("gain", 0..1 linear), one program, a state chunk of eight
 // bytes: the tag 'PTNT' and the gain as a float, both little-endian.
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -27,7 +30,7 @@
 
 namespace {
 
-constexpr int kNone = 0, kNanBlock1 = 1, kRacyChunk = 2, kHostUnderLock = 3;
+constexpr int kNone = 0, kNanBlock1 = 1, kRacyChunk = 2, kHostUnderLock = 3, kSharedState = 4;
 constexpr int kFault = KELO_PATIENT_FAULT;
 constexpr uint32_t kTag = 0x544E5450; // "PTNT" in memory order
 constexpr int32_t kGetTailSize = 52;
@@ -178,6 +181,20 @@ private:
             gain = mGain;
         }
         if (kFault == kNanBlock1 && frames == 1) gain = NAN;
+        if (kFault == kSharedState) {
+            // The fault: one glide for all instances (atomic only so that the
+            // threaded check meets a wrong sound, not undefined behaviour).
+            static std::atomic<float> glide{0.0f};
+            for (int32_t i = 0; i < frames; ++i) {
+                const float g = glide.load() + (gain - glide.load()) * 0.01f;
+                glide.store(g);
+                for (int c = 0; c < 2; ++c) {
+                    const T out = inputs[c][i] * T(g);
+                    outputs[c][i] = add ? outputs[c][i] + out : out;
+                }
+            }
+            return;
+        }
         for (int c = 0; c < 2; ++c)
             for (int32_t i = 0; i < frames; ++i) {
                 const T out = inputs[c][i] * T(gain);

@@ -9,6 +9,7 @@
 //                    [--waiting-host] [--editor-closed]
 //   kelo-host PLUGIN --validate [--level 1..10] [--seed N] [--only CHECK]
 //                    [--report FILE] [--in-process] [--timeout SECONDS]
+//                    [editor options: the editor after the checks]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -93,6 +94,8 @@ constexpr const char* kUsage =
     "              Windows builds always run in process)\n"
     "  --timeout   seconds a check may take before it counts as hung (default 120 + 30\n"
     "              per level)\n"
+    "With --editor or --editor-png as well, the editor is opened and pictured after\n"
+    "the checks, in the same process; the exit status is the worse of the two.\n"
     "The output bound and the bypass settings are known for Kelo (unique ID 'klox'):\n"
     "|output| <= 4 x the larger of the input's peak and +3 dB (the highest level its\n"
     "drawn shape can reach);"
@@ -313,10 +316,14 @@ int main(int argc, char** argv) {
         if (options.help) std::fputs(CheckListText().c_str(), stdout);
         return options.help ? 0 : 2;
     }
+    int code = 0;
     if (options.validate) {
         options.validation.path = options.path;
         options.validation.self = argv[0];
-        return RunValidation(options.validation);
+        code = RunValidation(options.validation);
+        // With editor options too, the editor follows in this process: one
+        // start where starting costs much (an emulated Wine).
+        if (!options.editor || code == 2) return code;
     }
     PluginModule module;
     if (!module.Load(options.path)) {
@@ -330,7 +337,7 @@ int main(int argc, char** argv) {
     }
     plugin.Start(options.rate, options.blockSize);
     if (options.editor) {
-        const int code = RunEditor(plugin, options);
+        code = std::max(code, RunEditor(plugin, options));
         plugin.Close();
         return code;
     }

@@ -1,39 +1,14 @@
 // kelo-render: renders an audio file (or a built-in demo signal) through a VST
-// 2.4 plug-in binary with the host harness, and writes the result.
+// 2.4 plug-in binary with the host harness, and writes the result. The render
+// loop is here; the command line is in render_args.h, the parameter values in
+// param_values.h, the autofit probe in autofit_probe.h, the files in
+// render_files.h and the detector's report in detector_tap.h.
 #pragma once
 
-#include <cstdint>
 #include <ostream>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "tools/host/demo_signal.h" // DemoSignal, the render's default input
-
-struct RenderOptions {
-    std::string plugin;                                    // plug-in binary
-    std::string input;                                     // empty: the demo signal
-    std::string output;                                    // required
-    std::vector<std::pair<std::string, std::string>> sets; // parameter name, value text
-    std::string loadState;                                 // state chunk to load first
-    std::string saveState;                                 // state chunk to save after
-    int32_t blockSize = 512;
-    double rate = 0.0; // 0: the input's rate, 48000 Hz for the demo
-    std::string plot;  // picture of the whole render (PNG), when given
-    int32_t plotWidth = 1600, plotHeight = 600;
-    std::string events;      // the detected events as CSV, when given
-    double tempo = 0.0;      // beats per minute for the picture's bars; 0: none
-    bool listParams = false; // print the parameters and exit
-    bool help = false;
-};
-
-// Parses the command line (argv[0] is the program). On failure returns false
-// with a one-line reason in error.
-bool ParseRenderArgs(int argc, const char* const* argv, const std::string& defaultPlugin,
-                     RenderOptions& options, std::string& error);
-
-// The usage text.
-std::string RenderUsage();
+#include "tools/host/demo_signal.h"   // DemoSignal, the render's default input
+#include "tools/render/render_args.h" // RenderOptions, ParseRenderArgs, RenderUsage
 
 // Renders as the options say. The parameter list goes to out; messages go to
 // err, and so does progress when showProgress is set. Returns the process exit

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -71,14 +72,17 @@ enum class Verdict { Pass, Fail, Skip };
 struct Outcome {
     Verdict verdict = Verdict::Pass;
     std::vector<std::string> lines;
+    std::string adapted; // the description of the form the check took, when adapted
 };
 
-// Line tags in the child's stream: F failure, N note, S skip.
+// Line tags in the child's stream: F failure, N note, S skip, A the adapted
+// description (not a line of its own).
 void RunInProcess(const Check& check, const PluginModule& module, const ValidateOptions& options,
                   Outcome& outcome) {
     CheckContext context(module, options, SeedOf(options.seed, check.name));
     check.run(context);
     outcome.lines = context.Lines();
+    outcome.adapted = context.Adapted();
     outcome.verdict = context.Failed()    ? Verdict::Fail
                       : context.Skipped() ? Verdict::Skip
                                           : Verdict::Pass;
@@ -180,7 +184,10 @@ void RunIsolated(const Check& check, const ValidateOptions& options, double time
         size_t end = pending.find('\n', at);
         if (end == std::string::npos) end = pending.size();
         const std::string line = pending.substr(at, end - at);
-        if (line.size() > 1) outcome.lines.push_back("  " + line.substr(2));
+        if (line.compare(0, 2, "A ") == 0)
+            outcome.adapted = line.substr(2);
+        else if (line.size() > 1)
+            outcome.lines.push_back("  " + line.substr(2));
         at = end + 1;
     }
     if (timedOut) {
@@ -239,6 +246,14 @@ void CheckContext::Fail(const char* format, ...) {
         Add("F (further failures of this check not shown)");
 }
 
+void CheckContext::Adapt(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    mAdapted = Format(format, args);
+    va_end(args);
+    if (sink) sink("A " + mAdapted, sinkUser);
+}
+
 void CheckContext::Note(const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -252,6 +267,13 @@ void CheckContext::Skip(const char* format, ...) {
     Add("S skipped: " + Format(format, args));
     va_end(args);
     mSkipped = true;
+}
+
+const char* ThreadsUnreliable() {
+    const char* emulator = std::getenv("KELO_EMULATOR");
+    if (emulator && std::strncmp(emulator, "qemu-i386", 9) == 0)
+        return "under qemu-i386 the threads of 32-bit Wine share their TLS descriptors";
+    return nullptr;
 }
 
 std::vector<Check> AllChecks() {
@@ -342,7 +364,7 @@ int RunValidation(const ValidateOptions& options) {
                            : outcome.verdict == Verdict::Fail ? "FAIL"
                                                               : "SKIP";
         std::snprintf(verdict, sizeof verdict, "%s  %-26s %6.2f s  %s", word, check.name, seconds,
-                      check.what);
+                      outcome.adapted.empty() ? check.what : outcome.adapted.c_str());
         out.Line(verdict);
         for (const std::string& line : outcome.lines)
             out.Line(line);

@@ -68,9 +68,14 @@ public:
     void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // The check does not apply to this plug-in (a reason is printed).
     void Skip(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The check runs in another form than its description says (where the
+    // system under the host cannot run the usual one); the verdict line shows
+    // this text, which says what was checked instead and why, in its place.
+    void Adapt(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     bool Failed() const { return mFailures > 0; }
     bool Skipped() const { return mSkipped; }
+    const std::string& Adapted() const { return mAdapted; }
     const std::vector<std::string>& Lines() const { return mLines; }
     // Lines are also handed to this function as they come (the child process
     // streams them to the runner); may be null.
@@ -81,6 +86,7 @@ private:
     void Add(const std::string& line);
     int mFailures = 0;
     bool mSkipped = false;
+    std::string mAdapted;
     std::vector<std::string> mLines;
 };
 
@@ -89,6 +95,14 @@ struct Check {
     const char* what; // one line for --help and the report
     void (*run)(CheckContext& context);
 };
+
+// Why several threads cannot be run side by side in this process, or null
+// when they can. The runner of 32-bit Wine under qemu-i386 sets KELO_EMULATOR
+// to "qemu-i386" where its probe (tools/wine32-tls-probe.c) finds that all
+// threads share one TLS descriptor per slot: a thread started while two
+// others run then takes their thread data from them (the emulator's fault,
+// not the plug-in's; tools/wine32.sh has the details).
+const char* ThreadsUnreliable();
 
 // Each family file appends its checks.
 void AddAudioChecks(std::vector<Check>& checks);
