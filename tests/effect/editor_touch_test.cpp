@@ -191,7 +191,7 @@ TEST_F(EditorTouchTest, EachGestureIsOneBeginEndPairPerParameterAndOneStateChang
          0,
          1},
         // The options are no parameters: a click changes the saved state only.
-        {"both polarities switch click", [&] { Click(20, 584); }, {}, 0, 1},
+        {"both polarities switch click", [&] { Click(20, 579); }, {}, 0, 1},
         {"lookahead switch click", [&] { Click(20, 595); }, {}, 0, 1},
         {"follow level switch click", [&] { Click(20, 611); }, {}, 0, 1},
     };

@@ -59,7 +59,7 @@ bool HaveDisplay() {
 struct Spot {
     int x, y;
 };
-const Spot kLookahead = {20, 603}, kPolarities = {20, 584}, kAutofit = {128, 322};
+const Spot kLookahead = {20, 595}, kPolarities = {20, 579}, kAutofit = {128, 322};
 const Spot kThreshold = {72, 124}, kStrength = {41, 383};
 
 TEST(EditorWithAudio, TheUserTheHostAndTheAudioMeetWithNoHostCallUnderOurLocks) {

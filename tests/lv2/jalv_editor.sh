@@ -101,7 +101,7 @@ PY
 
 # An option switch ("hear both polarities") is no port: its click must reach
 # the host as state:StateChanged on the notify port.
-xdotool mousemove --window "$window" 20 584 click 1
+xdotool mousemove --window "$window" 20 579 click 1
 for _ in $(seq 1 50); do
   grep -q 'state#StateChanged' "$work/jalv.log" && break
   sleep 0.1

@@ -660,7 +660,7 @@ TEST_F(LilvHost, TheEditorsGesturesReachTheHostAsTouchWritesAndStateChanged) {
 
     // An option switch is no port: the notify port tells the state changed, once.
     side.heard.clear();
-    mouse(MouseAction::Click, 20, 584);
+    mouse(MouseAction::Click, 20, 579);
     pump(200);
     EXPECT_EQ(stateChanges, 1);
     EXPECT_TRUE(side.heard.empty()) << side.heard.front();

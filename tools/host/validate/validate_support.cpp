@@ -239,9 +239,11 @@ KnownPlugin KnownPluginOf(const VstEffectRecord& record) {
         known.boundFloor = 1.4125375446227544; // +3 dB
         known.bypass = {{"shape env", 0.0f}, {"gate", 0.0f}, {"monitor detect", 0.0f}};
         // The lookahead switch changes the latency; autofit and the other
-        // option change the state.
-        known.editorSpots = {
-            {"lookahead 10 ms", 20, 603}, {"hear both polarities", 20, 584}, {"autofit", 128, 322}};
+        // options change the state.
+        known.editorSpots = {{"lookahead 10 ms", 20, 595},
+                             {"hear both polarities", 20, 579},
+                             {"follow the hit's level", 20, 611},
+                             {"autofit", 128, 322}};
     }
     return known;
 }
