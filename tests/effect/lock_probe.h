@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "editor/editor.h"
 #include "effect/ui/amp_display.h"
 #include "effect/ui/kelo_plugin.h"
 #include "plug/lock.h"
