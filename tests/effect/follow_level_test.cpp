@@ -14,14 +14,16 @@
 
 namespace {
 
+const double kPi = 3.14159265358979323846;
+
 // A drum-like hit at frame at: a 180 Hz tone and a 2.3 kHz one, at their
 // loudest from the first sample, decaying over about 60 ms; amp scales it.
 Stereo Hit(double rate, double amp, size_t at, size_t frames) {
     Stereo s(frames);
     for (size_t i = at; i < frames; ++i) {
         const double t = double(i - at) / rate;
-        const double v = std::exp(-t / 0.06) * (0.8 * std::sin(2.0 * M_PI * 180.0 * t) +
-                                                0.2 * std::sin(2.0 * M_PI * 2300.0 * t));
+        const double v = std::exp(-t / 0.06) * (0.8 * std::sin(2.0 * kPi * 180.0 * t) +
+                                                0.2 * std::sin(2.0 * kPi * 2300.0 * t));
         s.l[i] = amp * v;
         s.r[i] = amp * 0.9 * v;
     }
