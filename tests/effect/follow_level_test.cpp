@@ -16,6 +16,12 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 
+// 0.3 s of frames, rounded once for every caller (a product truncated may land
+// on either side of a whole number on an x87 unit).
+size_t PlayFrames(double rate) {
+    return size_t(std::lround(0.3 * rate));
+}
+
 // A drum-like hit at frame at: a 180 Hz tone and a 2.3 kHz one, at their
 // loudest from the first sample, decaying over about 60 ms; amp scales it.
 Stereo Hit(double rate, double amp, size_t at, size_t frames) {
@@ -49,7 +55,7 @@ void Configure(TestCore& fx, bool lookahead) {
 std::vector<uint8_t> FittedState(const Setting& s, double amp) {
     TestCore fx(s.rate, 512);
     Configure(fx, s.lookahead);
-    const size_t frames = size_t(0.3 * s.rate);
+    const size_t frames = PlayFrames(s.rate);
     RunBlocks(fx, Hit(s.rate, amp, 100, frames), s.block);
     EXPECT_TRUE(fx.AutoFit());
     ByteBlock chunk;
@@ -75,7 +81,7 @@ Played Play(const Setting& s, const std::vector<uint8_t>& state, double amp, boo
     Configure(fx, s.lookahead);
     fx.SetFollowLevel(follow);
     Played p;
-    p.out = RunBlocks(fx, Hit(s.rate, amp, 100, size_t(0.3 * s.rate)), s.block);
+    p.out = RunBlocks(fx, Hit(s.rate, amp, 100, PlayFrames(s.rate)), s.block);
     if (fx.EnvelopeStarts() == 1) p.start = fx.LastEnvelopeStart();
     p.ramp = fx.RampLen();
     p.bodyEnd = fx.BodyEnd();
@@ -158,7 +164,7 @@ TEST(FollowLevel, OffTheOutputIsTheSameBitForBitAsNeverSwitched) {
     Configure(fx, s.lookahead);
     fx.SetFollowLevel(true);
     fx.SetFollowLevel(false);
-    const Stereo out = RunBlocks(fx, Hit(s.rate, 0.2, 100, size_t(0.3 * s.rate)), s.block);
+    const Stereo out = RunBlocks(fx, Hit(s.rate, 0.2, 100, PlayFrames(s.rate)), s.block);
     ASSERT_EQ(out.size(), never.out.size());
     EXPECT_EQ(std::memcmp(out.l.data(), never.out.l.data(), out.size() * sizeof(double)), 0);
     EXPECT_EQ(std::memcmp(out.r.data(), never.out.r.data(), out.size() * sizeof(double)), 0);
