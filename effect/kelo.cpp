@@ -84,6 +84,8 @@ void KeloEffect::ResetProcessing() {
     mMachine.SetRamps(SamplesOf(Detector::kAttackSeconds, sr), SamplesOf(kFadeSeconds, sr));
     mMachine.SetLength(SamplesOf(mEnvTime, sr));
     mMachine.Reset();
+    mCarry.Break();
+    mCarry.SetLength(SamplesOf(kCarrySeconds, sr));
     mLastDetectPos = mLastEndPos = 0;
     mHostPosKnown = false;
     mDetectLog.EndEvent(false);
