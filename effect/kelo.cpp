@@ -85,7 +85,7 @@ void KeloEffect::ResetProcessing() {
     mMachine.SetLength(SamplesOf(mEnvTime, sr));
     mMachine.Reset();
     mCarry.Break();
-    mCarry.SetLength(SamplesOf(kCarrySeconds, sr));
+    mCarry.SetLength(SamplesOf(ShapeCarry::kGlideSeconds, sr));
     mLastDetectPos = mLastEndPos = 0;
     mHostPosKnown = false;
     mDetectLog.EndEvent(false);

@@ -133,13 +133,6 @@ public:
     // The delay lookahead adds at the current rate, in samples (also while off).
     int LookaheadSamples() const { return mLookaheadLen; }
     static constexpr double kLookaheadSeconds = 0.010;
-    // A new hit's envelope glides from where the one before it left the sound
-    // over this time: a gain that moves over it adds little above 5 kHz to
-    // the drums' own highs (a linear glide's highs fall as 1 / (pi f t)^2,
-    // 54 dB down at 5 kHz), and it is short against the new hit's attack,
-    // which the glide holds toward the tail before it (over 2 ms the fitted
-    // attack of a tom struck into the ring of the one before lost 1.2 dB).
-    static constexpr double kCarrySeconds = 0.001;
     // With lookahead, where an envelope starts is decided this long after its
     // trigger, once the hit that reached the threshold has been heard rising
     // further: the start is searched for in the lookahead before that.
@@ -270,7 +263,7 @@ private:
     int64_t mStartCount = 0;
     int64_t mLastStart = 0;
     int mLookaheadLen = 240;
-    // Where a new hit's envelope glides on from (over kCarrySeconds). The
+    // Where a new hit's envelope glides on from (over ShapeCarry::kGlideSeconds). The
     // audio thread's alone.
     ShapeCarry mCarry;
     // "autofit" as last heard: only a change to on asks for a fit.
