@@ -242,6 +242,7 @@ ShapeEnd EndOf(const ShapedRun& run, double level, int i) {
     end.level = level;
     end.ramp = run.gate && kShapedPhase == kPhaseOnset ? 1.0 : rampAtN;
     end.gate = run.gate && kShapedPhase != kPhaseBody ? rampAtN : 1.0;
+    if (run.carry == 0.0) return end;
     const double carried = Carried(run, n);
     end.level = Glide(carried, run.carryLevel, end.level);
     end.ramp = Glide(carried, run.carryRamp, end.ramp);
@@ -252,7 +253,7 @@ ShapeEnd EndOf(const ShapedRun& run, double level, int i) {
 template <int kShapedPhase, bool kScaled>
 void GainsOf(const ShapedRun& run, const ShapeIo& io, const double* level, int g, int glideEnd,
              int t) {
-    GainFrames<kShapedPhase, kScaled, true>(run, io, level, g, glideEnd);
+    if (glideEnd > g) GainFrames<kShapedPhase, kScaled, true>(run, io, level, g, glideEnd);
     GainFrames<kShapedPhase, kScaled, false>(run, io, level, glideEnd, t);
 }
 
@@ -307,7 +308,7 @@ ShapeEnd ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, i
         GainsOf<kShapedPhase, true>(run, io, level, g, glideEnd, t);
     else
         GainsOf<kShapedPhase, false>(run, io, level, g, glideEnd, t);
-    ApplyGains<kShapedPhase, true>(run, io, g, glideEnd);
+    if (glideEnd > g) ApplyGains<kShapedPhase, true>(run, io, g, glideEnd);
     ApplyGains<kShapedPhase, false>(run, io, glideEnd, t);
     return end;
 }
