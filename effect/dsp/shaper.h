@@ -90,10 +90,11 @@ public:
     // A new hit's envelope glides from where the one before it left the sound
     // over this time. A gain that steps makes highs as a click does; one
     // that moves linearly over a time T makes the step's spectrum times
-    // sin(pi f T) / (pi f T): at 5 kHz at least 24 dB less, and less still
-    // above. Longer would hold the new hit's attack toward the tail before
-    // it for longer.
-    static constexpr double kGlideSeconds = 0.001;
+    // sin(pi f T) / (pi f T): at 5 kHz and T = 0.5 ms at least 18 dB less,
+    // and less still above. Longer holds the new hit's attack toward the tail
+    // before it: over 1 ms the fitted attack of a tom struck into the ring of
+    // the one before came out up to 4.7 dB low (0.9 dB at most over 0.5 ms).
+    static constexpr double kGlideSeconds = 0.0005;
     // The glide's length in frames.
     void SetLength(int frames) { mLength = frames; }
     // Frames passed unshaped, or the envelope cut off: the next envelope
