@@ -19,9 +19,10 @@ const double kRiseSeconds = 0.0006;
 
 } // namespace
 
-bool OnsetSearch::Prepare(int lookahead, double rate, int frames) {
+bool OnsetSearch::Prepare(int lookahead, double rate, int frames, ClearedLines* cleared) {
     mLookahead = lookahead > 0 ? lookahead : 0;
-    bool ok = mPastOnset.SetLength(mLookahead) && mPastMagnitude.SetLength(mLookahead);
+    bool ok =
+        mPastOnset.SetLength(mLookahead, cleared) && mPastMagnitude.SetLength(mLookahead, cleared);
     if (!ok) {
         mLookahead = 0;
         mPastOnset.SetLength(0);

@@ -33,8 +33,12 @@ public:
     // Sets the lookahead (in samples, at least 0) and the lengths at rate, and
     // sizes the block buffer for frames per block; clears everything.
     // Allocates: not on the audio thread. A lookahead whose memory cannot be
-    // had is 0; false when the block buffer cannot be had.
-    bool Prepare(int lookahead, double rate, int frames);
+    // had is 0; false when the block buffer cannot be had. With cleared
+    // lines of the lookahead's length (and the buffer sized as asked already)
+    // it neither allocates nor clears: a reset under a lock.
+    bool Prepare(int lookahead, double rate, int frames, ClearedLines* cleared = nullptr);
+    // Lines Prepare takes from a pool.
+    static constexpr int kLines = 2;
     // Forgets the levels before the next block (the onset level starts from
     // silence).
     void Clear();
