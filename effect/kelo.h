@@ -252,8 +252,9 @@ private:
     int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
     // Autofit (effect/kelo_autofit.cpp): copies the model and the current
     // event into mFitModel and mFitLevel / mFitPeak, a slice per hold of the
-    // lock; false when the event holds nothing or kept changing meanwhile.
-    bool CopyEventForFit(int& count);
+    // lock, with the window a hit's level is looked for over; false when the
+    // event holds nothing or kept changing meanwhile.
+    bool CopyEventForFit(int& count, int& window);
     // Fits and applies, under mFitLock.
     bool FitLocked();
 
