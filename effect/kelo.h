@@ -226,12 +226,14 @@ private:
     // is present, anything malformed leaves both options off.
     void SaveOptions(ByteBlock& chunk) const;
     static void ReadOptions(const ByteBlock& chunk, int position, int32_t& bits, double& reference);
-    void TakeOptions(int32_t bits, double reference);
+    // resetFollows: the processing is reset before it runs again (a state
+    // load's road), so the lookahead is only set, not switched.
+    void TakeOptions(int32_t bits, double reference, bool resetFollows);
     // A state read from its chunk (ReadLoaded, no lock needed) and taken in
     // under the lock (TakeLoaded; ParamChanged is not called).
     struct LoadedState;
     void ReadLoaded(const ByteBlock& chunk, LoadedState& state) const;
-    bool TakeLoaded(const LoadedState& state);
+    bool TakeLoaded(const LoadedState& state, bool resetFollows);
     // ResetProcessing's work, under the lock; with cleared lines (made for
     // the lookahead's length at this rate) the lines take them instead of
     // clearing their own: no allocation and no large clear while the sizes

@@ -51,7 +51,7 @@ bool KeloEffect::LoadState(ByteBlock* chunk) {
     // Whole, under the lock: the audio thread and parameter changes see the
     // state before or after the load, never a mixture.
     ScopedLock lock(mLock);
-    return TakeLoaded(state);
+    return TakeLoaded(state, false);
 }
 
 std::unique_ptr<PreparedState> KeloEffect::PrepareState(const ByteBlock& chunk) {
@@ -75,7 +75,7 @@ bool KeloEffect::TakeState(PreparedState& prepared) {
     auto* state = dynamic_cast<LoadedState*>(&prepared);
     if (!state) return false;
     ScopedLock lock(mLock);
-    const bool loaded = TakeLoaded(*state);
+    const bool loaded = TakeLoaded(*state, true);
     // The effect hears every value the parameters now hold (a load that ends
     // part-way keeps those it read), then the processing starts afresh.
     for (int32_t i = 0; i < ParamCount(); ++i)
@@ -93,7 +93,7 @@ void KeloEffect::ReadLoaded(const ByteBlock& chunk, LoadedState& state) const {
     ReadOptions(chunk, position, state.options, state.reference);
 }
 
-bool KeloEffect::TakeLoaded(const LoadedState& state) {
+bool KeloEffect::TakeLoaded(const LoadedState& state, bool resetFollows) {
     // A block of another tag changes nothing; one that ends within the values
     // gives those it holds and no sections.
     TakeTaggedValues(*this, state.read, state.values);
@@ -103,7 +103,7 @@ bool KeloEffect::TakeLoaded(const LoadedState& state) {
         // follow hand it over again with their own length and threshold).
         mModel.TakeViewState(state.shape);
         mModel.HandShape();
-        TakeOptions(state.options, state.reference);
+        TakeOptions(state.options, state.reference, resetFollows);
         MarkDirty(mAmpView);
     }
     // A loaded "autofit" is part of the state, not a request to fit. The
@@ -129,7 +129,7 @@ bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
     int32_t bits;
     double reference;
     ReadOptions(chunk, position, bits, reference);
-    TakeOptions(bits, reference);
+    TakeOptions(bits, reference, false);
     MarkDirty(mAmpView);
     return env && shape;
 }
@@ -166,9 +166,15 @@ void KeloEffect::ReadOptions(const ByteBlock& chunk, int position, int32_t& bits
     }
 }
 
-void KeloEffect::TakeOptions(int32_t bits, double reference) {
+void KeloEffect::TakeOptions(int32_t bits, double reference, bool resetFollows) {
     mBothPolarities = (bits & kOptionBothPolarities) != 0;
-    SwitchLookahead((bits & kOptionLookahead) != 0);
+    // The lookahead's glide and its lines' fill are for the audio playing on;
+    // a reset that follows starts the delay afresh (and tells the latency).
+    const bool lookahead = (bits & kOptionLookahead) != 0;
+    if (resetFollows)
+        mLookahead = lookahead;
+    else
+        SwitchLookahead(lookahead);
     SwitchFollowLevel((bits & kOptionFollowLevel) != 0);
     mReference = reference;
 }
