@@ -9,7 +9,13 @@ bool ClearedLines::Make(int count, int samples) {
     mTaken = 0;
     mSamples = samples > 0 ? samples : 0;
     if (count <= 0 || mSamples == 0) return true;
-    mBlocks.resize(size_t(count));
+    // Without the memory the lines clear their own where they are reset.
+    try {
+        mBlocks.resize(size_t(count));
+    } catch (...) {
+        mBlocks.clear();
+        return false;
+    }
     for (ByteBlock& block : mBlocks)
         if (!block.SetLength(mSamples * int32_t(sizeof(double)))) {
             mBlocks.clear();
