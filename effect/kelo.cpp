@@ -95,6 +95,7 @@ void KeloEffect::ResetProcessing() {
     if (!mDelay.Prepare(mLookaheadLen, sr, frames, mLookahead)) ok = false;
     mLastDivR = mLastDivM = 0.0;
     if (!mOnsets.Prepare(mDelay.Length(), sr, frames)) ok = false;
+    mOnsets.SetBandDelay(mDetector.BandDelay());
     if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, sr, frames, mLookahead);
     mLookaheadLen = mDelay.Length();
     SetDelay(OptionLatency());
@@ -148,10 +149,12 @@ void KeloEffect::ParamChanged(int32_t index) {
     }
     case kParamHiFreq:
         mDetector.SetHighCut(value);
+        mOnsets.SetBandDelay(mDetector.BandDelay());
         LimitControls(kParamLoFreq, 0.0, param->Normalized());
         break;
     case kParamLoFreq:
         mDetector.SetLowCut(value);
+        mOnsets.SetBandDelay(mDetector.BandDelay());
         LimitControls(kParamHiFreq, param->Normalized(), 1.0);
         break;
     case kParamMonitor:
