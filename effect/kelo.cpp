@@ -90,6 +90,7 @@ void KeloEffect::RestartProcessing(ClearedLines* cleared) {
     if (!mDelay.Prepare(mLookaheadLen, sr, frames, mLookahead, cleared)) ok = false;
     mLastDivR = mLastDivM = 0.0;
     if (!mOnsets.Prepare(mDelay.Length(), sr, frames, cleared)) ok = false;
+    mOnsets.SetBandDelay(mDetector.BandDelay());
     if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, sr, frames, mLookahead);
     mLookaheadLen = mDelay.Length();
     SetDelay(OptionLatency());
@@ -150,10 +151,12 @@ void KeloEffect::ParamChanged(int32_t index) {
     }
     case kParamHiFreq:
         mDetector.SetHighCut(value);
+        mOnsets.SetBandDelay(mDetector.BandDelay());
         LimitControls(kParamLoFreq, 0.0, param->Normalized());
         break;
     case kParamLoFreq:
         mDetector.SetLowCut(value);
+        mOnsets.SetBandDelay(mDetector.BandDelay());
         LimitControls(kParamHiFreq, param->Normalized(), 1.0);
         break;
     case kParamMonitor:
