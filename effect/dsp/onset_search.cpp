@@ -25,10 +25,11 @@ const double kFirstSound = 0.05;
 
 } // namespace
 
-bool OnsetSearch::Prepare(int lookahead, double rate, int frames) {
+bool OnsetSearch::Prepare(int lookahead, double rate, int frames, ClearedLines* cleared) {
     mLookahead = lookahead > 0 ? lookahead : 0;
-    bool ok = mPastOnset.SetLength(mLookahead) && mPastMagnitude.SetLength(mLookahead) &&
-              mPastFull.SetLength(mLookahead);
+    bool ok = mPastOnset.SetLength(mLookahead, cleared) &&
+              mPastMagnitude.SetLength(mLookahead, cleared) &&
+              mPastFull.SetLength(mLookahead, cleared);
     if (!ok) {
         mLookahead = 0;
         mPastOnset.SetLength(0);

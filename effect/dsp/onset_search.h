@@ -33,8 +33,12 @@ public:
     // Sets the lookahead (in samples, at least 0) and the lengths at rate, and
     // sizes the block buffer for frames per block; clears everything.
     // Allocates: not on the audio thread. A lookahead whose memory cannot be
-    // had is 0; false when the block buffer cannot be had.
-    bool Prepare(int lookahead, double rate, int frames);
+    // had is 0; false when the block buffer cannot be had. With cleared
+    // lines of the lookahead's length (and the buffer sized as asked already)
+    // it neither allocates nor clears: a reset under a lock.
+    bool Prepare(int lookahead, double rate, int frames, ClearedLines* cleared = nullptr);
+    // Lines Prepare takes from a pool.
+    static constexpr int kLines = 3;
     // The band filter's delay (seconds, see Detector::BandDelay): a hit's rise
     // shows that much later in the band's levels than in the audio. Kept over
     // Prepare.
