@@ -2,11 +2,42 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
-bool DelayLine::SetLength(int samples) {
+bool ClearedLines::Make(int count, int samples) {
+    mBlocks.clear();
+    mTaken = 0;
+    mSamples = samples > 0 ? samples : 0;
+    if (count <= 0 || mSamples == 0) return true;
+    // Without the memory the lines clear their own where they are reset.
+    try {
+        mBlocks.resize(size_t(count));
+    } catch (...) {
+        mBlocks.clear();
+        return false;
+    }
+    for (ByteBlock& block : mBlocks)
+        if (!block.SetLength(mSamples * int32_t(sizeof(double)))) {
+            mBlocks.clear();
+            return false;
+        }
+    return true;
+}
+
+ByteBlock* ClearedLines::Take(int samples) {
+    if (samples != mSamples || mTaken >= mBlocks.size()) return nullptr;
+    return &mBlocks[mTaken++];
+}
+
+bool DelayLine::SetLength(int samples, ClearedLines* cleared) {
     mLength = 0;
     mPos = 0;
     if (samples <= 0) return true;
+    if (ByteBlock* block = cleared ? cleared->Take(samples) : nullptr) {
+        std::swap(mMemory, *block);
+        mLength = samples;
+        return true;
+    }
     if (!mMemory.Resize(samples * int32_t(sizeof(double)), false)) return false;
     mLength = samples;
     Clear();

@@ -2,14 +2,36 @@
 // sized once (outside the audio thread) and Process runs in place.
 #pragma once
 
+#include <vector>
+
 #include "base/byte_block.h"
+
+// Cleared memory for delay lines, made where the caller may allocate and
+// wait (no lock held), so that lines can be reset where it may not: a line
+// takes a block in place of clearing its own, and leaves its old memory in
+// the block, freed with the pool.
+class ClearedLines {
+public:
+    // count blocks of samples each, all zero; false (and none) when the
+    // memory cannot be had.
+    bool Make(int count, int samples);
+    // The next block of samples, or null when none of that size is left.
+    ByteBlock* Take(int samples);
+
+private:
+    std::vector<ByteBlock> mBlocks;
+    int mSamples = 0;
+    size_t mTaken = 0;
+};
 
 class DelayLine {
 public:
     // Sets the delay in samples (at least 0) and clears the memory; false, with
     // a delay of 0, when the memory cannot be had. Allocates: not on the
-    // audio thread.
-    bool SetLength(int samples);
+    // audio thread. With cleared blocks of its length, the line takes one
+    // (and hands its old memory over to the pool) instead: neither allocating
+    // nor clearing.
+    bool SetLength(int samples, ClearedLines* cleared = nullptr);
     int Length() const { return mLength; }
     // Clears the memory (silence comes out first).
     void Clear();

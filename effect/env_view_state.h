@@ -67,9 +67,12 @@ public:
     // skipped. Always true.
     bool LoadViewState(const ByteBlock& chunk, int& position) {
         double scale;
-        if (chunk.ReadDouble(position, scale) && scale > 0.0 && std::isfinite(scale))
-            SetScale(scale);
+        if (ReadViewState(chunk, position, scale)) SetScale(scale);
         return true;
+    }
+    // LoadViewState's reading alone (no lock needed): true with a scale to apply.
+    static bool ReadViewState(const ByteBlock& chunk, int& position, double& scale) {
+        return chunk.ReadDouble(position, scale) && scale > 0.0 && std::isfinite(scale);
     }
 
 private:

@@ -21,15 +21,6 @@ const int kRingBytes = 0x20000;
 // The longest envelope ("env time" at most) is one second: the event record
 // holds that many positions at the rate.
 const double kLongestEnvelopeSeconds = 1.0;
-// The options' section of the state: a tag, then the options as bits.
-const int32_t kOptionsTag = 0x4B6F7074; // "Kopt"
-const int32_t kOptionBothPolarities = 1;
-const int32_t kOptionLookahead = 2;
-const int32_t kOptionFollowLevel = 4;
-const int32_t kOptionReference = 8;
-const int32_t kOptionBits =
-    kOptionBothPolarities | kOptionLookahead | kOptionFollowLevel | kOptionReference;
-
 double ThresholdFloor() {
     return DbToAmp(-60.0);
 }
@@ -74,6 +65,10 @@ void KeloEffect::AttachDisplays(DisplayLink* envView, DisplayLink* ampView) {
 
 void KeloEffect::ResetProcessing() {
     ScopedLock lock(mLock);
+    RestartProcessing(nullptr);
+}
+
+void KeloEffect::RestartProcessing(ClearedLines* cleared) {
     const double sr = Rate();
     // One sample per frame of the largest block. If any buffer cannot be had,
     // the effect copies its input through until the next reset.
@@ -94,9 +89,10 @@ void KeloEffect::ResetProcessing() {
     // The lookahead's delay lines are sized here for the rate, whether it is on
     // or not, so switching it needs no memory. Its delay is the latency.
     mLookaheadLen = SamplesOf(kLookaheadSeconds, sr);
-    if (!mDelay.Prepare(mLookaheadLen, sr, frames, mLookahead)) ok = false;
+    if (!mDelay.Prepare(mLookaheadLen, sr, frames, mLookahead, cleared)) ok = false;
     mLastDivR = mLastDivM = 0.0;
-    if (!mOnsets.Prepare(mDelay.Length(), sr, frames)) ok = false;
+    if (!mOnsets.Prepare(mDelay.Length(), sr, frames, cleared)) ok = false;
+    mOnsets.SetBandDelay(mDetector.BandDelay());
     if (mOnsets.Lookahead() != mDelay.Length()) mDelay.Prepare(0, sr, frames, mLookahead);
     mLookaheadLen = mDelay.Length();
     SetDelay(OptionLatency());
@@ -109,7 +105,14 @@ void KeloEffect::ResetProcessing() {
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
     if (ok && !mDropped.Resize(3 * frames * int32_t(sizeof(double)), false)) ok = false;
     mScratchFrames = ok ? frames : 0;
-    if (ok) std::memset(mZeros.Bytes(), 0, size_t(frames) * sizeof(double));
+    // Nothing writes the zeros: only bytes not yet cleared (or moved) are.
+    const int32_t zeroBytes = frames * int32_t(sizeof(double));
+    if (mZeros.Bytes() != mZeroedAt) mZeroBytes = 0;
+    if (ok && zeroBytes > mZeroBytes) {
+        std::memset(mZeros.Bytes() + mZeroBytes, 0, size_t(zeroBytes - mZeroBytes));
+        mZeroBytes = zeroBytes;
+        mZeroedAt = mZeros.Bytes();
+    }
     mHistoryBuf.Reset();
 
     // The event record holds the longest envelope at this rate, had here so
@@ -150,10 +153,12 @@ void KeloEffect::ParamChanged(int32_t index) {
     }
     case kParamHiFreq:
         mDetector.SetHighCut(value);
+        mOnsets.SetBandDelay(mDetector.BandDelay());
         LimitControls(kParamLoFreq, 0.0, param->Normalized());
         break;
     case kParamLoFreq:
         mDetector.SetLowCut(value);
+        mOnsets.SetBandDelay(mDetector.BandDelay());
         LimitControls(kParamHiFreq, param->Normalized(), 1.0);
         break;
     case kParamMonitor:
@@ -262,80 +267,6 @@ void KeloEffect::SetShapeRateAndTempo(int sampleRate, double tempo) {
 bool KeloEffect::ShowsEnv() {
     ScopedLock lock(mLock);
     return mShowEnv;
-}
-
-bool KeloEffect::SaveState(ByteBlock* chunk) {
-    if (!chunk) return false;
-    // Values, scale and shape of one moment: nothing changes while they are read.
-    ScopedLock lock(mLock);
-    return AppendTaggedState(*this, *chunk, kKeloStateTag, this);
-}
-
-bool KeloEffect::LoadState(ByteBlock* chunk) {
-    if (!chunk) return false;
-    // Whole, under the lock: the audio thread and parameter changes see the
-    // state before or after the load, never a mixture.
-    ScopedLock lock(mLock);
-    const bool loaded = LoadTaggedState(*this, *chunk, kKeloStateTag, this);
-    // A loaded "autofit" is part of the state, not a request to fit. The
-    // options' latency reaches the host as a note (SetDelay).
-    mAutofitOn = ParamAt(kParamAutofit)->Value() >= 0.5;
-    return loaded;
-}
-
-bool KeloEffect::SaveSections(ByteBlock& chunk) {
-    const int32_t before = chunk.Size();
-    mEnvViewState.SaveViewState(chunk);
-    mModel.SaveViewState(chunk);
-    const bool options = mBothPolarities || mLookahead || mFollowLevel || mReference > 0.0;
-    SaveOptions(chunk);
-    // Each section has a fixed size; a short block means an append failed.
-    return chunk.Size() == before + 8 + 11 * 8 + (options ? 8 : 0) + (mReference > 0.0 ? 8 : 0);
-}
-
-bool KeloEffect::LoadSections(const ByteBlock& chunk, int& position) {
-    const bool env = mEnvViewState.LoadViewState(chunk, position);
-    // The loaded shape goes to the processing at once (the parameters that
-    // follow hand it over again with their own length and threshold).
-    const bool shape = mModel.LoadViewState(chunk, position);
-    mModel.HandShape();
-    LoadOptions(chunk, position);
-    MarkDirty(mAmpView);
-    return env && shape;
-}
-
-void KeloEffect::SaveOptions(ByteBlock& chunk) const {
-    // A default state ends before the section, as it did before the section
-    // was known.
-    const bool reference = mReference > 0.0;
-    if (!mBothPolarities && !mLookahead && !mFollowLevel && !reference) return;
-    const int32_t bits =
-        (mBothPolarities ? kOptionBothPolarities : 0) | (mLookahead ? kOptionLookahead : 0) |
-        (mFollowLevel ? kOptionFollowLevel : 0) | (reference ? kOptionReference : 0);
-    chunk.AppendInt32(kOptionsTag);
-    chunk.AppendInt32(bits);
-    if (reference) chunk.AppendDouble(mReference);
-}
-
-void KeloEffect::LoadOptions(const ByteBlock& chunk, int position) {
-    // Older states end before the section: both options off, as anything that
-    // is not a whole, well-formed section leaves them.
-    int32_t tag = 0, bits = 0;
-    double reference = 0.0;
-    int at = position;
-    const bool whole = chunk.ReadInt32(at, tag) && chunk.ReadInt32(at, bits);
-    bool good = whole && tag == kOptionsTag && (bits & ~kOptionBits) == 0;
-    // A reference is a level: finite and above zero, or the section is bad.
-    if (good && (bits & kOptionReference))
-        good = chunk.ReadDouble(at, reference) && std::isfinite(reference) && reference > 0.0;
-    if (!good) {
-        bits = 0;
-        reference = 0.0;
-    }
-    mBothPolarities = (bits & kOptionBothPolarities) != 0;
-    SwitchLookahead((bits & kOptionLookahead) != 0);
-    SwitchFollowLevel((bits & kOptionFollowLevel) != 0);
-    mReference = reference;
 }
 
 void KeloEffect::SwitchLookahead(bool on) {

@@ -48,8 +48,14 @@ public:
     // frames <= 0 do nothing. Blocks longer than the scratch buffers are done in
     // pieces; before the first reset (no scratch yet) the input is copied through.
     void ProcessBlock(double** in, double** out, int32_t frames) override;
+    // The saved state (effect/kelo_state.cpp). A load is read and made ready
+    // with no lock held (PrepareState: the values, the sections, and cleared
+    // memory for the reset of the processing) and taken in under the lock
+    // (TakeState) without allocating or clearing large buffers.
     bool SaveState(ByteBlock* chunk) override;
     bool LoadState(ByteBlock* chunk) override;
+    std::unique_ptr<PreparedState> PrepareState(const ByteBlock& chunk) override;
+    bool TakeState(PreparedState& state) override;
 
     // --- the shape's point model, owned here; each call takes the plug-in's lock
     // Takes the shape's seven points and the envelope length in samples (at
@@ -219,7 +225,20 @@ private:
     // The options' section: written only when an option is on; read where it
     // is present, anything malformed leaves both options off.
     void SaveOptions(ByteBlock& chunk) const;
-    void LoadOptions(const ByteBlock& chunk, int position);
+    static void ReadOptions(const ByteBlock& chunk, int position, int32_t& bits, double& reference);
+    // resetFollows: the processing is reset before it runs again (a state
+    // load's road), so the lookahead is only set, not switched.
+    void TakeOptions(int32_t bits, double reference, bool resetFollows);
+    // A state read from its chunk (ReadLoaded, no lock needed) and taken in
+    // under the lock (TakeLoaded; ParamChanged is not called).
+    struct LoadedState;
+    void ReadLoaded(const ByteBlock& chunk, LoadedState& state) const;
+    bool TakeLoaded(const LoadedState& state, bool resetFollows);
+    // ResetProcessing's work, under the lock; with cleared lines (made for
+    // the lookahead's length at this rate) the lines take them instead of
+    // clearing their own: no allocation and no large clear while the sizes
+    // stay.
+    void RestartProcessing(ClearedLines* cleared);
     // Switches "follow the hit's level" (under the lock).
     void SwitchFollowLevel(bool on);
     // The reference level the hit's level is held against (under the lock):
@@ -235,8 +254,9 @@ private:
     int32_t OptionLatency() const { return mLookahead ? mLookaheadLen : 0; }
     // Autofit (effect/kelo_autofit.cpp): copies the model and the current
     // event into mFitModel and mFitLevel / mFitPeak, a slice per hold of the
-    // lock; false when the event holds nothing or kept changing meanwhile.
-    bool CopyEventForFit(int& count);
+    // lock, with the window a hit's level is looked for over; false when the
+    // event holds nothing or kept changing meanwhile.
+    bool CopyEventForFit(int& count, int& window);
     // Fits and applies, under mFitLock.
     bool FitLocked();
 
@@ -287,6 +307,9 @@ private:
     // of the spectrum added back, the shaper's gains, zeros; and three per
     // frame for what the event record has no room for.
     ByteBlock mRestL, mRestR, mOutLevel, mZeros, mDropped;
+    // The bytes of mZeros known to be zero (nothing writes them), and where.
+    int32_t mZeroBytes = 0;
+    const uint8_t* mZeroedAt = nullptr;
     // The shape's levels by envelope position, up to the longest envelope:
     // computed by the first envelope after a shape change, read by the rest.
     ByteBlock mShapeLevels;

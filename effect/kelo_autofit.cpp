@@ -14,8 +14,8 @@
 namespace {
 
 // Positions of the event copied per hold of the lock (two arrays of doubles:
-// 64 KB, a few microseconds).
-const int kFitSlice = 4096;
+// 16 KB, about a microsecond; the audio thread may be waiting).
+const int kFitSlice = 1024;
 // A new event while the copy was being made starts it again, this many times.
 const int kFitAttempts = 4;
 
@@ -54,12 +54,13 @@ void KeloEffect::DoDeferredWork() {
     }
 }
 
-bool KeloEffect::CopyEventForFit(int& count) {
+bool KeloEffect::CopyEventForFit(int& count, int& window) {
     for (int attempt = 0; attempt < kFitAttempts; ++attempt) {
         uint64_t event;
         {
             ScopedLock lock(mLock);
             mFitModel = mModel;
+            window = mHit.Window();
             event = mEvent.Count();
             // The fit reads no further than the envelope's length.
             const int recorded = mEvent.Recorded();
@@ -88,8 +89,8 @@ bool KeloEffect::CopyEventForFit(int& count) {
 }
 
 bool KeloEffect::FitLocked() {
-    int count = 0;
-    if (!CopyEventForFit(count)) return false;
+    int count = 0, window = 0;
+    if (!CopyEventForFit(count, window)) return false;
     ShapeFit fit;
     const EventLevels event{mFitLevel.data(), mFitPeak.data(), count};
     if (!ComputeShapeFit(mFitModel, event, fit)) return false;
@@ -99,14 +100,14 @@ bool KeloEffect::FitLocked() {
     // threshold).
     ShapeModel fitted = mFitModel;
     ApplyShapeFit(fitted, fit);
+    // The shape is now for this hit: its level is the reference, the highest
+    // divisor over the window as a hit's level is followed (the level, or the
+    // louder sample where it is higher).
+    double level = 0.0;
+    for (int i = 0; i < count && i <= window; ++i)
+        level = std::max(level, std::max(mFitLevel[size_t(i)], mFitPeak[size_t(i)]));
     {
         ScopedLock lock(mLock);
-        // The shape is now for this hit: its level is the reference, the
-        // highest divisor over the window as a hit's level is followed (the
-        // level, or the louder sample where it is higher).
-        double level = 0.0;
-        for (int i = 0; i < count && i <= mHit.Window(); ++i)
-            level = std::max(level, std::max(mFitLevel[size_t(i)], mFitPeak[size_t(i)]));
         if (level > 0.0 && std::isfinite(level)) mReference = level;
         if (mModel.SameShapeAs(mFitModel)) {
             fitted.SetSink(this);

@@ -248,8 +248,9 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     // is not, so an envelope can start before its hit is heard. (Switched, the
     // delay glides in or out.) Off, the delay keeps the last frames heard.
     if (lookahead)
-        mOnsets.Follow(mDetector.BandL(), mDetector.BandR(), mDetector.BandMagnitudes(), frames,
-                       mDetector.AttackCoef(), mDetector.ReleaseCoef());
+        mOnsets.Follow(mDetector.BandL(), mDetector.BandR(), mDetector.BandMagnitudes(),
+                       mDetector.FullMagnitudes(), frames, mDetector.AttackCoef(),
+                       mDetector.ReleaseCoef());
     if (delayed) {
         mDelay.Run(inL, inR, mDetector.BandL(), mDetector.BandR(), mDivR, mDivM, frames);
         inL = mDelay.AudioL();

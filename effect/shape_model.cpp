@@ -203,28 +203,44 @@ void ShapeModel::SaveViewState(ByteBlock& chunk) const {
 }
 
 bool ShapeModel::LoadViewState(const ByteBlock& chunk, int& position) {
-    double scale;
-    if (!chunk.ReadDouble(position, scale)) return true;
-    SetScale(scale);
+    SavedView view;
+    ReadViewState(chunk, position, view);
+    TakeViewState(view);
+    return true;
+}
+
+void ShapeModel::ReadViewState(const ByteBlock& chunk, int& position, SavedView& view) {
+    view = SavedView();
+    view.scaleRead = chunk.ReadDouble(position, view.scale);
+    if (!view.scaleRead) return;
+    static_assert(sizeof kSavedPoints / sizeof kSavedPoints[0] == 5, "five saved points");
+    // A time without its level still counts as read (the position moves on).
+    for (int k = 0; k < 5; ++k) {
+        if (!chunk.ReadDouble(position, view.time[k])) break;
+        if (!chunk.ReadDouble(position, view.level[k])) break;
+        view.pairs = k + 1;
+    }
+}
+
+void ShapeModel::TakeViewState(const SavedView& view) {
+    if (!view.scaleRead) return;
+    SetScale(view.scale);
     bool moved = false;
-    for (int i : kSavedPoints) {
-        double time, level;
-        if (!chunk.ReadDouble(position, time)) break;
-        if (!chunk.ReadDouble(position, level)) break;
+    for (int k = 0; k < view.pairs && k < 5; ++k) {
+        double time = view.time[k], level = view.level[k];
         if (!std::isfinite(time) || !std::isfinite(level)) continue;
         // Saved times lie within the envelope and levels within the reach of a
         // drag (P3 may leave the plot by a little); anything beyond is damage.
         time = time < 0.0 ? 0.0 : time > 1.0 ? 1.0 : time;
         level = level < -2.0 ? -2.0 : level > 2.0 ? 2.0 : level;
-        mTimeFraction[i] = time;
-        mLevelFraction[i] = level;
+        mTimeFraction[kSavedPoints[k]] = time;
+        mLevelFraction[kSavedPoints[k]] = level;
         moved = true;
     }
     if (moved) {
         OrderLoadedPoints();
         FollowFractions();
     }
-    return true;
 }
 
 void ShapeModel::OrderLoadedPoints() {

@@ -92,6 +92,16 @@ public:
     // are kept as they are, so saving again writes the same bytes (P0's level is
     // the threshold's, written as threshold / scale). Always true.
     bool LoadViewState(const ByteBlock& chunk, int& position);
+    // The same in two steps: the section read with no lock held
+    // (ReadViewState), then taken in (TakeViewState, a few points' work).
+    struct SavedView {
+        bool scaleRead = false;
+        double scale = 0.0;
+        int pairs = 0; // (time, level) pairs read, for P0, P2, P3, P4, P6 in turn
+        double time[5] = {}, level[5] = {};
+    };
+    static void ReadViewState(const ByteBlock& chunk, int& position, SavedView& view);
+    void TakeViewState(const SavedView& view);
 
     // Hands the current shape to the sink.
     void HandShape();

@@ -63,6 +63,15 @@ enum BlockMode {
     BlockAccumulate, // the result is added to what the host buffer holds
 };
 
+// A saved state read from its chunk with no lock held: parsed, and whatever
+// taking it in needs made ready (memory allocated and cleared), so that taking
+// it in under the lock is short, bounded work (EffectBase::TakeState). What
+// the load replaces is left in it, to be freed with no lock held.
+class PreparedState {
+public:
+    virtual ~PreparedState() = default;
+};
+
 class EffectBase {
 public:
     EffectBase(InstanceInfo instance, int32_t paramCount, int32_t inputs, int32_t outputs,
@@ -145,10 +154,18 @@ public:
     // The state into chunk (cleared first), under the lock; false when the
     // effect saved nothing.
     bool SaveStateChunk(ByteBlock& chunk);
-    // Loads chunk under the lock and lets the effect hear every parameter
-    // (a load that fails part-way keeps the values it read), then, with the
-    // lock released, StateLoaded. False when the load failed.
+    // Loads chunk and lets the effect hear every parameter (a load that fails
+    // part-way keeps the values it read), then, with the lock released,
+    // StateLoaded. False when the load failed. The chunk is read with no lock
+    // held (PrepareState) and taken in under it (TakeState); an effect that
+    // prepares nothing loads it under the lock (LoadState, NotifyAllParams).
     bool LoadStateChunk(ByteBlock& chunk);
+    // Reads chunk with no lock of ours held. Null (the default) when the
+    // effect prepares nothing or the memory cannot be had.
+    virtual std::unique_ptr<PreparedState> PrepareState(const ByteBlock& chunk);
+    // Under the lock: takes in a state PrepareState made, and lets the effect
+    // hear every parameter. False when the load failed (the default).
+    virtual bool TakeState(PreparedState& state);
 
     // --- host entries of the audio road
     // Each runs one host block: converts or maps the host's channels, calls

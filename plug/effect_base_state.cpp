@@ -21,18 +21,35 @@ bool EffectBase::SaveStateChunk(ByteBlock& chunk) {
 }
 
 bool EffectBase::LoadStateChunk(ByteBlock& chunk) {
-    // The load and the delivery of its values are one step for the audio thread
-    // and for parameter changes from other threads.
+    // Read and made ready first, with no lock held; under the lock the state
+    // is only taken in, and the load and the delivery of its values are one
+    // step for the audio thread and for parameter changes from other threads.
+    std::unique_ptr<PreparedState> state = PrepareState(chunk);
     bool loaded;
     {
         ScopedLock hold(mLock);
-        loaded = LoadState(&chunk);
-        // A load that fails part-way keeps the values it read: the effect hears
-        // of whatever the parameters now hold, so its derived state agrees.
-        NotifyAllParams();
+        if (state) {
+            loaded = TakeState(*state);
+        } else {
+            loaded = LoadState(&chunk);
+            // A load that fails part-way keeps the values it read: the effect
+            // hears of whatever the parameters now hold, so its derived state
+            // agrees.
+            NotifyAllParams();
+        }
     }
+    // What the load replaced is freed here, with no lock held.
+    state.reset();
     StateLoaded();
     return loaded;
+}
+
+std::unique_ptr<PreparedState> EffectBase::PrepareState(const ByteBlock&) {
+    return nullptr;
+}
+
+bool EffectBase::TakeState(PreparedState&) {
+    return false;
 }
 
 // ---------------------------------------------------------------- parameter values and programs

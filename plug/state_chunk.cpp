@@ -28,3 +28,25 @@ bool LoadTaggedState(EffectBase& effect, const ByteBlock& chunk, int32_t tag,
     }
     return sections ? sections->LoadSections(chunk, position) : true;
 }
+
+TaggedValues ReadTaggedValues(const ByteBlock& chunk, int32_t tag, int32_t params, double* values,
+                              int32_t capacity) {
+    TaggedValues read;
+    int32_t found = 0;
+    if (!chunk.ReadInt32(read.position, found) || found != tag) return read;
+    read.tagged = true;
+    const int32_t wanted = params < capacity ? params : capacity;
+    while (read.count < wanted && chunk.ReadDouble(read.position, values[read.count]))
+        ++read.count;
+    read.whole = read.count == params;
+    return read;
+}
+
+void TakeTaggedValues(EffectBase& effect, const TaggedValues& read, const double* values) {
+    EditorFace* editor = effect.GetEditor();
+    for (int32_t i = 0; i < read.count && i < effect.ParamCount(); ++i) {
+        Param& param = *effect.ParamAt(i);
+        param.SetClampedValue(values[i]);
+        if (editor) editor->ShowParamValue(i, param.Normalized(), true);
+    }
+}

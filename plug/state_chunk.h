@@ -29,3 +29,18 @@ bool AppendTaggedState(EffectBase& effect, ByteBlock& chunk, int32_t tag, StateS
 // the last value the sections are read; their result is the result.
 bool LoadTaggedState(EffectBase& effect, const ByteBlock& chunk, int32_t tag,
                      StateSections* sections);
+
+// The same block's parameter values read with no lock held, to be taken in
+// under it: LoadTaggedState in two steps. ReadTaggedValues reads up to
+// capacity values (as many as the block holds) into values and says where
+// the sections begin; TakeTaggedValues gives them to the parameters (clamped,
+// shown to the editor; ParamChanged is not called).
+struct TaggedValues {
+    bool tagged = false; // the block is of this tag: anything changes at all
+    int32_t count = 0;   // values read
+    bool whole = false;  // every parameter's value is there: sections follow
+    int position = 0;    // where the sections begin
+};
+TaggedValues ReadTaggedValues(const ByteBlock& chunk, int32_t tag, int32_t params, double* values,
+                              int32_t capacity);
+void TakeTaggedValues(EffectBase& effect, const TaggedValues& read, const double* values);

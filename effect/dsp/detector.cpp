@@ -96,6 +96,27 @@ void Detector::SetHighCut(double freq) {
     mLowPassR.SetFreq(freq);
 }
 
+namespace {
+
+// The group delay (seconds) at freq of a Butterworth section (either kind: the
+// high-pass's numerator only turns the phase by a constant) cut at cutoff, as
+// its analog prototype has it: with r = freq / cutoff,
+// k (1 + r^2) / (w (1 - r^2)^2 + w k^2 r^2).
+double SectionDelay(double cutoff, double freq) {
+    const double w = 2.0 * 3.141592653589793 * cutoff;
+    const double k = kButterworthDamping, r = freq / cutoff, r2 = r * r;
+    return k * (1.0 + r2) / (w * ((1.0 - r2) * (1.0 - r2) + k * k * r2));
+}
+
+} // namespace
+
+double Detector::BandDelay() const {
+    const double lo = std::fmin(std::fmax(mHighPassL.Cutoff(), 20.0), 20000.0);
+    const double hi = std::fmin(std::fmax(mLowPassL.Cutoff(), lo), 20000.0);
+    const double middle = std::sqrt(lo * hi);
+    return SectionDelay(mHighPassL.Cutoff(), middle) + SectionDelay(mLowPassL.Cutoff(), middle);
+}
+
 bool Detector::Run(const double* inL, const double* inR, int frames, bool keepBand) {
     return keepBand ? RunLoop<true>(inL, inR, frames) : RunLoop<false>(inL, inR, frames);
 }

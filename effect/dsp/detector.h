@@ -58,6 +58,10 @@ public:
     double FullMagnitudeLevel() const { return mFullMagLevel; }
     const Biquad& HighPassL() const { return mHighPassL; }
     const Biquad& LowPassL() const { return mLowPassL; }
+    // The band's group delay (seconds) in its middle, the geometric mean of
+    // the cutoffs taken within the 20 Hz - 20 kHz drums sound in: how much
+    // later a hit's rise shows in the band than in the audio.
+    double BandDelay() const;
 
     // The followers' rise and fall times.
     static constexpr double kAttackSeconds = 0.00025;

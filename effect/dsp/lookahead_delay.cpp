@@ -3,11 +3,11 @@
 #include <cstring>
 #include <initializer_list>
 
-bool LookaheadDelay::Prepare(int length, double rate, int frames, bool on) {
+bool LookaheadDelay::Prepare(int length, double rate, int frames, bool on, ClearedLines* cleared) {
     mLength = length > 0 ? length : 0;
     bool ok = true;
     for (DelayLine* line : {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine})
-        if (!line->SetLength(ok ? mLength : 0)) ok = false;
+        if (!line->SetLength(ok ? mLength : 0, cleared)) ok = false;
     if (!ok) {
         mLength = 0;
         for (DelayLine* line : {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine})

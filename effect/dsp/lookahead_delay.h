@@ -22,7 +22,11 @@ public:
     // buffers for frames per block and clears the memory; on: whether the
     // lookahead is on (no glide). Allocates: not on the audio thread. A delay
     // whose memory cannot be had is 0; false when the buffers cannot be had.
-    bool Prepare(int length, double rate, int frames, bool on);
+    // With cleared lines of the length (and the buffers sized as asked
+    // already), it neither allocates nor clears: a reset under a lock.
+    bool Prepare(int length, double rate, int frames, bool on, ClearedLines* cleared = nullptr);
+    // Lines Prepare takes from a pool.
+    static constexpr int kLines = 6;
     int Length() const { return mLength; }
 
     // The lookahead switched: the output glides to the delayed signals (on)

@@ -16,35 +16,59 @@ namespace {
 // the time a hit takes to rise to that share (kRiseSeconds).
 const double kOnsetQuiet = 0.125;
 const double kRiseSeconds = 0.0006;
+// In the audio, a hit's start is found on its rise: the level grows at least
+// this factor (3 dB) within kSteepSeconds there, and is at least kFirstSound
+// (26 dB under) of its peak since. A ring it sounds over grows far slower.
+const double kSteepRise = 1.4125375446227544;
+const double kSteepSeconds = 0.0005;
+const double kFirstSound = 0.05;
 
 } // namespace
 
-bool OnsetSearch::Prepare(int lookahead, double rate, int frames) {
+bool OnsetSearch::Prepare(int lookahead, double rate, int frames, ClearedLines* cleared) {
     mLookahead = lookahead > 0 ? lookahead : 0;
-    bool ok = mPastOnset.SetLength(mLookahead) && mPastMagnitude.SetLength(mLookahead);
+    bool ok = mPastOnset.SetLength(mLookahead, cleared) &&
+              mPastMagnitude.SetLength(mLookahead, cleared) &&
+              mPastFull.SetLength(mLookahead, cleared);
     if (!ok) {
         mLookahead = 0;
         mPastOnset.SetLength(0);
         mPastMagnitude.SetLength(0);
+        mPastFull.SetLength(0);
     }
+    mRate = rate;
     mDecideLen = SamplesOf(kStartDecisionSeconds, rate);
     mRiseLen = SamplesOf(kRiseSeconds, rate);
+    mSteepLen = SamplesOf(kSteepSeconds, rate);
+    if (mSteepLen < 1) mSteepLen = 1;
     if (mDecideLen >= mLookahead) mDecideLen = mLookahead > 0 ? mLookahead - 1 : 0;
+    SetBandDelay(mBandDelaySeconds);
     mLastBandMid = mOnsetLevel = 0.0;
-    mMagnitude = nullptr;
+    mMagnitude = mFull = nullptr;
     return frames > 0 && mOnset.Resize(frames * int32_t(sizeof(double)), false);
+}
+
+void OnsetSearch::SetBandDelay(double seconds) {
+    mBandDelaySeconds = seconds > 0.0 && seconds < 1.0 ? seconds : 0.0;
+    // Never more than half the lookahead: a band cut at a few hertz delays by
+    // tens of milliseconds, where the audio's level would tell nothing.
+    const double most = 0.5 * double(mLookahead);
+    const double delay = mBandDelaySeconds * mRate;
+    mBandDelay = int(std::lround(delay < most ? delay : most));
 }
 
 void OnsetSearch::Clear() {
     mPastOnset.Clear();
     mPastMagnitude.Clear();
+    mPastFull.Clear();
     mLastBandMid = mOnsetLevel = 0.0;
 }
 
 void OnsetSearch::Follow(const double* bandL, const double* bandR, const double* magnitude,
-                         int frames, double attack, double release) {
+                         const double* full, int frames, double attack, double release) {
     double* onset = reinterpret_cast<double*>(mOnset.Bytes());
     mMagnitude = magnitude;
+    mFull = full;
     // It rises and falls as the detector's levels do.
     double last = mLastBandMid, level = mOnsetLevel;
     for (int i = 0; i < frames; ++i) {
@@ -64,6 +88,7 @@ void OnsetSearch::Follow(const double* bandL, const double* bandR, const double*
 void OnsetSearch::Keep(int frames) {
     mPastOnset.Push(Onsets(), frames);
     mPastMagnitude.Push(mMagnitude, frames);
+    mPastFull.Push(mFull, frames);
 }
 
 PendingStart OnsetSearch::Schedule(int t) {
@@ -87,6 +112,28 @@ bool OnsetSearch::CountDown(PendingStart& start, int g, int t) {
     return start.wait == 0;
 }
 
+template <typename Level>
+int OnsetSearch::InTheAudio(Level level, int back) const {
+    const int reach = mLookahead - 1;
+    const int end = back + mBandDelay < reach ? back + mBandDelay : reach;
+    // The audio's peak since the band began to rise...
+    double peak = 0.0;
+    for (int k = 0; k <= back; ++k)
+        peak = level(k) > peak ? level(k) : peak;
+    const double first = kFirstSound * peak;
+    // ...and back down its rise while it is steep and not under the hit's
+    // first sound, no further than the band's delay.
+    int k = back;
+    while (k < end) {
+        const double v = level(k + 1);
+        if (!(v >= first)) break;
+        const int j = k + 1 + mSteepLen < reach ? k + 1 + mSteepLen : reach;
+        if (!(v >= kSteepRise * level(j))) break;
+        ++k;
+    }
+    return k;
+}
+
 int OnsetSearch::Wait(int u, int since) const {
     // Frame u is passed on already: a start reach frames back is the next one
     // out of the delay.
@@ -99,6 +146,8 @@ int OnsetSearch::Wait(int u, int since) const {
     const auto pastMagnitude = [&](int k) {
         return k <= u ? magnitude[u - k] : mPastMagnitude.Past(k - u);
     };
+    const double* full = mFull;
+    const auto pastFull = [&](int k) { return k <= u ? full[u - k] : mPastFull.Past(k - u); };
     // The onset level falls (slowly) before the hit and climbs at it: the hit
     // begins after its lowest point within the lookahead (the latest, if it
     // stays there).
@@ -137,5 +186,8 @@ int OnsetSearch::Wait(int u, int since) const {
         }
     // The hit begins on the frame after.
     back = back > 0 ? back - 1 : 0;
+    // The band shows a hit up to its own delay later than the audio does:
+    // within that time before, the audio's level tells where the hit began.
+    if (mBandDelay > 0 && full) back = InTheAudio(pastFull, back);
     return reach - back;
 }

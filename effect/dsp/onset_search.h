@@ -33,8 +33,16 @@ public:
     // Sets the lookahead (in samples, at least 0) and the lengths at rate, and
     // sizes the block buffer for frames per block; clears everything.
     // Allocates: not on the audio thread. A lookahead whose memory cannot be
-    // had is 0; false when the block buffer cannot be had.
-    bool Prepare(int lookahead, double rate, int frames);
+    // had is 0; false when the block buffer cannot be had. With cleared
+    // lines of the lookahead's length (and the buffer sized as asked already)
+    // it neither allocates nor clears: a reset under a lock.
+    bool Prepare(int lookahead, double rate, int frames, ClearedLines* cleared = nullptr);
+    // Lines Prepare takes from a pool.
+    static constexpr int kLines = 3;
+    // The band filter's delay (seconds, see Detector::BandDelay): a hit's rise
+    // shows that much later in the band's levels than in the audio. Kept over
+    // Prepare.
+    void SetBandDelay(double seconds);
     // Forgets the levels before the next block (the onset level starts from
     // silence).
     void Clear();
@@ -43,10 +51,11 @@ public:
     // from frame to frame, its mid's first difference): a hit's attack is
     // where the band changes fastest, so this level rises at the hit even where
     // the ring of the drum before is louder than the hit's first moment, and
-    // it rises alike for either polarity. magnitude: the band's magnitude
-    // levels of the same block, read by Wait (kept until Keep).
-    void Follow(const double* bandL, const double* bandR, const double* magnitude, int frames,
-                double attack, double release);
+    // it rises alike for either polarity. magnitude and full: the band's and
+    // the whole signal's magnitude levels of the same block, read by Wait
+    // (kept until Keep).
+    void Follow(const double* bandL, const double* bandR, const double* magnitude,
+                const double* full, int frames, double attack, double release);
     // The block's onset levels.
     const double* Onsets() { return reinterpret_cast<double*>(mOnset.Bytes()); }
     // Keeps the block's last onset and magnitude levels for the next block.
@@ -66,15 +75,28 @@ public:
     int DecideLength() const { return mDecideLen; }
 
 private:
+    // Where a hit whose rise shows in the band from `back` frames before
+    // began in the audio, whose level k frames back is level(k): at most the
+    // band's delay earlier.
+    template <typename Level>
+    int InTheAudio(Level level, int back) const;
+
     ByteBlock mOnset;
     const double* mMagnitude = nullptr;
-    // The onset and the band's magnitude levels of the last mLookahead frames
-    // before the block, the band's last mid sample and the onset level.
-    DelayLine mPastOnset, mPastMagnitude;
+    const double* mFull = nullptr;
+    // The onset, the band's and the whole signal's magnitude levels of the
+    // last mLookahead frames before the block, the band's last mid sample and
+    // the onset level.
+    DelayLine mPastOnset, mPastMagnitude, mPastFull;
     double mLastBandMid = 0.0;
     double mOnsetLevel = 0.0;
     int mLookahead = 0;
-    // kStartDecisionSeconds and kRiseSeconds in frames.
+    double mRate = 48000.0;
+    double mBandDelaySeconds = 0.0;
+    // In frames: kStartDecisionSeconds, kRiseSeconds, the band's delay and
+    // kSteepSeconds.
     int mDecideLen = 0;
     int mRiseLen = 0;
+    int mBandDelay = 0;
+    int mSteepLen = 1;
 };

@@ -174,6 +174,9 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
     const double rate = track.rate;
     const int64_t ms = int64_t(0.001 * rate), span = int64_t(0.02 * rate);
     const double loud = DbToAmp(thresholdDb + 3.0);
+    // KELO_ONSETS_LIST set: each hit that went wrong is printed (missed, late
+    // or early by more than 1 ms, given more than one envelope).
+    const bool list = std::getenv("KELO_ONSETS_LIST") != nullptr;
     for (const HeardHit& hit : hits) {
         // Hits the threshold hears, standing out of what rings before them.
         if (hit.band < loud) continue;
@@ -185,6 +188,7 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
         const int64_t from = at - 10 * ms, to = hit.until + render.delay - 10 * ms;
         int64_t first = -1;
         int count = 0;
+        std::vector<double> extraMs;
         for (int64_t st : render.starts) {
             if (st < from || st >= std::max(to, at + ms)) continue;
             if (first < 0) first = st;
@@ -194,11 +198,24 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
                 const int64_t o = int64_t(other.frame) + render.delay;
                 bleed = bleed || (st >= o - 10 * ms && st <= o + 3 * ms);
             }
+            if (st != first && !bleed) extraMs.push_back(1000.0 * double(st - at) / rate);
             count += st == first || !bleed;
         }
+        const double hitMs = 1000.0 * double(hit.onset) / rate;
         if (first < 0) {
             ++f.missed;
+            if (list) std::printf("  missed hit at %.1f ms (voice %d)\n", hitMs, int(hit.voice));
             continue;
+        }
+        if (list) {
+            const double off = 1000.0 * double(first - at) / rate;
+            if (std::fabs(off) > 1.0 || !extraMs.empty()) {
+                std::printf("  hit at %.1f ms (voice %d): start %+.2f ms", hitMs, int(hit.voice),
+                            off);
+                for (double e : extraMs)
+                    std::printf(", extra at %+.1f ms", e);
+                std::printf("\n");
+            }
         }
         if (count > 1) {
             ++f.doubled;

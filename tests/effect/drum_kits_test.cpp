@@ -10,6 +10,7 @@
 // checks run, on one kit: the figures take minutes there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -146,6 +147,43 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
             }
         }
     }
+}
+
+// The kick stem through the kick band (0-150 Hz) on every judged kit, at 44.1,
+// 48 and 96 kHz, as recorded and inverted: the band's low-pass shows a kick's
+// rise about a millisecond after the audio does, and the start is placed on
+// the audio's own rise. Over the judged kits at least 95% of the kicks start
+// within 1 ms of their onset (86.6% without allowing for the band's delay,
+// 98.4% with it), each render's median start is within 0.5 ms (up to +1.08 ms
+// without), none is farther than 3 ms and none is missed.
+TEST(KitOnsets, OnTheJudgedKitsAKickThroughTheKickBandStartsOnItsOwnRise) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    int hits = 0, within = 0;
+    for (const std::string& kit : JudgedKits()) {
+        SKIP_WITHOUT_KIT(kit);
+        for (double rate : {44100.0, 48000.0, 96000.0}) {
+            const DrumTrack track = KitTrack(kit, kPieceKick, rate, DrumSeed());
+            const std::vector<HeardHit> heard = HeardHits(track, kKickBand);
+            DrumSettings s;
+            s.band = kKickBand;
+            s.thresholdDb = RelativeThresholdDb(heard);
+            for (double sign : {1.0, -1.0}) {
+                const OnsetFigures f =
+                    MeasureOnsets(track, heard, s.thresholdDb, RenderDrums(track, sign, s));
+                const std::string what =
+                    kit + " " + std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
+                ASSERT_GT(f.hits, 0) << what;
+                std::vector<double> offsets = f.offsetsMs;
+                std::sort(offsets.begin(), offsets.end());
+                EXPECT_LE(std::fabs(offsets[offsets.size() / 2]), 0.5) << what;
+                EXPECT_LE(std::fabs(f.worstMs), 3.0) << what;
+                EXPECT_EQ(f.missed, 0) << what;
+                hits += f.hits;
+                within += f.within;
+            }
+        }
+    }
+    EXPECT_GE(within, 0.95 * hits) << within << " of " << hits << " kicks within 1 ms";
 }
 
 // Restarts without clicks: where a new hit restarts a running envelope, the

@@ -3,9 +3,11 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "effect/biquad.h"
+#include "effect/delay_line.h"
 #include "effect/envelope_shape.h"
 #include "effect/level_follower.h"
 
@@ -241,4 +243,57 @@ TEST(EnvelopeShape, ACurveUnderTheZeroLineIsSilenceNeverItsMagnitude) {
     }
     EXPECT_TRUE(reachedZero);
     EXPECT_EQ(lowest, 0.0);
+}
+
+// A line reset with a pool's cleared memory is the line reset by clearing its
+// own: the same samples come out, whatever it held and however it is fed.
+TEST(DelayLineReset, ClearedMemoryFromAPoolGivesWhatClearingInPlaceGives) {
+    std::mt19937 random(21);
+    std::uniform_real_distribution<double> sample(-1.0, 1.0);
+    for (int length : {1, 7, 480, 1920}) {
+        DelayLine cleared, pooled;
+        ClearedLines pool;
+        ASSERT_TRUE(pool.Make(1, length));
+        for (DelayLine* line : {&cleared, &pooled}) {
+            ASSERT_TRUE(line->SetLength(length));
+            std::vector<double> noise(size_t(length) + 5);
+            for (double& x : noise)
+                x = sample(random);
+            line->Process(noise.data(), int(noise.size()));
+        }
+        cleared.SetLength(length);
+        pooled.SetLength(length, &pool);
+        ASSERT_EQ(pooled.Length(), length);
+        for (int at = 0; at < 3 * length;) {
+            const int n = 1 + int(random() % 64);
+            std::vector<double> a(static_cast<size_t>(n)), b;
+            for (double& x : a)
+                x = sample(random);
+            b = a;
+            cleared.Process(a.data(), n);
+            pooled.Process(b.data(), n);
+            ASSERT_EQ(a, b) << "length " << length << " at " << at;
+            at += n;
+        }
+    }
+}
+
+// A pool serves as many lines as it was made for, of its length only; the
+// rest clear their own memory, as without a pool.
+TEST(DelayLineReset, APoolServesItsCountOfItsLengthAndTheRestClearTheirOwn) {
+    ClearedLines pool;
+    ASSERT_TRUE(pool.Make(2, 100));
+    EXPECT_EQ(pool.Take(99), nullptr);
+    EXPECT_NE(pool.Take(100), nullptr);
+    DelayLine line;
+    std::vector<double> ones(300, 1.0);
+    ASSERT_TRUE(line.SetLength(300));
+    line.Process(ones.data(), 300);
+    // The length differs from the pool's: cleared in place.
+    ASSERT_TRUE(line.SetLength(300, &pool));
+    std::vector<double> x(300, 0.5);
+    line.Process(x.data(), 300);
+    EXPECT_EQ(x, std::vector<double>(300, 0.0));
+    EXPECT_NE(pool.Take(100), nullptr);
+    EXPECT_EQ(pool.Take(100), nullptr);
 }

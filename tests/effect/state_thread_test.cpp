@@ -102,3 +102,41 @@ TEST(StateWhilePlaying, EverySavedChunkIsOneMomentAndLoadsBackWhole) {
         ASSERT_EQ(Save(checker), saved[i]) << "save " << i;
     }
 }
+
+// A load is read and made ready on the host's thread while the audio thread
+// plays (the delay lines it brings are made there), then taken in under the
+// lock: states that switch the lookahead and the level following on and off,
+// each taken in whole.
+TEST(StateWhilePlaying, StatesPreparedWhileTheAudioPlaysAreTakenInWhole) {
+    HostedKelo fx(48000.0, 256);
+    std::vector<std::vector<uint8_t>> states;
+    for (int k = 0; k < 4; ++k) {
+        HostedKelo source(48000.0, 256);
+        source.Set(kParamThreshold, -24.0 - k);
+        source.SetLookahead(k % 2 == 0);
+        source.SetFollowLevel(k / 2 == 0);
+        states.push_back(Save(source));
+    }
+    std::atomic<bool> done{false}, finite{true};
+    std::thread audio([&] {
+        Stereo in(256), out(256);
+        AddBurst(in, 48000.0, 700, 0.8, 0, 220);
+        double* ins[2] = {in.l.data(), in.r.data()};
+        double* outs[2] = {out.l.data(), out.r.data()};
+        while (!done.load()) {
+            fx.Record()->processDoubleReplacing(fx.Record(), ins, outs, 256);
+            for (int i = 0; i < 256; ++i)
+                if (!std::isfinite(out.l[size_t(i)]) || !std::isfinite(out.r[size_t(i)]))
+                    finite = false;
+        }
+    });
+    for (int i = 0; i < kSaves; ++i) {
+        const std::vector<uint8_t>& state = states[size_t(i) % states.size()];
+        ASSERT_EQ(Load(fx, state), 1) << "load " << i;
+        // Nothing but the audio runs: the state saved is the one loaded.
+        ASSERT_EQ(Save(fx), state) << "load " << i;
+    }
+    done = true;
+    audio.join();
+    EXPECT_TRUE(finite.load());
+}

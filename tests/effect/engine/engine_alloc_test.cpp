@@ -83,8 +83,9 @@ TEST(EngineAllocation, TheBlocksAllocateNothingWhileTheyProcess) {
     counter.Start();
     for (size_t at = 0; at + block <= s.l.size(); at += block) {
         detector.Run(&s.l[at], &s.r[at], block, true);
-        search.Follow(detector.BandL(), detector.BandR(), detector.BandMagnitudes(), block,
-                      detector.AttackCoef(), detector.ReleaseCoef());
+        search.Follow(detector.BandL(), detector.BandR(), detector.BandMagnitudes(),
+                      detector.FullMagnitudes(), block, detector.AttackCoef(),
+                      detector.ReleaseCoef());
         delay.Run(&s.l[at], &s.r[at], detector.BandL(), detector.BandR(), detector.FullLevels(),
                   detector.FullMagnitudes(), block);
         sink.h = delay.AudioL();

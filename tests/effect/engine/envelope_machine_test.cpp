@@ -87,7 +87,9 @@ void RunPieces(EnvelopeMachine& m, const DetectedLevels& v, const std::vector<in
     size_t at = 0;
     for (int n : pieces) {
         rec.Begin(int64_t(at));
-        if (search) search->Follow(&v.bandL[at], &v.bandR[at], &v.magnitude[at], n, 0.9, 0.999);
+        if (search)
+            search->Follow(&v.bandL[at], &v.bandR[at], &v.magnitude[at], &v.magnitude[at], n, 0.9,
+                           0.999);
         m.Run(&v.level[at], &v.magnitude[at], search, n, rec);
         if (search) search->Keep(n);
         ASSERT_EQ(rec.next, n) << "the runs ended before the block did";
@@ -145,7 +147,8 @@ TEST(EnvelopeMachine, RunsCoverEveryFrameInOrderUnderRandomParameterMoves) {
             if (lookahead && rng() % 50 == 0) m.DropPendingStarts();
             rec.Begin(int64_t(at));
             if (lookahead)
-                search.Follow(&v.bandL[at], &v.bandR[at], &v.magnitude[at], n, 0.9, 0.999);
+                search.Follow(&v.bandL[at], &v.bandR[at], &v.magnitude[at], &v.magnitude[at], n,
+                              0.9, 0.999);
             m.Run(&v.level[at], &v.magnitude[at], lookahead ? &search : nullptr, n, rec);
             if (lookahead) search.Keep(n);
             ASSERT_EQ(rec.next, n);
@@ -223,7 +226,9 @@ TEST(EnvelopeMachine, LevelsThatAreNotNumbersStillEndEveryBlock) {
         Recorder rec;
         rec.machine = &m;
         rec.Begin(0);
-        if (lookahead) search.Follow(level.data(), level.data(), magnitude.data(), 5000, 0.9, 0.99);
+        if (lookahead)
+            search.Follow(level.data(), level.data(), magnitude.data(), magnitude.data(), 5000, 0.9,
+                          0.99);
         m.Run(level.data(), magnitude.data(), lookahead ? &search : nullptr, 5000, rec);
         EXPECT_EQ(rec.next, 5000);
         EXPECT_FALSE(rec.broken);

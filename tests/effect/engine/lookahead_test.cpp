@@ -46,10 +46,11 @@ TEST(OnsetSearch, OnsetLevelsDoNotDependOnHowTheBlockIsCut) {
     OnsetSearch whole, cut;
     ASSERT_TRUE(whole.Prepare(480, 48000.0, int(s.l.size())));
     ASSERT_TRUE(cut.Prepare(480, 48000.0, 600));
-    whole.Follow(s.l.data(), s.r.data(), magnitude.data(), int(s.l.size()), 0.9, 0.999);
+    whole.Follow(s.l.data(), s.r.data(), magnitude.data(), magnitude.data(), int(s.l.size()), 0.9,
+                 0.999);
     size_t at = 0;
     for (int n : Pieces(s.l.size(), 600, rng)) {
-        cut.Follow(&s.l[at], &s.r[at], &magnitude[at], n, 0.9, 0.999);
+        cut.Follow(&s.l[at], &s.r[at], &magnitude[at], &magnitude[at], n, 0.9, 0.999);
         for (int i = 0; i < n; ++i)
             ASSERT_EQ(Bits(cut.Onsets()[i]), Bits(whole.Onsets()[at + size_t(i)])) << at + i;
         cut.Keep(n);
@@ -75,7 +76,7 @@ TEST(OnsetSearch, EveryStartIsDueWithinTheLookaheadOfItsTrigger) {
         size_t at = 0;
         int starts = 0;
         for (int n : Pieces(s.l.size(), 2048, rng)) {
-            search.Follow(&s.l[at], &s.r[at], &magnitude[at], n, 0.9, 0.999);
+            search.Follow(&s.l[at], &s.r[at], &magnitude[at], &magnitude[at], n, 0.9, 0.999);
             for (int u0 = 0; u0 < n; u0 += 37) {
                 for (int since : {0, search.DecideLength() - 1}) {
                     const int wait = search.Wait(u0, since);
@@ -110,7 +111,7 @@ TEST(OnsetSearch, ALookaheadTooShortToDecideInPlacesTheStartAtOnce) {
     ASSERT_TRUE(search.Prepare(0, 48000.0, 16));
     EXPECT_EQ(search.DecideLength(), 0);
     const std::vector<double> zeros(16, 0.0);
-    search.Follow(zeros.data(), zeros.data(), zeros.data(), 16, 0.9, 0.99);
+    search.Follow(zeros.data(), zeros.data(), zeros.data(), zeros.data(), 16, 0.9, 0.99);
     const PendingStart start = search.Schedule(3);
     EXPECT_EQ(start.decide, 0);
     EXPECT_EQ(start.wait, 1); // the frame after the trigger
