@@ -79,6 +79,8 @@ void KeloEffect::RestartProcessing(ClearedLines* cleared) {
     mMachine.SetRamps(SamplesOf(Detector::kAttackSeconds, sr), SamplesOf(kFadeSeconds, sr));
     mMachine.SetLength(SamplesOf(mEnvTime, sr));
     mMachine.Reset();
+    mCarry.Break();
+    mCarry.SetLength(SamplesOf(ShapeCarry::kGlideSeconds, sr));
     mLastDetectPos = mLastEndPos = 0;
     mHostPosKnown = false;
     mDetectLog.EndEvent(false);

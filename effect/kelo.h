@@ -283,6 +283,9 @@ private:
     int64_t mStartCount = 0;
     int64_t mLastStart = 0;
     int mLookaheadLen = 240;
+    // Where a new hit's envelope glides on from (over ShapeCarry::kGlideSeconds). The
+    // audio thread's alone.
+    ShapeCarry mCarry;
     // "autofit" as last heard: only a change to on asks for a fit.
     bool mAutofitOn = false;
     // A fit asked for and not yet done.

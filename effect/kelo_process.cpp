@@ -62,6 +62,7 @@ struct KeloEffect::Piece final : EnvelopeSink {
     void Pass(int from, int to) override {
         CopyOrClear(inL + from, outL + from, to - from, fx.mGate);
         CopyOrClear(inR + from, outR + from, to - from, fx.mGate);
+        if (to > from) fx.mCarry.Break();
     }
 
     void Shape(int phase, int envPos, int g, int t) override {
@@ -101,8 +102,11 @@ struct KeloEffect::Piece final : EnvelopeSink {
         } else {
             fx.mHit.Follow(envPos, h, l, r, m, false, g, t);
         }
-        const ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
-                                     fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
+        ShapeSettings settings{fx.mShapeOn ? fx.mStrength : 0.0, fx.mMachine.RampLen(),
+                               fx.mMachine.BodyEnd(), fx.mMachine.FadeLen(), fx.mGate};
+        // An envelope that starts while the one before it shapes the sound
+        // (a new hit) glides on from where that one left it.
+        fx.mCarry.Into(settings, phase, envPos);
         if (phase == kPhaseOnset && envPos == 0) fx.mDetectLog.BeginEvent(pos + g);
         // The shaper writes the event's record as it goes; what lies beyond
         // the record's room goes to scratch (the gains go to the output
@@ -126,13 +130,15 @@ struct KeloEffect::Piece final : EnvelopeSink {
                    &fx.mShapeCache,
                    scale};
         const int kept = std::min(count, record.Room(envPos));
-        if (kept > 0) ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept);
+        if (kept > 0)
+            fx.mCarry.Shaped(ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept));
         if (kept < count) {
             io.peaks = dropped;
             io.floors = dropped + frames;
             io.levels = dropped + 2 * frames;
             io.offset = 0;
-            ShapeFrames(phase, fx.mShape, settings, envPos + kept, io, g + kept, t);
+            fx.mCarry.Shaped(
+                ShapeFrames(phase, fx.mShape, settings, envPos + kept, io, g + kept, t));
         }
         record.Recorded(envPos, count);
         fx.mDetectLog.EventLevels(fx.mDetector.BandLevels() + g, count);
@@ -189,6 +195,7 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
     if (!standing && (jump > 16 || jump < -16)) {
         mDetectLog.EndEvent(false);
         mMachine.Cut();
+        mCarry.Break();
         StartEvent();
         mHistoryBuf.Reset();
     }

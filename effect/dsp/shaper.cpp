@@ -40,7 +40,25 @@ struct ShapedRun {
     double strength, ramp, bodyEnd, fade;
     bool gate;
     double x0, qa, qb, y0, y1, y2;
+    // The glide from where the envelope before left off: 1 or 0, one over
+    // its length, and the shape's level, the strength's ramp and the gate's
+    // opening it starts from.
+    double carry, perGlide, carryLevel, carryRamp, carryGate;
 };
+
+// How much of the value carried over is left at position n: 1 at the start,
+// 0 from the glide's end on, and always 0 without carry.
+inline double Carried(const ShapedRun& run, double n) {
+    double left = 1.0 - n * run.perGlide;
+    left = run.carry * (left > 0.0 ? left : 0.0);
+    RoundToDouble(left);
+    return left;
+}
+
+// value, `carried` of the way back to from.
+inline double Glide(double carried, double from, double value) {
+    return value + carried * (from - value);
+}
 
 // How a run's segment is evaluated: a curve (a != 0), a straight segment, or
 // the flat level after the last point.
@@ -100,7 +118,7 @@ KELO_SHAPING_CLONES void ShapeLevels(const ShapedRun& run, double* level, int fr
 // the shaped part of a sample, shape * h / divisor, stays within the shape's
 // level, and where r is at least the sample and the share of m (everywhere but
 // in those cases) nothing changes.
-template <int kShapedPhase, bool kScaled>
+template <int kShapedPhase, bool kScaled, bool kGlide>
 KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, const double* shape,
                                     int from, int to) {
     const double* r = io.r;
@@ -119,10 +137,17 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, con
         const double n = n0 + i;
         // Scaled, the shape is the hit's own level's; unscaled, not one
         // operation is added (the same samples, bit for bit).
-        const double level = kScaled ? shape[i] * scale[i] : shape[i];
+        double level = kScaled ? shape[i] * scale[i] : shape[i];
         // Computed, then chosen: a choice between two values needs no branch.
         const double rampAtN = RampAt<kShapedPhase>(run, n);
-        const double strengthRamp = rampStrength ? rampAtN : 1.0;
+        double strengthRamp = rampStrength ? rampAtN : 1.0;
+        // A new hit's envelope glides on from where the one before left off
+        // (a loop of its own, over the glide's frames only).
+        if (kGlide) {
+            const double carried = Carried(run, n);
+            level = Glide(carried, run.carryLevel, level);
+            strengthRamp = Glide(carried, run.carryRamp, strengthRamp);
+        }
         const double left = std::fabs(h[i]), right = std::fabs(l[i]);
         const double louder = left > right ? left : right;
         const double share = kMagnitudeShare * m[i];
@@ -144,7 +169,7 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, con
 
 // out = gain * input + add for both channels, ramped with the gate, and the
 // output level into the record.
-template <int kShapedPhase>
+template <int kShapedPhase, bool kGlide>
 KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, const ShapeIo& io, int from, int to) {
     const double* gain = io.gain;
     const double* h = io.h;
@@ -155,9 +180,12 @@ KELO_SHAPING_CLONES void ApplyGains(const ShapedRun& run, const ShapeIo& io, int
     double* outR = io.outR;
     double* levels = io.levels + io.offset;
     const bool ramped = run.gate && kShapedPhase != kPhaseBody;
+    const double carryGate = run.gate ? run.carryGate : 1.0;
     for (int i = from; i < to; ++i) {
         const double rampAtN = RampAt<kShapedPhase>(run, run.n0 + i);
-        const double ramp = ramped ? rampAtN : 1.0;
+        double ramp = ramped ? rampAtN : 1.0;
+        // The gate opens from where the envelope before left it.
+        if (kGlide) ramp = Glide(Carried(run, run.n0 + i), carryGate, ramp);
         double left = (gain[i] * h[i] + a[i]) * ramp;
         double right = (gain[i] * l[i] + b[i]) * ramp;
         // The level is that of the samples as they leave, to the last bit.
@@ -204,9 +232,34 @@ void LevelsOf(const EnvelopeShape& shape, ShapedRun& run, double* level, int g, 
     }
 }
 
+// Where frame i of a run leaves off, its shape's level (scaled) being
+// `level`: as GainFrames and ApplyGains take them.
 template <int kShapedPhase>
-void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                const ShapeIo& io, int g, int t) {
+ShapeEnd EndOf(const ShapedRun& run, double level, int i) {
+    const double n = run.n0 + i;
+    const double rampAtN = RampAt<kShapedPhase>(run, n);
+    ShapeEnd end;
+    end.level = level;
+    end.ramp = run.gate && kShapedPhase == kPhaseOnset ? 1.0 : rampAtN;
+    end.gate = run.gate && kShapedPhase != kPhaseBody ? rampAtN : 1.0;
+    if (run.carry == 0.0) return end;
+    const double carried = Carried(run, n);
+    end.level = Glide(carried, run.carryLevel, end.level);
+    end.ramp = Glide(carried, run.carryRamp, end.ramp);
+    if (run.gate) end.gate = Glide(carried, run.carryGate, end.gate);
+    return end;
+}
+
+template <int kShapedPhase, bool kScaled>
+void GainsOf(const ShapedRun& run, const ShapeIo& io, const double* level, int g, int glideEnd,
+             int t) {
+    if (glideEnd > g) GainFrames<kShapedPhase, kScaled, true>(run, io, level, g, glideEnd);
+    GainFrames<kShapedPhase, kScaled, false>(run, io, level, glideEnd, t);
+}
+
+template <int kShapedPhase>
+ShapeEnd ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
+                    const ShapeIo& io, int g, int t) {
     ShapedRun run;
     run.n0 = envPos - g;
     run.strength = settings.strength;
@@ -214,6 +267,11 @@ void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int e
     run.bodyEnd = settings.bodyEnd;
     run.fade = settings.fadeLen;
     run.gate = settings.gate;
+    run.carry = settings.carry && settings.carryLen > 0 ? 1.0 : 0.0;
+    run.perGlide = settings.carryLen > 0 ? 1.0 / settings.carryLen : 0.0;
+    run.carryLevel = settings.carryLevel;
+    run.carryRamp = settings.carryRamp;
+    run.carryGate = settings.carryGate;
     // The shape's levels: from the cache where it has them (extended by the
     // positions it lacks, where they follow on), else into the gains' array.
     const double* level = io.gain;
@@ -229,21 +287,49 @@ void ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, int e
     } else {
         LevelsOf(shape, run, io.gain, g, t);
     }
+    // Where the run leaves off, taken before the gains may overwrite the
+    // levels.
+    ShapeEnd end;
+    end.level = settings.carryLevel;
+    end.ramp = settings.carryRamp;
+    end.gate = settings.carryGate;
+    if (t > g)
+        end = EndOf<kShapedPhase>(run, io.scale ? level[t - 1] * io.scale[t - 1] : level[t - 1],
+                                  t - 1);
+    // The glide from the envelope before, where there is one, covers the
+    // run's frames up to glideEnd; the loops after it leave it out (it changes
+    // nothing there, and costs nothing without carry).
+    int glideEnd = g;
+    if (run.carry != 0.0) {
+        const double glideTo = std::ceil(double(settings.carryLen) - run.n0);
+        glideEnd = glideTo <= g ? g : glideTo >= t ? t : int(glideTo);
+    }
     if (io.scale)
-        GainFrames<kShapedPhase, true>(run, io, level, g, t);
+        GainsOf<kShapedPhase, true>(run, io, level, g, glideEnd, t);
     else
-        GainFrames<kShapedPhase, false>(run, io, level, g, t);
-    ApplyGains<kShapedPhase>(run, io, g, t);
+        GainsOf<kShapedPhase, false>(run, io, level, g, glideEnd, t);
+    if (glideEnd > g) ApplyGains<kShapedPhase, true>(run, io, g, glideEnd);
+    ApplyGains<kShapedPhase, false>(run, io, glideEnd, t);
+    return end;
 }
 
 } // namespace
 
-void ShapeFrames(int phase, const EnvelopeShape& shape, const ShapeSettings& settings, int envPos,
-                 const ShapeIo& io, int from, int to) {
-    if (phase == kPhaseOnset)
-        ShapePhase<kPhaseOnset>(shape, settings, envPos, io, from, to);
-    else if (phase == kPhaseBody)
-        ShapePhase<kPhaseBody>(shape, settings, envPos, io, from, to);
-    else
-        ShapePhase<kPhaseFade>(shape, settings, envPos, io, from, to);
+void ShapeCarry::Into(ShapeSettings& settings, int phase, int envPos) {
+    if (phase == kPhaseOnset && envPos == 0) {
+        mCarry = mShapedLast;
+        mFrom = mLast;
+    }
+    settings.carry = mCarry;
+    settings.carryLen = mLength;
+    settings.carryLevel = mFrom.level;
+    settings.carryRamp = mFrom.ramp;
+    settings.carryGate = mFrom.gate;
+}
+
+ShapeEnd ShapeFrames(int phase, const EnvelopeShape& shape, const ShapeSettings& settings,
+                     int envPos, const ShapeIo& io, int from, int to) {
+    if (phase == kPhaseOnset) return ShapePhase<kPhaseOnset>(shape, settings, envPos, io, from, to);
+    if (phase == kPhaseBody) return ShapePhase<kPhaseBody>(shape, settings, envPos, io, from, to);
+    return ShapePhase<kPhaseFade>(shape, settings, envPos, io, from, to);
 }

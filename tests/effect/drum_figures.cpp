@@ -244,11 +244,13 @@ ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender
         const int64_t st = render.starts[k], before = render.starts[k - 1];
         if (st < 0 || before < 0 || st - before >= render.envLen) continue;
         ++c.restarts;
-        double inSum = 1e-30, outSum = 1e-30;
+        double inSum = 1e-30, outSum = 1e-30, inAll = 1e-30, outAll = 1e-30;
         for (int64_t i = std::max<int64_t>(st - ms, 0); i < st + ms && i < int64_t(in.size());
              ++i) {
             inSum += inHigh[size_t(i)] * inHigh[size_t(i)];
             outSum += outHigh[size_t(i)] * outHigh[size_t(i)];
+            inAll += in[size_t(i)] * in[size_t(i)];
+            outAll += out[size_t(i)] * out[size_t(i)];
         }
         const double n = double(2 * ms);
         const double inDb = 10.0 * std::log10(inSum / n), outDb = 10.0 * std::log10(outSum / n);
@@ -256,6 +258,11 @@ ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender
             c.worstDb = outDb - inDb;
             c.outDbfs = outDb;
             c.inDbfs = inDb;
+        }
+        const double shareDb = 10.0 * std::log10((outSum / outAll) / (inSum / inAll));
+        if (shareDb > c.worstShareDb) {
+            c.worstShareDb = shareDb;
+            c.worstShareAt = st - render.delay;
         }
     }
     return c;

@@ -84,9 +84,15 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
 // Clicks at restarts: for every envelope that starts while the one before
 // runs, the energy above 5 kHz of the output within 1 ms of the start against
 // the input's there; the worst difference (dB) and the two levels (dBFS) there.
+// A gain that lifts or lowers the whole sound there lifts or lowers its highs
+// as much; a click adds highs of its own. worstShareDb: the worst rise of the
+// highs' share of the whole energy there, output against input (dB), and the
+// input frame of that restart.
 struct ClickFigures {
     int restarts = 0;
     double worstDb = -1e9, outDbfs = -1e9, inDbfs = -1e9;
+    double worstShareDb = -1e9;
+    int64_t worstShareAt = 0;
 };
 ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender& render);
 

@@ -4,7 +4,8 @@
 //              polarities counted: hits, within 1 ms, worst start (ms), hits
 //              missed, hits given more than one envelope
 //   clicks     energy above 5 kHz within 1 ms of each restart, output
-//              against input (48 kHz, as recorded)
+//              against input (48 kHz, as recorded), and the most the highs'
+//              share of the sound rose there (with the restart it rose at)
 //   recipes    the manual's recipes as printed (48 kHz), each with its
 //              threshold set under the kit's loudest hit: the most a hit's
 //              peak rose, the tail's mean change and range, envelopes per
@@ -78,9 +79,11 @@ OnsetFigures KitOnsets(const std::string& kit, const Options& o, bool clicks) {
                         const ClickFigures c = MeasureClicks(track, sign, render);
                         if (c.restarts > 0)
                             std::printf("clicks  %-22s %-6s %-18s %3d restarts, worst %+6.1f dB "
-                                        "above 5 kHz (out %6.1f dBFS, in %6.1f dBFS)\n",
+                                        "above 5 kHz (out %6.1f dBFS, in %6.1f dBFS), highs' "
+                                        "share at most %+5.1f dB (at %.3f s)\n",
                                         kit.c_str(), KitPieceName(piece), band.name, c.restarts,
-                                        c.worstDb, c.outDbfs, c.inDbfs);
+                                        c.worstDb, c.outDbfs, c.inDbfs, c.worstShareDb,
+                                        double(c.worstShareAt) / rate);
                     }
                 }
                 if (Wants(o, "onsets"))

@@ -186,6 +186,42 @@ TEST(KitOnsets, OnTheJudgedKitsAKickThroughTheKickBandStartsOnItsOwnRise) {
     EXPECT_GE(within, 0.95 * hits) << within << " of " << hits << " kicks within 1 ms";
 }
 
+// Restarts without clicks: where a new hit restarts a running envelope, the
+// highs' share of the sound (above 5 kHz, within 1 ms of the restart) rises
+// over the input's by no more than 50 dB on any judged kit, piece and band
+// (lookahead on, 48 kHz, as recorded, thresholds 20 dB under each piece's
+// loudest hit). A gain that jumped from the envelope before to no change
+// lifted it by up to 70.8 dB (rumpf_kit_z01_h2's room mix; 64.8 dB on
+// VariBreaks); gliding over 0.5 ms it rises by 47.3 dB at most, on material
+// whose input has almost no highs there (-90 dBFS), and by 20.5 dB at most
+// on six of the nine kits. The goal is no highs beyond the input's; this
+// holds the ground won.
+TEST(KitRestarts, OnEveryJudgedKitARestartAddsFewHighs) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    int restarts = 0;
+    for (const std::string& kit : JudgedKits()) {
+        SKIP_WITHOUT_KIT(kit);
+        for (int p = 0; p < kPieceCount; ++p) {
+            const KitPiece piece = KitPiece(p);
+            if (!KitPlays(kit, piece)) continue;
+            const DrumTrack track = KitTrack(kit, piece, 48000.0, DrumSeed());
+            for (const DrumBand& band : BandsFor(piece)) {
+                DrumSettings s;
+                s.band = band;
+                s.thresholdDb = RelativeThresholdDb(HeardHits(track, band));
+                const ClickFigures c = MeasureClicks(track, 1.0, RenderDrums(track, 1.0, s));
+                restarts += c.restarts;
+                if (c.restarts == 0) continue;
+                EXPECT_LE(c.worstShareDb, 50.0)
+                    << kit << " " << KitPieceName(piece) << " " << band.name << ": at "
+                    << double(c.worstShareAt) / track.rate << " s";
+            }
+        }
+    }
+    // The material restarts envelopes (1,326 times at the last count).
+    EXPECT_GT(restarts, 500);
+}
+
 // Autofit on the stems of the judged kits: the kick stem with the kick band
 // and the full band, and, as a check that the fit is no kick's alone, the
 // snare and tom stems with their bands (thresholds 20 dB under each stem's
@@ -214,7 +250,9 @@ void ForEachJudgedAutofit(Check check) {
 // within 1 dB (the fit held it within 0.5 dB; the output's peak differs from
 // the fit's reckoning by the other channel, which the event does not hold).
 // Its level over the whole envelope comes out within 1 dB as well. Before,
-// the peak came out up to 5.5 dB low on these kits.
+// the peak came out up to 5.5 dB low on these kits. (The fitted tom is struck
+// into the ring of the one before: a restart glide of 1 ms, not 0.5, held its
+// attack toward that ring and put it 1.06 dB off on rumpf_kit_z01_h2.)
 TEST(KitAutofit, TheFittedHitKeepsItsAttackAndItsLevelOnEveryJudgedKit) {
     if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
     ForEachJudgedAutofit([](const AutofitFigures& f, const std::string& what) {
