@@ -2,6 +2,7 @@
 
 void HostOutbox::Post(const HostNote& note) {
     std::lock_guard<std::mutex> hold(mLock);
+    if (mCount == kCapacity) FoldLocked();
     PostLocked(note);
 }
 
@@ -21,15 +22,8 @@ void HostOutbox::PostLocked(const HostNote& note) {
         ++mCount;
         return;
     }
-    if (note.kind == HostNoteKind::Automate) {
-        for (int i = mCount - 1; i >= 0; --i) {
-            HostNote& queued = mRing[(mHead + i) % kCapacity];
-            if (queued.kind == HostNoteKind::Automate && queued.index == note.index) {
-                queued.value = note.value;
-                return;
-            }
-        }
-    }
+    // Only a queue that folding could not shorten (more parameters than a
+    // third of its room) gets here.
     ++mDropped;
 }
 

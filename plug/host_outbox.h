@@ -28,10 +28,10 @@ public:
     static constexpr int kCapacity = 256;
 
     // Appends a note. A LatencyChanged that finds one queued is told by it
-    // (the host reads the latency once, when it hears). When the queue is
-    // full, an Automate note replaces the newest queued Automate of the same
-    // parameter (its final value is what counts); any other note that finds
-    // no room is dropped and counted.
+    // (the host reads the latency once, when it hears). A full queue (its
+    // reader held up, a thread delivering put aside by the scheduler) is
+    // folded as PostFolding folds it: a dropped begin or end edit would leave
+    // the host holding a parameter, or letting go of one it never took.
     void Post(const HostNote& note);
     // For a queue whose reader may not come for a while (see
     // EffectBase::SetNotesWaitForAudio). An Automate note whose parameter's
@@ -44,7 +44,7 @@ public:
     // Takes the oldest note; false when there is none.
     bool Take(HostNote& note);
     bool Empty() const;
-    // Notes dropped because the queue was full.
+    // Notes dropped because even the folded queue had no room.
     int64_t Dropped() const;
 
 private:

@@ -78,8 +78,16 @@ TEST(HostTouchSession, GesturesReachAWaitingHostAsPairsWithNoCallUnderTheLock) {
         ASSERT_TRUE(ParseMouseSequence(c.mouse, steps, error)) << c.name << ": " << error;
         plugin.ClearObservations();
         ASSERT_TRUE(session.Play(steps)) << c.name;
-        session.Pump(150);
-        const std::vector<TouchEvent> record = plugin.TouchRecord();
+        // Every case is heard (a gesture or a state change); a slow machine
+        // (an emulator under load) may take a while to deliver the window's
+        // events, so the record is read once it has come and stood still.
+        std::vector<TouchEvent> record;
+        for (int waited = 0, still = 0; waited < 5000 && still < 4; waited += 50) {
+            session.Pump(50);
+            const std::vector<TouchEvent> now = plugin.TouchRecord();
+            still = !now.empty() && now.size() == record.size() ? still + 1 : 0;
+            record = now;
+        }
         std::vector<TouchGesture> gestures;
         int states = 0;
         ASSERT_TRUE(SplitTouchGestures(record, gestures, states, error))

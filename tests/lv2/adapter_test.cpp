@@ -505,6 +505,8 @@ TEST(Lv2Adapter, ThreadsMeetSafely) {
     rig.plugin->TakeEdits(&edits, &Collect); // what came after the UI's last look
     rig.RunNotified(256);
     EXPECT_GT(rig.stateChanges, 0);
+    // A delivery put aside while the editor went on must not have cost a note.
+    EXPECT_EQ(rig.plugin->Effect().DroppedHostNotes(), 0);
     std::map<uint32_t, bool> held;
     for (const Edit& e : edits) {
         // A grab of a free port, a value or release of a held one.
