@@ -115,8 +115,10 @@ TEST(KitMaterial, IsTheSameForTheSameSeedAndDiffersForAnother) {
 // Lookahead on, both polarities: at least 95% of the hits within 1 ms of their
 // onset and none beyond 3 ms, on every judged kit, every piece and band, at
 // 44.1, 48 and 96 kHz, as recorded and inverted. The onset search as it is
-// reaches 53-88% per judged kit (worst +18.8 ms, a tom under the ring before
-// it) and gives 422 hits a second envelope: this runs once it is rebuilt.
+// reaches 53-95% per judged kit (worst +18.8 ms, a tom under the ring before
+// it) and gives 260 hits a second envelope (182 of them on rumpf_kit_z01_h2,
+// whose samples, cut from loops, hold a second strike of their own): this
+// runs once it is rebuilt.
 TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
     if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
     for (const std::string& kit : JudgedKits()) {
@@ -144,6 +146,35 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
                         EXPECT_EQ(f.doubled, 0) << what;
                     }
                 }
+            }
+        }
+    }
+}
+
+// A ring that dips and swells back is not a new hit. Audiophob's kick (a
+// synthesized tom) dips some 18 dB 50 ms after its onset and swells back past
+// its first peak by 80 ms, with no new attack: its kick stem and its groove
+// (full band), at 44.1, 48 and 96 kHz, as recorded and inverted, miss no hit
+// and give at most one hit per render a second envelope (13-14 per render
+// while a rise of the band's level alone restarted the envelope).
+TEST(KitOnsets, OnAudiophobAKickThatSwellsBackKeepsOneEnvelope) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    SKIP_WITHOUT_KIT("Audiophob");
+    for (KitPiece piece : {kPieceKick, kPieceGroove}) {
+        for (double rate : {44100.0, 48000.0, 96000.0}) {
+            const DrumTrack track = KitTrack("Audiophob", piece, rate, DrumSeed());
+            const std::vector<HeardHit> hits = HeardHits(track, kFullBand);
+            DrumSettings s;
+            s.band = kFullBand;
+            s.thresholdDb = RelativeThresholdDb(hits);
+            for (double sign : {1.0, -1.0}) {
+                const OnsetFigures f =
+                    MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
+                const std::string what = std::string(KitPieceName(piece)) + " " +
+                                         std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
+                ASSERT_GT(f.hits, 10) << what;
+                EXPECT_EQ(f.missed, 0) << what;
+                EXPECT_LE(f.doubled, 1) << what;
             }
         }
     }
