@@ -8,10 +8,20 @@ namespace {
 // to this share of the threshold (12 dB under it).
 const double kQuietShare = 0.25;
 // With lookahead, inside an envelope (or while its hit rings after it) a rise
-// of the onset level by this factor (18 dB) over its lowest since the re-arm
+// of the onset level by this factor (12 dB) over its lowest since the re-arm
 // is a new hit as well: a drum struck while another rings changes the band
-// much faster than the ring does, long before its level doubles the ring's.
-const double kOnsetJump = 8.0;
+// much faster than the ring does, long before its level doubles the ring's
+// (a hat over the ring of the groove before it lifts the magnitude level
+// 5-6 dB, the onset level 12-13 dB).
+const double kOnsetJump = 4.0;
+// With lookahead, inside an envelope, the band's magnitude level rising
+// kNewHitRise is a new hit only where the onset level has risen too, by this
+// factor (0.5 dB) over its lowest since the re-arm, or where the magnitude
+// level rose kLevelJump (18 dB): a ring that dips and swells back (beating)
+// brings no new attack, and its onset level goes on falling while it swells,
+// where a drum struck under it lifts that level, however little.
+const double kOnsetStir = 1.06;
+const double kLevelJump = 8.0;
 // An onset floor that any level replaces (none seen yet).
 const double kNever = 1e300;
 // Inside an envelope, a new hit is a rise of the band's magnitude level by this
@@ -142,11 +152,13 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     RunningLowest lowest(floor);
     for (; i < t; ++i) {
         const double v = level[i], m = magnitude[i];
-        bool rose = !(m < kNewHitRise * lowest.Take(m));
+        const double low = lowest.Take(m);
+        bool rose = !(m < kNewHitRise * low);
         if (kOnsets) {
             const double o = onset[i];
             onsetFloor = LowerOf(o, onsetFloor);
-            rose = rose || o > kOnsetJump * onsetFloor;
+            const bool stirred = !(o < kOnsetStir * onsetFloor) || !(m < kLevelJump * low);
+            rose = (rose && stirred) || o > kOnsetJump * onsetFloor;
         }
         if (!(threshold > v) && rose) {
             // With lookahead, the new hit's start is decided like a trigger's,

@@ -175,7 +175,8 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
     const int64_t ms = int64_t(0.001 * rate), span = int64_t(0.02 * rate);
     const double loud = DbToAmp(thresholdDb + 3.0);
     // KELO_ONSETS_LIST set: each hit that went wrong is printed (missed, late
-    // or early by more than 1 ms, given more than one envelope).
+    // or early by more than 1 ms, given more than one envelope), each extra
+    // start as a restart (inside the envelope before it) or a trigger after it.
     const bool list = std::getenv("KELO_ONSETS_LIST") != nullptr;
     for (const HeardHit& hit : hits) {
         // Hits the threshold hears, standing out of what rings before them.
@@ -186,10 +187,12 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
         ++f.hits;
         const int64_t at = hit.onset + render.delay;
         const int64_t from = at - 10 * ms, to = hit.until + render.delay - 10 * ms;
-        int64_t first = -1;
+        int64_t first = -1, before = -1;
         int count = 0;
         std::vector<double> extraMs;
+        std::vector<bool> extraRestarts;
         for (int64_t st : render.starts) {
+            if (st >= 0 && st < from) before = st;
             if (st < from || st >= std::max(to, at + ms)) continue;
             if (first < 0) first = st;
             // A start at a hit that bleeds in is that hit's, not a second one.
@@ -198,13 +201,27 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
                 const int64_t o = int64_t(other.frame) + render.delay;
                 bleed = bleed || (st >= o - 10 * ms && st <= o + 3 * ms);
             }
-            if (st != first && !bleed) extraMs.push_back(1000.0 * double(st - at) / rate);
+            if (st != first && !bleed) {
+                extraMs.push_back(1000.0 * double(st - at) / rate);
+                extraRestarts.push_back(st - before < render.envLen);
+            }
             count += st == first || !bleed;
+            before = st;
         }
         const double hitMs = 1000.0 * double(hit.onset) / rate;
         if (first < 0) {
             ++f.missed;
-            if (list) std::printf("  missed hit at %.1f ms (voice %d)\n", hitMs, int(hit.voice));
+            // Over the threshold and over what rang in the 20 ms before it
+            // (dB), and whether an envelope was running (a restart missed).
+            if (list)
+                std::printf(
+                    "  missed hit at %.1f ms (voice %d): %+.1f dB over the threshold, %+.1f "
+                    "dB over the 20 ms before, %s\n",
+                    hitMs, int(hit.voice), AmpDb(hit.band) - thresholdDb,
+                    AmpDb(PeakOf(mid, hit.onset, hit.onset + span)) -
+                        AmpDb(PeakOf(mid, hit.onset - span, hit.onset)),
+                    before >= 0 && at - before < render.envLen ? "inside an envelope"
+                                                               : "no envelope running");
             continue;
         }
         if (list) {
@@ -212,8 +229,9 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
             if (std::fabs(off) > 1.0 || !extraMs.empty()) {
                 std::printf("  hit at %.1f ms (voice %d): start %+.2f ms", hitMs, int(hit.voice),
                             off);
-                for (double e : extraMs)
-                    std::printf(", extra at %+.1f ms", e);
+                for (size_t k = 0; k < extraMs.size(); ++k)
+                    std::printf(", extra at %+.1f ms (%s)", extraMs[k],
+                                extraRestarts[k] ? "restart" : "after the envelope");
                 std::printf("\n");
             }
         }

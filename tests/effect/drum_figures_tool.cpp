@@ -15,6 +15,8 @@
 //              band) fitted and played again: peak over its first 10 ms,
 //              worst 5 ms stretch, worst 20 ms span, whole envelope; with
 //              --stretches every 5 ms stretch's difference too
+// With KELO_ONSETS_LIST set, each render's hits that went wrong are listed
+// under a line naming the render (see MeasureOnsets).
 // Thresholds are 20 dB under each piece's loudest hit in the band, except the
 // recipes', which are as far under it as the manual says.
 //   kelo-drum-figures [--kit NAME]... [--rates 44100,48000,96000] [--only
@@ -68,6 +70,11 @@ OnsetFigures KitOnsets(const std::string& kit, const Options& o, bool clicks) {
                 bool same = true;
                 std::vector<int64_t> firstStarts;
                 for (double sign : {1.0, -1.0}) {
+                    // What the listing of MeasureOnsets that follows is of.
+                    if (std::getenv("KELO_ONSETS_LIST") && Wants(o, "onsets"))
+                        std::printf("list    %-22s %-6s %-18s %6.0f Hz, %s polarity\n", kit.c_str(),
+                                    KitPieceName(piece), band.name, rate,
+                                    sign > 0 ? "as recorded" : "inverted");
                     const DrumRender render = RenderDrums(track, sign, s);
                     const OnsetFigures f = MeasureOnsets(track, hits, s.thresholdDb, render);
                     if (sign > 0)

@@ -115,8 +115,10 @@ TEST(KitMaterial, IsTheSameForTheSameSeedAndDiffersForAnother) {
 // Lookahead on, both polarities: at least 95% of the hits within 1 ms of their
 // onset and none beyond 3 ms, on every judged kit, every piece and band, at
 // 44.1, 48 and 96 kHz, as recorded and inverted. The onset search as it is
-// reaches 53-88% per judged kit (worst +18.8 ms, a tom under the ring before
-// it) and gives 422 hits a second envelope: this runs once it is rebuilt.
+// reaches 53-95% per judged kit (worst +18.8 ms, a tom under the ring before
+// it), misses 248 hits and gives 248 a second envelope (176 of them on
+// rumpf_kit_z01_h2, whose samples, cut from loops, hold a second strike of
+// their own): this runs once it is rebuilt.
 TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
     if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
     for (const std::string& kit : JudgedKits()) {
@@ -144,6 +146,46 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
                         EXPECT_EQ(f.doubled, 0) << what;
                     }
                 }
+            }
+        }
+    }
+}
+
+// One envelope per hit where it was won, full band, at 44.1, 48 and 96 kHz,
+// as recorded and inverted, per render (before the onset level's rules):
+// - a ring that dips and swells back is no new hit: Audiophob's kick (a
+//   synthesized tom) dips some 18 dB 50 ms in and swells back past its first
+//   peak with no new attack; its kick stem and groove give at most one hit a
+//   second envelope (13-14) and miss none;
+// - a hat over the ring of the groove before it restarts the envelope: on
+//   Millo_MultiLayered2's groove at most 8 are missed (9-10), on The Black
+//   Pearl 1.0's at most 2 (up to 4), and none gets a second envelope.
+TEST(KitOnsets, AHitOverARingRestartsTheEnvelopeAndARingThatSwellsBackDoesNot) {
+    if (Emulated()) GTEST_SKIP() << "minutes under the emulator";
+    struct Case {
+        const char* kit;
+        KitPiece piece;
+        int missed, doubled;
+    };
+    for (const Case& c :
+         {Case{"Audiophob", kPieceKick, 0, 1}, Case{"Audiophob", kPieceGroove, 0, 1},
+          Case{"Millo_MultiLayered2", kPieceGroove, 8, 0},
+          Case{"The Black Pearl 1.0", kPieceGroove, 2, 0}}) {
+        SKIP_WITHOUT_KIT(c.kit);
+        for (double rate : {44100.0, 48000.0, 96000.0}) {
+            const DrumTrack track = KitTrack(c.kit, c.piece, rate, DrumSeed());
+            const std::vector<HeardHit> hits = HeardHits(track, kFullBand);
+            DrumSettings s;
+            s.band = kFullBand;
+            s.thresholdDb = RelativeThresholdDb(hits);
+            for (double sign : {1.0, -1.0}) {
+                const OnsetFigures f =
+                    MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
+                const std::string what = std::string(c.kit) + " " + KitPieceName(c.piece) + " " +
+                                         std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
+                ASSERT_GT(f.hits, 10) << what;
+                EXPECT_LE(f.missed, c.missed) << what;
+                EXPECT_LE(f.doubled, c.doubled) << what;
             }
         }
     }
@@ -218,7 +260,7 @@ TEST(KitRestarts, OnEveryJudgedKitARestartAddsFewHighs) {
             }
         }
     }
-    // The material restarts envelopes (1,326 times at the last count).
+    // The material restarts envelopes (1,428 times at the last count).
     EXPECT_GT(restarts, 500);
 }
 
