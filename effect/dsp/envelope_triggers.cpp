@@ -140,23 +140,41 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     // lowest since the re-arm. (As in the armed phase, NaN reaches the
     // threshold.)
     RunningLowest lowest(floor);
-    for (; i < t; ++i) {
-        const double v = level[i], m = magnitude[i];
-        bool rose = !(m < kNewHitRise * lowest.Take(m));
-        if (kOnsets) {
-            const double o = onset[i];
-            onsetFloor = LowerOf(o, onsetFloor);
-            rose = rose || o > kOnsetJump * onsetFloor;
+    bool restart = false;
+    while (i < t && !restart) {
+        // Four frames under the threshold at a time (one branch per step): none
+        // of them is a new hit, only the lowest values move on.
+        for (; i + 4 <= t; i += 4) {
+            const int under = int(threshold > level[i]) + int(threshold > level[i + 1]) +
+                              int(threshold > level[i + 2]) + int(threshold > level[i + 3]);
+            if (under != 4) break;
+            for (int k = i; k < i + 4; ++k) {
+                lowest.Take(magnitude[k]);
+                if (kOnsets) onsetFloor = LowerOf(onset[k], onsetFloor);
+            }
         }
-        if (!(threshold > v) && rose) {
-            // With lookahead, the new hit's start is decided like a trigger's,
-            // and this envelope shapes what is heard until then.
-            if (levels.search && levels.search->DecideLength() > 0)
-                mRestartStart.decide = levels.search->DecideLength();
-            else
-                mRestart = true;
-            break;
+        // Then frame by frame up to the next step.
+        for (const int end = i + 4 < t ? i + 4 : t; i < end; ++i) {
+            const double v = level[i], m = magnitude[i];
+            bool rose = !(m < kNewHitRise * lowest.Take(m));
+            if (kOnsets) {
+                const double o = onset[i];
+                onsetFloor = LowerOf(o, onsetFloor);
+                rose = rose || o > kOnsetJump * onsetFloor;
+            }
+            if (!(threshold > v) && rose) {
+                restart = true;
+                break;
+            }
         }
+    }
+    if (restart) {
+        // With lookahead, the new hit's start is decided like a trigger's, and
+        // this envelope shapes what is heard until then.
+        if (levels.search && levels.search->DecideLength() > 0)
+            mRestartStart.decide = levels.search->DecideLength();
+        else
+            mRestart = true;
     }
     mRearmed = rearmed;
     mOnsetFloor = onsetFloor;
