@@ -1,5 +1,7 @@
 // The trigger rules: when the detector's level re-arms the envelope, triggers
 // it, or (inside an envelope, or while its hit still rings) is a new hit.
+#include <cstring>
+
 #include "effect/dsp/envelope_machine.h"
 
 namespace {
@@ -63,6 +65,24 @@ private:
     double mLowest;
 };
 #endif
+
+// True when threshold > each of level[0..3] (NaN fails): two paired
+// comparisons and one test of their signs with SSE2 doubles.
+inline bool FourUnder(const double* level, double threshold) {
+#if defined(__SSE2_MATH__)
+    Lanes a, b;
+    std::memcpy(&a, level, sizeof a);
+    std::memcpy(&b, level + 2, sizeof b);
+    const Lanes t = {threshold, threshold};
+    const Lanes under =
+        __builtin_ia32_andpd(__builtin_ia32_cmpltpd(a, t), __builtin_ia32_cmpltpd(b, t));
+    return __builtin_ia32_movmskpd(under) == 3;
+#else
+    return int(threshold > level[0]) + int(threshold > level[1]) + int(threshold > level[2]) +
+               int(threshold > level[3]) ==
+           4;
+#endif
+}
 
 // Returns the first frame from g on whose level does not satisfy stays, checking
 // four frames per step while four remain.
@@ -144,10 +164,7 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     while (i < t && !restart) {
         // Four frames under the threshold at a time (one branch per step): none
         // of them is a new hit, only the lowest values move on.
-        for (; i + 4 <= t; i += 4) {
-            const int under = int(threshold > level[i]) + int(threshold > level[i + 1]) +
-                              int(threshold > level[i + 2]) + int(threshold > level[i + 3]);
-            if (under != 4) break;
+        for (; i + 4 <= t && FourUnder(level + i, threshold); i += 4) {
             for (int k = i; k < i + 4; ++k) {
                 lowest.Take(magnitude[k]);
                 if (kOnsets) onsetFloor = LowerOf(onset[k], onsetFloor);
