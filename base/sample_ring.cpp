@@ -36,6 +36,15 @@ int32_t SampleRing::Read(void* dst, int32_t bytes) {
     return n;
 }
 
+int32_t SampleRing::Skip(int32_t bytes) {
+    if (mCapacity == 0 || mCount <= 0 || bytes <= 0) return 0;
+    const int32_t n = bytes < mCount ? bytes : mCount;
+    mCount -= n;
+    const int32_t tail = int32_t(mEnd - mRead);
+    mRead = tail <= n ? mStorage.Bytes() + (n - tail) : mRead + n;
+    return n;
+}
+
 uint8_t* SampleRing::Transfer(uint8_t* at, void* outside, int32_t n, bool intoRing) {
     uint8_t* other = static_cast<uint8_t*>(outside);
     auto copy = [intoRing](uint8_t* ring, uint8_t* buffer, int32_t count) {

@@ -25,6 +25,9 @@ public:
     int32_t Write(const void* src, int32_t bytes);
     // Copies up to bytes stored bytes, oldest first, to dst. Returns the bytes read.
     int32_t Read(void* dst, int32_t bytes);
+    // Drops up to bytes stored bytes, oldest first, without copying them.
+    // Returns the bytes dropped.
+    int32_t Skip(int32_t bytes);
     // Bytes stored.
     int32_t NbInBuf() const { return mCount; }
     int32_t Capacity() const { return mCapacity; }

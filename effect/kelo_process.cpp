@@ -18,16 +18,6 @@ void CopyOrClear(const double* src, double* dst, int n, bool clear) {
         std::memmove(dst, src, size_t(n) * sizeof(double));
 }
 
-// Reads bytes from ring and throws them away.
-void Discard(SampleRing& ring, int32_t bytes) {
-    double sink[256];
-    while (bytes > 0) {
-        int32_t n = bytes < int32_t(sizeof sink) ? bytes : int32_t(sizeof sink);
-        if (ring.Read(sink, n) <= 0) return;
-        bytes -= n;
-    }
-}
-
 // Writes count samples to ring, keeping only the newest when there are more than
 // the ring holds. Room is made first by dropping the oldest samples: a full ring
 // would overwrite them in place and hand the rest out of order.
@@ -39,7 +29,7 @@ void WriteNewest(SampleRing& ring, const double* samples, int count) {
     }
     const int32_t bytes = count * int32_t(sizeof(double));
     const int32_t over = ring.NbInBuf() + bytes - ring.Capacity();
-    if (over > 0) Discard(ring, over);
+    if (over > 0) ring.Skip(over);
     ring.Write(samples, bytes);
 }
 

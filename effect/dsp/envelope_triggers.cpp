@@ -1,5 +1,7 @@
 // The trigger rules: when the detector's level re-arms the envelope, triggers
 // it, or (inside an envelope, or while its hit still rings) is a new hit.
+#include <cstring>
+
 #include "effect/dsp/envelope_machine.h"
 
 namespace {
@@ -73,6 +75,24 @@ private:
     double mLowest;
 };
 #endif
+
+// True when threshold > each of level[0..3] (NaN fails): two paired
+// comparisons and one test of their signs with SSE2 doubles.
+inline bool FourUnder(const double* level, double threshold) {
+#if defined(__SSE2_MATH__)
+    Lanes a, b;
+    std::memcpy(&a, level, sizeof a);
+    std::memcpy(&b, level + 2, sizeof b);
+    const Lanes t = {threshold, threshold};
+    const Lanes under =
+        __builtin_ia32_andpd(__builtin_ia32_cmpltpd(a, t), __builtin_ia32_cmpltpd(b, t));
+    return __builtin_ia32_movmskpd(under) == 3;
+#else
+    return int(threshold > level[0]) + int(threshold > level[1]) + int(threshold > level[2]) +
+               int(threshold > level[3]) ==
+           4;
+#endif
+}
 
 // Returns the first frame from g on whose level does not satisfy stays, checking
 // four frames per step while four remain.
@@ -150,25 +170,40 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     // lowest since the re-arm. (As in the armed phase, NaN reaches the
     // threshold.)
     RunningLowest lowest(floor);
-    for (; i < t; ++i) {
-        const double v = level[i], m = magnitude[i];
-        const double low = lowest.Take(m);
-        bool rose = !(m < kNewHitRise * low);
-        if (kOnsets) {
-            const double o = onset[i];
-            onsetFloor = LowerOf(o, onsetFloor);
-            const bool stirred = !(o < kOnsetStir * onsetFloor) || !(m < kLevelJump * low);
-            rose = (rose && stirred) || o > kOnsetJump * onsetFloor;
+    bool restart = false;
+    while (i < t && !restart) {
+        // Four frames under the threshold at a time (one branch per step): none
+        // of them is a new hit, only the lowest values move on.
+        for (; i + 4 <= t && FourUnder(level + i, threshold); i += 4) {
+            for (int k = i; k < i + 4; ++k) {
+                lowest.Take(magnitude[k]);
+                if (kOnsets) onsetFloor = LowerOf(onset[k], onsetFloor);
+            }
         }
-        if (!(threshold > v) && rose) {
-            // With lookahead, the new hit's start is decided like a trigger's,
-            // and this envelope shapes what is heard until then.
-            if (levels.search && levels.search->DecideLength() > 0)
-                mRestartStart.decide = levels.search->DecideLength();
-            else
-                mRestart = true;
-            break;
+        // Then frame by frame up to the next step.
+        for (const int end = i + 4 < t ? i + 4 : t; i < end; ++i) {
+            const double v = level[i], m = magnitude[i];
+            const double least = lowest.Take(m);
+            bool rose = !(m < kNewHitRise * least);
+            if (kOnsets) {
+                const double o = onset[i];
+                onsetFloor = LowerOf(o, onsetFloor);
+                const bool stirred = !(o < kOnsetStir * onsetFloor) || !(m < kLevelJump * least);
+                rose = (rose && stirred) || o > kOnsetJump * onsetFloor;
+            }
+            if (!(threshold > v) && rose) {
+                restart = true;
+                break;
+            }
         }
+    }
+    if (restart) {
+        // With lookahead, the new hit's start is decided like a trigger's, and
+        // this envelope shapes what is heard until then.
+        if (levels.search && levels.search->DecideLength() > 0)
+            mRestartStart.decide = levels.search->DecideLength();
+        else
+            mRestart = true;
     }
     mRearmed = rearmed;
     mOnsetFloor = onsetFloor;

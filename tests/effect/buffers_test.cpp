@@ -1,4 +1,5 @@
 // The growable byte buffer and the sample ring.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -286,6 +287,26 @@ TEST(SampleRingReads, ReadsReturnOnlyWhatIsStored) {
     ring.Reset();
     EXPECT_EQ(ring.NbInBuf(), 0);
     EXPECT_EQ(ring.Read(out.data(), 5), 0);
+}
+
+TEST(SampleRingReads, ASkipDropsTheOldestBytesAcrossTheWrapAsAReadWould) {
+    // Every split of a skip and a read over a wrapped ring reads what a read of
+    // the skipped bytes would have left.
+    for (int32_t skip = 0; skip <= 9; ++skip) {
+        SampleRing skipped(8), read(8);
+        const std::vector<uint8_t> a = Sequence(1, 6), b = Sequence(20, 5);
+        std::vector<uint8_t> got(8), want(8), sink(16);
+        for (SampleRing* ring : {&skipped, &read}) {
+            ring->Write(a.data(), 6);
+            ring->Read(sink.data(), 5);
+            ring->Write(b.data(), 5); // stored: 6, then 20..24 wrapped
+        }
+        EXPECT_EQ(skipped.Skip(skip), std::min(skip, 6));
+        read.Read(sink.data(), skip);
+        EXPECT_EQ(skipped.NbInBuf(), read.NbInBuf());
+        EXPECT_EQ(skipped.Read(got.data(), 8), read.Read(want.data(), 8));
+        EXPECT_EQ(got, want) << "skip " << skip;
+    }
 }
 
 TEST(SampleRingReads, BadArgumentsAndAnEmptyRingMoveNothing) {
