@@ -172,9 +172,14 @@ KELO_DETECTOR_CLONES void DetectFrames(Carried& carried, const Pair& attack, con
         }
         // {y.l, x.l} + {y.r, x.r}: two shuffles and one sum (a + b is b + a,
         // bit for bit, so the order of the halves changes nothing).
+#if defined(__clang__)
+        const Pair mid =
+            (__builtin_shufflevector(y, x, 0, 2) + __builtin_shufflevector(y, x, 1, 3)) * half;
+#else
         const Pair mid =
             (__builtin_shuffle(y, x, PairMask{0, 2}) + __builtin_shuffle(y, x, PairMask{1, 3})) *
             half;
+#endif
         FollowStep(c.levels, mid, attack, release);
         FollowStep(c.magnitudes, (Pair)((PairMask)mid & magnitudeBits), attack, release);
         out.bandEnv[i] = c.levels[0];

@@ -79,7 +79,7 @@ private:
 // True when threshold > each of level[0..3] (NaN fails): two paired
 // comparisons and one test of their signs with SSE2 doubles.
 inline bool FourUnder(const double* level, double threshold) {
-#if defined(__SSE2_MATH__)
+#if defined(__SSE2_MATH__) && !defined(__clang__)
     Lanes a, b;
     std::memcpy(&a, level, sizeof a);
     std::memcpy(&b, level + 2, sizeof b);
