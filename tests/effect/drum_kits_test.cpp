@@ -38,6 +38,16 @@ std::vector<std::string> AllKits() {
     return kits;
 }
 
+// The onsets of track played through band with the threshold 20 dB under its
+// loudest heard hit, as recorded (sign 1) or inverted (-1).
+OnsetFigures OnsetsUnderLoudest(const DrumTrack& track, const DrumBand& band,
+                                const std::vector<HeardHit>& hits, double sign) {
+    DrumSettings s;
+    s.band = band;
+    s.thresholdDb = RelativeThresholdDb(hits);
+    return MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
+}
+
 double Rms(const DrumTrack& t, size_t from, size_t n) {
     double sum = 0.0;
     for (size_t i = from; i < from + n && i < t.size(); ++i)
@@ -130,12 +140,8 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
                 const DrumTrack track = KitTrack(kit, piece, rate, DrumSeed());
                 for (const DrumBand& band : BandsFor(piece)) {
                     const std::vector<HeardHit> hits = HeardHits(track, band);
-                    DrumSettings s;
-                    s.band = band;
-                    s.thresholdDb = RelativeThresholdDb(hits);
                     for (double sign : {1.0, -1.0}) {
-                        const OnsetFigures f =
-                            MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
+                        const OnsetFigures f = OnsetsUnderLoudest(track, band, hits, sign);
                         const std::string what = kit + " " + KitPieceName(piece) + " " + band.name +
                                                  " " + std::to_string(int(rate)) +
                                                  (sign > 0 ? "" : " inverted");
@@ -175,12 +181,8 @@ TEST(KitOnsets, AHitOverARingRestartsTheEnvelopeAndARingThatSwellsBackDoesNot) {
         for (double rate : {44100.0, 48000.0, 96000.0}) {
             const DrumTrack track = KitTrack(c.kit, c.piece, rate, DrumSeed());
             const std::vector<HeardHit> hits = HeardHits(track, kFullBand);
-            DrumSettings s;
-            s.band = kFullBand;
-            s.thresholdDb = RelativeThresholdDb(hits);
             for (double sign : {1.0, -1.0}) {
-                const OnsetFigures f =
-                    MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
+                const OnsetFigures f = OnsetsUnderLoudest(track, kFullBand, hits, sign);
                 const std::string what = std::string(c.kit) + " " + KitPieceName(c.piece) + " " +
                                          std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
                 ASSERT_GT(f.hits, 10) << what;
@@ -206,12 +208,8 @@ TEST(KitOnsets, OnTheJudgedKitsAKickThroughTheKickBandStartsOnItsOwnRise) {
         for (double rate : {44100.0, 48000.0, 96000.0}) {
             const DrumTrack track = KitTrack(kit, kPieceKick, rate, DrumSeed());
             const std::vector<HeardHit> heard = HeardHits(track, kKickBand);
-            DrumSettings s;
-            s.band = kKickBand;
-            s.thresholdDb = RelativeThresholdDb(heard);
             for (double sign : {1.0, -1.0}) {
-                const OnsetFigures f =
-                    MeasureOnsets(track, heard, s.thresholdDb, RenderDrums(track, sign, s));
+                const OnsetFigures f = OnsetsUnderLoudest(track, kKickBand, heard, sign);
                 const std::string what =
                     kit + " " + std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
                 ASSERT_GT(f.hits, 0) << what;
