@@ -81,15 +81,23 @@ uint8_t* ByteBlock::Resize(int32_t newSize, bool allowShrink) {
 
 uint8_t* ByteBlock::Reallocate(int32_t target, int32_t newSize) {
     void* block = gAllocator.mRealloc(mData, size_t(target));
+    int32_t kept = mAlloc < target ? mAlloc : target;
     if (!block) {
         // The old block is still valid: copy into a fresh one instead.
         block = gAllocator.mMalloc(size_t(target));
         if (!block) return nullptr; // keep the old block, capacity and size
+        kept = mSize < newSize ? mSize : newSize;
         if (mData) {
-            std::memcpy(block, mData, size_t(mSize < newSize ? mSize : newSize));
+            std::memcpy(block, mData, size_t(kept));
             std::free(mData);
         }
     }
+    // The new bytes are written once here, where the block is had: the
+    // system gives a large block's pages only at their first write, and that
+    // write would otherwise come on the audio thread, a page (a few
+    // microseconds, tens on a virtual machine) at a time as an envelope or a
+    // history reaches it.
+    if (target > kept) std::memset(static_cast<uint8_t*>(block) + kept, 0, size_t(target - kept));
     mData = static_cast<uint8_t*>(block);
     mAlloc = target;
     mSize = newSize;

@@ -17,7 +17,9 @@ public:
     // Sets the size to newSize bytes, growing or (with allowShrink) shrinking the
     // allocation by the growth rules. Returns the data, or null when the block is
     // freed or the allocation failed; on failure block, capacity and size stay.
-    // A negative size fails.
+    // A negative size fails. Bytes the allocation gains are zero and already
+    // written (in memory, so a first write on the audio thread takes no page
+    // fault).
     uint8_t* Resize(int32_t newSize, bool allowShrink);
     // Frees the block.
     void Release() { Resize(0, true); }

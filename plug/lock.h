@@ -24,9 +24,17 @@ public:
     static uintptr_t ThisThreadTag();
 
 private:
-    // The holder's tag (0: free) and its depth; written only by the holder.
-    std::atomic<uintptr_t> mOwner{0};
-    int mDepth = 0;
+    // The bookkeeping of an outermost entry, once the platform object is held.
+    void TakenOutermost();
+
+    // The holder's tag (0: free), written only when the outermost hold starts
+    // and ends. A waiter reads it while it waits, so it has a cache line of its
+    // own: the holder's nested entries (the depth, on the next line) and the
+    // platform object are not pulled away from the holder's core meanwhile.
+    alignas(64) std::atomic<uintptr_t> mOwner{0};
+    // The holder's depth: only the outermost entry and exit reach the platform
+    // object. Written only by the holder.
+    alignas(64) int mDepth = 0;
     // Large and aligned enough for a CRITICAL_SECTION or a std::recursive_mutex;
     // each platform file checks this at compile time.
     alignas(16) unsigned char mStorage[64];

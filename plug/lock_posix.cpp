@@ -19,7 +19,7 @@ pthread_mutex_t& Mutex(unsigned char* storage) {
     return *std::launder(reinterpret_cast<pthread_mutex_t*>(storage));
 }
 
-// Tries before a waiter sleeps: a few tens of microseconds, longer than any
+// Pauses before a waiter sleeps: a few tens of microseconds, longer than any
 // hold but the processing's. A sleeper is woken through the scheduler (on a
 // virtual machine through its host too, which took hundreds of
 // microseconds); a holder that is preempted meanwhile is lent the waiter's
@@ -55,41 +55,53 @@ Lock::~Lock() {
     pthread_mutex_destroy(&Mutex(mStorage));
 }
 void Lock::Enter() {
+    // A nested entry only counts: the holder never touches the mutex again
+    // while another thread may be waiting on it.
+    if (HeldByThisThread()) {
+        ++mDepth;
+        return;
+    }
 #ifdef KELO_LOCK_TIMING
     const int64_t asked = LockTimingNow();
 #endif
     pthread_mutex_t& mutex = Mutex(mStorage);
     bool taken = pthread_mutex_trylock(&mutex) == 0;
+    // The wait reads the owner's tag and tries the mutex only once it reads
+    // free: a try is an atomic write, and one per pause would take the
+    // mutex's cache line from the holder's core at every pause.
     for (int i = 0; i < kSpinTries && !taken; ++i) {
         CpuPause();
-        taken = pthread_mutex_trylock(&mutex) == 0;
+        if (mOwner.load(std::memory_order_relaxed) == 0) taken = pthread_mutex_trylock(&mutex) == 0;
     }
     if (!taken) pthread_mutex_lock(&mutex);
-    if (mDepth++ == 0) {
-        mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
+    TakenOutermost();
 #ifdef KELO_LOCK_TIMING
-        LockTimingTaken(this, asked, __builtin_return_address(0));
+    LockTimingTaken(this, asked, __builtin_return_address(0));
 #endif
-    }
 }
 bool Lock::TryEnter() {
-    if (pthread_mutex_trylock(&Mutex(mStorage)) != 0) return false;
-    if (mDepth++ == 0) {
-        mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
-#ifdef KELO_LOCK_TIMING
-        LockTimingTaken(this, LockTimingNow(), __builtin_return_address(0));
-#endif
+    if (HeldByThisThread()) {
+        ++mDepth;
+        return true;
     }
+    if (pthread_mutex_trylock(&Mutex(mStorage)) != 0) return false;
+    TakenOutermost();
+#ifdef KELO_LOCK_TIMING
+    LockTimingTaken(this, LockTimingNow(), __builtin_return_address(0));
+#endif
     return true;
 }
 void Lock::Leave() {
-    if (--mDepth == 0) {
+    if (--mDepth > 0) return;
 #ifdef KELO_LOCK_TIMING
-        LockTimingReleased(this);
+    LockTimingReleased(this);
 #endif
-        mOwner.store(0, std::memory_order_relaxed);
-    }
+    mOwner.store(0, std::memory_order_relaxed);
     pthread_mutex_unlock(&Mutex(mStorage));
+}
+void Lock::TakenOutermost() {
+    mDepth = 1;
+    mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 }
 bool Lock::HeldByThisThread() const {
     return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();

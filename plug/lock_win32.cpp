@@ -23,17 +23,31 @@ Lock::~Lock() {
     DeleteCriticalSection(Section(mStorage));
 }
 void Lock::Enter() {
+    // A nested entry only counts (see lock_posix.cpp).
+    if (HeldByThisThread()) {
+        ++mDepth;
+        return;
+    }
     EnterCriticalSection(Section(mStorage));
-    if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
+    TakenOutermost();
 }
 bool Lock::TryEnter() {
+    if (HeldByThisThread()) {
+        ++mDepth;
+        return true;
+    }
     if (!(TryEnterCriticalSection(Section(mStorage)) != 0)) return false;
-    if (mDepth++ == 0) mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
+    TakenOutermost();
     return true;
 }
 void Lock::Leave() {
-    if (--mDepth == 0) mOwner.store(0, std::memory_order_relaxed);
+    if (--mDepth > 0) return;
+    mOwner.store(0, std::memory_order_relaxed);
     LeaveCriticalSection(Section(mStorage));
+}
+void Lock::TakenOutermost() {
+    mDepth = 1;
+    mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
 }
 bool Lock::HeldByThisThread() const {
     return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();

@@ -84,6 +84,50 @@ TEST(ByteBlockGrowth, OnlyShrinkingByMoreThanFourStepsOnRequestReallocates) {
     EXPECT_EQ(b.Size(), 0);
 }
 
+// Allocators that leave garbage in every byte they give: a block had by
+// realloc keeps its old bytes only.
+void* GarbageMalloc(size_t bytes) {
+    void* block = std::malloc(bytes);
+    if (block) std::memset(block, 0xA5, bytes);
+    return block;
+}
+void* GarbageRealloc(void* old, size_t bytes) {
+    static std::vector<std::pair<void*, size_t>> sizes;
+    size_t oldBytes = 0;
+    for (auto& entry : sizes)
+        if (entry.first == old) oldBytes = entry.second;
+    void* block = GarbageMalloc(bytes);
+    if (!block) return nullptr;
+    if (old) std::memcpy(block, old, std::min(oldBytes, bytes));
+    std::free(old);
+    sizes.emplace_back(block, bytes);
+    return block;
+}
+
+TEST(ByteBlockGrowth, GrowthKeepsTheBytesHeldAndZeroesEveryByteGained) {
+    // Zeroed where the block is had, not first written on the audio thread.
+    for (bool reallocFails : {false, true}) {
+        const ByteBlockAllocator previous =
+            SetByteBlockAllocator({reallocFails ? TestRealloc : GarbageRealloc, GarbageMalloc});
+        gFailRealloc = reallocFails;
+        ByteBlock b;
+        ASSERT_TRUE(b.AppendBytes("kept", 4));
+        for (int32_t size : {5000, 70000, 300000}) {
+            // Bytes used, then the block grown past them.
+            std::memset(b.Bytes() + 4, 0x5A, size_t(b.Capacity() - 4));
+            const int32_t held = reallocFails ? 4 : b.Capacity();
+            ASSERT_NE(b.Resize(size, false), nullptr);
+            ASSERT_EQ(std::memcmp(b.Bytes(), "kept", 4), 0);
+            EXPECT_EQ(std::count(b.Bytes() + held, b.Bytes() + b.Capacity(), uint8_t(0)),
+                      b.Capacity() - held)
+                << "size " << size << (reallocFails ? ", realloc failing" : "");
+            b.Resize(4, false);
+        }
+        SetByteBlockAllocator(previous);
+        gFailRealloc = false;
+    }
+}
+
 TEST(ByteBlockGrowth, AppendsKeepTheirBytesAcrossGrowth) {
     ByteBlock b;
     std::vector<uint8_t> expected;

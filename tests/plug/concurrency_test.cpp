@@ -104,10 +104,27 @@ TEST(FrameLock, ParameterChangesAndBlocksNeverOverlap) {
 
 TEST(FrameLock, TheHolderMayTakeItAgainAndReleasesItFully) {
     Lock lock;
+    const auto othersCanTake = [&lock] {
+        bool taken = false;
+        std::thread other([&] {
+            taken = lock.TryEnter();
+            if (taken) lock.Leave();
+        });
+        other.join();
+        return taken;
+    };
+    // Nested entries, plain and tried, count: the lock is the holder's until
+    // the last leave.
     lock.Enter();
+    ASSERT_TRUE(lock.TryEnter());
     lock.Enter();
-    lock.Leave();
-    lock.Leave();
+    for (int leaves = 0; leaves < 3; ++leaves) {
+        EXPECT_TRUE(lock.HeldByThisThread());
+        EXPECT_FALSE(othersCanTake()) << "after " << leaves << " leaves";
+        lock.Leave();
+    }
+    EXPECT_FALSE(lock.HeldByThisThread());
+    EXPECT_TRUE(othersCanTake());
     std::atomic<bool> taken{false};
     std::thread other([&] {
         ScopedLock hold(lock);
