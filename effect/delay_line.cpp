@@ -55,10 +55,39 @@ void DelayLine::Process(double* x, int n) {
     // Each sample takes the memory's place and hands out what was there, in
     // stretches up to the memory's end (block swaps; a block longer than the
     // delay wraps round and hands out its own first samples).
+    // A swap is three block copies through a buffer on the stack: the copies
+    // move 32 bytes an instruction where a swap moved one sample.
+    constexpr int kChunk = 256;
+    double held[kChunk];
+    int pos = mPos;
+    for (int i = 0; i < n;) {
+        int stretch = n - i < mLength - pos ? n - i : mLength - pos;
+        if (stretch > kChunk) stretch = kChunk;
+        const size_t bytes = size_t(stretch) * sizeof(double);
+        std::memcpy(held, memory + pos, bytes);
+        std::memcpy(memory + pos, x + i, bytes);
+        std::memcpy(x + i, held, bytes);
+        i += stretch;
+        pos += stretch;
+        if (pos == mLength) pos = 0;
+    }
+    mPos = pos;
+}
+
+void DelayLine::Process(const double* in, double* out, int n) {
+    if (n <= 0) return;
+    if (mLength <= 0) {
+        std::memcpy(out, in, size_t(n) * sizeof(double));
+        return;
+    }
+    double* memory = reinterpret_cast<double*>(mMemory.Bytes());
+    // Out what the memory holds, in what comes, stretch by stretch as above.
     int pos = mPos;
     for (int i = 0; i < n;) {
         const int stretch = n - i < mLength - pos ? n - i : mLength - pos;
-        std::swap_ranges(x + i, x + i + stretch, memory + pos);
+        const size_t bytes = size_t(stretch) * sizeof(double);
+        std::memcpy(out + i, memory + pos, bytes);
+        std::memcpy(memory + pos, in + i, bytes);
         i += stretch;
         pos += stretch;
         if (pos == mLength) pos = 0;

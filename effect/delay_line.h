@@ -37,6 +37,9 @@ public:
     void Clear();
     // Replaces x[0..n-1] by the same samples Length() frames later.
     void Process(double* x, int n);
+    // The same from in to out, which do not overlap: out[0..n-1] is
+    // in[0..n-1] Length() frames later.
+    void Process(const double* in, double* out, int n);
     // Takes x[0..n-1] in without handing anything out (only the last Length()
     // of them stay).
     void Push(const double* x, int n);

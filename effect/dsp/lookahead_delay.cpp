@@ -66,20 +66,16 @@ void LookaheadDelay::Run(const double* inL, const double* inR, double* bandL, do
                          const double* r, const double* m, int frames) {
     const size_t bytes = size_t(frames) * sizeof(double);
     const bool gliding = mWeight != (mOn ? 1.0 : 0.0);
-    std::memcpy(Data(mAudioL), inL, bytes);
-    std::memcpy(Data(mAudioR), inR, bytes);
-    std::memcpy(Data(mLevel), r, bytes);
-    std::memcpy(Data(mMagnitude), m, bytes);
     if (gliding && bandL && bandR) {
         std::memcpy(Data(mUndelayedL), bandL, bytes);
         std::memcpy(Data(mUndelayedR), bandR, bytes);
     }
-    mInL.Process(Data(mAudioL), frames);
-    mInR.Process(Data(mAudioR), frames);
+    mInL.Process(inL, Data(mAudioL), frames);
+    mInR.Process(inR, Data(mAudioR), frames);
     mBandL.Process(bandL, frames);
     mBandR.Process(bandR, frames);
-    mLevelLine.Process(Data(mLevel), frames);
-    mMagnitudeLine.Process(Data(mMagnitude), frames);
+    mLevelLine.Process(r, Data(mLevel), frames);
+    mMagnitudeLine.Process(m, Data(mMagnitude), frames);
     if (!gliding) return;
     Mix(inL, Data(mAudioL), frames);
     Mix(inR, Data(mAudioR), frames);

@@ -1,6 +1,7 @@
 // Filter sections, level follower and envelope shape on hand-made signals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -273,6 +274,34 @@ TEST(DelayLineReset, ClearedMemoryFromAPoolGivesWhatClearingInPlaceGives) {
             cleared.Process(a.data(), n);
             pooled.Process(b.data(), n);
             ASSERT_EQ(a, b) << "length " << length << " at " << at;
+            at += n;
+        }
+    }
+}
+
+// In place or from one buffer to another, in blocks of any size (longer than
+// the delay too), a line hands out its input exactly Length() frames later.
+TEST(DelayLineProcess, BothFormsDelayByTheLengthInBlocksOfAnySize) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> block(1, 700);
+    for (int length : {0, 1, 37, 480}) {
+        DelayLine inPlace, between;
+        ASSERT_TRUE(inPlace.SetLength(length));
+        ASSERT_TRUE(between.SetLength(length));
+        std::vector<double> input(6000);
+        for (size_t i = 0; i < input.size(); ++i)
+            input[i] = double(i + 1);
+        for (size_t at = 0; at < input.size();) {
+            const size_t n = std::min(size_t(block(random)), input.size() - at);
+            std::vector<double> a(input.begin() + long(at), input.begin() + long(at + n)), b(n);
+            inPlace.Process(a.data(), int(n));
+            between.Process(input.data() + at, b.data(), int(n));
+            for (size_t i = 0; i < n; ++i) {
+                const double delayed =
+                    at + i >= size_t(length) ? input[at + i - size_t(length)] : 0.0;
+                ASSERT_EQ(a[i], delayed) << "length " << length << " at " << at + i;
+                ASSERT_EQ(b[i], delayed) << "length " << length << " at " << at + i;
+            }
             at += n;
         }
     }
