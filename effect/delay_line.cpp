@@ -53,10 +53,10 @@ void DelayLine::Process(double* x, int n) {
     if (mLength <= 0 || n <= 0) return;
     double* memory = reinterpret_cast<double*>(mMemory.Bytes());
     // Each sample takes the memory's place and hands out what was there, in
-    // stretches up to the memory's end (block swaps; a block longer than the
-    // delay wraps round and hands out its own first samples).
-    // A swap is three block copies through a buffer on the stack: the copies
-    // move 32 bytes an instruction where a swap moved one sample.
+    // stretches up to the memory's end (a block longer than the delay wraps
+    // round and hands out its own first samples). A stretch is swapped by
+    // three block copies through a buffer on the stack, which move 32 bytes
+    // an instruction where a swap moved one sample.
     constexpr int kChunk = 256;
     double held[kChunk];
     int pos = mPos;

@@ -105,14 +105,8 @@ void KeloEffect::RestartProcessing(ClearedLines* cleared) {
         if (ok && !block->Resize(frames * int32_t(sizeof(double)), false)) ok = false;
     if (ok && !mDropped.Resize(3 * frames * int32_t(sizeof(double)), false)) ok = false;
     mScratchFrames = ok ? frames : 0;
-    // Nothing writes the zeros: only bytes not yet cleared (or moved) are.
-    const int32_t zeroBytes = frames * int32_t(sizeof(double));
-    if (mZeros.Bytes() != mZeroedAt) mZeroBytes = 0;
-    if (ok && zeroBytes > mZeroBytes) {
-        std::memset(mZeros.Bytes() + mZeroBytes, 0, size_t(zeroBytes - mZeroBytes));
-        mZeroBytes = zeroBytes;
-        mZeroedAt = mZeros.Bytes();
-    }
+    // The zeros stay zero: a block's bytes come zeroed where it grows, and
+    // nothing writes them.
     mHistoryBuf.Reset();
 
     // The event record holds the longest envelope at this rate, had here so

@@ -307,9 +307,6 @@ private:
     // of the spectrum added back, the shaper's gains, zeros; and three per
     // frame for what the event record has no room for.
     ByteBlock mRestL, mRestR, mOutLevel, mZeros, mDropped;
-    // The bytes of mZeros known to be zero (nothing writes them), and where.
-    int32_t mZeroBytes = 0;
-    const uint8_t* mZeroedAt = nullptr;
     // The shape's levels by envelope position, up to the longest envelope:
     // computed by the first envelope after a shape change, read by the rest.
     ByteBlock mShapeLevels;

@@ -99,7 +99,9 @@ TEST(EffectAllocation, ShapingAllocatesNothingAndTouchesNoNewPageOnEitherHostPat
     counter.Start();
     play(20000, signal.size());
     EXPECT_EQ(counter.Stop(), 0);
-    if (faults >= 0) EXPECT_EQ(ThreadPageFaults() - faults, 0);
+    if (faults >= 0) {
+        EXPECT_EQ(ThreadPageFaults() - faults, 0);
+    }
     EXPECT_GT(shaped, 0); // envelopes ran
     EXPECT_GT(peak, 0.1); // audio came through
     EXPECT_EQ(logged, 1333 * long(signal.size() / 1000));
