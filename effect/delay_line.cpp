@@ -25,7 +25,7 @@ bool ClearedLines::Make(int count, int samples) {
 }
 
 ByteBlock* ClearedLines::Take(int samples) {
-    if (samples != mSamples || mTaken >= mBlocks.size()) return nullptr;
+    if (samples > mSamples || mTaken >= mBlocks.size()) return nullptr;
     return &mBlocks[mTaken++];
 }
 

@@ -15,7 +15,8 @@ public:
     // count blocks of samples each, all zero; false (and none) when the
     // memory cannot be had.
     bool Make(int count, int samples);
-    // The next block of samples, or null when none of that size is left.
+    // The next block of (at least) samples, or null when none is left or
+    // the blocks are shorter.
     ByteBlock* Take(int samples);
 
 private:

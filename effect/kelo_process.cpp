@@ -118,7 +118,8 @@ struct KeloEffect::Piece final : EnvelopeSink {
                    record.OutsToWrite(),
                    envPos - g,
                    &fx.mShapeCache,
-                   scale};
+                   scale,
+                   fx.mDelay.Running() ? fx.mDelay.PeaksAhead() : nullptr};
         const int kept = std::min(count, record.Room(envPos));
         if (kept > 0)
             fx.mCarry.Shaped(ShapeFrames(phase, fx.mShape, settings, envPos, io, g, g + kept));
@@ -242,7 +243,8 @@ void KeloEffect::ProcessPiece(const double* inL, const double* inR, double* outL
                        mDetector.FullMagnitudes(), frames, mDetector.AttackCoef(),
                        mDetector.ReleaseCoef());
     if (delayed) {
-        mDelay.Run(inL, inR, mDetector.BandL(), mDetector.BandR(), mDivR, mDivM, frames);
+        mDelay.Run(inL, inR, mDetector.BandL(), mDetector.BandR(), mDivR, mDivM, frames,
+                   mProcessOnly);
         inL = mDelay.AudioL();
         inR = mDelay.AudioR();
         mDivR = mDelay.Levels();

@@ -1,18 +1,28 @@
 #include "effect/dsp/lookahead_delay.h"
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
+
+#include "base/round_double.h"
+#include "effect/dsp/samples_of.h"
 
 bool LookaheadDelay::Prepare(int length, double rate, int frames, bool on, ClearedLines* cleared) {
     mLength = length > 0 ? length : 0;
     bool ok = true;
     for (DelayLine* line : {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine})
         if (!line->SetLength(ok ? mLength : 0, cleared)) ok = false;
+    int ahead = SamplesOf(kPeakAheadSeconds, rate);
+    ahead = ahead < mLength ? ahead : mLength;
+    if (!mPeakLine.SetLength(ok ? mLength - ahead : 0, cleared)) ok = false;
     if (!ok) {
         mLength = 0;
-        for (DelayLine* line : {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine})
+        for (DelayLine* line :
+             {&mInL, &mInR, &mBandL, &mBandR, &mLevelLine, &mMagnitudeLine, &mPeakLine})
             line->SetLength(0);
     }
+    mHold = 0.0;
+    mHoldFall = rate > 0.0 ? std::exp(-1.0 / (kPeakHoldSeconds * rate)) : 0.0;
     const double glide = kGlideSeconds * rate;
     mStep = glide >= 1.0 ? 1.0 / glide : 1.0;
     mOn = on;
@@ -20,7 +30,8 @@ bool LookaheadDelay::Prepare(int length, double rate, int frames, bool on, Clear
     mBandKept = false;
     const int32_t bytes = (frames > 0 ? frames : 0) * int32_t(sizeof(double));
     bool buffers = frames > 0;
-    for (ByteBlock* block : {&mAudioL, &mAudioR, &mLevel, &mMagnitude, &mUndelayedL, &mUndelayedR})
+    for (ByteBlock* block :
+         {&mAudioL, &mAudioR, &mLevel, &mMagnitude, &mUndelayedL, &mUndelayedR, &mPeaks})
         if (buffers && !block->Resize(bytes, false)) buffers = false;
     return buffers;
 }
@@ -37,6 +48,9 @@ void LookaheadDelay::Switch(bool on, double r, double m) {
         }
         mLevelLine.Fill(r);
         mMagnitudeLine.Fill(m);
+        // No peaks known ahead: the samples' own floor alone, until they are.
+        mPeakLine.Clear();
+        mHold = 0.0;
     }
 }
 
@@ -51,6 +65,23 @@ void LookaheadDelay::Keep(const double* inL, const double* inR, const double* ba
     }
 }
 
+void LookaheadDelay::HoldPeaks(const double* l, const double* r, int frames) {
+    double* peaks = Data(mPeaks);
+    double hold = mHold;
+    const double fall = mHoldFall;
+    for (int i = 0; i < frames; ++i) {
+        const double a = std::fabs(l[i]), b = std::fabs(r[i]);
+        const double louder = a > b ? a : b;
+        hold *= fall;
+        // The same bits however the blocks are cut (the hold is carried).
+        RoundToDouble(hold);
+        hold = louder > hold ? louder : hold;
+        peaks[i] = hold;
+    }
+    mHold = hold;
+    mPeakLine.Process(peaks, frames);
+}
+
 void LookaheadDelay::Mix(const double* x, double* y, int n) const {
     const double target = mOn ? 1.0 : 0.0, step = mOn ? mStep : -mStep;
     for (int i = 0; i < n; ++i) {
@@ -63,8 +94,11 @@ void LookaheadDelay::Mix(const double* x, double* y, int n) const {
 }
 
 void LookaheadDelay::Run(const double* inL, const double* inR, double* bandL, double* bandR,
-                         const double* r, const double* m, int frames) {
+                         const double* r, const double* m, int frames, bool bandShaped) {
     const size_t bytes = size_t(frames) * sizeof(double);
+    // The peaks ahead, from the undelayed samples shaped (before the band's
+    // lines delay them in place).
+    HoldPeaks(bandShaped && bandL ? bandL : inL, bandShaped && bandR ? bandR : inR, frames);
     const bool gliding = mWeight != (mOn ? 1.0 : 0.0);
     if (gliding && bandL && bandR) {
         std::memcpy(Data(mUndelayedL), bandL, bytes);

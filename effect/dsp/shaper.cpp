@@ -118,7 +118,14 @@ KELO_SHAPING_CLONES void ShapeLevels(const ShapedRun& run, double* level, int fr
 // the shaped part of a sample, shape * h / divisor, stays within the shape's
 // level, and where r is at least the sample and the share of m (everywhere but
 // in those cases) nothing changes.
-template <int kShapedPhase, bool kScaled, bool kGlide>
+//
+// The sample's own floor holds a rising edge flat at the shape's level (out =
+// shape * sign(h) while |h| climbs past r), which sounds as a click at each
+// hit: a waveform bent square. With the lookahead the samples just ahead are
+// known, and the divisor is also at least the peaks ahead (kAhead, io.ahead):
+// on a rising edge that is the peak the edge climbs to, so the edge is scaled
+// (shape * h / peak), not flattened.
+template <int kShapedPhase, bool kScaled, bool kGlide, bool kAhead>
 KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, const double* shape,
                                     int from, int to) {
     const double* r = io.r;
@@ -126,6 +133,7 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, con
     const double* h = io.h;
     const double* l = io.l;
     const double* scale = io.scale;
+    const double* ahead = io.ahead;
     double* gain = io.gain;
     // The record's arrays, from the run's first frame on.
     double* peaks = io.peaks + io.offset;
@@ -151,10 +159,13 @@ KELO_SHAPING_CLONES void GainFrames(const ShapedRun& run, const ShapeIo& io, con
         const double left = std::fabs(h[i]), right = std::fabs(l[i]);
         const double louder = left > right ? left : right;
         const double share = kMagnitudeShare * m[i];
+        // The level floor: r, at least the share of m and, with the lookahead,
+        // the peaks just ahead.
+        double levelFloor = r[i] > share ? r[i] : share;
+        if (kAhead) levelFloor = ahead[i] > levelFloor ? ahead[i] : levelFloor;
         peaks[i] = louder;
-        floors[i] = r[i] > share ? r[i] : share;
-        const double floor = louder > share ? louder : share;
-        const double divisor = r[i] > floor ? r[i] : floor;
+        floors[i] = levelFloor;
+        const double divisor = louder > levelFloor ? louder : levelFloor;
         const double ratio = level / divisor;
         const double w = 1.0 + (ratio - 1.0) * s * strengthRamp;
         // A divisor of 0 (silence), a shape that is not a number, or a level too
@@ -250,11 +261,11 @@ ShapeEnd EndOf(const ShapedRun& run, double level, int i) {
     return end;
 }
 
-template <int kShapedPhase, bool kScaled>
+template <int kShapedPhase, bool kScaled, bool kAhead>
 void GainsOf(const ShapedRun& run, const ShapeIo& io, const double* level, int g, int glideEnd,
              int t) {
-    if (glideEnd > g) GainFrames<kShapedPhase, kScaled, true>(run, io, level, g, glideEnd);
-    GainFrames<kShapedPhase, kScaled, false>(run, io, level, glideEnd, t);
+    if (glideEnd > g) GainFrames<kShapedPhase, kScaled, true, kAhead>(run, io, level, g, glideEnd);
+    GainFrames<kShapedPhase, kScaled, false, kAhead>(run, io, level, glideEnd, t);
 }
 
 template <int kShapedPhase>
@@ -304,10 +315,14 @@ ShapeEnd ShapePhase(const EnvelopeShape& shape, const ShapeSettings& settings, i
         const double glideTo = std::ceil(double(settings.carryLen) - run.n0);
         glideEnd = glideTo <= g ? g : glideTo >= t ? t : int(glideTo);
     }
-    if (io.scale)
-        GainsOf<kShapedPhase, true>(run, io, level, g, glideEnd, t);
+    if (io.scale && io.ahead)
+        GainsOf<kShapedPhase, true, true>(run, io, level, g, glideEnd, t);
+    else if (io.scale)
+        GainsOf<kShapedPhase, true, false>(run, io, level, g, glideEnd, t);
+    else if (io.ahead)
+        GainsOf<kShapedPhase, false, true>(run, io, level, g, glideEnd, t);
     else
-        GainsOf<kShapedPhase, false>(run, io, level, g, glideEnd, t);
+        GainsOf<kShapedPhase, false, false>(run, io, level, g, glideEnd, t);
     if (glideEnd > g) ApplyGains<kShapedPhase, true>(run, io, g, glideEnd);
     ApplyGains<kShapedPhase, false>(run, io, glideEnd, t);
     return end;

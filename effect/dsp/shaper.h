@@ -68,6 +68,10 @@ struct ShapeIo {
     // Null: the shape as drawn; else each frame's shape is scaled by scale[frame]
     // ("follow the hit's level", effect/dsp/hit_level.h).
     const double* scale;
+    // Null: no floor but the samples' own; else the louder magnitude of the
+    // samples shaped over the frames just ahead (with the lookahead), which
+    // the divisor is at least as well.
+    const double* ahead = nullptr;
 };
 
 // Frames from..to-1 of one phase (kPhaseOnset, kPhaseBody or kPhaseFade),

@@ -258,6 +258,29 @@ ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender
     }
     const std::vector<double> inHigh = Highs(in, track.rate), outHigh = Highs(out, track.rate);
     const int64_t ms = int64_t(0.001 * track.rate);
+    // The energy above 5 kHz of out[from..to) against the input's, dB.
+    const auto highsDb = [&](int64_t from, int64_t to) {
+        double inSum = 1e-30, outSum = 1e-30;
+        for (int64_t i = std::max<int64_t>(from, 0); i < to && i < int64_t(in.size()); ++i) {
+            inSum += inHigh[size_t(i)] * inHigh[size_t(i)];
+            outSum += outHigh[size_t(i)] * outHigh[size_t(i)];
+        }
+        return 10.0 * std::log10(outSum / inSum);
+    };
+    std::vector<double> attacks;
+    for (size_t k = 0; k < render.starts.size(); ++k) {
+        const int64_t st = render.starts[k];
+        if (st < 0 ||
+            (k > 0 && render.starts[k - 1] >= 0 && st - render.starts[k - 1] < render.envLen))
+            continue;
+        attacks.push_back(highsDb(st, st + 2 * ms));
+    }
+    if (!attacks.empty()) {
+        std::sort(attacks.begin(), attacks.end());
+        c.attacks = int(attacks.size());
+        c.worstAttackDb = attacks.back();
+        c.medianAttackDb = attacks[attacks.size() / 2];
+    }
     for (size_t k = 1; k < render.starts.size(); ++k) {
         const int64_t st = render.starts[k], before = render.starts[k - 1];
         if (st < 0 || before < 0 || st - before >= render.envLen) continue;

@@ -93,6 +93,11 @@ struct ClickFigures {
     double worstDb = -1e9, outDbfs = -1e9, inDbfs = -1e9;
     double worstShareDb = -1e9;
     int64_t worstShareAt = 0;
+    // The energy above 5 kHz over the first 2 ms of each envelope that starts
+    // with none running (an attack), output against input: how many, and the
+    // worst and median (dB).
+    int attacks = 0;
+    double worstAttackDb = -1e9, medianAttackDb = 0.0;
 };
 ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender& render);
 

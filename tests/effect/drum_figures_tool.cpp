@@ -91,6 +91,11 @@ OnsetFigures KitOnsets(const std::string& kit, const Options& o, bool clicks) {
                                         kit.c_str(), KitPieceName(piece), band.name, c.restarts,
                                         c.worstDb, c.outDbfs, c.inDbfs, c.worstShareDb,
                                         double(c.worstShareAt) / rate);
+                        if (c.attacks > 0)
+                            std::printf("attacks %-22s %-6s %-18s %3d attacks, above 5 kHz over "
+                                        "2 ms median %+5.1f dB, at most %+5.1f dB\n",
+                                        kit.c_str(), KitPieceName(piece), band.name, c.attacks,
+                                        c.medianAttackDb, c.worstAttackDb);
                     }
                 }
                 if (Wants(o, "onsets"))

@@ -307,13 +307,24 @@ TEST(DelayLineProcess, BothFormsDelayByTheLengthInBlocksOfAnySize) {
     }
 }
 
-// A pool serves as many lines as it was made for, of its length only; the
-// rest clear their own memory, as without a pool.
+// A pool serves as many lines as it was made for, of its length or shorter;
+// the rest clear their own memory, as without a pool.
 TEST(DelayLineReset, APoolServesItsCountOfItsLengthAndTheRestClearTheirOwn) {
     ClearedLines pool;
-    ASSERT_TRUE(pool.Make(2, 100));
-    EXPECT_EQ(pool.Take(99), nullptr);
+    ASSERT_TRUE(pool.Make(3, 100));
+    EXPECT_EQ(pool.Take(101), nullptr);
     EXPECT_NE(pool.Take(100), nullptr);
+    // A shorter line takes a block of the pool's and delays by its own length.
+    {
+        DelayLine shorter;
+        ASSERT_TRUE(shorter.SetLength(60, &pool));
+        std::vector<double> x(200);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = double(i + 1);
+        shorter.Process(x.data(), 200);
+        for (size_t i = 0; i < x.size(); ++i)
+            ASSERT_EQ(x[i], i < 60 ? 0.0 : double(i - 59)) << i;
+    }
     DelayLine line;
     std::vector<double> ones(300, 1.0);
     ASSERT_TRUE(line.SetLength(300));

@@ -87,7 +87,7 @@ TEST(EngineAllocation, TheBlocksAllocateNothingWhileTheyProcess) {
                       detector.FullMagnitudes(), block, detector.AttackCoef(),
                       detector.ReleaseCoef());
         delay.Run(&s.l[at], &s.r[at], detector.BandL(), detector.BandR(), detector.FullLevels(),
-                  detector.FullMagnitudes(), block);
+                  detector.FullMagnitudes(), block, false);
         sink.h = delay.AudioL();
         sink.l = delay.AudioR();
         sink.r = delay.Levels();

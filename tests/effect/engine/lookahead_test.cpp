@@ -11,19 +11,38 @@
 
 using namespace engine_test;
 
+// The louder magnitude of the two channels at frame k (0 before the start).
+double LouderAt(const Signal& s, long k) {
+    return k < 0 ? 0.0 : std::max(std::fabs(s.l[size_t(k)]), std::fabs(s.r[size_t(k)]));
+}
+
 TEST(LookaheadDelay, HandsOutEverySignalItsLengthLaterWhateverTheBlocks) {
     std::mt19937 rng(kSeed + 20);
     const Signal s = Hits(20000, rng);
+    const double fall = std::exp(-1.0 / (LookaheadDelay::kPeakHoldSeconds * 48000.0));
     for (int length : {0, 1, 240, 480}) {
         LookaheadDelay delay;
         ASSERT_TRUE(delay.Prepare(length, 48000.0, 512, true));
         EXPECT_EQ(delay.Length(), length);
+        const long ahead = std::min(length, int(LookaheadDelay::kPeakAheadSeconds * 48000.0));
         std::vector<double> bandL = s.l, bandR = s.r;
         size_t at = 0;
+        double loudest = 0.0; // of the samples up to the newest the peaks reach
         for (int n : Pieces(s.l.size(), 512, rng)) {
-            delay.Run(&s.l[at], &s.r[at], &bandL[at], &bandR[at], &s.r[at], &s.l[at], n);
+            delay.Run(&s.l[at], &s.r[at], &bandL[at], &bandR[at], &s.r[at], &s.l[at], n, false);
             for (int i = 0; i < n; ++i) {
                 const size_t k = at + size_t(i);
+                // The peaks ahead of the frame heard now (input frame k -
+                // length): at least the sample `ahead` frames on, at least each
+                // sample up to there as far as the hold has fallen, and never
+                // more than the loudest sample that far.
+                const long heard = long(k) - length, newest = heard + ahead;
+                loudest = std::max(loudest, LouderAt(s, newest));
+                const double peak = delay.PeaksAhead()[i];
+                ASSERT_GE(peak, LouderAt(s, newest)) << "length " << length << " frame " << k;
+                for (long j = heard; j < newest; ++j)
+                    ASSERT_GE(peak, LouderAt(s, j) * std::pow(fall, double(newest - j)) * 0.999999);
+                ASSERT_LE(peak, loudest);
                 // Silence comes out first.
                 const double l = k >= size_t(length) ? s.l[k - size_t(length)] : 0.0;
                 const double r = k >= size_t(length) ? s.r[k - size_t(length)] : 0.0;
@@ -138,7 +157,7 @@ TEST(LookaheadDelay, SwitchedWhilePlayingGlidesBetweenTheUndelayedAndTheDelayedS
         double lastShare = on ? 0.0 : 1.0;
         // (Switched off, it runs until the glide is over.)
         for (int k = 0; k < 40 && delay.Running(); ++k, at += 100) {
-            delay.Run(&s.l[at], &s.r[at], band.data(), band.data(), &s.r[at], &s.l[at], 100);
+            delay.Run(&s.l[at], &s.r[at], band.data(), band.data(), &s.r[at], &s.l[at], 100, false);
             for (int i = 0; i < 100; ++i) {
                 const double now = s.l[at + i], late = s.l[at + i - length];
                 const double out = delay.AudioL()[i];

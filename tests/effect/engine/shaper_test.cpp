@@ -73,10 +73,11 @@ const int kPhases[] = {kPhaseOnset, kPhaseBody, kPhaseFade};
 struct Outputs {
     std::vector<double> outL, outR, gain, peaks, floors, levels;
     explicit Outputs(size_t n) : outL(n), outR(n), gain(n), peaks(n), floors(n), levels(n) {}
-    ShapeIo Io(const Samples& s, size_t at = 0) {
-        return ShapeIo{&s.h[at],      &s.l[at],      &s.a[at],  &s.b[at],  &s.r[at],
-                       &s.m[at],      &outL[at],     &outR[at], &gain[at], peaks.data(),
-                       floors.data(), levels.data(), int(at),   nullptr,   nullptr};
+    ShapeIo Io(const Samples& s, size_t at = 0, const double* ahead = nullptr) {
+        return ShapeIo{&s.h[at],  &s.l[at],     &s.a[at],      &s.b[at],
+                       &s.r[at],  &s.m[at],     &outL[at],     &outR[at],
+                       &gain[at], peaks.data(), floors.data(), levels.data(),
+                       int(at),   nullptr,      nullptr,       ahead ? ahead + at : nullptr};
     }
 };
 
@@ -95,8 +96,15 @@ TEST(Shaper, TheShapedPartStaysWithinTheSampleOrTheShapeForAnyShapeLevelsAndStre
         const int phase = kPhases[trial % 3];
         const ShapeSettings settings{u(rng), phase == kPhaseOnset ? n : 10,
                                      phase == kPhaseFade ? 0 : n, n, rng() % 2 == 0};
+        // Every other trial with peaks ahead (any size: they only raise the
+        // divisor's floor).
+        std::vector<double> ahead(n);
+        for (double& a : ahead)
+            a = u(rng) * std::pow(10.0, 2.0 * u(rng) - 1.0);
+        const bool withAhead = trial % 2 == 1;
         Outputs o(n);
-        ShapeFrames(phase, shape, settings, 0, o.Io(run), 0, n);
+        ShapeFrames(phase, shape, settings, 0, o.Io(run, 0, withAhead ? ahead.data() : nullptr), 0,
+                    n);
         for (int i = 0; i < n; ++i) {
             ASSERT_TRUE(std::isfinite(o.outL[i]) && std::isfinite(o.outR[i]));
             const double bound =
@@ -107,8 +115,36 @@ TEST(Shaper, TheShapedPartStaysWithinTheSampleOrTheShapeForAnyShapeLevelsAndStre
             // The record: the output level, the louder input, the divisor's floor.
             ASSERT_EQ(o.levels[i], (o.outL[i] + o.outR[i]) * 0.5);
             ASSERT_EQ(o.peaks[i], std::max(std::fabs(run.h[i]), std::fabs(run.l[i])));
-            ASSERT_EQ(o.floors[i], std::max(run.r[i], kMagnitudeShare * run.m[i]));
+            ASSERT_EQ(o.floors[i],
+                      std::max({run.r[i], kMagnitudeShare * run.m[i], withAhead ? ahead[i] : 0.0}));
         }
+    }
+}
+
+// A hit's rising edge climbs past the signed level, which lags it: divided by
+// each sample's own magnitude it comes out flat at the shape's level (a
+// waveform bent square); divided by the peak ahead it keeps its form, scaled.
+TEST(Shaper, WithThePeakAheadARisingEdgeIsScaledNotFlattened) {
+    const int n = 64;
+    const double level = 0.1, peak = 0.8;
+    ShapePoint points[EnvelopeShape::kPoints];
+    for (int i = 0; i < EnvelopeShape::kPoints; ++i)
+        points[i] = {double(i * n) / (EnvelopeShape::kPoints - 1), level};
+    EnvelopeShape shape;
+    shape.Set(points);
+    Samples edge(n);
+    for (int i = 0; i < n; ++i) {
+        edge.h[i] = edge.l[i] = peak * std::sin(1.5 * double(i + 1) / n); // rising
+        edge.r[i] = edge.m[i] = 0.5 * edge.h[i];                          // lagging
+    }
+    const std::vector<double> ahead(n, peak);
+    const ShapeSettings settings{1.0, 1, n, n, false};
+    Outputs flat(n), scaled(n);
+    ShapeFrames(kPhaseBody, shape, settings, 0, flat.Io(edge), 0, n);
+    ShapeFrames(kPhaseBody, shape, settings, 0, scaled.Io(edge, 0, ahead.data()), 0, n);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_NEAR(flat.outL[i], level, 1e-12) << i;
+        EXPECT_NEAR(scaled.outL[i], edge.h[i] * level / peak, 1e-12) << i;
     }
 }
 
