@@ -19,13 +19,33 @@ public:
     // True when the calling thread holds the lock (any depth). Other threads'
     // holds read as false; no thread-local storage, so the audio thread pays
     // one store per entry and per exit.
-    bool HeldByThisThread() const;
+    bool HeldByThisThread() const {
+        return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();
+    }
     // The platform's tag of the calling thread (never 0).
     static uintptr_t ThisThreadTag();
 
 private:
-    // The bookkeeping of an outermost entry, once the platform object is held.
-    void TakenOutermost();
+    // The bookkeeping both platforms share. A nested entry only counts (the
+    // holder never touches the platform object again while another thread
+    // may wait on it): true, one deeper, when this thread held the lock.
+    bool EnteredAgain() {
+        if (!HeldByThisThread()) return false;
+        ++mDepth;
+        return true;
+    }
+    // An outermost entry, once the platform object is held.
+    void TakenOutermost() {
+        mDepth = 1;
+        mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
+    }
+    // One leave: true when it was the outermost, the owner then cleared and
+    // the platform object to be released.
+    bool LeftOutermost() {
+        if (--mDepth > 0) return false;
+        mOwner.store(0, std::memory_order_relaxed);
+        return true;
+    }
 
     // The holder's tag (0: free), written only when the outermost hold starts
     // and ends. A waiter reads it while it waits, so it has a cache line of its

@@ -55,12 +55,7 @@ Lock::~Lock() {
     pthread_mutex_destroy(&Mutex(mStorage));
 }
 void Lock::Enter() {
-    // A nested entry only counts: the holder never touches the mutex again
-    // while another thread may be waiting on it.
-    if (HeldByThisThread()) {
-        ++mDepth;
-        return;
-    }
+    if (EnteredAgain()) return;
 #ifdef KELO_LOCK_TIMING
     const int64_t asked = LockTimingNow();
 #endif
@@ -80,10 +75,7 @@ void Lock::Enter() {
 #endif
 }
 bool Lock::TryEnter() {
-    if (HeldByThisThread()) {
-        ++mDepth;
-        return true;
-    }
+    if (EnteredAgain()) return true;
     if (pthread_mutex_trylock(&Mutex(mStorage)) != 0) return false;
     TakenOutermost();
 #ifdef KELO_LOCK_TIMING
@@ -92,19 +84,11 @@ bool Lock::TryEnter() {
     return true;
 }
 void Lock::Leave() {
-    if (--mDepth > 0) return;
+    if (!LeftOutermost()) return;
 #ifdef KELO_LOCK_TIMING
     LockTimingReleased(this);
 #endif
-    mOwner.store(0, std::memory_order_relaxed);
     pthread_mutex_unlock(&Mutex(mStorage));
-}
-void Lock::TakenOutermost() {
-    mDepth = 1;
-    mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
-}
-bool Lock::HeldByThisThread() const {
-    return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();
 }
 uintptr_t Lock::ThisThreadTag() {
     // The address of a thread-local byte would need TLS; pthread_self is the

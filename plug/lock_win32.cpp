@@ -23,34 +23,18 @@ Lock::~Lock() {
     DeleteCriticalSection(Section(mStorage));
 }
 void Lock::Enter() {
-    // A nested entry only counts (see lock_posix.cpp).
-    if (HeldByThisThread()) {
-        ++mDepth;
-        return;
-    }
+    if (EnteredAgain()) return;
     EnterCriticalSection(Section(mStorage));
     TakenOutermost();
 }
 bool Lock::TryEnter() {
-    if (HeldByThisThread()) {
-        ++mDepth;
-        return true;
-    }
+    if (EnteredAgain()) return true;
     if (!(TryEnterCriticalSection(Section(mStorage)) != 0)) return false;
     TakenOutermost();
     return true;
 }
 void Lock::Leave() {
-    if (--mDepth > 0) return;
-    mOwner.store(0, std::memory_order_relaxed);
-    LeaveCriticalSection(Section(mStorage));
-}
-void Lock::TakenOutermost() {
-    mDepth = 1;
-    mOwner.store(ThisThreadTag(), std::memory_order_relaxed);
-}
-bool Lock::HeldByThisThread() const {
-    return mOwner.load(std::memory_order_relaxed) == ThisThreadTag();
+    if (LeftOutermost()) LeaveCriticalSection(Section(mStorage));
 }
 uintptr_t Lock::ThisThreadTag() {
     // Thread ids are never 0 on Windows.
