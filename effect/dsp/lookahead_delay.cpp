@@ -75,7 +75,7 @@ void LookaheadDelay::HoldPeaks(const double* l, const double* r, int frames) {
         hold *= fall;
         // The same bits however the blocks are cut (the hold is carried).
         RoundToDouble(hold);
-        hold = louder > hold ? louder : hold;
+        hold = hold < louder ? louder : hold;
         peaks[i] = hold;
     }
     mHold = hold;
