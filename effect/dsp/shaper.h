@@ -97,9 +97,9 @@ public:
     // sin(pi f T) / (pi f T): at 5 kHz and T = 0.5 ms at least 18 dB less,
     // and less still above; the glide's S-curve, without the line's corners,
     // takes its highs down faster still (as 1/f^3 against 1/f^2). Longer
-    // holds the new hit's attack toward the tail
-    // before it: over 1 ms the fitted attack of a tom struck into the ring of
-    // the one before came out up to 4.7 dB low (0.9 dB at most over 0.5 ms).
+    // holds the new hit's attack toward the tail before it: over 1 ms the
+    // fitted attack of a tom struck into the ring of the one before came out
+    // up to 4.7 dB low (0.9 dB at most over 0.5 ms).
     static constexpr double kGlideSeconds = 0.0005;
     // The glide's length in frames.
     void SetLength(int frames) { mLength = frames; }
