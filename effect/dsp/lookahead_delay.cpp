@@ -1,5 +1,6 @@
 #include "effect/dsp/lookahead_delay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -75,7 +76,9 @@ void LookaheadDelay::HoldPeaks(const double* l, const double* r, int frames) {
         hold *= fall;
         // The same bits however the blocks are cut (the hold is carried).
         RoundToDouble(hold);
-        hold = hold < louder ? louder : hold;
+        // (Written so, GCC takes the processor's max; the ?: it equals went
+        // through a compare and a move by way of the integer registers.)
+        hold = std::max(hold, louder);
         peaks[i] = hold;
     }
     mHold = hold;
