@@ -267,8 +267,14 @@ TEST(EditorX11Frames, AHostIdlingEveryMillisecondGetsTheFrameRateNotAFrameACall)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         s.editor->Idle();
     }
-    EXPECT_EQ(s.editor->FrameSlots(), slots + 1000 / 41);
-    EXPECT_EQ(busy->mDraws, before + 1000 / 41);
+    // 24 frames; one fewer where the idle calls met the lock held for a whole
+    // period (under a sanitizer on a loaded machine the clock, moved by hand,
+    // runs far ahead of the thread's work): a frame taken a period late starts
+    // the grid again instead of catching up with a burst.
+    const int64_t frames = s.editor->FrameSlots() - slots;
+    EXPECT_GE(frames, 1000 / 41 - 1);
+    EXPECT_LE(frames, 1000 / 41);
+    EXPECT_EQ(busy->mDraws - before, frames);
 }
 
 // Waits in real time (up to 5 s) for done, while the timer thread works.
