@@ -258,22 +258,32 @@ ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender
     }
     const std::vector<double> inHigh = Highs(in, track.rate), outHigh = Highs(out, track.rate);
     const int64_t ms = int64_t(0.001 * track.rate);
-    // The energy above 5 kHz of out[from..to) against the input's, dB.
-    const auto highsDb = [&](int64_t from, int64_t to) {
-        double inSum = 1e-30, outSum = 1e-30;
+    // The energies of in[from..to) and out[from..to): above 5 kHz and in all.
+    struct Energies {
+        double inHigh = 1e-30, outHigh = 1e-30, inAll = 1e-30, outAll = 1e-30;
+    };
+    const auto energies = [&](int64_t from, int64_t to) {
+        Energies e;
         for (int64_t i = std::max<int64_t>(from, 0); i < to && i < int64_t(in.size()); ++i) {
-            inSum += inHigh[size_t(i)] * inHigh[size_t(i)];
-            outSum += outHigh[size_t(i)] * outHigh[size_t(i)];
+            e.inHigh += inHigh[size_t(i)] * inHigh[size_t(i)];
+            e.outHigh += outHigh[size_t(i)] * outHigh[size_t(i)];
+            e.inAll += in[size_t(i)] * in[size_t(i)];
+            e.outAll += out[size_t(i)] * out[size_t(i)];
         }
-        return 10.0 * std::log10(outSum / inSum);
+        return e;
+    };
+    // Envelope k started while the one before it ran.
+    const auto restarted = [&](size_t k) {
+        const int64_t st = render.starts[k];
+        return k > 0 && st >= 0 && render.starts[k - 1] >= 0 &&
+               st - render.starts[k - 1] < render.envLen;
     };
     std::vector<double> attacks;
     for (size_t k = 0; k < render.starts.size(); ++k) {
         const int64_t st = render.starts[k];
-        if (st < 0 ||
-            (k > 0 && render.starts[k - 1] >= 0 && st - render.starts[k - 1] < render.envLen))
-            continue;
-        attacks.push_back(highsDb(st, st + 2 * ms));
+        if (st < 0 || restarted(k)) continue;
+        const Energies e = energies(st, st + 2 * ms);
+        attacks.push_back(10.0 * std::log10(e.outHigh / e.inHigh));
     }
     if (!attacks.empty()) {
         std::sort(attacks.begin(), attacks.end());
@@ -282,25 +292,19 @@ ClickFigures MeasureClicks(const DrumTrack& track, double sign, const DrumRender
         c.medianAttackDb = attacks[attacks.size() / 2];
     }
     for (size_t k = 1; k < render.starts.size(); ++k) {
-        const int64_t st = render.starts[k], before = render.starts[k - 1];
-        if (st < 0 || before < 0 || st - before >= render.envLen) continue;
+        if (!restarted(k)) continue;
+        const int64_t st = render.starts[k];
         ++c.restarts;
-        double inSum = 1e-30, outSum = 1e-30, inAll = 1e-30, outAll = 1e-30;
-        for (int64_t i = std::max<int64_t>(st - ms, 0); i < st + ms && i < int64_t(in.size());
-             ++i) {
-            inSum += inHigh[size_t(i)] * inHigh[size_t(i)];
-            outSum += outHigh[size_t(i)] * outHigh[size_t(i)];
-            inAll += in[size_t(i)] * in[size_t(i)];
-            outAll += out[size_t(i)] * out[size_t(i)];
-        }
+        const Energies e = energies(st - ms, st + ms);
         const double n = double(2 * ms);
-        const double inDb = 10.0 * std::log10(inSum / n), outDb = 10.0 * std::log10(outSum / n);
+        const double inDb = 10.0 * std::log10(e.inHigh / n);
+        const double outDb = 10.0 * std::log10(e.outHigh / n);
         if (outDb - inDb > c.worstDb) {
             c.worstDb = outDb - inDb;
             c.outDbfs = outDb;
             c.inDbfs = inDb;
         }
-        const double shareDb = 10.0 * std::log10((outSum / outAll) / (inSum / inAll));
+        const double shareDb = 10.0 * std::log10((e.outHigh / e.outAll) / (e.inHigh / e.inAll));
         if (shareDb > c.worstShareDb) {
             c.worstShareDb = shareDb;
             c.worstShareAt = st - render.delay;
