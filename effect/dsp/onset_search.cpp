@@ -22,6 +22,14 @@ const double kRiseSeconds = 0.0006;
 const double kSteepRise = 1.4125375446227544;
 const double kSteepSeconds = 0.0005;
 const double kFirstSound = 0.05;
+// A hit that begins softly (a hat's first sound, a brush, a ramp into an
+// electronic hit) climbs into its attack before the band shows it: from the
+// start found so far, the start goes back along the audio's level while that
+// climbs at least this factor (1 dB) within kSteepSeconds and is at least
+// kClimbFloor (20 dB under) of its peak since. A ring before the hit falls
+// into it, or swells far slower, and stops the climb at once.
+const double kClimb = 1.1220184543019633;
+const double kClimbFloor = 0.1;
 
 } // namespace
 
@@ -113,22 +121,22 @@ bool OnsetSearch::CountDown(PendingStart& start, int g, int t) {
 }
 
 template <typename Level>
-int OnsetSearch::InTheAudio(Level level, int back) const {
+int OnsetSearch::Climb(Level level, int back, int most, double floor, double rise) const {
     const int reach = mLookahead - 1;
-    const int end = back + mBandDelay < reach ? back + mBandDelay : reach;
-    // The audio's peak since the band began to rise...
+    const int end = back + most < reach ? back + most : reach;
+    // The audio's peak since back...
     double peak = 0.0;
     for (int k = 0; k <= back; ++k)
         peak = level(k) > peak ? level(k) : peak;
-    const double first = kFirstSound * peak;
-    // ...and back down its rise while it is steep and not under the hit's
-    // first sound, no further than the band's delay.
+    const double least = floor * peak;
+    // ...and back down its rise while it climbs fast enough and is not under
+    // the least level.
     int k = back;
     while (k < end) {
         const double v = level(k + 1);
-        if (!(v >= first)) break;
+        if (!(v >= least)) break;
         const int j = k + 1 + mSteepLen < reach ? k + 1 + mSteepLen : reach;
-        if (!(v >= kSteepRise * level(j))) break;
+        if (!(v >= rise * level(j))) break;
         ++k;
     }
     return k;
@@ -186,8 +194,12 @@ int OnsetSearch::Wait(int u, int since) const {
         }
     // The hit begins on the frame after.
     back = back > 0 ? back - 1 : 0;
+    if (!full) return reach - back;
     // The band shows a hit up to its own delay later than the audio does:
-    // within that time before, the audio's level tells where the hit began.
-    if (mBandDelay > 0 && full) back = InTheAudio(pastFull, back);
+    // within that time before, the audio's steep rise tells where the hit
+    // began...
+    if (mBandDelay > 0) back = Climb(pastFull, back, mBandDelay, kFirstSound, kSteepRise);
+    // ...and before that, a soft beginning climbing into it.
+    back = Climb(pastFull, back, reach, kClimbFloor, kClimb);
     return reach - back;
 }

@@ -75,11 +75,12 @@ public:
     int DecideLength() const { return mDecideLen; }
 
 private:
-    // Where a hit whose rise shows in the band from `back` frames before
-    // began in the audio, whose level k frames back is level(k): at most the
-    // band's delay earlier.
+    // Where a rise in the audio that shows from `back` frames before began,
+    // whose level k frames back is level(k): back along the level, at most
+    // `most` frames further, while it grows at least the factor rise within
+    // kSteepSeconds and is at least floor times its peak since back.
     template <typename Level>
-    int InTheAudio(Level level, int back) const;
+    int Climb(Level level, int back, int most, double floor, double rise) const;
 
     ByteBlock mOnset;
     const double* mMagnitude = nullptr;
