@@ -7,6 +7,7 @@
 
 #include "draw/blit.h"
 #include "draw/png_resource.h"
+#include "tests/common/test_seed.h"
 #include "tests/draw/draw_test_support.h"
 
 namespace {
@@ -257,7 +258,7 @@ TEST(PngDamage, CorruptedBytesYieldNullOrAWholePictureNeverACrash) {
     layout.width = 16;
     layout.height = 16;
     const auto png = EncodePng(layout, RgbaRows(16, 16));
-    const unsigned seed = std::random_device{}();
+    const unsigned seed = TestSeed(20261211u);
     std::printf("seed %u\n", seed);
     std::mt19937 rng(seed);
     int refused = 0;

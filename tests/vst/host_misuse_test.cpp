@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/test_seed.h"
 #include "tests/vst/guarded.h"
 #include "tests/vst/host_fixture.h"
 #include "tests/vst/test_effect.h"
@@ -173,7 +174,7 @@ TEST_F(HostTest, NullPointersForStringsAndRecordsAnswerZero) {
 
 TEST_F(HostTest, CanDoWithEmptyOrJunkTextAnswersZero) {
     EXPECT_EQ(plugin.CanDo(""), 0);
-    const unsigned seed = std::random_device{}();
+    const unsigned seed = TestSeed(20261211u);
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::printf("can-do junk: seed %u\n", seed);
     std::mt19937 random(seed);
