@@ -173,8 +173,8 @@ TEST_F(HostTest, MidiAndOtherEventsGoBackToTheHost) {
 
 // --- audio
 
-// Gain of the test effect at gainDb, run through each entry; outputs are checked
-// against the input scaled by the gain.
+// The test effect's gain at +6 dB, run through each entry; outputs are checked
+// against the input scaled by the gain (accumulating adds to the buffer).
 TEST_F(HostTest, AudioPassesThroughAllThreeEntries) {
     plugin.Start(44100, 64);
     plugin.SetParameter(TestGain, Normalized(6.0, -24, 24));
