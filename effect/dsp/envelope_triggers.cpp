@@ -16,12 +16,13 @@ const double kQuietShare = 0.25;
 // (a hat over the ring of the groove before it lifts the magnitude level
 // 5-6 dB, the onset level 12-13 dB).
 const double kOnsetJump = 4.0;
-// With lookahead, inside an envelope, the band's magnitude level rising
-// kNewHitRise is a new hit only where the onset level has risen too, by this
-// factor (0.5 dB) over its lowest since the re-arm, or where the magnitude
-// level rose kLevelJump (18 dB): a ring that dips and swells back (beating)
-// brings no new attack, and its onset level goes on falling while it swells,
-// where a drum struck under it lifts that level, however little.
+// With lookahead, inside an envelope (or while its hit rings after it), the
+// band's magnitude level rising kNewHitRise is a new hit only where the onset
+// level has risen too, by this factor (0.5 dB) over its lowest since the
+// re-arm (or the envelope's end), or where the magnitude level rose kLevelJump
+// (18 dB): a ring that dips and swells back (beating) brings no new attack,
+// and its onset level goes on falling while it swells, where a drum struck
+// under it lifts that level, however little.
 const double kOnsetStir = 1.06;
 const double kLevelJump = 8.0;
 // An onset floor that any level replaces (none seen yet).
@@ -228,11 +229,14 @@ int EnvelopeMachine::GuardedTriggerOf(const Levels& levels, int g, int frames) {
             mRiseGuard = false;
             break;
         }
-        bool rose = !(m < kNewHitRise * lowest.Take(m));
+        // The new-hit rule of FindRestartOf.
+        const double least = lowest.Take(m);
+        bool rose = !(m < kNewHitRise * least);
         if (kOnsets) {
             const double o = onset[i];
             onsetFloor = LowerOf(o, onsetFloor);
-            rose = rose || o > kOnsetJump * onsetFloor;
+            const bool stirred = !(o < kOnsetStir * onsetFloor) || !(m < kLevelJump * least);
+            rose = (rose && stirred) || o > kOnsetJump * onsetFloor;
         }
         if (!(threshold > v) && rose) break;
     }

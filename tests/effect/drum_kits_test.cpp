@@ -157,12 +157,16 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
     }
 }
 
-// One envelope per hit where it was won, full band, at 44.1, 48 and 96 kHz,
+// One envelope per hit where it was won, at 44.1, 48 and 96 kHz,
 // as recorded and inverted, per render (before the onset level's rules):
 // - a ring that dips and swells back is no new hit: Audiophob's kick (a
 //   synthesized tom) dips some 18 dB 50 ms in and swells back past its first
 //   peak with no new attack; its kick stem and groove give at most one hit a
 //   second envelope (13-14) and miss none;
+// - after the envelope, while the hit still rings, a swell of the band with no
+//   new attack is no new hit either: rumpf_kit_z01_h2's kicks (cut from a
+//   loop) swell 9 dB in the kick band 235 ms in; none gets a second envelope
+//   (14 of 28 did);
 // - a hat over the ring of the groove before it restarts the envelope: on
 //   Millo_MultiLayered2's groove at most 8 are missed (9-10), on The Black
 //   Pearl 1.0's at most 2 (up to 4), and none gets a second envelope.
@@ -172,17 +176,19 @@ TEST(KitOnsets, AHitOverARingRestartsTheEnvelopeAndARingThatSwellsBackDoesNot) {
         const char* kit;
         KitPiece piece;
         int missed, doubled;
+        const DrumBand& band;
     };
-    for (const Case& c :
-         {Case{"Audiophob", kPieceKick, 0, 1}, Case{"Audiophob", kPieceGroove, 0, 1},
-          Case{"Millo_MultiLayered2", kPieceGroove, 8, 0},
-          Case{"The Black Pearl 1.0", kPieceGroove, 2, 0}}) {
+    for (const Case& c : {Case{"Audiophob", kPieceKick, 0, 1, kFullBand},
+                          Case{"Audiophob", kPieceGroove, 0, 1, kFullBand},
+                          Case{"rumpf_kit_z01_h2", kPieceKick, 0, 0, kKickBand},
+                          Case{"Millo_MultiLayered2", kPieceGroove, 8, 0, kFullBand},
+                          Case{"The Black Pearl 1.0", kPieceGroove, 2, 0, kFullBand}}) {
         SKIP_WITHOUT_KIT(c.kit);
         for (double rate : {44100.0, 48000.0, 96000.0}) {
             const DrumTrack track = KitTrack(c.kit, c.piece, rate, DrumSeed());
-            const std::vector<HeardHit> hits = HeardHits(track, kFullBand);
+            const std::vector<HeardHit> hits = HeardHits(track, c.band);
             for (double sign : {1.0, -1.0}) {
-                const OnsetFigures f = OnsetsUnderLoudest(track, kFullBand, hits, sign);
+                const OnsetFigures f = OnsetsUnderLoudest(track, c.band, hits, sign);
                 const std::string what = std::string(c.kit) + " " + KitPieceName(c.piece) + " " +
                                          std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
                 ASSERT_GT(f.hits, 10) << what;
