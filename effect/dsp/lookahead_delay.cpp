@@ -67,18 +67,48 @@ void LookaheadDelay::Keep(const double* inL, const double* inR, const double* ba
 }
 
 void LookaheadDelay::HoldPeaks(const double* l, const double* r, int frames) {
+    // The hold falls by fall a frame and rises to each frame's louder sample:
+    // hold = max(Fall(hold), louder), Fall(x) being x * fall rounded to a
+    // double. As rounding keeps order and fall >= 0, Fall(max(x, y)) is
+    // max(Fall(x), Fall(y)) to the bit, so k frames on the hold is
+    //     max(Fall^k(hold), own[k]),  own[0] = 0,  own[j + 1] = max(Fall(own[j]), louder[j]):
+    // the hold carried in, fallen k times (each product rounded in turn:
+    // Fall(Fall(h)) is not h * fall^2), or the hold of those frames' own
+    // samples from silence. (Every value is a magnitude, +0 at least, and a
+    // NaN sample would be passed over either way; none comes, the processing
+    // makes the samples finite before the detector.) So in a group of frames
+    // only the carried hold's products wait on the frame before, a multiply a
+    // frame where the hold alone chained a multiply and a max; the samples'
+    // own hold does not wait on it, and the processor overlaps the two.
     double* peaks = Data(mPeaks);
     double hold = mHold;
     const double fall = mHoldFall;
-    for (int i = 0; i < frames; ++i) {
+    const auto louder = [l, r](int i) {
         const double a = std::fabs(l[i]), b = std::fabs(r[i]);
-        const double louder = a > b ? a : b;
-        hold *= fall;
+        return a > b ? a : b;
+    };
+    const auto fallen = [fall](double x) {
+        x *= fall;
         // The same bits however the blocks are cut (the hold is carried).
-        RoundToDouble(hold);
-        // (Written so, GCC takes the processor's max; the ?: it equals went
-        // through a compare and a move by way of the integer registers.)
-        hold = std::max(hold, louder);
+        RoundToDouble(x);
+        return x;
+    };
+    // (std::max, not the ?: it equals: GCC takes the processor's max for it,
+    // where the ?: went through a compare and a move by way of the integer
+    // registers.)
+    constexpr int kGroup = 4;
+    int i = 0;
+    for (; i + kGroup <= frames; i += kGroup) {
+        double carried = hold, own = 0.0;
+        for (int k = 0; k < kGroup; ++k) {
+            carried = fallen(carried);
+            own = std::max(fallen(own), louder(i + k));
+            peaks[i + k] = std::max(carried, own);
+        }
+        hold = std::max(carried, own);
+    }
+    for (; i < frames; ++i) {
+        hold = std::max(fallen(hold), louder(i));
         peaks[i] = hold;
     }
     mHold = hold;
