@@ -30,6 +30,16 @@ const double kFirstSound = 0.05;
 // into it, or swells far slower, and stops the climb at once.
 const double kClimb = 1.1220184543019633;
 const double kClimbFloor = 0.1;
+// A hit whose first sound holds before its attack (a kick's body swelling for
+// a few milliseconds before its beater's click) shows no steady climb there:
+// from the start found so far, the start goes back along the audio's level
+// while it stays at least kClimbFloor of its peak since and never rises more
+// than kClimb over its lowest on the way (going back, a sound before the hit
+// rises: its ring falls into the hit), to that lowest point, where the walk
+// ends within the lookahead and that point lies kBodyRise (12 dB) or more under
+// the start found so far. A steady sound before the hit ends no lower than it
+// began and keeps the start where it was.
+const double kBodyRise = 0.25;
 
 } // namespace
 
@@ -142,6 +152,27 @@ int OnsetSearch::Climb(Level level, int back, int most, double floor, double ris
     return k;
 }
 
+template <typename Level>
+int OnsetSearch::BodyBefore(Level level, int back) const {
+    const int reach = mLookahead - 1;
+    double peak = 0.0;
+    for (int k = 0; k <= back; ++k)
+        peak = level(k) > peak ? level(k) : peak;
+    const double least = kClimbFloor * peak, top = level(back);
+    double lowest = top;
+    int low = back, k = back + 1;
+    for (; k <= reach; ++k) {
+        const double v = level(k);
+        // Quiet before the body, or a sound before it: the walk ends.
+        if (!(v >= least) || v > kClimb * lowest) break;
+        if (v < lowest) {
+            lowest = v;
+            low = k;
+        }
+    }
+    return k <= reach && lowest <= kBodyRise * top ? low : back;
+}
+
 int OnsetSearch::Wait(int u, int since) const {
     // Frame u is passed on already: a start reach frames back is the next one
     // out of the delay.
@@ -201,5 +232,7 @@ int OnsetSearch::Wait(int u, int since) const {
     if (mBandDelay > 0) back = Climb(pastFull, back, mBandDelay, kFirstSound, kSteepRise);
     // ...and before that, a soft beginning climbing into it.
     back = Climb(pastFull, back, reach, kClimbFloor, kClimb);
+    // ...or the body the attack rides on.
+    back = BodyBefore(pastFull, back);
     return reach - back;
 }

@@ -81,6 +81,13 @@ private:
     // kSteepSeconds and is at least floor times its peak since back.
     template <typename Level>
     int Climb(Level level, int back, int most, double floor, double rise) const;
+    // Where the body that a rise at `back` rides on began (kBodyRise in
+    // onset_search.cpp): the lowest point of the level back from there before
+    // it falls under kClimbFloor of its peak since back or rises kClimb over
+    // that lowest; back if the walk reaches the lookahead's end or that point
+    // lies less than kBodyRise under the level at back.
+    template <typename Level>
+    int BodyBefore(Level level, int back) const;
 
     ByteBlock mOnset;
     const double* mMagnitude = nullptr;

@@ -263,6 +263,49 @@ Scene HitClimbingSoftlyIntoItsAttack(std::mt19937& rng, double rate, double sign
     return s;
 }
 
+// A hit whose first sound swells and then holds for a few milliseconds before
+// its attack's click (as some kicks' bodies lead their beater's click), over
+// the ring of a hat 30-36 dB down by then: the band changes fastest at the
+// click (the ring's change falls steadily until it), and where the level holds
+// no climb leads back to the first sound.
+Scene HitWhoseBodyLeadsItsClick(std::mt19937& rng, double rate, double sign) {
+    Scene s;
+    const size_t n = size_t(0.5 * rate);
+    const double level = Uniform(rng, 0.5, 0.9);
+    s.hitAt = size_t(Uniform(rng, 0.2, 0.3) * rate);
+    const size_t hatAt = s.hitAt - size_t(Uniform(rng, 0.02, 0.04) * rate);
+    const double ring = Uniform(rng, 0.03, 0.06) * rate; // frames to fall by 1/e
+    const double wash =
+        level * DbToAmp(Uniform(rng, -36.0, -30.0)) * std::exp(double(s.hitAt - hatAt) / ring);
+    std::vector<double> under(n - hatAt);
+    for (size_t i = 0; i < under.size(); ++i)
+        under[i] = wash * std::exp(-double(i) / ring) * Uniform(rng, -1.0, 1.0);
+    s.in = Stereo(n);
+    AddAt(s.in, under, hatAt, sign);
+    const double swell = Uniform(rng, 0.001, 0.0015) * rate; // frames
+    const double click = Uniform(rng, 0.002, 0.003) * rate;
+    const double body = Uniform(rng, 0.4, 0.6);
+    // A low body at its crest while it holds: its level stays within 1 dB there.
+    const double pitch = Uniform(rng, 45.0, 70.0);
+    const double phase = 0.5 * kPi - 2.0 * kPi * pitch * 0.5 * (swell + click) / rate;
+    std::vector<double> h(n / 2);
+    for (size_t i = 0; i < h.size(); ++i) {
+        const double t = double(i);
+        const double hold = t < swell ? t / swell : t < click ? 1.0 : 1.0 / body;
+        const double fall = t < click ? 1.0 : std::exp(-6.9 * (t - click) / (0.4 * rate));
+        const double tick =
+            t >= click && t < click + 0.001 * rate
+                ? 0.6 * Uniform(rng, -1.0, 1.0) * (1.0 - (t - click) / (0.001 * rate))
+                : 0.0;
+        h[i] = level * (body * hold * fall * std::sin(2.0 * kPi * pitch * t / rate + phase) + tick);
+    }
+    AddAt(s.in, h, s.hitAt, sign);
+    s.onset = s.hitAt + OnsetOf(h);
+    s.thresholdDb = AmpToDb(level) - 20.0;
+    s.what = "a hit whose body leads its click";
+    return s;
+}
+
 // Every rate, polarity and band, with the case drawn anew from the seed for each.
 template <typename MakeScene>
 void ForEveryRateAndPolarity(MakeScene make, int before, bool fullBandOnly = false) {
@@ -284,6 +327,12 @@ void ForEveryRateAndPolarity(MakeScene make, int before, bool fullBandOnly = fal
 // low band to hear it in.
 TEST(OnsetSearch, AHitThatClimbsSoftlyIntoItsAttackStartsAtItsFirstSound) {
     ForEveryRateAndPolarity(HitClimbingSoftlyIntoItsAttack, 0, true);
+}
+
+// The start goes back over the body the click rides on, to where it swelled
+// out of the ring before it.
+TEST(OnsetSearch, AHitWhoseBodyLeadsItsClickStartsWithTheBody) {
+    ForEveryRateAndPolarity(HitWhoseBodyLeadsItsClick, 0);
 }
 
 // The onset search as it is fails the three properties below for the fixed
