@@ -199,6 +199,11 @@ int OnsetSearch::Wait(int u, int since) const {
             back = k;
         }
     }
+    // Where it fell all along (its lowest now), the lookahead holds no attack:
+    // the hit began before it (a low tom rising for 15 ms under the ring of the
+    // drums before it before it triggers), and the earliest start the lookahead
+    // still allows is the nearest.
+    if (back == 0) back = reach;
     // But not before the band's magnitude level was last kOnsetQuiet of the
     // highest it reached since the trigger: the fine grain of a quiet sound
     // before a hit (a cymbal's bleed in a kick's microphone, a soft hat just

@@ -125,8 +125,8 @@ TEST(KitMaterial, IsTheSameForTheSameSeedAndDiffersForAnother) {
 // Lookahead on, both polarities: at least 95% of the hits within 1 ms of their
 // onset and none beyond 3 ms, on every judged kit, every piece and band, at
 // 44.1, 48 and 96 kHz, as recorded and inverted. The onset search as it is
-// reaches 53-96% per judged kit (86.7% of 11,702 hits; worst +18.8 ms, a tom
-// under the ring before it), misses 248 hits and gives 206 a second envelope
+// reaches 53-96% per judged kit (86.7% of 11,702 hits; worst +17.6 ms, a tom
+// under the ring before it), misses 248 hits and gives 204 a second envelope
 // (134 of them on rumpf_kit_z01_h2, whose samples, cut from loops, hold a
 // second strike of their own): this runs once it is rebuilt.
 TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {

@@ -153,6 +153,25 @@ TEST(OnsetSearch, ALookaheadTooShortToDecideInPlacesTheStartAtOnce) {
     EXPECT_EQ(start.wait, 1); // the frame after the trigger
 }
 
+// An onset level that falls all through the lookahead (a burst long before,
+// then a smooth low tone that holds the level up) shows no attack there: the
+// hit began before it, and the start is the earliest still to come out of
+// the delay, not the frame the search decides at.
+TEST(OnsetSearch, AHitWithNoAttackWithinTheLookaheadStartsAtItsFarEnd) {
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        const int lookahead = int(0.010 * rate), frames = 4 * lookahead;
+        std::vector<double> band(static_cast<size_t>(frames)), level(band.size(), 0.5);
+        for (int i = 0; i < frames; ++i)
+            band[size_t(i)] = i < lookahead / 4
+                                  ? (i % 2 ? 0.5 : -0.5)
+                                  : 0.5 * std::sin(2.0 * 3.14159265 * 50.0 * i / rate);
+        OnsetSearch search;
+        ASSERT_TRUE(search.Prepare(lookahead, rate, frames));
+        search.Follow(band.data(), band.data(), level.data(), level.data(), frames, 0.9, 0.999);
+        EXPECT_LE(search.Wait(frames - 1, search.DecideLength() - 1), 1) << rate << " Hz";
+    }
+}
+
 // Switched on after a stretch off, the delay starts from the frames it kept:
 // every output lies between the undelayed and the delayed sample (a mix), the
 // delayed share only grows, and after the glide the output is the delayed
