@@ -41,6 +41,15 @@ const double kClimbFloor = 0.1;
 // began and keeps the start where it was.
 const double kBodyRise = 0.25;
 
+// The highest of level(0..back).
+template <typename Level>
+double PeakSince(Level level, int back) {
+    double peak = 0.0;
+    for (int k = 0; k <= back; ++k)
+        peak = level(k) > peak ? level(k) : peak;
+    return peak;
+}
+
 } // namespace
 
 bool OnsetSearch::Prepare(int lookahead, double rate, int frames, ClearedLines* cleared) {
@@ -135,10 +144,7 @@ int OnsetSearch::Climb(Level level, int back, int most, double floor, double ris
     const int reach = mLookahead - 1;
     const int end = back + most < reach ? back + most : reach;
     // The audio's peak since back...
-    double peak = 0.0;
-    for (int k = 0; k <= back; ++k)
-        peak = level(k) > peak ? level(k) : peak;
-    const double least = floor * peak;
+    const double least = floor * PeakSince(level, back);
     // ...and back down its rise while it climbs fast enough and is not under
     // the least level.
     int k = back;
@@ -155,10 +161,7 @@ int OnsetSearch::Climb(Level level, int back, int most, double floor, double ris
 template <typename Level>
 int OnsetSearch::BodyBefore(Level level, int back) const {
     const int reach = mLookahead - 1;
-    double peak = 0.0;
-    for (int k = 0; k <= back; ++k)
-        peak = level(k) > peak ? level(k) : peak;
-    const double least = kClimbFloor * peak, top = level(back);
+    const double least = kClimbFloor * PeakSince(level, back), top = level(back);
     double lowest = top;
     int low = back, k = back + 1;
     for (; k <= reach; ++k) {
@@ -200,9 +203,9 @@ int OnsetSearch::Wait(int u, int since) const {
         }
     }
     // Where it fell all along (its lowest now), the lookahead holds no attack:
-    // the hit began before it (a low tom rising for 15 ms under the ring of the
-    // drums before it before it triggers), and the earliest start the lookahead
-    // still allows is the nearest.
+    // the hit began before it (a low tom that rose for 15 ms under the ring of
+    // the drums before it until it triggered), and the earliest start the
+    // lookahead still allows is the nearest.
     if (back == 0) back = reach;
     // But not before the band's magnitude level was last kOnsetQuiet of the
     // highest it reached since the trigger: the fine grain of a quiet sound
