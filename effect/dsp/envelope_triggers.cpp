@@ -16,6 +16,11 @@ const double kQuietShare = 0.25;
 // (a hat over the ring of the groove before it lifts the magnitude level
 // 5-6 dB, the onset level 12-13 dB).
 const double kOnsetJump = 4.0;
+// The same jump is a new hit before the re-arm too, once the hit's own attack
+// has settled (OnsetSearch::kSettleSeconds into its envelope), measured from
+// the onset level's lowest since then: a drum struck while a louder one
+// still rings, not yet 6 dB down, lifts the band's level little but its
+// onset level as it lifts it after the re-arm.
 // With lookahead, inside an envelope (or while its hit rings after it), the
 // band's magnitude level rising kNewHitRise is a new hit only where the onset
 // level has risen too, by this factor (0.5 dB) over its lowest since the
@@ -151,8 +156,9 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     const double* magnitude = levels.magnitude;
     // With lookahead, a sharp rise of the onset level is a new hit too.
     const double* onset = levels.onset;
-    bool rearmed = mRearmed;
+    bool rearmed = mRearmed, restart = false;
     double floor = mRiseFloor, peak = mRisePeak, onsetFloor = mOnsetFloor;
+    const int settle = kOnsets ? levels.search->SettleLength() : 0;
     int i = g;
     // Re-armed once the level falls to the re-arm level, or the band's
     // magnitude level to half its peak in this envelope: a decaying hit, which
@@ -160,6 +166,17 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     for (; i < t && !rearmed; ++i) {
         const double v = level[i], m = magnitude[i];
         peak = HigherOf(m, peak);
+        if (kOnsets) {
+            // Until then, with lookahead, the onset level's jump once the
+            // attack has settled.
+            const int pos = mEnvPos + (i - g);
+            const double o = onset[i];
+            onsetFloor = pos == settle ? o : LowerOf(o, onsetFloor);
+            if (pos > settle && o > kOnsetJump * onsetFloor && !(threshold > v)) {
+                restart = true;
+                break;
+            }
+        }
         if (!(v > low) || !(m > 0.5 * peak)) {
             rearmed = true;
             floor = m;
@@ -171,7 +188,6 @@ int EnvelopeMachine::FindRestartOf(const Levels& levels, int g, int t) {
     // lowest since the re-arm. (As in the armed phase, NaN reaches the
     // threshold.)
     RunningLowest lowest(floor);
-    bool restart = false;
     while (i < t && !restart) {
         // Four frames under the threshold at a time (one branch per step): none
         // of them is a new hit, only the lowest values move on.

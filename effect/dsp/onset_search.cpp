@@ -65,6 +65,7 @@ bool OnsetSearch::Prepare(int lookahead, double rate, int frames, ClearedLines* 
     }
     mRate = rate;
     mDecideLen = SamplesOf(kStartDecisionSeconds, rate);
+    mSettleLen = SamplesOf(kSettleSeconds, rate);
     mRiseLen = SamplesOf(kRiseSeconds, rate);
     mSteepLen = SamplesOf(kSteepSeconds, rate);
     if (mSteepLen < 1) mSteepLen = 1;

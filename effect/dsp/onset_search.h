@@ -29,6 +29,9 @@ class OnsetSearch {
 public:
     // Where an envelope starts is decided this long after its trigger.
     static constexpr double kStartDecisionSeconds = 0.003;
+    // A hit's own attack has settled this long into its envelope: from then on
+    // the onset level's jumps are another drum's (see the trigger rules).
+    static constexpr double kSettleSeconds = 0.010;
 
     // Sets the lookahead (in samples, at least 0) and the lengths at rate, and
     // sizes the block buffer for frames per block; clears everything.
@@ -73,6 +76,7 @@ public:
 
     int Lookahead() const { return mLookahead; }
     int DecideLength() const { return mDecideLen; }
+    int SettleLength() const { return mSettleLen; }
 
 private:
     // Where a rise in the audio that shows from `back` frames before began,
@@ -101,9 +105,10 @@ private:
     int mLookahead = 0;
     double mRate = 48000.0;
     double mBandDelaySeconds = 0.0;
-    // In frames: kStartDecisionSeconds, kRiseSeconds, the band's delay and
-    // kSteepSeconds.
+    // In frames: kStartDecisionSeconds, kSettleSeconds, kRiseSeconds, the
+    // band's delay and kSteepSeconds.
     int mDecideLen = 0;
+    int mSettleLen = 0;
     int mRiseLen = 0;
     int mBandDelay = 0;
     int mSteepLen = 1;
