@@ -35,6 +35,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -263,8 +264,11 @@ int main(int argc, char** argv) {
     std::atomic<int> realtimeGot{-1};
     const int64_t blocks = int64_t(seconds * kRate / kBlock) + 1024;
     // Per block: wall time, CPU time, the phase it was played in.
+    // Per block: wall and CPU time (ns), the page faults the audio thread took
+    // in it (minor and major), the phase.
     struct BlockTime {
         int64_t wall, cpu;
+        long faults;
         int phase;
     };
     std::vector<BlockTime> times;
@@ -295,11 +299,16 @@ int main(int argc, char** argv) {
                 plugin.SetParameter(kParamAutofit, 1.0f);
                 plugin.SetParameter(kParamAutofit, 0.0f);
             }
+            // The faults are counted outside the timed call.
+            rusage u0 = {}, u1 = {};
+            getrusage(RUSAGE_THREAD, &u0);
             const int64_t w0 = Now(), c0 = Now(CLOCK_THREAD_CPUTIME_ID);
             plugin.ProcessReplacing(in, out, kBlock);
             const int64_t c1 = Now(CLOCK_THREAD_CPUTIME_ID), w1 = Now();
+            getrusage(RUSAGE_THREAD, &u1);
+            const long faults = (u1.ru_minflt - u0.ru_minflt) + (u1.ru_majflt - u0.ru_majflt);
             if (now > 0 && times.size() < times.capacity())
-                times.push_back({w1 - w0, c1 - c0, now});
+                times.push_back({w1 - w0, c1 - c0, faults, now});
             next += period;
             if (next < Now()) next = Now(); // fell behind: no burst to catch up
             SleepUntil(next);
@@ -451,10 +460,13 @@ int main(int argc, char** argv) {
                 }
         }
         std::vector<int64_t> wall, cpu;
+        long faults = 0, faulted = 0;
         for (const BlockTime& t : times)
             if (t.phase == c) {
                 wall.push_back(t.wall);
                 cpu.push_back(t.cpu);
+                faults += t.faults;
+                faulted += t.faults > 0;
             }
         const int64_t wMed = Quantile(wall, 0.5), wP99 = Quantile(wall, 0.99),
                       wMax = wall.empty() ? 0 : *std::max_element(wall.begin(), wall.end());
@@ -471,6 +483,7 @@ int main(int argc, char** argv) {
                     long(over), ok ? "met" : "MISSED");
         std::printf("  cpu:  median %.1f us, p99 %.1f us, max %.1f us (%.1f x the median)\n",
                     Us(cMed), Us(cP99), Us(cMax), cMed ? double(cMax) / double(cMed) : 0.0);
+        std::printf("  page faults: %ld in %ld blocks (goal: none)\n", faults, faulted);
     }
     // The machine's own noise, the same way, after the host's threads ended.
     int64_t medianPressed = 0;
