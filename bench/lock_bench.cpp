@@ -263,7 +263,6 @@ int main(int argc, char** argv) {
     std::atomic<int> phase{0};
     std::atomic<int> realtimeGot{-1};
     const int64_t blocks = int64_t(seconds * kRate / kBlock) + 1024;
-    // Per block: wall time, CPU time, the phase it was played in.
     // Per block: wall and CPU time (ns), the page faults the audio thread took
     // in it (minor and major), the phase.
     struct BlockTime {

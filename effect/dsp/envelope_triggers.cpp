@@ -14,13 +14,13 @@ const double kQuietShare = 0.25;
 // is a new hit as well: a drum struck while another rings changes the band
 // much faster than the ring does, long before its level doubles the ring's
 // (a hat over the ring of the groove before it lifts the magnitude level
-// 5-6 dB, the onset level 12-13 dB).
+// 5-6 dB, the onset level 12-13 dB). The same jump is a new hit before the
+// re-arm too, once the hit's own attack has settled (OnsetSearch::
+// kSettleSeconds into its envelope), measured from the onset level's lowest
+// since then: a drum struck while a louder one still rings, not yet 6 dB
+// down, lifts the band's level little but its onset level as it does after
+// the re-arm.
 const double kOnsetJump = 4.0;
-// The same jump is a new hit before the re-arm too, once the hit's own attack
-// has settled (OnsetSearch::kSettleSeconds into its envelope), measured from
-// the onset level's lowest since then: a drum struck while a louder one
-// still rings, not yet 6 dB down, lifts the band's level little but its
-// onset level as it lifts it after the re-arm.
 // With lookahead, inside an envelope (or while its hit rings after it), the
 // band's magnitude level rising kNewHitRise is a new hit only where the onset
 // level has risen too, by this factor (0.5 dB) over its lowest since the
