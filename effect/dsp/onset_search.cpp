@@ -11,9 +11,18 @@
 namespace {
 
 // An envelope starts after the lowest onset level within the lookahead before
-// its start is decided, but not before the band's magnitude level was last
+// its start is decided: after the last low before the hit's rise, found going
+// back from where the rise passed kRiseSeen (6 dB over) that lowest, while the
+// onset level keeps falling (never rising kRipple, 0.25 dB, over its lowest on
+// the way). A ring that was already there keeps the onset level near its
+// lowest all through the lookahead, rippling with the ring's partials, and its
+// very lowest may lie milliseconds before the hit: the start was pulled back
+// onto the ring there (a tom struck into the ring of the tom above it). But
+// not before the band's magnitude level was last
 // this share (18 dB under) of the highest it reached since the trigger, less
 // the time a hit takes to rise to that share (kRiseSeconds).
+const double kRiseSeen = 2.0;
+const double kRipple = 1.0292005271643282;
 const double kOnsetQuiet = 0.125;
 const double kRiseSeconds = 0.0006;
 // In the audio, a hit's start is found on its rise: the level grows at least
@@ -201,6 +210,24 @@ int OnsetSearch::Wait(int u, int since) const {
         if (v < lowest) {
             lowest = v;
             back = k;
+        }
+    }
+    // The last low before the rise.
+    int rise = back;
+    while (rise > 0 && !(pastOnset(rise) > kRiseSeen * lowest))
+        --rise;
+    if (rise > 0) {
+        double least = pastOnset(rise);
+        for (int k = rise + 1, at = rise; k <= back; ++k) {
+            const double v = pastOnset(k);
+            if (v > kRipple * least) {
+                back = at;
+                break;
+            }
+            if (v < least) {
+                least = v;
+                at = k;
+            }
         }
     }
     // Where it fell all along (its lowest now), the lookahead holds no attack:
