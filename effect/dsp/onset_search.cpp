@@ -189,6 +189,25 @@ int OnsetSearch::BodyBefore(Level level, int back) const {
     return k <= reach && lowest <= kBodyRise * top ? low : back;
 }
 
+template <typename Level>
+int OnsetSearch::LastLowBefore(Level level, int back) {
+    const double lowest = level(back);
+    int rise = back;
+    while (rise > 0 && !(level(rise) > kRiseSeen * lowest))
+        --rise;
+    if (rise == 0) return back;
+    double least = level(rise);
+    for (int k = rise + 1, at = rise; k <= back; ++k) {
+        const double v = level(k);
+        if (v > kRipple * least) return at;
+        if (v < least) {
+            least = v;
+            at = k;
+        }
+    }
+    return back;
+}
+
 int OnsetSearch::Wait(int u, int since) const {
     // Frame u is passed on already: a start reach frames back is the next one
     // out of the delay.
@@ -215,24 +234,8 @@ int OnsetSearch::Wait(int u, int since) const {
             back = k;
         }
     }
-    // The last low before the rise.
-    int rise = back;
-    while (rise > 0 && !(pastOnset(rise) > kRiseSeen * lowest))
-        --rise;
-    if (rise > 0) {
-        double least = pastOnset(rise);
-        for (int k = rise + 1, at = rise; k <= back; ++k) {
-            const double v = pastOnset(k);
-            if (v > kRipple * least) {
-                back = at;
-                break;
-            }
-            if (v < least) {
-                least = v;
-                at = k;
-            }
-        }
-    }
+    // ...that is, after the last low before its rise.
+    back = LastLowBefore(pastOnset, back);
     // Where it fell all along (its lowest now), the lookahead holds no attack:
     // the hit began before it (a low tom that rose for 15 ms under the ring of
     // the drums before it until it triggered), and the earliest start the

@@ -92,6 +92,12 @@ private:
     // lies less than kBodyRise under the level at back.
     template <typename Level>
     int BodyBefore(Level level, int back) const;
+    // Where a hit whose level k frames back is level(k), lowest at `back`,
+    // began: at its last low before it rose past kRiseSeen times that lowest,
+    // going back while the level falls (never rising kRipple over its lowest
+    // on the way); back where it never rose so far.
+    template <typename Level>
+    static int LastLowBefore(Level level, int back);
 
     ByteBlock mOnset;
     const double* mMagnitude = nullptr;
