@@ -11,23 +11,23 @@
 namespace {
 
 // An envelope starts after the lowest onset level within the lookahead before
-// its start is decided: after the last low before the hit's rise, found going
-// back from where the rise passed kRiseSeen (6 dB over) that lowest, while the
-// onset level keeps falling (never rising kRipple, 0.25 dB, over its lowest on
-// the way). A ring that was already there keeps the onset level near its
-// lowest all through the lookahead, rippling with the ring's partials, and its
-// very lowest may lie milliseconds before the hit: the start was pulled back
-// onto the ring there (a tom struck into the ring of the tom above it). On the
-// tuning kits a ripple of 0.1-0.4 dB starts 1.5-3 points more hits within
-// 1 ms, 0.5 dB 0.9 points, 1 dB none (the walk passes the ripple); strictly
-// falling, some kicks' starts go late (their change holds as it begins). But
-// not before the band's magnitude level was last
+// its start is decided, but not before the band's magnitude level was last
 // this share (18 dB under) of the highest it reached since the trigger, less
 // the time a hit takes to rise to that share (kRiseSeconds).
-const double kRiseSeen = 2.0;
-const double kRipple = 1.0292005271643282;
 const double kOnsetQuiet = 0.125;
 const double kRiseSeconds = 0.0006;
+// After that lowest, at the last low before the hit's rise: found going back
+// from where the rise passed kRiseSeen (6 dB over) the lowest, while the onset
+// level keeps falling (never rising kRipple, 0.25 dB, over its lowest on the
+// way). A ring that was already there keeps the onset level near its lowest
+// all through the lookahead, rippling with the ring's partials, and its very
+// lowest may lie milliseconds before the hit: the start was pulled back onto
+// the ring there (a tom struck into the ring of the tom above it). On the
+// tuning kits a ripple of 0.1-0.4 dB starts 1.5-3 points more hits within
+// 1 ms, 0.5 dB 0.9 points, 1 dB none (the walk passes the ripple); strictly
+// falling, some kicks' starts go late (their change holds as it begins).
+const double kRiseSeen = 2.0;
+const double kRipple = 1.0292005271643282;
 // In the audio, a hit's start is found on its rise: the level grows at least
 // this factor (3 dB) within kSteepSeconds there, and is at least kFirstSound
 // (26 dB under) of its peak since. A ring it sounds over grows far slower.
