@@ -48,6 +48,20 @@ OnsetFigures OnsetsUnderLoudest(const DrumTrack& track, const DrumBand& band,
     return MeasureOnsets(track, hits, s.thresholdDb, RenderDrums(track, sign, s));
 }
 
+// Each render of kit's piece through band at 44.1, 48 and 96 kHz, as recorded
+// and inverted: check(its onsets, what it is).
+template <typename Check>
+void ForEveryRender(const std::string& kit, KitPiece piece, const DrumBand& band, Check check) {
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        const DrumTrack track = KitTrack(kit, piece, rate, DrumSeed());
+        const std::vector<HeardHit> hits = HeardHits(track, band);
+        for (double sign : {1.0, -1.0})
+            check(OnsetsUnderLoudest(track, band, hits, sign),
+                  kit + " " + KitPieceName(piece) + " " + band.name + " " +
+                      std::to_string(int(rate)) + (sign > 0 ? "" : " inverted"));
+    }
+}
+
 double Rms(const DrumTrack& t, size_t from, size_t n) {
     double sum = 0.0;
     for (size_t i = from; i < from + n && i < t.size(); ++i)
@@ -136,23 +150,15 @@ TEST(KitOnsets, DISABLED_OnEveryJudgedKitHitsStartWithinAMillisecond) {
         for (int p = 0; p < kPieceCount; ++p) {
             const KitPiece piece = KitPiece(p);
             if (!KitPlays(kit, piece)) continue;
-            for (double rate : {44100.0, 48000.0, 96000.0}) {
-                const DrumTrack track = KitTrack(kit, piece, rate, DrumSeed());
-                for (const DrumBand& band : BandsFor(piece)) {
-                    const std::vector<HeardHit> hits = HeardHits(track, band);
-                    for (double sign : {1.0, -1.0}) {
-                        const OnsetFigures f = OnsetsUnderLoudest(track, band, hits, sign);
-                        const std::string what = kit + " " + KitPieceName(piece) + " " + band.name +
-                                                 " " + std::to_string(int(rate)) +
-                                                 (sign > 0 ? "" : " inverted");
-                        ASSERT_GT(f.hits, 0) << what;
-                        EXPECT_GE(f.within, 0.95 * f.hits) << what;
-                        EXPECT_LE(std::fabs(f.worstMs), 3.0) << what;
-                        EXPECT_EQ(f.missed, 0) << what;
-                        EXPECT_EQ(f.doubled, 0) << what;
-                    }
-                }
-            }
+            for (const DrumBand& band : BandsFor(piece))
+                ForEveryRender(kit, piece, band,
+                               [](const OnsetFigures& f, const std::string& what) {
+                                   ASSERT_GT(f.hits, 0) << what;
+                                   EXPECT_GE(f.within, 0.95 * f.hits) << what;
+                                   EXPECT_LE(std::fabs(f.worstMs), 3.0) << what;
+                                   EXPECT_EQ(f.missed, 0) << what;
+                                   EXPECT_EQ(f.doubled, 0) << what;
+                               });
         }
     }
 }
@@ -185,18 +191,12 @@ TEST(KitOnsets, AHitOverARingRestartsTheEnvelopeAndARingThatSwellsBackDoesNot) {
                           Case{"Millo_MultiLayered2", kPieceGroove, 6, 0, kFullBand},
                           Case{"The Black Pearl 1.0", kPieceGroove, 2, 0, kFullBand}}) {
         SKIP_WITHOUT_KIT(c.kit);
-        for (double rate : {44100.0, 48000.0, 96000.0}) {
-            const DrumTrack track = KitTrack(c.kit, c.piece, rate, DrumSeed());
-            const std::vector<HeardHit> hits = HeardHits(track, c.band);
-            for (double sign : {1.0, -1.0}) {
-                const OnsetFigures f = OnsetsUnderLoudest(track, c.band, hits, sign);
-                const std::string what = std::string(c.kit) + " " + KitPieceName(c.piece) + " " +
-                                         std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
-                ASSERT_GT(f.hits, 10) << what;
-                EXPECT_LE(f.missed, c.missed) << what;
-                EXPECT_LE(f.doubled, c.doubled) << what;
-            }
-        }
+        ForEveryRender(c.kit, c.piece, c.band,
+                       [&c](const OnsetFigures& f, const std::string& what) {
+                           ASSERT_GT(f.hits, 10) << what;
+                           EXPECT_LE(f.missed, c.missed) << what;
+                           EXPECT_LE(f.doubled, c.doubled) << what;
+                       });
     }
 }
 
@@ -214,18 +214,12 @@ TEST(KitOnsets, ATomStruckIntoTheRingOfTheTomBeforeStartsAtItsOwnAttack) {
     for (const char* kit :
          {"BJA_Pacific", "The Black Pearl 1.0", "Millo_MultiLayered2", "Millo_MultiLayered3"}) {
         SKIP_WITHOUT_KIT(kit);
-        for (double rate : {44100.0, 48000.0, 96000.0}) {
-            const DrumTrack track = KitTrack(kit, kPieceToms, rate, DrumSeed());
-            const std::vector<HeardHit> hits = HeardHits(track, kTomBand);
-            for (double sign : {1.0, -1.0}) {
-                const OnsetFigures f = OnsetsUnderLoudest(track, kTomBand, hits, sign);
-                const std::string what = std::string(kit) + " " + std::to_string(int(rate)) +
-                                         (sign > 0 ? "" : " inverted");
-                ASSERT_GT(f.hits, 5) << what;
-                EXPECT_LE(std::fabs(f.worstMs), 1.5) << what;
-                EXPECT_EQ(f.missed, 0) << what;
-            }
-        }
+        ForEveryRender(kit, kPieceToms, kTomBand,
+                       [](const OnsetFigures& f, const std::string& what) {
+                           ASSERT_GT(f.hits, 5) << what;
+                           EXPECT_LE(std::fabs(f.worstMs), 1.5) << what;
+                           EXPECT_EQ(f.missed, 0) << what;
+                       });
     }
 }
 
@@ -241,23 +235,17 @@ TEST(KitOnsets, OnTheJudgedKitsAKickThroughTheKickBandStartsOnItsOwnRise) {
     int hits = 0, within = 0;
     for (const std::string& kit : JudgedKits()) {
         SKIP_WITHOUT_KIT(kit);
-        for (double rate : {44100.0, 48000.0, 96000.0}) {
-            const DrumTrack track = KitTrack(kit, kPieceKick, rate, DrumSeed());
-            const std::vector<HeardHit> heard = HeardHits(track, kKickBand);
-            for (double sign : {1.0, -1.0}) {
-                const OnsetFigures f = OnsetsUnderLoudest(track, kKickBand, heard, sign);
-                const std::string what =
-                    kit + " " + std::to_string(int(rate)) + (sign > 0 ? "" : " inverted");
-                ASSERT_GT(f.hits, 0) << what;
-                std::vector<double> offsets = f.offsetsMs;
-                std::sort(offsets.begin(), offsets.end());
-                EXPECT_LE(std::fabs(offsets[offsets.size() / 2]), 0.5) << what;
-                EXPECT_LE(std::fabs(f.worstMs), 3.0) << what;
-                EXPECT_EQ(f.missed, 0) << what;
-                hits += f.hits;
-                within += f.within;
-            }
-        }
+        ForEveryRender(kit, kPieceKick, kKickBand,
+                       [&](const OnsetFigures& f, const std::string& what) {
+                           ASSERT_GT(f.hits, 0) << what;
+                           std::vector<double> offsets = f.offsetsMs;
+                           std::sort(offsets.begin(), offsets.end());
+                           EXPECT_LE(std::fabs(offsets[offsets.size() / 2]), 0.5) << what;
+                           EXPECT_LE(std::fabs(f.worstMs), 3.0) << what;
+                           EXPECT_EQ(f.missed, 0) << what;
+                           hits += f.hits;
+                           within += f.within;
+                       });
     }
     EXPECT_GE(within, 0.95 * hits) << within << " of " << hits << " kicks within 1 ms";
 }
