@@ -75,6 +75,22 @@ Stereo ToStereo(const DrumTrack& track, double sign) {
     return s;
 }
 
+// Prints the hits struck in the 25 ms before onset (a hat just before a kick,
+// a tom still ringing): how long before, and their peak against the loudest
+// hit struck within 15 ms from onset, in dB.
+void ListHitsBefore(const DrumTrack& track, int64_t onset) {
+    const int64_t before = int64_t(0.025 * track.rate), together = int64_t(0.015 * track.rate);
+    double own = 0.0;
+    for (const DrumHit& h : track.hits)
+        if (int64_t(h.frame) >= onset && int64_t(h.frame) <= onset + together)
+            own = std::max(own, h.midPeak);
+    for (const DrumHit& h : track.hits)
+        if (int64_t(h.frame) >= onset - before && int64_t(h.frame) < onset)
+            std::printf("; voice %d %.1f ms before, %+.1f dB", int(h.voice),
+                        1000.0 * double(onset - int64_t(h.frame)) / track.rate,
+                        AmpDb(h.midPeak) - AmpDb(own));
+}
+
 // Plays in through fx in blocks, noting every envelope start.
 template <typename Effect>
 void Play(Effect& fx, const Stereo& in, int block, DrumRender& render) {
@@ -176,7 +192,8 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
     const double loud = DbToAmp(thresholdDb + 3.0);
     // KELO_ONSETS_LIST set: each hit that went wrong is printed (missed, late
     // or early by more than 1 ms, given more than one envelope), each extra
-    // start as a restart (inside the envelope before it) or a trigger after it.
+    // start as a restart (inside the envelope before it) or a trigger after it,
+    // and the hits struck in the 25 ms before it.
     const bool list = std::getenv("KELO_ONSETS_LIST") != nullptr;
     for (const HeardHit& hit : hits) {
         // Hits the threshold hears, standing out of what rings before them.
@@ -232,6 +249,7 @@ OnsetFigures MeasureOnsets(const DrumTrack& track, const std::vector<HeardHit>& 
                 for (size_t k = 0; k < extraMs.size(); ++k)
                     std::printf(", extra at %+.1f ms (%s)", extraMs[k],
                                 extraRestarts[k] ? "restart" : "after the envelope");
+                ListHitsBefore(track, hit.onset);
                 std::printf("\n");
             }
         }
