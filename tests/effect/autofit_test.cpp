@@ -5,11 +5,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <thread>
 #include <vector>
 
+#include "harness_autofit.h"
 #include "kelo_fixture.h"
-#include "tools/host/host.h"
 
 namespace {
 
@@ -29,27 +28,6 @@ Stereo TwoHits(size_t half, size_t at) {
             s.r[h * half + at + i] = v;
         }
     return s;
-}
-
-// Runs in through the plug-in, from..to, in host blocks.
-void RunHost(PluginInstance& plugin, const Stereo& in, Stereo& out, size_t from, size_t to) {
-    for (size_t i = from; i < to; i += kBlock) {
-        const int n = int(to - i < size_t(kBlock) ? to - i : size_t(kBlock));
-        double* ins[2] = {const_cast<double*>(&in.l[i]), const_cast<double*>(&in.r[i])};
-        double* outs[2] = {&out.l[i], &out.r[i]};
-        plugin.ProcessDouble(ins, outs, n);
-    }
-}
-
-// The host's user-interface thread switches autofit on and off, as the
-// momentary button does: the fit is done before the press returns (the
-// audio thread, which processed so far, would only ask for it).
-void PressAutofit(PluginInstance& plugin) {
-    std::thread ui([&plugin] {
-        plugin.SetParameter(kParamAutofit, 1.0f);
-        plugin.SetParameter(kParamAutofit, 0.0f);
-    });
-    ui.join();
 }
 
 // The sample at which the envelope started: at its first position the onset
@@ -74,10 +52,10 @@ TEST(ProductAutofit, FittedShapeMakesTheSameHitComeOutAsItWentIn) {
     const size_t half = 96000, at = 1000;
     const Stereo in = TwoHits(half, at);
     Stereo out(in.size());
-    RunHost(plugin, in, out, 0, half);
+    RunHost(plugin, in, out, 0, half, kBlock);
     // The host switches autofit on and off, as the momentary button does.
     PressAutofit(plugin);
-    RunHost(plugin, in, out, half, 2 * half);
+    RunHost(plugin, in, out, half, 2 * half, kBlock);
 
     const size_t first = TriggerOf(in, out, 0), second = TriggerOf(in, out, half);
     ASSERT_LT(first, half);

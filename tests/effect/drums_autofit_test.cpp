@@ -12,13 +12,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "effect/kelo_params.h"
+#include "harness_autofit.h"
 #include "kelo_fixture.h"
 #include "plug/param.h"
 #include "tests/common/drum_material.h"
-#include "tools/host/host.h"
 
 namespace {
 
@@ -30,26 +29,6 @@ float Normalized(KeloParam index, double value) {
     Param param;
     DefineKeloParam(param, kKeloParams[index]);
     return float(param.NormalizedOf(value));
-}
-
-void RunHost(PluginInstance& plugin, const Stereo& in, Stereo& out, size_t from, size_t to) {
-    for (size_t i = from; i < to; i += kBlock) {
-        const int n = int(to - i < size_t(kBlock) ? to - i : size_t(kBlock));
-        double* ins[2] = {const_cast<double*>(&in.l[i]), const_cast<double*>(&in.r[i])};
-        double* outs[2] = {&out.l[i], &out.r[i]};
-        plugin.ProcessDouble(ins, outs, n);
-    }
-}
-
-// The host's user-interface thread switches autofit on and off, as the
-// momentary button does: the fit is done before the press returns (the
-// audio thread, which processed so far, would only ask for it).
-void PressAutofit(PluginInstance& plugin) {
-    std::thread ui([&plugin] {
-        plugin.SetParameter(kParamAutofit, 1.0f);
-        plugin.SetParameter(kParamAutofit, 0.0f);
-    });
-    ui.join();
 }
 
 double WindowDb(const Stereo& s, size_t from, size_t n) {
@@ -101,9 +80,9 @@ TEST(DrumAutofit, TheFittedKickComesOutAsItWentInOverItsEnvelope) {
         in.r[again + i] = track.r[loudest.frame - lead + i];
     }
     Stereo out(in.size());
-    RunHost(plugin, in, out, 0, heardUntil);
+    RunHost(plugin, in, out, 0, heardUntil, kBlock);
     PressAutofit(plugin);
-    RunHost(plugin, in, out, heardUntil, in.size());
+    RunHost(plugin, in, out, heardUntil, in.size(), kBlock);
 
     size_t start = again;
     while (start < in.size() && out.l[start] == in.l[start] && out.r[start] == in.r[start])
