@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sndfile.h>
 #include <sstream>
 
 namespace {
@@ -170,39 +169,6 @@ DrumKit ReadKit(const std::string& name) {
     return kit;
 }
 
-DrumSample Analysed(DrumSample sample) {
-    sample.peak = sample.midPeak = 0.0;
-    for (size_t i = 0; i < sample.l.size(); ++i) {
-        sample.peak =
-            std::max(sample.peak, std::max(std::fabs(sample.l[i]), std::fabs(sample.r[i])));
-        sample.midPeak = std::max(sample.midPeak, std::fabs(0.5 * (sample.l[i] + sample.r[i])));
-    }
-    sample.onset = 0;
-    for (size_t i = 0; i < sample.l.size(); ++i)
-        if (std::max(std::fabs(sample.l[i]), std::fabs(sample.r[i])) >= 0.05 * sample.peak) {
-            sample.onset = i;
-            break;
-        }
-    return sample;
-}
-
-DrumSample ReadFile(const std::string& path) {
-    DrumSample sample;
-    SF_INFO info = {};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return sample;
-    std::vector<double> frames(size_t(info.frames) * size_t(info.channels));
-    const sf_count_t got = sf_readf_double(file, frames.data(), info.frames);
-    sf_close(file);
-    sample.rate = info.samplerate;
-    for (sf_count_t i = 0; i < got; ++i) {
-        const double* f = &frames[size_t(i) * size_t(info.channels)];
-        sample.l.push_back(f[0]);
-        sample.r.push_back(info.channels > 1 ? f[1] : f[0]);
-    }
-    return Analysed(sample);
-}
-
 } // namespace
 
 std::vector<DrumVoice> DrumKit::Toms() const {
@@ -248,7 +214,7 @@ const DrumSample& LoadDrumSample(const std::string& path, double rate) {
     auto found = cache.find(key);
     if (found != cache.end()) return found->second;
     DrumSample& sample = cache[key];
-    const DrumSample file = ReadFile(path);
+    const DrumSample file = ReadDrumSample(path);
     if (file.l.empty() || file.rate == rate) {
         sample = file;
         return sample;

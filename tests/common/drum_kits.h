@@ -15,17 +15,6 @@
 
 #include "tests/common/drum_material.h"
 
-// A sample file as stereo doubles at one rate; a mono file plays on both
-// sides. onset: its first frame within 26 dB of its peak (of either channel),
-// which is where a hit rendered alone begins.
-struct DrumSample {
-    double rate = 0.0;
-    std::vector<double> l, r;
-    double peak = 0.0;
-    double midPeak = 0.0;
-    size_t onset = 0;
-};
-
 // One velocity layer of an instrument: the file, and the velocities it plays
 // (min <= velocity <= max), with its gain.
 struct KitLayer {

@@ -1,4 +1,5 @@
 #include "tests/common/drum_material.h"
+#include "tests/common/test_seed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,46 +15,17 @@ const char* const kKitRoot = "/usr/share/hydrogen/data/drumkits/";
 const char* const kForzee = "ForzeeStereo";
 const char* const kColombo = "ColomboAcousticDrumkit";
 
-// A sample file as stereo doubles; a mono file plays on both sides.
-struct Sample {
-    double rate = 0.0;
-    std::vector<double> l, r;
-    double peak = 0.0;
-    double midPeak = 0.0;
-    size_t onset = 0; // first frame within 26 dB of the peak
-};
-
 bool Exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
 
 // Loads each file once per process; an unreadable file gives an empty sample.
-const Sample& LoadSample(const std::string& path) {
-    static std::map<std::string, Sample> cache;
+const DrumSample& LoadSample(const std::string& path) {
+    static std::map<std::string, DrumSample> cache;
     auto found = cache.find(path);
     if (found != cache.end()) return found->second;
-    Sample& sample = cache[path];
-    SF_INFO info = {};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return sample;
-    std::vector<double> frames(size_t(info.frames) * size_t(info.channels));
-    const sf_count_t got = sf_readf_double(file, frames.data(), info.frames);
-    sf_close(file);
-    sample.rate = info.samplerate;
-    for (sf_count_t i = 0; i < got; ++i) {
-        const double* f = &frames[size_t(i) * size_t(info.channels)];
-        sample.l.push_back(f[0]);
-        sample.r.push_back(info.channels > 1 ? f[1] : f[0]);
-        sample.peak = std::max(sample.peak, std::max(std::fabs(f[0]), std::fabs(sample.r.back())));
-        sample.midPeak = std::max(sample.midPeak, std::fabs(0.5 * (f[0] + sample.r.back())));
-    }
-    for (size_t i = 0; i < sample.l.size(); ++i)
-        if (std::max(std::fabs(sample.l[i]), std::fabs(sample.r[i])) >= 0.05 * sample.peak) {
-            sample.onset = i;
-            break;
-        }
-    return sample;
+    return cache[path] = ReadDrumSample(path);
 }
 
 // ForzeeStereo names its five velocity layers <Name>-0 .. <Name>-4, each for a
@@ -104,7 +76,7 @@ double Uniform(std::mt19937& rng, double lo, double hi) {
 }
 
 // Mixes sample into track from frame start at gain; returns the hit's onset.
-size_t Mix(DrumTrack& track, const Sample& sample, size_t start, double gain) {
+size_t Mix(DrumTrack& track, const DrumSample& sample, size_t start, double gain) {
     const size_t need = start + sample.l.size();
     if (track.l.size() < need) {
         track.l.resize(need, 0.0);
@@ -181,7 +153,7 @@ DrumTrack Build(const std::string& name, const std::vector<Placement>& placement
     for (const Placement& p : placements) {
         const double gain = gainOf(p.voice);
         if (gain <= 0.0) continue;
-        const Sample& sample = LoadSample(ForzeeFile(p.voice, p.velocity));
+        const DrumSample& sample = LoadSample(ForzeeFile(p.voice, p.velocity));
         if (sample.l.empty()) continue;
         const bool listed = primary(p.voice);
         const double late = listed ? 0.0 : 0.0015;
@@ -274,7 +246,7 @@ DrumTrack RoomLoop(uint32_t seed) {
         if (s % 8 == 4) voices.push_back(kSnare);
         for (DrumVoice v : voices) {
             const double velocity = v == kHat ? Uniform(rng, 0.3, 0.6) : Uniform(rng, 0.75, 1.0);
-            const Sample& sample = LoadSample(ColomboFile(v));
+            const DrumSample& sample = LoadSample(ColomboFile(v));
             if (sample.l.empty()) continue;
             const double at = 0.05 + s * step + Uniform(rng, -0.002, 0.002);
             const size_t onset = Mix(dry, sample, size_t(std::lround(at * dry.rate)), velocity);
@@ -380,6 +352,38 @@ bool WriteDrumWav(const DrumTrack& track, const std::string& path) {
 }
 
 uint32_t DrumSeed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
+    return TestSeed(20261209u);
+}
+
+DrumSample Analysed(DrumSample sample) {
+    sample.peak = sample.midPeak = 0.0;
+    for (size_t i = 0; i < sample.l.size(); ++i) {
+        sample.peak =
+            std::max(sample.peak, std::max(std::fabs(sample.l[i]), std::fabs(sample.r[i])));
+        sample.midPeak = std::max(sample.midPeak, std::fabs(0.5 * (sample.l[i] + sample.r[i])));
+    }
+    sample.onset = 0;
+    for (size_t i = 0; i < sample.l.size(); ++i)
+        if (std::max(std::fabs(sample.l[i]), std::fabs(sample.r[i])) >= 0.05 * sample.peak) {
+            sample.onset = i;
+            break;
+        }
+    return sample;
+}
+
+DrumSample ReadDrumSample(const std::string& path) {
+    DrumSample sample;
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return sample;
+    std::vector<double> frames(size_t(info.frames) * size_t(info.channels));
+    const sf_count_t got = sf_readf_double(file, frames.data(), info.frames);
+    sf_close(file);
+    sample.rate = info.samplerate;
+    for (sf_count_t i = 0; i < got; ++i) {
+        const double* f = &frames[size_t(i) * size_t(info.channels)];
+        sample.l.push_back(f[0]);
+        sample.r.push_back(info.channels > 1 ? f[1] : f[0]);
+    }
+    return Analysed(sample);
 }

@@ -36,6 +36,21 @@ struct DrumTrack {
     std::vector<DrumHit> HitsOf(DrumVoice voice) const;
 };
 
+// A sample file as stereo doubles at one rate; a mono file plays on both
+// sides. onset: its first frame within 26 dB of its peak (of either channel),
+// which is where a hit rendered alone begins.
+struct DrumSample {
+    double rate = 0.0;
+    std::vector<double> l, r;
+    double peak = 0.0;
+    double midPeak = 0.0;
+    size_t onset = 0;
+};
+// sample with its peaks and onset measured anew (after its samples changed).
+DrumSample Analysed(DrumSample sample);
+// The sound file at path, analysed; an unreadable file gives an empty sample.
+DrumSample ReadDrumSample(const std::string& path);
+
 // A hit to place: when its sample starts (seconds), its velocity and voice.
 struct Placement {
     double seconds;
