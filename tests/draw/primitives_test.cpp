@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "draw/primitives.h"
+#include "tests/common/test_seed.h"
 #include "tests/draw/draw_test_support.h"
 
 namespace {
@@ -254,8 +255,7 @@ TEST(PrimitiveInput, RandomShapesNeverTouchMemoryOutsideTheBitmap) {
 // A clip limits what changes, never where or how: every pixel inside it is
 // what the unclipped drawing makes there, every pixel outside is untouched.
 TEST(PrimitiveClip, ClippedShapesAreTheUnclippedOnesCutToTheClip) {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    const uint32_t seed = text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
+    const uint32_t seed = TestSeed(20261209u);
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> coord(-10.0f, 50.0f), angle(-7.0f, 7.0f);
     std::uniform_real_distribution<float> radius(0.5f, 30.0f);

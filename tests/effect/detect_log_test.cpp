@@ -10,13 +10,9 @@
 
 #include "effect/detect_log.h"
 #include "hosted_fixture.h"
+#include "tests/common/test_seed.h"
 
 namespace {
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 23u;
-}
 
 DetectLogRead NewRead(std::vector<double>& levels, std::vector<DetectLogEvent>& events,
                       bool closeOpen = false) {
@@ -174,7 +170,7 @@ TEST(DetectLogEffect, EventsStartAtTheHitsWhateverTheBlocksAndLeaveTheOutputAlon
     const std::vector<size_t> hits = {4800, 40000, 80000, 120007, 190000};
     const size_t frames = 195000; // the last envelope is cut by the end
     const Stereo in = Hits(frames, hits);
-    std::mt19937 random(Seed());
+    std::mt19937 random(TestSeed(23u));
     std::uniform_int_distribution<int> size(1, 1024);
     std::vector<int> mixed(64);
     for (int& n : mixed)

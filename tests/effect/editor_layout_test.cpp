@@ -11,6 +11,7 @@
 #include "editor/text_raster.h"
 #endif
 #include "effect/ui/amp_display.h"
+#include "tests/common/test_seed.h"
 
 namespace {
 
@@ -194,9 +195,7 @@ TEST_F(LayoutTest, PassesOverTheChangedAreasLeaveThePictureAWholePassDraws) {
     // Audio with events, knob moves, switches and hover, in a fixed random
     // order; after each frame drawn from the dirty areas alone, a whole pass
     // over the same state draws the very same picture.
-    uint32_t seed = 20261209u;
-    if (const char* s = std::getenv("KELO_TEST_SEED"))
-        seed = uint32_t(std::strtoul(s, nullptr, 10));
+    const uint32_t seed = TestSeed(20261209u);
     std::mt19937 random(seed);
     Stereo in(48000);
     for (size_t at = 2000; at < in.size(); at += 9000)

@@ -10,13 +10,9 @@
 #include <random>
 
 #include "effect/least_squares.h"
+#include "tests/common/test_seed.h"
 
 namespace {
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 29u;
-}
 
 // A decay a e^(-b t) + c sampled at 40 times, against a target made by the
 // same law (so the bottom is at the target's values, with no error left).
@@ -46,7 +42,7 @@ private:
 } // namespace
 
 TEST(LeastSquares, FindsTheBottomOfTheValleyItStartsIn) {
-    std::mt19937 random(Seed());
+    std::mt19937 random(TestSeed(29u));
     std::uniform_real_distribution<double> value(0.5, 2.0), rate(1.0, 6.0), offset(-1.0, 1.0);
     std::uniform_real_distribution<double> off(0.7, 1.3);
     for (int round = 0; round < 50; ++round) {

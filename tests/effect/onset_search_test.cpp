@@ -20,15 +20,11 @@
 
 #include "base/db.h"
 #include "kelo_fixture.h"
+#include "tests/common/test_seed.h"
 
 namespace {
 
 const double kPi = 3.141592653589793;
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
-}
 
 double Uniform(std::mt19937& rng, double lo, double hi) {
     return lo + (hi - lo) * (double(rng()) / 4294967296.0);
@@ -309,13 +305,14 @@ Scene HitWhoseBodyLeadsItsClick(std::mt19937& rng, double rate, double sign) {
 // Every rate, polarity and band, with the case drawn anew from the seed for each.
 template <typename MakeScene>
 void ForEveryRateAndPolarity(MakeScene make, int before, bool fullBandOnly = false) {
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(20261209u));
     for (double rate : kRates)
         for (double sign : {1.0, -1.0})
             for (const Band& band : kBands) {
                 if (fullBandOnly && band.hi < 20000.0) continue;
                 const Scene scene = make(rng, rate, sign);
-                SCOPED_TRACE("seed " + std::to_string(Seed()) + (sign > 0 ? "" : ", inverted"));
+                SCOPED_TRACE("seed " + std::to_string(TestSeed(20261209u)) +
+                             (sign > 0 ? "" : ", inverted"));
                 ExpectOneStartAtTheHit(scene, rate, band, before);
             }
 }

@@ -13,14 +13,10 @@
 #include "effect/ui/amp_display.h"
 #if defined(__linux__)
 #include "editor/text_raster.h"
+#include "tests/common/test_seed.h"
 #endif
 
 namespace {
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
-}
 
 class PartialFramesTest : public KeloEditorTest {
 protected:
@@ -65,7 +61,7 @@ protected:
 
 TEST_F(PartialFramesTest, FramesOfTheChangedAreasLeaveTheWholeDrawingsPicture) {
     ASSERT_TRUE(view && amp);
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(20261209u));
     DrawAll();
     const long displays = long(view->GetRect().W()) * view->GetRect().H() +
                           long(amp->GetRect().W()) * amp->GetRect().H();
@@ -104,7 +100,7 @@ TEST_F(PartialFramesTest, FramesOfTheChangedAreasLeaveTheWholeDrawingsPicture) {
             size_t differ = 0;
             for (size_t i = 0; i < whole.size(); ++i)
                 differ += mended[i] != whole[i];
-            ASSERT_EQ(differ, 0u) << "frame " << frame << ", seed " << Seed();
+            ASSERT_EQ(differ, 0u) << "frame " << frame << ", seed " << TestSeed(20261209u);
             ++compared;
         }
     }
@@ -117,7 +113,7 @@ TEST_F(PartialFramesTest, FramesOfTheChangedAreasLeaveTheWholeDrawingsPicture) {
 // compared only every 40 frames, so that the moves add up: each frame draws
 // under a fifth of the detect panel, and the picture is the whole drawing's.
 void PartialFramesTest::MovesAddUpToTheWholeDrawing() {
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(20261209u));
     DrawAll();
     const Rect panel = view->GetRect();
     const int64_t before = view->Appended();
@@ -135,7 +131,8 @@ void PartialFramesTest::MovesAddUpToTheWholeDrawing() {
         if (frame % 40 == 39) {
             const std::vector<uint32_t> mended = Picture();
             DrawAll();
-            ASSERT_TRUE(mended == Picture()) << "frame " << frame << ", seed " << Seed();
+            ASSERT_TRUE(mended == Picture())
+                << "frame " << frame << ", seed " << TestSeed(20261209u);
         }
     }
     // The frames did move the plot: 2000 samples are more than a column.
@@ -171,7 +168,7 @@ TEST_F(TextFramesTest, WithTheTextsDrawnTheMovedPlotIsStillTheWholeDrawings) {
 #endif
 
 TEST_F(PartialFramesTest, SilenceScrollingThroughAnEmptyPlotDrawsNothing) {
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(20261209u));
     DrawAll();
     // Two and a half seconds of silence clear the history; then the columns
     // that scroll in are like those that scroll out.

@@ -8,14 +8,10 @@
 #include <random>
 #include <vector>
 
+#include "tests/common/test_seed.h"
 #include "tools/render/plot.h"
 
 namespace {
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 19u;
-}
 
 const uint32_t kAzureWord = 0xFF006EFFu;
 const uint32_t kShadeWord = 0xFF122E20u;
@@ -43,7 +39,7 @@ struct KnownTrace {
         in.assign(frames * 2, 0.0f);
         out.assign(frames * 2, 0.0f);
         band.assign(frames, 0.0f);
-        std::mt19937 random(Seed());
+        std::mt19937 random(TestSeed(19u));
         std::uniform_real_distribution<float> noise(-0.02f, 0.02f);
         for (size_t i = 0; i < frames; ++i) {
             in[2 * i] = noise(random);
@@ -73,7 +69,7 @@ struct KnownTrace {
 } // namespace
 
 TEST(PlotBinning, EachColumnHoldsTheLowestAndHighestOfItsFrames) {
-    std::mt19937 random(Seed());
+    std::mt19937 random(TestSeed(19u));
     std::uniform_real_distribution<float> value(-2.0f, 2.0f);
     // More frames than columns, fewer, equal; mono and stereo; with NaN.
     const struct {

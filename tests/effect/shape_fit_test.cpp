@@ -20,17 +20,13 @@
 #include "effect/shape_fit.h"
 #include "effect/shape_model.h"
 #include "kelo_fixture.h"
+#include "tests/common/test_seed.h"
 
 namespace {
 
 const double kPi = 3.14159265358979323846;
 // Hits end (cut to silence) this long after they start.
 const double kHitSeconds = 0.4;
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 29u;
-}
 
 // What the fitted hit did against the hit, in dB: the peak over the
 // envelope's first 10 ms, the worst 5 ms stretch and 20 ms span (those under
@@ -177,7 +173,7 @@ struct Heard {
 const std::vector<Heard>& Hits() {
     static const std::vector<Heard> hits = [] {
         std::vector<Heard> all;
-        std::mt19937 random(Seed());
+        std::mt19937 random(TestSeed(29u));
         std::uniform_real_distribution<double> rise(0.0002, 0.001), decay(0.02, 0.15);
         std::uniform_real_distribution<double> amp(0.2, 0.9), ring(0.05, 0.3);
         std::uniform_real_distribution<double> low(40.0, 90.0), high(200.0, 1000.0);
@@ -340,7 +336,7 @@ TEST(AutofitEdges, AnEventWithNothingToFitLeavesTheShapeAsItWas) {
 TEST(AutofitEdges, LevelsThatAreNotNumbersNeverReachTheShape) {
     // Any event with a tenth of its samples damaged (NaN, infinities, huge
     // values) fits a drawable shape, or none (most still fit).
-    std::mt19937 random(Seed());
+    std::mt19937 random(TestSeed(29u));
     std::uniform_int_distribution<int> damage(0, 9), kind(0, 3), length(100, 48000);
     const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
                           std::numeric_limits<double>::infinity(),

@@ -14,6 +14,7 @@
 #include "base/db.h"
 #include "effect/env_view_state.h"
 #include "effect/shape_model.h"
+#include "tests/common/test_seed.h"
 
 namespace {
 
@@ -251,8 +252,7 @@ TEST(ShapeState, TheShapeIsAFunctionOfItsStateWhateverTheRoadToIt) {
     // with the saved bytes has the same points, hands on the same shape and
     // saves the same bytes; setting length, scale or threshold to the values
     // they have changes nothing.
-    const char* seedText = std::getenv("KELO_TEST_SEED");
-    std::mt19937 random(seedText ? uint32_t(std::strtoul(seedText, nullptr, 10)) : 11u);
+    std::mt19937 random(TestSeed(11u));
     std::uniform_int_distribution<int> drag(-60, 60), point(0, 3), length(2400, 48000);
     std::uniform_real_distribution<double> db(-30.0, 3.0), thresholdDb(-60.0, 0.0);
     const int draggable[] = {2, 3, 4, 6};
@@ -290,8 +290,7 @@ TEST(ShapeState, AutofitsTimesKeepThePointsInOrderInColumnsOfTheirOwn) {
     // and P4 land in rising columns from 1 to the last but one, a time given
     // within that order stays as given, and the shape saves and loads as it is
     // (a load would spread points that share a column).
-    const char* seedText = std::getenv("KELO_TEST_SEED");
-    std::mt19937 random(seedText ? uint32_t(std::strtoul(seedText, nullptr, 10)) : 11u);
+    std::mt19937 random(TestSeed(11u));
     std::uniform_real_distribution<double> fraction(-0.2, 1.2);
     std::uniform_int_distribution<int> kind(0, 5), length(1, 48000);
     const double nan = std::numeric_limits<double>::quiet_NaN();

@@ -14,15 +14,11 @@
 
 #include "base/db.h"
 #include "hosted_fixture.h"
+#include "tests/common/test_seed.h"
 
 namespace {
 
 const int kSaves = 200;
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 5u;
-}
 
 double DoubleAt(const std::vector<uint8_t>& chunk, size_t at) {
     double v;
@@ -69,7 +65,7 @@ TEST(StateWhilePlaying, EverySavedChunkIsOneMomentAndLoadsBackWhole) {
     std::atomic<bool> done{false};
     std::thread audio([&] {
         // Audio blocks with threshold, env time and strength automated between them.
-        std::mt19937 random(Seed());
+        std::mt19937 random(TestSeed(5u));
         std::uniform_real_distribution<float> unit(0.0f, 1.0f);
         Stereo in(256), out(256);
         AddBurst(in, 48000.0, 900, 0.8, 0, 200);

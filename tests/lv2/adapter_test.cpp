@@ -31,26 +31,10 @@
 #include "lv2/lv2_plugin.h"
 #include "plug/lock.h"
 #include "plug/param.h"
+#include "tests/common/test_seed.h"
+#include "urid_map.h"
 
 namespace {
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 1u;
-}
-
-// A fixed table, so the map needs no lock while threads read it.
-struct UridMap {
-    std::vector<std::string> uris;
-    LV2_URID_Map feature{this, &UridMap::Map};
-    static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri) {
-        auto* self = static_cast<UridMap*>(handle);
-        for (size_t i = 0; i < self->uris.size(); ++i)
-            if (self->uris[i] == uri) return LV2_URID(i + 1);
-        self->uris.push_back(uri);
-        return LV2_URID(self->uris.size());
-    }
-};
 
 struct Rig {
     UridMap map;
@@ -346,7 +330,7 @@ TEST(Lv2Adapter, ABlockThatFindsTheLockHeldWaitsAndIsProcessedAsAnyOther) {
         r->plugin->Effect().SetLookahead(true);
         r->controls[kParamStrength] = 1.0f;
     }
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(1u));
     for (int block = 0; block < 12; ++block) {
         // Bursts of noise a block long, the blocks found waiting among them,
         // with silence enough between for the detector to re-arm.
@@ -454,7 +438,7 @@ TEST(Lv2Adapter, ThreadsMeetSafely) {
     Rig rig;
     std::atomic<bool> done{false};
     std::thread editor([&] {
-        std::mt19937 rng(Seed() + 1);
+        std::mt19937 rng(TestSeed(1u) + 1);
         std::uniform_real_distribution<double> u(0.0, 1.0);
         KeloEffect& effect = rig.plugin->Effect();
         for (int round = 0; !done.load(); ++round) {
@@ -488,10 +472,10 @@ TEST(Lv2Adapter, ThreadsMeetSafely) {
             EXPECT_EQ(rig.plugin->Save(store, &saves), LV2_STATE_SUCCESS);
         } while (!done.load());
     });
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(1u));
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
     for (int block = 0; block < 400; ++block) {
-        rig.Noise(Seed() + uint32_t(block));
+        rig.Noise(TestSeed(1u) + uint32_t(block));
         rig.controls[kParamThreshold] = -60.0f * u(rng);
         rig.controls[kParamEnvTime] = 0.05f + 0.9f * u(rng);
         rig.RunNotified(256);

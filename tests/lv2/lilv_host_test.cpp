@@ -32,31 +32,15 @@
 #include "effect/kelo_params.h"
 #include "lv2/lv2_link.h"
 #include "lv2/ttl_ports.h"
+#include "tests/common/test_seed.h"
 #include "tools/host/host.h"
 #include "tools/host/parent_window.h"
+#include "urid_map.h"
 
 namespace {
 
 // The URID of atom:Float in the test host's map (set when the host starts).
 uint32_t gFloatUrid = 0;
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 1u;
-}
-
-// The host's URID map: one number per URI, from 1.
-struct UridMap {
-    std::vector<std::string> uris;
-    LV2_URID_Map feature{this, &UridMap::Map};
-    static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri) {
-        auto* self = static_cast<UridMap*>(handle);
-        for (size_t i = 0; i < self->uris.size(); ++i)
-            if (self->uris[i] == uri) return LV2_URID(i + 1);
-        self->uris.push_back(uri);
-        return LV2_URID(self->uris.size());
-    }
-};
 
 // Messages the plug-in logs.
 struct LogSink {
@@ -79,7 +63,7 @@ struct LogSink {
 
 // Drum-like hits over a tone, stereo, deterministic.
 void TestSignal(double rate, size_t frames, std::vector<float>& l, std::vector<float>& r) {
-    std::mt19937 rng(Seed());
+    std::mt19937 rng(TestSeed(1u));
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
     l.assign(frames, 0.0f);
     r.assign(frames, 0.0f);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plug/host_outbox.h"
+#include "tests/common/test_seed.h"
 #include "tests/plug/note_effect.h"
 
 namespace {
@@ -20,11 +21,6 @@ std::string Value(int index, double normalized) {
     char text[64];
     std::snprintf(text, sizeof text, "value %d %.6f", index, normalized);
     return text;
-}
-
-uint32_t Seed() {
-    const char* text = std::getenv("KELO_TEST_SEED");
-    return text ? uint32_t(std::strtoul(text, nullptr, 10)) : 20261209u;
 }
 
 TEST(HostOutbox, KeepsEveryNoteInOrderUntilFull) {
@@ -105,7 +101,7 @@ TEST(HostOutbox, AValueReplacesOnlyTheNewestNoteWhenThatIsAValueOfItsParameter) 
 // every parameter held or let go as the gestures left it, at the last value
 // posted.
 TEST(HostOutbox, AQueueThatWaitsFoldsToWhatTheHostMustHearAndDropsNothing) {
-    std::mt19937 random(Seed());
+    std::mt19937 random(TestSeed(20261209u));
     for (int round = 0; round < 120; ++round) {
         HostOutbox box;
         const bool folding = round % 2 == 1;
@@ -263,7 +259,7 @@ TEST(HostNotes, NotesThatWaitForTheAudioRoadGoOutAtTheNextBlockInOrder) {
 // lock, every change was heard with its value, and state changes come at most
 // once per gesture.
 TEST(HostNotes, RandomWorkAlwaysReachesTheHostWellFormed) {
-    std::mt19937 random(Seed());
+    std::mt19937 random(TestSeed(20261209u));
     for (int round = 0; round < 200; ++round) {
         NoteEffect fx(6);
         fx.ConnectAll();

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/test_seed.h"
 #include "tests/plug/note_effect.h"
 
 namespace {
@@ -81,8 +82,7 @@ private:
 };
 
 TEST(HostNotesThreads, AWaitingHostNeverFindsTheLockHeld) {
-    const char* seedText = std::getenv("KELO_TEST_SEED");
-    std::mt19937 random(seedText ? uint32_t(std::strtoul(seedText, nullptr, 10)) : 17u);
+    std::mt19937 random(TestSeed(17u));
     WaitingEffect fx;
     std::atomic<bool> done{false};
     std::thread host([&] {
