@@ -165,8 +165,10 @@ protected:
         ASSERT_TRUE(sFrame->SendMouse(e));
         face->Settle();
     }
-    // The window's pixel at (x, y), 0 when it cannot be read.
+    // The window's pixel at (x, y) once it shows what the face sent, 0 when it
+    // cannot be read.
     uint32_t Shown(int x, int y) {
+        face->WaitUntilShown();
         std::vector<uint32_t> pixels;
         int w = 0, h = 0;
         if (!sFrame->Capture(pixels, w, h) || x >= w || y >= h) return 0;

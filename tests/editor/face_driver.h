@@ -46,6 +46,9 @@ public:
     // Lets the face take what the window system delivered (mouse events,
     // exposures) without a frame.
     virtual void Settle() = 0;
+    // Waits (a few seconds at most) until the window shows what the face has
+    // sent, before a test reads the window's pixels.
+    virtual void WaitUntilShown() = 0;
     // The period between two frames at fps frames a second, as the face sets
     // it (the Win32 face from the timer its window started).
     virtual int FramePeriod(EffectBase* effect, ParentWindow& frame, int fps) = 0;

@@ -48,6 +48,8 @@ public:
     void Settle() override {
         if (mFrame) mFrame->Pump(0, nullptr);
     }
+    // The face's drawing is in the window when its timer message returns.
+    void WaitUntilShown() override {}
 
     int FramePeriod(EffectBase* effect, ParentWindow& frame, int fps) override {
         // The period of the timer a window of that rate starts.

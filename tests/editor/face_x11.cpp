@@ -128,6 +128,12 @@ public:
         }
     }
 
+    // The face flushes its images without waiting for the server: a read of
+    // the window through another connection may be served before them.
+    void WaitUntilShown() override {
+        WaitFor([&] { return ShowsBackBuffer(); });
+    }
+
     int FramePeriod(EffectBase* effect, ParentWindow&, int fps) override {
         return EditorX11(effect, 10, 10, fps).FramePeriodMs();
     }
