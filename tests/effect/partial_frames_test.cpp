@@ -11,9 +11,9 @@
 
 #include "editor_fixture.h"
 #include "effect/ui/amp_display.h"
+#include "tests/common/test_seed.h"
 #if defined(__linux__)
 #include "editor/text_raster.h"
-#include "tests/common/test_seed.h"
 #endif
 
 namespace {
